@@ -1,0 +1,381 @@
+#include "control_file.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "../run/engine_status.h"
+#include "../run/result_codes.h"
+#include "messages.h"
+#include "read_step.h"
+
+namespace kov::input {
+
+namespace {
+
+using run::SetEngineError;
+
+constexpr std::string_view kCommonStage = "Unable to read common model information from control file: ";
+constexpr std::string_view kEmStage = "Unable to read EM model information from control file: ";
+constexpr std::string_view kDaStage = "Unable to read DA model information from control file: ";
+constexpr std::string_view kCategoryStage =
+    "Unable to read response category information from control file: ";
+constexpr std::string_view kLabelStage = "Unable to read label information from control file: ";
+constexpr std::string_view kRestrictionStage =
+    "Unable to read parameter restrictions from control file: ";
+constexpr std::string_view kStartValueStage =
+    "Unable to read starting values from parameter estimates file: ";
+constexpr std::string_view kIterationStage =
+    "Unable to read last iteration value from parameter estimates file: ";
+
+// The control-file path as the file system wants it: the 300-character field without its
+// padding (and never past a zero byte, which no path can hold).
+std::string PathFromField(const std::string& field) {
+  std::string path = field.substr(0, std::min(field.size(), kFileNameWidth));
+  const std::size_t zero = path.find('\0');
+  if (zero != std::string::npos) path.resize(zero);
+  return TrimRight(path);
+}
+
+std::int32_t ReadTitles(TextInput& in, Model* model) {
+  for (;;) {
+    ReadStep step(in);
+    std::string text;
+    const std::int32_t status = step.Text(kTitleWidth, &text);
+    if (status == kEndOfFile) return kStatusOk;  // section 2 will meet the end and say so
+    if (status != kStatusOk) return status;
+    if (text.front() != '*') {
+      // Not a title: that line is the first of the model information.
+      return in.Rewind(step.ValueLinePosition());
+    }
+    if (model->titles.size() < kMaxTitleLines) model->titles.push_back(text);
+  }
+}
+
+// (T - 2) x S^order from the counts as read, saturating far above any limit.
+std::int64_t ExtraTransitionRows(std::int32_t statuses, std::int32_t occasions, std::int32_t order) {
+  if (occasions < 3) return 0;
+  std::int64_t power = 1;
+  for (std::int32_t i = 0; i < order && power <= (std::int64_t{1} << 40); ++i) power *= statuses;
+  return (occasions - 2) * power;
+}
+
+std::int32_t ReadCommonInformation(TextInput& in, Model* m) {
+  ModelDimensions& d = m->dims;
+  std::int32_t status = kStatusOk;
+  {
+    ReadStep step(in);
+    std::int32_t* counts[] = {&d.classes, &d.statuses, &d.classItems, &d.statusItems,
+                              &d.occasions, &d.order, &m->printResiduals};
+    for (std::int32_t* value : counts) {
+      if ((status = step.Int(value)) != kStatusOk) return status;
+    }
+    if ((status = step.Flag(&m->missingData)) != kStatusOk) return status;
+    if ((status = step.Flag(&m->fixedFormat)) != kStatusOk) return status;
+  }
+  {
+    ReadStep step(in);
+    if ((status = step.Text(kFileNameWidth, &m->dataFile)) != kStatusOk) return status;
+    if ((status = step.Text(kFileNameWidth, &m->dataFormat)) != kStatusOk) return status;
+  }
+
+  // Refuse what cannot be a model before anything is sized or looped over from it.
+  const bool negative = d.classes < 0 || d.statuses < 0 || d.classItems < 0 ||
+                        d.statusItems < 0 || d.occasions < 0 || d.order < 0;
+  if (negative || d.classes > kMaxLatentCount || d.statuses > kMaxLatentCount ||
+      d.classItems > kMaxItems || d.statusItems > kMaxItems ||
+      (d.statusItems > 0 && d.occasions > kMaxOccasions)) {
+    return kModelTooLarge;
+  }
+  const std::int64_t extra = ExtraTransitionRows(d.statuses, d.occasions, d.order);
+  if (extra > static_cast<std::int64_t>(kMaxArrayValues)) return kModelTooLarge;
+  d.extraTransitionRows = static_cast<std::int32_t>(extra);
+  if (d.classes == 0) d.classes = 1;
+  if (d.statuses == 0) d.statuses = 1;
+  const bool fits = TauShape(d).Size() <= kMaxArrayValues && DeltaShape(d).Size() <= kMaxArrayValues;
+  return fits ? kStatusOk : kModelTooLarge;
+}
+
+std::int32_t ReadEmInformation(TextInput& in, Model* m) {
+  std::int32_t status = kStatusOk;
+  {
+    ReadStep step(in);
+    if ((status = step.Int(&m->estimationType)) != kStatusOk) return status;
+    if ((status = step.Flag(&m->writeEstimates)) != kStatusOk) return status;
+    if ((status = step.Int(&m->maxIterations)) != kStatusOk) return status;
+    if ((status = step.Real(&m->criterion)) != kStatusOk) return status;
+  }
+  for (std::string* name : {&m->emOutputFile, &m->emStartValuesFile, &m->emEstimatesFile}) {
+    ReadStep step(in);
+    if ((status = step.Text(kFileNameWidth, name)) != kStatusOk) return status;
+  }
+  if (m->estimationType == 1) m->emStartValuesFile.assign(kFileNameWidth, ' ');
+  if (!m->writeEstimates) m->emEstimatesFile.assign(kFileNameWidth, ' ');
+  return kStatusOk;
+}
+
+std::int32_t ReadDaInformation(TextInput& in, Model* m) {
+  std::int32_t status = kStatusOk;
+  {
+    ReadStep step(in);
+    if ((status = step.Int(&m->iterationsBetweenImputations)) != kStatusOk) return status;
+    if ((status = step.Int(&m->imputations)) != kStatusOk) return status;
+    if ((status = step.Int(&m->seed)) != kStatusOk) return status;
+    if ((status = step.Flag(&m->writeIndividualEstimates)) != kStatusOk) return status;
+  }
+  for (std::string* name :
+       {&m->daOutputFile, &m->daStartValuesFile, &m->seriesFile, &m->individualEstimatesFile}) {
+    ReadStep step(in);
+    if ((status = step.Text(kFileNameWidth, name)) != kStatusOk) return status;
+  }
+  if (!m->writeIndividualEstimates) m->individualEstimatesFile.assign(kFileNameWidth, ' ');
+  return kStatusOk;
+}
+
+std::int32_t ReadCategoryCounts(TextInput& in, std::int32_t items, std::vector<std::int32_t>* counts,
+                                std::int32_t* largest) {
+  counts->assign(static_cast<std::size_t>(items), 0);
+  *largest = 0;
+  if (items == 0) return kStatusOk;
+  ReadStep step(in);
+  for (std::int32_t& count : *counts) {
+    const std::int32_t status = step.Int(&count);
+    if (status != kStatusOk) return status;
+    if (count < 0 || count > kMaxCategories) return kModelTooLarge;
+    *largest = std::max(*largest, count);
+  }
+  return kStatusOk;
+}
+
+bool ArraysFitInMemory(const ModelDimensions& d) {
+  const std::size_t sizes[] = {GammaShape(d).Size(), DeltaShape(d).Size(), TauShape(d).Size(),
+                               LittleRhoShape(d).Size(), BigRhoShape(d).Size()};
+  return std::all_of(std::begin(sizes), std::end(sizes),
+                     [](std::size_t size) { return size <= kMaxArrayValues; });
+}
+
+std::int32_t ReadResponseCategories(TextInput& in, Model* m) {
+  ModelDimensions& d = m->dims;
+  std::int32_t status = ReadCategoryCounts(in, d.classItems, &m->classItemCategories,
+                                           &d.maxClassCategories);
+  if (status != kStatusOk) return status;
+  status = ReadCategoryCounts(in, d.statusItems, &m->statusItemCategories, &d.maxStatusCategories);
+  if (status != kStatusOk) return status;
+  return ArraysFitInMemory(d) ? kStatusOk : kModelTooLarge;
+}
+
+std::int32_t ReadLabelStep(TextInput& in, std::vector<std::string>* labels) {
+  ReadStep step(in);
+  for (std::string& label : *labels) {
+    const std::int32_t status = step.Text(kLabelWidth, &label);
+    if (status != kStatusOk) return status;
+  }
+  return kStatusOk;
+}
+
+std::int32_t ReadItemLabels(TextInput& in, const std::vector<std::int32_t>& categories,
+                            std::vector<std::string>* itemLabels,
+                            std::vector<std::vector<std::string>>* categoryLabels) {
+  const std::string blank(kLabelWidth, ' ');
+  itemLabels->assign(categories.size(), blank);
+  categoryLabels->assign(categories.size(), {});
+  for (std::size_t i = 0; i < categories.size(); ++i) {
+    (*categoryLabels)[i].assign(static_cast<std::size_t>(categories[i]), blank);
+    ReadStep step(in);
+    std::int32_t status = step.Text(kLabelWidth, &(*itemLabels)[i]);
+    for (std::size_t k = 0; status == kStatusOk && k < (*categoryLabels)[i].size(); ++k) {
+      status = step.Text(kLabelWidth, &(*categoryLabels)[i][k]);
+    }
+    if (status != kStatusOk) return status;
+  }
+  return kStatusOk;
+}
+
+std::int32_t ReadLabels(TextInput& in, Model* m) {
+  const ModelDimensions& d = m->dims;
+  const std::string blank(kLabelWidth, ' ');
+  m->classLabels.assign(static_cast<std::size_t>(d.classes), blank);
+  m->statusLabels.assign(static_cast<std::size_t>(d.statuses), blank);
+  std::int32_t status = kStatusOk;
+  if (d.HasClasses() && (status = ReadLabelStep(in, &m->classLabels)) != kStatusOk) return status;
+  if (d.HasStatuses() && (status = ReadLabelStep(in, &m->statusLabels)) != kStatusOk) return status;
+  status = ReadItemLabels(in, m->classItemCategories, &m->classItemLabels, &m->classCategoryLabels);
+  if (status != kStatusOk) return status;
+  return ReadItemLabels(in, m->statusItemCategories, &m->statusItemLabels,
+                        &m->statusCategoryLabels);
+}
+
+// The layout shared by restriction codes and start values: which entry of which array each
+// value of the file goes to, group by group. `read` takes one value into an array slot within
+// the current read step.
+template <typename Value, typename ReadValue>
+std::int32_t ReadGroups(LineSource& lines, const ModelDimensions& d, bool allOccasions,
+                        bool littleRhoNeedsCategories, std::vector<Value>& gamma,
+                        std::vector<Value>& delta, bool deltaHasOccasions, std::vector<Value>& tau,
+                        std::vector<Value>& littleRho, std::vector<Value>& bigRho, ReadValue read) {
+  const std::int32_t C = d.classes, S = d.statuses, Ic = d.classItems, Is = d.statusItems;
+  std::int32_t status = kStatusOk;
+  if (d.HasClasses()) {
+    ReadStep step(lines);
+    for (std::int32_t c = 0; c < C; ++c) {
+      if ((status = read(step, gamma[GammaShape(d)(c)])) != kStatusOk) return status;
+    }
+  }
+  if (d.HasStatuses()) {
+    ReadStep step(lines);
+    for (std::int32_t c = 0; c < C; ++c) {
+      for (std::int32_t s = 0; s < S; ++s) {
+        const std::size_t at = deltaHasOccasions ? DeltaShape(d)(c, s, 0) : DeltaCodeShape(d)(c, s);
+        if ((status = read(step, delta[at])) != kStatusOk) return status;
+      }
+    }
+    const auto tauShape = TauShape(d);
+    for (std::int32_t c = 0; c < C; ++c) {
+      // Rows of the first transition, then (from three occasions on) all later rows.
+      const std::int32_t blocks[][2] = {{0, S}, {S, S + d.extraTransitionRows}};
+      for (std::int32_t b = 0; b < (d.occasions >= 3 ? 2 : 1); ++b) {
+        ReadStep step(lines);
+        for (std::int32_t r = blocks[b][0]; r < blocks[b][1]; ++r) {
+          for (std::int32_t j = 0; j < S; ++j) {
+            if ((status = read(step, tau[tauShape(r, j, c)])) != kStatusOk) return status;
+          }
+        }
+      }
+    }
+  }
+  if (d.HasClasses() && (!littleRhoNeedsCategories || d.maxClassCategories > 0)) {
+    const auto shape = LittleRhoShape(d);
+    for (std::int32_t k = 0; k < d.maxClassCategories; ++k) {
+      for (std::int32_t c = 0; c < C; ++c) {
+        ReadStep step(lines);
+        for (std::int32_t i = 0; i < Ic; ++i) {
+          if ((status = read(step, littleRho[shape(k, i, c)])) != kStatusOk) return status;
+        }
+      }
+    }
+  }
+  if (d.HasStatuses()) {
+    const auto shape = BigRhoShape(d);
+    const std::int32_t occasions = allOccasions ? d.occasions : std::min(d.occasions, 1);
+    for (std::int32_t c = 0; c < C; ++c) {
+      for (std::int32_t t = 0; t < occasions; ++t) {
+        for (std::int32_t k = 0; k < d.maxStatusCategories; ++k) {
+          for (std::int32_t s = 0; s < S; ++s) {
+            ReadStep step(lines);
+            for (std::int32_t i = 0; i < Is; ++i) {
+              if ((status = read(step, bigRho[shape(k, i, s, c, t)])) != kStatusOk) return status;
+            }
+          }
+        }
+      }
+    }
+  }
+  return kStatusOk;
+}
+
+std::int32_t ReadRestrictionCodes(TextInput& in, const ModelDimensions& d, RestrictionSet* codes) {
+  return ReadGroups(in, d, /*allOccasions=*/true, /*littleRhoNeedsCategories=*/false, codes->gamma,
+                    codes->delta, /*deltaHasOccasions=*/false, codes->tau, codes->littleRho,
+                    codes->bigRho,
+                    [](ReadStep& step, std::int32_t& code) { return step.Int(&code); });
+}
+
+// Parameters that a model without one of its latent variables still needs.
+void FillAbsentLatentVariables(const ModelDimensions& d, ParameterSet* start) {
+  if (!d.HasClasses()) start->gamma[GammaShape(d)(0)] = 1.0;
+  if (!d.HasStatuses()) {
+    for (std::int32_t c = 0; c < d.classes; ++c) {
+      for (std::int32_t t = 0; t < d.OccasionExtent(); ++t) start->delta[DeltaShape(d)(c, 0, t)] = 1.0;
+      start->tau[TauShape(d)(0, 0, c)] = 1.0;
+    }
+  }
+}
+
+void Fail(std::int32_t status, std::string_view stage, const std::string& name) {
+  SetEngineError(status, Message(stage, name, kVerifyPathAndFormat));
+}
+
+}  // namespace
+
+std::int32_t ReadParameterGroups(LineSource& lines, const ModelDimensions& dims, bool allOccasions,
+                                 ParameterSet* values) {
+  return ReadGroups(lines, dims, allOccasions, /*littleRhoNeedsCategories=*/true, values->gamma,
+                    values->delta, /*deltaHasOccasions=*/true, values->tau, values->littleRho,
+                    values->bigRho,
+                    [](ReadStep& step, double& value) { return step.Real(&value); });
+}
+
+std::int32_t ReadStartValuesFile(const std::string& name, const ModelDimensions& dims,
+                                 ParameterSet* values, std::int32_t* lastIteration) {
+  TextInput in;
+  std::int32_t status = in.Open(name);
+  if (status != kStatusOk) {
+    SetEngineError(status, Message("Unable to open parameter estimates file: ", name, kVerifyPath));
+    return 0;
+  }
+  if ((status = ReadParameterGroups(in, dims, /*allOccasions=*/true, values)) != kStatusOk) {
+    Fail(status, kStartValueStage, name);
+    return 0;
+  }
+  ReadStep step(in);
+  if ((status = step.Int(lastIteration)) != kStatusOk) {
+    Fail(status, kIterationStage, name);
+    return 0;
+  }
+  return 1;
+}
+
+std::int32_t ReadControlFile(const std::string& path, Model* model) {
+  const std::string name = PathFromField(path);
+  TextInput in;
+  std::int32_t status = in.Open(name);
+  if (status != kStatusOk) {
+    SetEngineError(status, Message("Unable to open control file: ", name, kVerifyPath));
+    return 0;
+  }
+  *model = Model{};
+  if ((status = ReadTitles(in, model)) != kStatusOk) {
+    SetEngineError(status, "Error Reading Title");
+  }
+
+  struct Stage {
+    std::string_view message;
+    std::int32_t (*read)(TextInput&, Model*);
+  };
+  const Stage stages[] = {{kCommonStage, ReadCommonInformation},
+                          {kEmStage, ReadEmInformation},
+                          {kDaStage, ReadDaInformation},
+                          {kCategoryStage, ReadResponseCategories},
+                          {kLabelStage, ReadLabels}};
+  for (const Stage& stage : stages) {
+    if ((status = stage.read(in, model)) != kStatusOk) {
+      Fail(status, stage.message, name);
+      return 0;
+    }
+  }
+
+  const ModelDimensions& d = model->dims;
+  AllocateRestrictions(d, &model->codes);
+  AllocateParameters(d, &model->start);
+  if (model->maxIterations > 0) {
+    if ((status = ReadRestrictionCodes(in, d, &model->codes)) != kStatusOk) {
+      Fail(status, kRestrictionStage, name);
+      return 0;
+    }
+    model->restrictionsRead = true;
+  }
+
+  model->startValuesFromFile = model->estimationType != 1;
+  if (!model->startValuesFromFile) {
+    if ((status = ReadParameterGroups(in, d, /*allOccasions=*/false, &model->start)) != kStatusOk) {
+      Fail(status, kStartValueStage, name);
+      return 0;
+    }
+  } else if (!ReadStartValuesFile(TrimRight(model->emStartValuesFile), d, &model->start,
+                                  &model->startIteration)) {
+    return 0;
+  }
+  FillAbsentLatentVariables(d, &model->start);
+  return 1;
+}
+
+}  // namespace kov::input

@@ -1,0 +1,37 @@
+// The control file: the complete description of one job.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "model.h"
+#include "text_input.h"
+
+namespace kov::input {
+
+// Model limits the engine refuses beyond, before anything is sized from them. T is bounded by
+// the estimation itself; the others keep every array and loop within memory and time.
+inline constexpr std::int32_t kMaxLatentCount = 1000;      // C, S
+inline constexpr std::int32_t kMaxItems = 1000;            // Ic, Is
+inline constexpr std::int32_t kMaxCategories = 99;         // categories of one item
+inline constexpr std::size_t kMaxArrayValues = 1u << 24;   // values in one parameter array
+
+// Reads the whole control file into *model (sizing its arrays) and, when the job says so, the
+// start values from the start-values file. path is the 300-character blank-padded field.
+// Returns 1 on success. On failure records the code and message with SetEngineError and
+// returns 0.
+std::int32_t ReadControlFile(const std::string& path, Model* model);
+
+// The value groups of a parameter set in file order: gamma, delta (occasion 1), tau, little rho,
+// big rho. With allOccasions the big rho groups run over every occasion (estimates file),
+// otherwise over occasion 1 only (start values in the control file). Each group is one read
+// step. kStatusOk or the read status.
+std::int32_t ReadParameterGroups(LineSource& lines, const ModelDimensions& dims, bool allOccasions,
+                                 ParameterSet* values);
+
+// Reads the first set of a parameter estimates file and its iteration number. Returns 1, or 0
+// after recording the error (messages name `name`, the trimmed file name).
+std::int32_t ReadStartValuesFile(const std::string& name, const ModelDimensions& dims,
+                                 ParameterSet* values, std::int32_t* lastIteration);
+
+}  // namespace kov::input

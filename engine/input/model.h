@@ -1,0 +1,131 @@
+// The model record: everything a control file describes, and the parameter arrays.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "multi_index.h"
+
+namespace kov::input {
+
+inline constexpr std::size_t kTitleWidth = 120;
+inline constexpr std::size_t kLabelWidth = 8;
+inline constexpr std::size_t kFileNameWidth = 300;
+inline constexpr std::size_t kMaxTitleLines = 20;
+inline constexpr std::int32_t kMaxOccasions = 5;
+
+struct ModelDimensions {
+  std::int32_t classes = 1;              // C, at least 1
+  std::int32_t statuses = 1;             // S, at least 1
+  std::int32_t classItems = 0;           // Ic
+  std::int32_t statusItems = 0;          // Is, per occasion
+  std::int32_t occasions = 0;            // T as read
+  std::int32_t order = 1;                // 1 first-order, 2 second-order process
+  std::int32_t maxClassCategories = 0;   // Kc
+  std::int32_t maxStatusCategories = 0;  // Ks
+  std::int32_t extraTransitionRows = 0;  // E, from the counts as read
+
+  bool HasClasses() const { return classItems > 0; }
+  bool HasStatuses() const { return statusItems > 0; }
+  std::int32_t TransitionRows() const { return statuses + extraTransitionRows; }  // R
+  // Occasions as an array extent: negative counts are 0, and a model without statuses still
+  // keeps one occasion of delta for its single status.
+  std::int32_t OccasionExtent() const { return occasions > 1 ? occasions : 1; }
+  // N, the responses of one data record.
+  std::int32_t ItemCount() const {
+    return Positive(classItems) + Positive(statusItems) * Positive(occasions);
+  }
+  static std::int32_t Positive(std::int32_t n) { return n > 0 ? n : 0; }
+};
+
+// Extents of the five arrays, first index fastest.
+inline MultiIndex<1> GammaShape(const ModelDimensions& d) { return MultiIndex<1>(d.classes); }
+inline MultiIndex<3> DeltaShape(const ModelDimensions& d) {
+  return MultiIndex<3>(d.classes, d.statuses, d.OccasionExtent());
+}
+inline MultiIndex<2> DeltaCodeShape(const ModelDimensions& d) {
+  return MultiIndex<2>(d.classes, d.statuses);
+}
+inline MultiIndex<3> TauShape(const ModelDimensions& d) {
+  return MultiIndex<3>(d.TransitionRows(), d.statuses, d.classes);
+}
+inline MultiIndex<3> LittleRhoShape(const ModelDimensions& d) {
+  return MultiIndex<3>(d.maxClassCategories, d.classItems, d.classes);
+}
+inline MultiIndex<5> BigRhoShape(const ModelDimensions& d) {
+  return MultiIndex<5>(d.maxStatusCategories, d.statusItems, d.statuses, d.classes,
+                       d.OccasionExtent());
+}
+
+// One value per parameter: gamma(c), delta(c,s,t), tau(r,j,c), little rho(k,i,c),
+// big rho(k,i,s,c,t).
+struct ParameterSet {
+  std::vector<double> gamma, delta, tau, littleRho, bigRho;
+};
+
+// One code per parameter: 0 fixed, 1 free, 2 or more tied equal to the same code of the array.
+// Delta has codes for occasion 1 only, indexed (c,s).
+struct RestrictionSet {
+  std::vector<std::int32_t> gamma, delta, tau, littleRho, bigRho;
+};
+
+struct Model {
+  // Title lines, 120 characters each, at most 20.
+  std::vector<std::string> titles;
+
+  ModelDimensions dims;
+  std::int32_t printResiduals = 0;  // 0 no, 1 to 3 the cell table an EM report prints
+  bool missingData = false;
+  bool fixedFormat = false;
+  std::string dataFile;    // 300 characters, blank-padded
+  std::string dataFormat;  // 300 characters, blank-padded
+
+  // EM run
+  std::int32_t estimationType = 1;  // 1 new, 2 continue, 4 fit only
+  bool writeEstimates = false;
+  std::int32_t maxIterations = 0;
+  double criterion = 0.0;
+  std::string emOutputFile;
+  std::string emStartValuesFile;  // blanks unless estimationType != 1
+  std::string emEstimatesFile;    // blanks unless writeEstimates
+
+  // Data-augmentation run
+  std::int32_t iterationsBetweenImputations = 0;
+  std::int32_t imputations = 0;
+  std::int32_t seed = 0;
+  bool writeIndividualEstimates = false;
+  std::string daOutputFile;
+  std::string daStartValuesFile;
+  std::string seriesFile;
+  std::string individualEstimatesFile;  // blanks unless writeIndividualEstimates
+
+  // Response categories of every item, in item order.
+  std::vector<std::int32_t> classItemCategories;
+  std::vector<std::int32_t> statusItemCategories;
+
+  // Labels, 8 characters each, blank-padded.
+  std::vector<std::string> classLabels;
+  std::vector<std::string> statusLabels;
+  std::vector<std::string> classItemLabels;
+  std::vector<std::vector<std::string>> classCategoryLabels;  // [item][category]
+  std::vector<std::string> statusItemLabels;
+  std::vector<std::vector<std::string>> statusCategoryLabels;
+
+  bool restrictionsRead = false;  // section 9 is present only with maxIterations > 0
+  RestrictionSet codes;           // all 0 (fixed) when not read
+  ParameterSet start;
+  // The start values came from a parameter estimates file (estimationType != 1), and the
+  // iteration number stored there.
+  bool startValuesFromFile = false;
+  std::int32_t startIteration = 0;
+};
+
+// Sizes the parameter and restriction arrays from the dimensions, all zero.
+void AllocateParameters(const ModelDimensions& dims, ParameterSet* values);
+void AllocateRestrictions(const ModelDimensions& dims, RestrictionSet* codes);
+
+// The text with its trailing blanks removed.
+std::string TrimRight(const std::string& text);
+
+}  // namespace kov::input

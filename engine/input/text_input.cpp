@@ -1,0 +1,104 @@
+#include "text_input.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "../run/result_codes.h"
+
+namespace kov::input {
+
+TextInput::~TextInput() { Close(); }
+
+std::int32_t TextInput::Open(const std::string& path) {
+  Close();
+  errno = 0;
+  m_file = std::fopen(path.c_str(), "rb");
+  if (m_file == nullptr) return errno != 0 ? errno : ENOENT;
+  struct stat info {};
+  if (fstat(fileno(m_file), &info) == 0 && S_ISDIR(info.st_mode)) {
+    Close();
+    return EISDIR;
+  }
+  m_lineStart = 0;
+  m_lineNumber = 0;
+  return kStatusOk;
+}
+
+void TextInput::Close() {
+  if (m_file != nullptr) std::fclose(m_file);
+  m_file = nullptr;
+}
+
+std::int32_t TextInput::NextLine(std::string_view* line) {
+  if (m_file == nullptr) return kEndOfFile;
+  m_buffer.clear();
+  bool sawAny = false;
+  bool tooLong = false;
+  for (;;) {
+    const int c = std::getc(m_file);
+    if (c == EOF) {
+      if (std::ferror(m_file)) return errno != 0 ? errno : EIO;
+      break;
+    }
+    sawAny = true;
+    if (c == '\n') break;
+    if (m_buffer.size() < kMaxLineLength) {
+      m_buffer.push_back(static_cast<char>(c));
+    } else {
+      tooLong = true;  // keep consuming so the file position stays at a line start
+    }
+  }
+  if (!sawAny) return kEndOfFile;
+  ++m_lineNumber;
+  m_lineStart = std::ftell(m_file);
+  if (tooLong) return kLineTooLong;
+  if (!m_buffer.empty() && m_buffer.back() == '\r') m_buffer.pop_back();
+  *line = m_buffer;
+  return kStatusOk;
+}
+
+std::int32_t TextInput::Rewind(long position) {
+  if (m_file == nullptr || std::fseek(m_file, position, SEEK_SET) != 0) return EIO;
+  m_lineStart = position;
+  return kStatusOk;
+}
+
+bool TextInput::AtEndIgnoringBlankLines() {
+  if (m_file == nullptr) return true;
+  const long start = std::ftell(m_file);
+  for (;;) {
+    const int c = std::getc(m_file);
+    if (c == EOF) {
+      // A read error is not the end: let the next read report it.
+      const bool atEnd = !std::ferror(m_file);
+      std::clearerr(m_file);
+      std::fseek(m_file, start, SEEK_SET);
+      return atEnd;
+    }
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+      std::fseek(m_file, start, SEEK_SET);
+      return false;
+    }
+  }
+}
+
+std::int32_t StringLines::Rewind(long position) {
+  if (position < 0 || static_cast<std::size_t>(position) > m_text.size()) return EIO;
+  m_position = static_cast<std::size_t>(position);
+  return kStatusOk;
+}
+
+std::int32_t StringLines::NextLine(std::string_view* line) {
+  if (m_position >= m_text.size()) return kEndOfFile;
+  std::size_t end = m_text.find('\n', m_position);
+  if (end == std::string_view::npos) end = m_text.size();
+  std::string_view result = m_text.substr(m_position, end - m_position);
+  m_position = end + 1;
+  if (result.size() > kMaxLineLength) return kLineTooLong;
+  if (!result.empty() && result.back() == '\r') result.remove_suffix(1);
+  *line = result;
+  return kStatusOk;
+}
+
+}  // namespace kov::input

@@ -1,0 +1,21 @@
+// The status record shared by the worker thread and the caller that polls it.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kov::run {
+
+// Called by a driver once per iteration (EM) or cycle (data augmentation). Waits at most
+// 1000 ms for the status lock; an update that cannot get it is dropped.
+void PublishProgress(std::int32_t iteration, double criterion);
+
+// Records the error of a failing run: the code and the message, cut or blank-padded to 1024
+// bytes. Waits for the lock without limit, since an error must not be lost. The last call wins.
+void SetEngineError(std::int32_t code, std::string_view message);
+
+// True when the caller has asked the run to stop. A lock that cannot be had within 1000 ms
+// reads as no request; the driver asks again at its next test point.
+bool AbortRequested();
+
+}  // namespace kov::run

@@ -1,0 +1,35 @@
+// The engine's interface: seven plain functions, the only symbols libkov.so exports.
+//
+// Text crosses this boundary in fixed-length single-byte fields, blank-padded and not
+// terminated: the control-file path is 300 bytes, the error message 1024 bytes. The length
+// arguments are accepted and not used. Booleans are 16-bit: 0 false, 0xFFFF true.
+#pragma once
+
+#include <cstdint>
+
+#define KOV_EXPORT extern "C" __attribute__((visibility("default")))
+
+inline constexpr std::int32_t kControlPathBytes = 300;
+inline constexpr std::int32_t kErrorMessageBytes = 1024;
+
+// Start a run on a worker thread created suspended; returns its handle (a libkovos handle that
+// the caller resumes, waits on and closes), or 0 when no thread could be created.
+KOV_EXPORT std::int32_t lRunKovEM(const char* path, std::int32_t pathLength);
+KOV_EXPORT std::int32_t lRunKovDA(const char* path, std::int32_t pathLength);
+
+// -3 before the library is initialised, -2 when the status lock was not had within 1000 ms,
+// 1 while a run is in progress, afterwards the run's result (1 for a run that reached its end).
+KOV_EXPORT std::int32_t lGetIteration(std::int32_t* iteration, double* criterion,
+                                      std::int16_t* running);
+
+// Copies the 1024-byte message into buffer and returns the error code (0: no error).
+KOV_EXPORT std::int32_t lGetKovError(char* buffer, std::int32_t bufferLength);
+
+// Asks the run to stop at its next test point. Nonzero when the request was recorded.
+KOV_EXPORT std::int32_t lAbortRun();
+
+// 1 while a run is in progress, else 0.
+KOV_EXPORT std::int32_t lCurrentlyRunning();
+
+// 1 while no run has started since the library was loaded, else 0.
+KOV_EXPORT std::int32_t lClean();

@@ -1,0 +1,41 @@
+// Status numbers of the engine's file and memory operations, and the results of a run.
+//
+// A failed open or write gives the errno value of the failure (positive, below 1000). The end
+// of a file gives kEndOfFile. Everything the engine itself detects has a fixed number of its
+// own above 5000, so a user who is shown the number can tell the two apart. Numbers are appended
+// here and never reused or renumbered: reports and users' notes refer to them.
+#pragma once
+
+#include <cstdint>
+
+namespace kov {
+
+inline constexpr std::int32_t kStatusOk = 0;
+inline constexpr std::int32_t kEndOfFile = -1;
+
+// A value that does not parse as what the read step expects (a letter where a number belongs,
+// an integer with a fraction, a number beyond 32 bits).
+inline constexpr std::int32_t kBadValue = 5001;
+// A line longer than any file of ours has a reason to hold (binary or corrupted input).
+inline constexpr std::int32_t kLineTooLong = 5002;
+// A data format text that is not a valid list of field descriptors.
+inline constexpr std::int32_t kBadDataFormat = 5003;
+// Model dimensions that are negative, or beyond what the engine can estimate or hold in memory.
+inline constexpr std::int32_t kModelTooLarge = 5004;
+// A response outside its item's categories (or a 0 while the data are declared complete),
+// or a frequency that is negative or not a number.
+inline constexpr std::int32_t kBadResponse = 5005;
+// A write failed without the system naming a reason.
+inline constexpr std::int32_t kWriteFailed = 5006;
+// An allocation failed.
+inline constexpr std::int32_t kOutOfMemory = 5007;
+
+// A data file that ends inside a record (or has fewer records than its first reading found).
+inline constexpr std::int32_t kTruncatedRecord = 5008;
+// An error the engine did not foresee, caught at the worker's boundary.
+inline constexpr std::int32_t kInternalError = 5009;
+
+// Result of a driver whose run went through to its end.
+inline constexpr std::int32_t kRunCompleted = 1;
+
+}  // namespace kov

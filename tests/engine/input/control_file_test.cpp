@@ -1,0 +1,406 @@
+#include "input/control_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "run/result_codes.h"
+#include "run/status_record.h"
+#include "temp_files.h"
+
+namespace kov::input {
+namespace {
+
+using test::PathField;
+using test::TempDir;
+
+// A control file as the editor writes it, for a model of the given shape: every code 1 and
+// start values that sum to one (uniform over statuses and categories, as counted by hand below).
+struct Shape {
+  int classes = 2, statuses = 2, classItems = 1, statusItems = 2, occasions = 2, order = 1;
+  int classCategories = 2, statusCategories = 2;
+  int estimationType = 1, maxIterations = 100;
+  int titles = 1;
+};
+
+std::string Repeat(const std::string& value, int n) {
+  std::string line;
+  for (int i = 0; i < n; ++i) line += (i ? " " : "") + value;
+  return line + "\n";
+}
+
+std::string Lines(const std::string& line, int n) {
+  std::string text;
+  for (int i = 0; i < n; ++i) text += line + "\n";
+  return text;
+}
+
+std::string ControlText(const Shape& shape, const std::string& startFile = "start.est") {
+  Shape s = shape;
+  std::ostringstream f;
+  for (int i = 1; i <= s.titles; ++i) f << "'* Title line " << i << "'\n";
+  f << s.classes << ' ' << s.statuses << ' ' << s.classItems << ' ' << s.statusItems << ' '
+    << s.occasions << ' ' << s.order << " 0 0 0\n";
+  // The reader takes 0 classes or statuses as 1.
+  s.classes = std::max(s.classes, 1);
+  s.statuses = std::max(s.statuses, 1);
+  f << "'data.dat' ''\n";
+  f << s.estimationType << " 0 " << s.maxIterations << " 0.000001\n";
+  f << "'em.out'\n'" << startFile << "'\n'..'\n";
+  f << "10 5 12345 0\n'da.out'\n'da.est'\n'da.ser'\n'..'\n";
+  if (s.classItems > 0) f << Repeat(std::to_string(s.classCategories), s.classItems);
+  if (s.statusItems > 0) f << Repeat(std::to_string(s.statusCategories), s.statusItems);
+  if (s.classItems > 0) f << Repeat("'Class'", s.classes);
+  if (s.statusItems > 0) f << Repeat("'Status'", s.statuses);
+  for (int i = 0; i < s.classItems; ++i) f << "'CItem'" << Repeat(" 'Cat'", s.classCategories);
+  for (int i = 0; i < s.statusItems; ++i) f << "'SItem'" << Repeat(" 'Cat'", s.statusCategories);
+  const int extra = s.occasions >= 3 ? (s.occasions - 2) * (s.order == 2 ? s.statuses * s.statuses
+                                                                         : s.statuses)
+                                     : 0;
+  auto sections = [&](const std::string& gamma, const std::string& delta, const std::string& tau,
+                      const std::string& little, const std::string& big, int bigOccasions) {
+    if (s.classItems > 0) f << Repeat(gamma, s.classes);
+    if (s.statusItems > 0) {
+      f << Repeat(delta, s.classes * s.statuses);
+      for (int c = 0; c < s.classes; ++c) {
+        f << Repeat(tau, s.statuses * s.statuses);
+        if (s.occasions >= 3) f << Repeat(tau, extra * s.statuses);
+      }
+    }
+    if (s.classItems > 0)
+      for (int k = 0; k < s.classCategories * s.classes; ++k) f << Repeat(little, s.classItems);
+    if (s.statusItems > 0)
+      for (int n = 0; n < s.classes * bigOccasions * s.statusCategories * s.statuses; ++n)
+        f << Repeat(big, s.statusItems);
+  };
+  if (s.maxIterations > 0) sections("1", "1", "1", "1", "1", s.occasions);
+  if (s.estimationType == 1) {
+    const std::string uniformStatus = std::to_string(1.0 / s.statuses);
+    sections(std::to_string(1.0 / s.classes), uniformStatus, uniformStatus,
+             std::to_string(1.0 / s.classCategories), std::to_string(1.0 / s.statusCategories), 1);
+  }
+  return f.str();
+}
+
+class ControlFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { run::ResetStatusForTesting(); }
+
+  std::int32_t Read(const std::string& text, Model* model) {
+    const std::int32_t result = ReadControlFile(PathField(dir.Write("job.cnt", text)), model);
+    std::string message;
+    if (result == 0) lastError = ErrorCode(&message) == 0 ? "" : message;
+    return result;
+  }
+  std::int32_t ErrorCode(std::string* message) {
+    const std::int32_t code = run::ReadEngineError(message);
+    *message = TrimRight(*message);
+    return code;
+  }
+  std::string Reading(const std::string& stage) {
+    return stage + dir.Path("job.cnt") +
+           "; Please verify that this is a valid file name and path, and that the file is "
+           "properly formatted.";
+  }
+
+  TempDir dir;
+  std::string lastError;
+};
+
+TEST_F(ControlFileTest, ReadsEveryValueIntoItsPlace) {
+  // Hand-written file: C = 2, S = 2, one class item and two status items (2 categories each),
+  // T = 2, start values chosen so that each lands in a recognisable slot.
+  const std::string text =
+      "'* First title'\n'* It''s the second'\n"
+      "2 2 1 2 2 1 3 1 1\n"
+      "'data file.dat' '(5I1,F4.0)'\n"
+      "1 1 50 0.0001\n'em.out'\n'ignored.est'\n'em.est'\n"
+      "7 3 4321 1\n'da.out'\n'da start.est'\n'da.ser'\n'indiv.est'\n"
+      "2\n2 2\n"
+      "'Low' 'High'\n'Never' 'Always'\n"
+      "'Smoke' 'no' 'yes'\n'Drink' 'no' 'yes'\n'Drive' 'no' 'yes'\n"
+      // codes: gamma, delta, tau c1, tau c2, little rho (k, c), big rho (c, t, k, s)
+      "1 0\n2 2 1 1\n1 1 0 0\n3 3 1 1\n1\n1\n1\n1\n" +
+      Lines("1 1", 16) +
+      // start values
+      "0.25 0.75\n0.6 0.4 0.3 0.7\n0.9 0.1 0.2 0.8\n0.7 0.3 0.4 0.6\n"
+      "0.8\n0.3\n0.2\n0.7\n"
+      "0.91 0.81\n0.11 0.21\n0.09 0.19\n0.89 0.79\n"
+      "0.92 0.82\n0.12 0.22\n0.08 0.18\n0.88 0.78\n";
+  Model m;
+  ASSERT_EQ(Read(text, &m), 1) << lastError;
+  ASSERT_EQ(m.titles.size(), 2u);
+  EXPECT_EQ(TrimRight(m.titles[1]), "* It's the second");
+  const ModelDimensions& d = m.dims;
+  EXPECT_EQ(d.classes, 2);
+  EXPECT_EQ(d.ItemCount(), 5);
+  EXPECT_EQ(m.printResiduals, 3);
+  EXPECT_TRUE(m.missingData);
+  EXPECT_TRUE(m.fixedFormat);
+  EXPECT_EQ(TrimRight(m.dataFile), "data file.dat");
+  EXPECT_EQ(TrimRight(m.dataFormat), "(5I1,F4.0)");
+  EXPECT_EQ(m.maxIterations, 50);
+  EXPECT_DOUBLE_EQ(m.criterion, 0.0001);
+  // Estimation type 1: the start-values file reads back as blanks.
+  EXPECT_EQ(m.emStartValuesFile, std::string(300, ' '));
+  EXPECT_EQ(TrimRight(m.emEstimatesFile), "em.est");
+  EXPECT_EQ(m.iterationsBetweenImputations, 7);
+  EXPECT_EQ(m.seed, 4321);
+  EXPECT_EQ(TrimRight(m.individualEstimatesFile), "indiv.est");
+  EXPECT_EQ(TrimRight(m.daStartValuesFile), "da start.est");
+  EXPECT_EQ(m.statusLabels[1], "Always  ");
+  EXPECT_EQ(m.statusCategoryLabels[1][1], "yes     ");
+  EXPECT_EQ(m.classItemLabels[0], "Smoke   ");
+
+  EXPECT_EQ(m.codes.gamma, (std::vector{1, 0}));
+  // Delta codes are given class by class, stored class fastest: (c1 s1, c2 s1, c1 s2, c2 s2).
+  EXPECT_EQ(m.codes.delta, (std::vector{2, 1, 2, 1}));
+  // tau(r, j, c): class 1 rows (1 1) (0 0), class 2 rows (3 3) (1 1).
+  EXPECT_EQ(m.codes.tau, (std::vector{1, 0, 1, 0, 3, 1, 3, 1}));
+
+  const ParameterSet& v = m.start;
+  EXPECT_EQ(v.gamma, (std::vector{0.25, 0.75}));
+  EXPECT_DOUBLE_EQ(v.delta[DeltaShape(d)(1, 0, 0)], 0.3);
+  EXPECT_DOUBLE_EQ(v.tau[TauShape(d)(0, 1, 1)], 0.3);
+  EXPECT_DOUBLE_EQ(v.tau[TauShape(d)(1, 0, 0)], 0.2);
+  EXPECT_DOUBLE_EQ(v.littleRho[LittleRhoShape(d)(1, 0, 0)], 0.2);
+  EXPECT_DOUBLE_EQ(v.littleRho[LittleRhoShape(d)(0, 0, 1)], 0.3);
+  // Big rho of occasion 1 only: class 2, category 1, status 1, item 2 is the 2nd of line 5.
+  EXPECT_DOUBLE_EQ(v.bigRho[BigRhoShape(d)(0, 1, 0, 1, 0)], 0.82);
+  EXPECT_DOUBLE_EQ(v.bigRho[BigRhoShape(d)(1, 0, 1, 0, 0)], 0.89);
+  EXPECT_DOUBLE_EQ(v.bigRho[BigRhoShape(d)(1, 0, 1, 0, 1)], 0.0);
+}
+
+TEST_F(ControlFileTest, KeepsTwentyTitlesAndConsumesTheRest) {
+  Shape s;
+  s.titles = 25;
+  Model m;
+  ASSERT_EQ(Read(ControlText(s), &m), 1);
+  ASSERT_EQ(m.titles.size(), 20u);
+  EXPECT_EQ(TrimRight(m.titles[19]), "* Title line 20");
+  EXPECT_EQ(m.titles[0].size(), 120u);
+  EXPECT_EQ(m.dims.statusItems, 2);
+}
+
+TEST_F(ControlFileTest, ReadsALineThatIsNoTitleAgainAsTheModelInformation) {
+  Shape s;
+  s.titles = 0;
+  Model m;
+  ASSERT_EQ(Read(ControlText(s), &m), 1);
+  EXPECT_TRUE(m.titles.empty());
+  EXPECT_EQ(m.dims.classes, 2);
+  // An unquoted word is no title either; the model information then fails to read it.
+  ASSERT_EQ(Read("'* title'\nwords here\n", &m), 0);
+  std::string message;
+  EXPECT_EQ(ErrorCode(&message), kBadValue);
+  EXPECT_EQ(message, Reading("Unable to read common model information from control file: "));
+}
+
+TEST_F(ControlFileTest, ComputesExtraRowsBeforeZeroCountsBecomeOne) {
+  Shape s;
+  s.classes = 1;
+  s.classItems = 0;
+  s.statuses = 3;
+  s.statusItems = 1;
+  s.occasions = 4;
+  s.order = 2;
+  Model m;
+  ASSERT_EQ(Read(ControlText(s), &m), 1);
+  // (4 - 2) x 3^2 = 18 extra rows, 21 rows per class.
+  EXPECT_EQ(m.dims.extraTransitionRows, 18);
+  EXPECT_EQ(m.dims.TransitionRows(), 21);
+  EXPECT_EQ(m.codes.tau.size(), 21u * 3u);
+
+  // S read as 0 gives E = (3 - 2) x 0 = 0, and only then S becomes 1.
+  const std::string zeroStatuses =
+      "0 0 1 0 3 1 0 0 0\n'd' ''\n1 0 0 0.1\n'o'\n'.'\n'.'\n1 1 1 0\n'a'\n'b'\n'c'\n'd'\n"
+      "2\n'C1'\n'I' 'a' 'b'\n1.0\n0.5\n0.5\n";
+  ASSERT_EQ(Read(zeroStatuses, &m), 1);
+  EXPECT_EQ(m.dims.classes, 1);
+  EXPECT_EQ(m.dims.statuses, 1);
+  EXPECT_EQ(m.dims.extraTransitionRows, 0);
+}
+
+TEST_F(ControlFileTest, FillsTheParametersOfAnAbsentLatentVariable) {
+  Shape classesOnly;
+  classesOnly.statusItems = 0;
+  classesOnly.statuses = 0;
+  Model m;
+  ASSERT_EQ(Read(ControlText(classesOnly), &m), 1);
+  EXPECT_EQ(m.dims.statuses, 1);
+  EXPECT_DOUBLE_EQ(m.start.delta[DeltaShape(m.dims)(1, 0, 0)], 1.0);
+  EXPECT_DOUBLE_EQ(m.start.tau[TauShape(m.dims)(0, 0, 1)], 1.0);
+  EXPECT_TRUE(m.statusLabels.size() == 1 && m.statusItemLabels.empty());
+
+  Shape statusesOnly;
+  statusesOnly.classItems = 0;
+  statusesOnly.classes = 0;
+  ASSERT_EQ(Read(ControlText(statusesOnly), &m), 1) << lastError;
+  EXPECT_EQ(m.start.gamma, (std::vector{1.0}));
+  EXPECT_TRUE(m.codes.littleRho.empty());
+}
+
+TEST_F(ControlFileTest, ReadsNoRestrictionsWithoutIterations) {
+  Shape s;
+  s.maxIterations = 0;
+  Model m;
+  ASSERT_EQ(Read(ControlText(s), &m), 1);
+  EXPECT_FALSE(m.restrictionsRead);
+  EXPECT_DOUBLE_EQ(m.start.gamma[1], 0.5);
+  for (std::int32_t code : m.codes.tau) EXPECT_EQ(code, 0);
+}
+
+TEST_F(ControlFileTest, TakesStartValuesFromTheEstimatesFileForTypesTwoAndFour) {
+  // C = 2, S = 2, T = 3, one status item, no class items: groups are delta (4), tau c1 (4),
+  // tau c1 rows 3-4 (4), tau c2 (4 + 4), big rho c x t x k x s = 2 x 3 x 2 x 2 = 24 lines.
+  std::string estimates = "0.6 0.4\n0.3 0.7\n";
+  for (int i = 0; i < 4; ++i) estimates += "0.5 0.5 0.5\n0.5\n";
+  for (int i = 0; i < 24; ++i) estimates += "0.25\n";
+  estimates += " 17\n\n";
+  dir.Write("start.est", estimates);
+  for (int type : {2, 4}) {
+    Shape s;
+    s.classItems = 0;
+    s.statusItems = 1;
+    s.occasions = 3;
+    s.estimationType = type;
+    s.maxIterations = type == 4 ? 0 : 10;
+    Model m;
+    ASSERT_EQ(Read(ControlText(s, dir.Path("start.est")), &m), 1) << type;
+    EXPECT_TRUE(m.startValuesFromFile);
+    EXPECT_EQ(m.startIteration, 17);
+    EXPECT_EQ(TrimRight(m.emStartValuesFile), dir.Path("start.est"));
+    EXPECT_DOUBLE_EQ(m.start.delta[DeltaShape(m.dims)(1, 0, 0)], 0.3);
+    EXPECT_DOUBLE_EQ(m.start.bigRho[BigRhoShape(m.dims)(0, 0, 1, 1, 2)], 0.25);
+  }
+}
+
+TEST_F(ControlFileTest, RefusesAnEstimatesFileWithoutItsIterationLine) {
+  std::string estimates = "0.6 0.4\n0.3 0.7\n";
+  for (int i = 0; i < 4; ++i) estimates += "0.5 0.5 0.5\n0.5\n";
+  for (int i = 0; i < 24; ++i) estimates += "0.25\n";
+  const std::string path = dir.Write("start.est", estimates + "\n\n");
+  Shape s;
+  s.classItems = 0;
+  s.statusItems = 1;
+  s.occasions = 3;
+  s.estimationType = 2;
+  Model m;
+  ASSERT_EQ(Read(ControlText(s, path), &m), 0);
+  std::string message;
+  EXPECT_EQ(ErrorCode(&message), kEndOfFile);
+  EXPECT_EQ(message, "Unable to read last iteration value from parameter estimates file: " + path +
+                         "; Please verify that this is a valid file name and path, and that the "
+                         "file is properly formatted.");
+
+  dir.Write("short.est", "0.6 0.4\n");
+  ASSERT_EQ(Read(ControlText(s, dir.Path("short.est")), &m), 0);
+  EXPECT_EQ(ErrorCode(&message), kEndOfFile);
+  EXPECT_EQ(message, "Unable to read starting values from parameter estimates file: " +
+                         dir.Path("short.est") +
+                         "; Please verify that this is a valid file name and path, and that the "
+                         "file is properly formatted.");
+
+  ASSERT_EQ(Read(ControlText(s, dir.Path("none.est")), &m), 0);
+  EXPECT_EQ(ErrorCode(&message), ENOENT);
+  EXPECT_EQ(message, "Unable to open parameter estimates file: " + dir.Path("none.est") +
+                         "; Please verify that this is a valid file name and path.");
+}
+
+TEST_F(ControlFileTest, EachStageFailsWithItsOwnMessage) {
+  const std::string full = ControlText(Shape{});
+  // Cut the file after n lines: the stage that runs out names itself; end of file counts.
+  struct Cut {
+    int lines;
+    const char* stage;
+  };
+  // Line numbers of the default shape: title 1, common 2-3, EM 4-7, DA 8-12, categories
+  // 13-14, labels 15-19, codes 20-43, start values 44-59.
+  const Cut cuts[] = {{1, "Unable to read common model information from control file: "},
+                      {2, "Unable to read common model information from control file: "},
+                      {3, "Unable to read EM model information from control file: "},
+                      {5, "Unable to read EM model information from control file: "},
+                      {7, "Unable to read DA model information from control file: "},
+                      {9, "Unable to read DA model information from control file: "},
+                      {12, "Unable to read response category information from control file: "},
+                      {13, "Unable to read response category information from control file: "},
+                      {14, "Unable to read label information from control file: "},
+                      {18, "Unable to read label information from control file: "},
+                      {19, "Unable to read parameter restrictions from control file: "},
+                      {25, "Unable to read parameter restrictions from control file: "},
+                      {43, "Unable to read starting values from parameter estimates file: "},
+                      {58, "Unable to read starting values from parameter estimates file: "}};
+  for (const Cut& cut : cuts) {
+    std::size_t at = 0;
+    for (int i = 0; i < cut.lines; ++i) at = full.find('\n', at) + 1;
+    run::ResetStatusForTesting();
+    Model m;
+    ASSERT_EQ(Read(full.substr(0, at), &m), 0) << cut.lines;
+    std::string message;
+    EXPECT_EQ(ErrorCode(&message), kEndOfFile) << cut.lines;
+    EXPECT_EQ(message, Reading(cut.stage)) << cut.lines;
+  }
+}
+
+TEST_F(ControlFileTest, AMissingFileNamesItselfWithTheOpenStatus) {
+  Model m;
+  const std::string path = dir.Path("missing.cnt");
+  ASSERT_EQ(ReadControlFile(PathField(path), &m), 0);
+  std::string message;
+  EXPECT_EQ(ErrorCode(&message), ENOENT);
+  EXPECT_EQ(message, "Unable to open control file: " + path +
+                         "; Please verify that this is a valid file name and path.");
+  ASSERT_EQ(ReadControlFile(PathField(dir.Path("")), &m), 0);
+  EXPECT_EQ(ErrorCode(&message), EISDIR);
+}
+
+TEST_F(ControlFileTest, AnUnreadableTitleIsRecordedAndReadingGoesOn) {
+  const std::string text = "'* ok'\n'*" + std::string(2 << 20, 'x') + "'\n" +
+                           ControlText(Shape{}).substr(std::string("'* Title line 1'\n").size());
+  Model m;
+  ASSERT_EQ(Read(text, &m), 1) << lastError;
+  std::string message;
+  EXPECT_EQ(ErrorCode(&message), kLineTooLong);
+  EXPECT_EQ(message, "Error Reading Title");
+}
+
+TEST_F(ControlFileTest, RefusesAbsurdDimensionsBeforeSizingAnything) {
+  const char* common[] = {
+      "1000000000 2 1 1 2 1 0 0 0\n",  // C = 10^9
+      "2 2 1 1 6 1 0 0 0\n",           // six occasions
+      "-2 2 1 1 2 1 0 0 0\n",          // negative count
+      "2 1000 0 5 5 2 0 0 0\n",        // 3 x 10^6 extra transition rows
+  };
+  for (const char* line : common) {
+    run::ResetStatusForTesting();
+    Model m;
+    ASSERT_EQ(Read(std::string(line) + "'d' ''\n", &m), 0) << line;
+    std::string message;
+    EXPECT_EQ(ErrorCode(&message), kModelTooLarge) << line;
+    EXPECT_EQ(message, Reading("Unable to read common model information from control file: "));
+  }
+  // A category count beyond what a report can number is refused at the categories.
+  Shape s;
+  s.classCategories = 150;
+  Model m;
+  ASSERT_EQ(Read(ControlText(s), &m), 0);
+  std::string message;
+  EXPECT_EQ(ErrorCode(&message), kModelTooLarge);
+  EXPECT_EQ(message, Reading("Unable to read response category information from control file: "));
+}
+
+TEST_F(ControlFileTest, SurvivesBinaryAndGarbageInput) {
+  std::string binary;
+  for (int i = 0; i < 5000; ++i) binary.push_back(static_cast<char>((i * 131) % 256));
+  for (const std::string& text : {binary, std::string("\0\0\0\n", 4), std::string("''''''\n"),
+                                  std::string("1 2 3\n"), std::string()}) {
+    Model m;
+    EXPECT_EQ(Read(text, &m), 0);
+    std::string message;
+    EXPECT_NE(ErrorCode(&message), 0);
+  }
+}
+
+}  // namespace
+}  // namespace kov::input
