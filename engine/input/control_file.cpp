@@ -304,6 +304,14 @@ std::int32_t ReadParameterGroups(LineSource& lines, const ModelDimensions& dims,
                     [](ReadStep& step, double& value) { return step.Real(&value); });
 }
 
+std::int32_t ReadParameterSet(LineSource& lines, const ModelDimensions& dims, ParameterSet* values,
+                              std::int32_t* iteration) {
+  const std::int32_t status = ReadParameterGroups(lines, dims, /*allOccasions=*/true, values);
+  if (status != kStatusOk) return status;
+  ReadStep step(lines);
+  return step.Int(iteration);
+}
+
 std::int32_t ReadStartValuesFile(const std::string& name, const ModelDimensions& dims,
                                  ParameterSet* values, std::int32_t* lastIteration) {
   TextInput in;

@@ -29,6 +29,11 @@ std::int32_t ReadControlFile(const std::string& path, Model* model);
 std::int32_t ReadParameterGroups(LineSource& lines, const ModelDimensions& dims, bool allOccasions,
                                  ParameterSet* values);
 
+// One set of a parameter estimates file (every occasion of big rho) and the iteration number
+// that follows it. kStatusOk or the read status (the end of the file included).
+std::int32_t ReadParameterSet(LineSource& lines, const ModelDimensions& dims, ParameterSet* values,
+                              std::int32_t* iteration);
+
 // Reads the first set of a parameter estimates file and its iteration number. Returns 1, or 0
 // after recording the error (messages name `name`, the trimmed file name).
 std::int32_t ReadStartValuesFile(const std::string& name, const ModelDimensions& dims,

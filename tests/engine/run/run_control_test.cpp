@@ -8,6 +8,7 @@
 #include "run/engine_status.h"
 #include "run/result_codes.h"
 #include "run/status_record.h"
+#include "input/model.h"
 #include "temp_files.h"
 
 namespace kov::run {
@@ -21,9 +22,9 @@ using test::TempDir;
 constexpr const char* kControl =
     "'* run control test'\n"
     "1 2 0 1 2 1 0 0 0\n"
-    "'DATA' ''\n"
-    "1 0 10 0.0001\n'out.out'\n'..'\n'..'\n"
-    "5 2 7 0\n'da.out'\n'start.est'\n'series.ser'\n'..'\n"
+    "'DIR/job.dat' ''\n"
+    "1 0 10 0.0001\n'DIR/em.out'\n'..'\n'..'\n"
+    "5 2 7 0\n'DIR/da.out'\n'DIR/start.est'\n'DIR/series.ser'\n'..'\n"
     "2\n'S1' 'S2'\n'Item' 'no' 'yes'\n"
     "1 1\n1 1 1 1\n1\n1\n1\n1\n1\n1\n1\n1\n"
     "0.5 0.5\n0.5 0.5 0.5 0.5\n0.9\n0.2\n0.1\n0.8\n";
@@ -33,9 +34,14 @@ class RunControlTest : public ::testing::Test {
   void SetUp() override { ResetStatusForTesting(); }
 
   std::string Control(const std::string& dataText) {
-    const std::string data = dir.Write("job.dat", dataText);
+    dir.Write("job.dat", dataText);
+    // Two parameter sets as an EM run leaves them for data augmentation.
+    // Delta, tau, then big rho one value a line by occasion, category and status.
+    const std::string set =
+        "0.5 0.5\n0.5 0.5 0.5 0.5\n0.9\n0.2\n0.1\n0.8\n0.9\n0.2\n0.1\n0.8\n 3\n";
+    dir.Write("start.est", set + set);
     std::string text = kControl;
-    text.replace(text.find("DATA"), 4, data);
+    for (std::size_t at; (at = text.find("DIR")) != std::string::npos;) text.replace(at, 3, dir.Path());
     return dir.Write("job.cnt", text);
   }
 
@@ -140,6 +146,61 @@ TEST_F(RunControlTest, BadDataEndsTheRunWithTheLoadingMessage) {
   std::string message;
   EXPECT_EQ(Error(&message), kBadValue);
   EXPECT_EQ(message.substr(0, 31), "Unable to read from data file: ");
+}
+
+TEST_F(RunControlTest, AFullDiskEndsTheRunWithTheReportWriteMessage) {
+  std::string text = test::ReadFile(Control("1 1 20\n"));
+  text.replace(text.find(dir.Path("em.out")), dir.Path("em.out").size(), "/dev/full");
+  const std::string path = dir.Write("full.cnt", text);
+  EXPECT_EQ(RunToEnd(true, path), ENOSPC);
+  std::string message;
+  EXPECT_EQ(Error(&message), ENOSPC);
+  EXPECT_EQ(input::TrimRight(message),
+            "Unable to write to output file: /dev/full; Please make sure that this is a valid file "
+            "path and name, and that the file is available for writing.");
+}
+
+TEST_F(RunControlTest, StartValuesThatDoNotSumToOneStopTheRunWithTheirCount) {
+  // Delta 0.5 0.4 and both tau rows of the only class summing to 0.9: three failing rows.
+  std::string text = test::ReadFile(Control("1 1 20\n"));
+  text.replace(text.find("0.5 0.5\n0.5 0.5 0.5 0.5\n"), 24, "0.5 0.4\n0.5 0.4 0.5 0.4\n");
+  EXPECT_EQ(RunToEnd(true, dir.Write("sums.cnt", text)), 0);
+  std::string message;
+  EXPECT_EQ(Error(&message), 3);
+  EXPECT_EQ(input::TrimRight(message),
+            "Starting values do not sum to 1.0 .  Please see output file for details.");
+  const std::string report = test::ReadFile(dir.Path("em.out"));
+  EXPECT_NE(report.find("                      FOR LATENT CLASS  1\n"
+                        "                      OF THE DELTA MATRIX\n"),
+            std::string::npos);
+  EXPECT_NE(report.find("               FOR ROW  2 LATENT CLASS  1\n"), std::string::npos);
+}
+
+TEST_F(RunControlTest, InconsistentRestrictionsStopTheRunWithTheCheckNumber) {
+  // Tau rows 1 and 2 tied by code 2 while row 1 fixes 0.5 and row 2 fixes nothing: check 6.
+  std::string text = test::ReadFile(Control("1 1 20\n"));
+  text.replace(text.find("1 1\n1 1 1 1\n"), 12, "1 1\n2 0 2 1\n");
+  EXPECT_EQ(RunToEnd(true, dir.Write("codes.cnt", text)), 0);
+  std::string message;
+  EXPECT_EQ(Error(&message), 6);
+  EXPECT_EQ(input::TrimRight(message),
+            "One or more parameter restrictions was not appropriate.  Please see output file for "
+            "details.");
+  EXPECT_NE(test::ReadFile(dir.Path("em.out")).find(" *** ERROR: TAU CONSTRAINTS ***"),
+            std::string::npos);
+}
+
+TEST_F(RunControlTest, ACompleteRunLeavesAReportFromHeaderToRunEnd) {
+  EXPECT_EQ(RunToEnd(true, Control("1 1 20\n2 2 5\n")), 1);
+  const std::vector<std::string> lines = test::ReadLines(dir.Path("em.out"));
+  ASSERT_GT(lines.size(), 20u);
+  EXPECT_EQ(lines[0].substr(0, 27), " PROGRAM VERSION: 3.1.0 REL");
+  EXPECT_EQ(lines[lines.size() - 2].substr(0, 19), " PROGRAM FINISHED: ");
+  EXPECT_EQ(lines.back().substr(0, 15), " ELAPSED TIME: ");
+  const std::string report = test::ReadFile(dir.Path("em.out"));
+  EXPECT_NE(report.find(" NUMBER OF SUBJECTS                         25\n"), std::string::npos);
+  EXPECT_NE(report.find(" THE FOLLOWING PARAMETER RESTRICTIONS HAVE BEEN SPECIFIED"), std::string::npos);
+  EXPECT_NE(report.find("START VALUES"), std::string::npos);
 }
 
 TEST_F(RunControlTest, ErrorMessagesAreCutAtTheirFieldAndTheLastOneWins) {
