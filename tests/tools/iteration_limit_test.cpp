@@ -1,0 +1,105 @@
+#include "iteration_limit.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace kovrun {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each case writes its own small file; the limits are read off the text by eye: the EM
+// maximum is the third value of the fourth step, the DA length the first two values of the
+// ninth step multiplied.
+class IterationLimitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kovrun_limit.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    m_folder = pattern;
+  }
+  void TearDown() override { fs::remove_all(m_folder); }
+
+  std::string Write(const std::string& text) {
+    const std::string path = (m_folder / "job.cnt").string();
+    std::ofstream file(path, std::ios::binary);
+    file << text;
+    file.close();
+    EXPECT_TRUE(file) << path;
+    return path;
+  }
+
+  fs::path m_folder;
+};
+
+TEST_F(IterationLimitTest, ReadsBothLimitsFromAnEditorWrittenHead) {
+  const std::string path = KOVRUN_TEST_DATA "/editor_head.cnt";
+  EXPECT_EQ(ReadIterationLimit(path, RunKind::kEM), 500);
+  EXPECT_EQ(ReadIterationLimit(path, RunKind::kDataAugmentation), 50);  // 10 x 5
+}
+
+TEST_F(IterationLimitTest, FollowsTheReadStepRulesOfHandWrittenFiles) {
+  // Unquoted titles, a blank line and CRLF endings; section 2 spread over two lines with a
+  // comma and a rest of line that the step drops; quoted names holding blanks, a comma,
+  // a slash and a doubled apostrophe.
+  const std::string path = Write(
+      "*title without quotes\r\n"
+      "'* second title'\r\n"
+      "\r\n"
+      "2, 1 2 0\r\n"
+      "1 1 0 0 0 ignored words\r\n"
+      "'my data, version 2.dat' '(2I1)'\r\n"
+      "1,0,  250 , 1.0e-6 trailing\r\n"
+      "'out/put.out'\r\n"
+      "'John''s.est'\r\n"
+      "''\r\n"
+      "  4 3 77 1\r\n");
+  EXPECT_EQ(ReadIterationLimit(path, RunKind::kEM), 250);
+  EXPECT_EQ(ReadIterationLimit(path, RunKind::kDataAugmentation), 12);  // 4 x 3
+}
+
+TEST_F(IterationLimitTest, ALineNotBeginningWithAStarIsSectionTwo) {
+  // "x" ends the titles and is read again as the first of nine integers: not a control file.
+  EXPECT_EQ(ReadIterationLimit(Write("'* t'\nx 1 2 0 1 1 0 0 0\n'a' ''\n1 0 9 0.1\n"),
+                               RunKind::kEM),
+            std::nullopt);
+  // A title whose text starts with a blank does not begin with "*" either.
+  EXPECT_EQ(ReadIterationLimit(Write("' * t'\n2 1 2 0 1 1 0 0 0\n'a' ''\n1 0 9 0.1\n"),
+                               RunKind::kEM),
+            std::nullopt);
+}
+
+TEST_F(IterationLimitTest, GivesNothingWhenNoPositiveLimitCanBeRead) {
+  const std::string head = "2 1 2 0 1 1 0 0 0\n'a' ''\n";
+  EXPECT_EQ(ReadIterationLimit((m_folder / "absent.cnt").string(), RunKind::kEM), std::nullopt);
+  EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 0 0.1\n"), RunKind::kEM), std::nullopt);
+  EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 9.5 0.1\n"), RunKind::kEM), std::nullopt);
+  EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 9\n"), RunKind::kEM), std::nullopt);
+  EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 9 0.1\n'o'\n'..'\n'..'\n0 5 1 0\n"),
+                               RunKind::kDataAugmentation),
+            std::nullopt);
+  EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 9 0.1\n'unclosed\n'..'\n'..'\n3 5 1 0\n"),
+                               RunKind::kDataAugmentation),
+            std::nullopt);
+}
+
+TEST(SplitStepLineTest, StopsAtTheCountAndRefusesWhatItCannotSplit) {
+  std::vector<std::string> values;
+  EXPECT_TRUE(SplitStepLine(" 'a b' , c ,'d''e'  f", 3, &values));
+  EXPECT_EQ(values, (std::vector<std::string>{"a b", "c", "d'e"}));
+
+  values.clear();
+  // The rest of the line after the last value needed is not looked at.
+  EXPECT_TRUE(SplitStepLine("1 2 'never closed", 2, &values));
+  EXPECT_EQ(values.size(), 2u);
+
+  for (const char* line : {"1,,2", ",1", "1 / 2", "'open"}) {
+    values.clear();
+    EXPECT_FALSE(SplitStepLine(line, 3, &values)) << line;
+  }
+}
+
+}  // namespace
+}  // namespace kovrun

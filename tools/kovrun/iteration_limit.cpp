@@ -1,0 +1,156 @@
+#include "iteration_limit.h"
+
+#include <charconv>
+#include <fstream>
+#include <limits>
+
+namespace kovrun {
+
+namespace {
+
+// The values needed sit in the first few dozen lines; these bounds keep a wrong file (a data
+// file, a binary) from costing more than a glance.
+constexpr std::size_t kMaxLines = 10000;
+constexpr std::size_t kMaxLineLength = 1 << 16;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Read steps over the lines of a file: a step begins on a new line, takes values from as
+// many lines as it needs and drops the rest of the last line it touched.
+class StepReader {
+ public:
+  explicit StepReader(const std::string& path) : m_file(path, std::ios::binary) {}
+
+  bool IsOpen() const { return m_file.is_open(); }
+
+  bool ReadStep(std::size_t count, std::vector<std::string>* values) {
+    values->clear();
+    std::size_t index = m_next;
+    while (values->size() < count) {
+      if (!LoadLine(index) || !SplitStepLine(m_lines[index], count, values)) return false;
+      ++index;
+    }
+    m_next = index;
+    return true;
+  }
+
+  // Steps that turn out not to belong to a section are read again by the next one.
+  std::size_t Mark() const { return m_next; }
+  void Reset(std::size_t mark) { m_next = mark; }
+
+ private:
+  bool LoadLine(std::size_t index) {
+    while (m_lines.size() <= index) {
+      if (m_lines.size() >= kMaxLines) return false;
+      std::string line;
+      if (!std::getline(m_file, line) || line.size() > kMaxLineLength) return false;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      m_lines.push_back(std::move(line));
+    }
+    return true;
+  }
+
+  std::ifstream m_file;
+  std::vector<std::string> m_lines;
+  std::size_t m_next = 0;
+};
+
+std::optional<std::int64_t> ParseInteger(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
+    return std::nullopt;
+  }
+  if (value < std::numeric_limits<std::int32_t>::min() ||
+      value > std::numeric_limits<std::int32_t>::max()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
+bool SplitStepLine(std::string_view line, std::size_t count, std::vector<std::string>* values) {
+  std::size_t i = 0;
+  bool commaAllowed = false;
+  while (values->size() < count) {
+    while (i < line.size() && IsBlank(line[i])) ++i;
+    if (i == line.size()) return true;
+    const char c = line[i];
+    if (c == ',') {
+      if (!commaAllowed) return false;
+      commaAllowed = false;
+      ++i;
+      continue;
+    }
+    if (c == '/') return false;
+    std::string value;
+    if (c == '\'') {
+      for (++i;; ++i) {
+        if (i == line.size()) return false;
+        if (line[i] == '\'') {
+          if (i + 1 < line.size() && line[i + 1] == '\'') {
+            value += '\'';
+            ++i;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        value += line[i];
+      }
+    } else {
+      while (i < line.size() && !IsBlank(line[i]) && line[i] != ',' && line[i] != '/' &&
+             line[i] != '\'') {
+        value += line[i++];
+      }
+    }
+    values->push_back(std::move(value));
+    commaAllowed = true;
+  }
+  return true;
+}
+
+std::optional<std::int64_t> ReadIterationLimit(const std::string& path, RunKind kind) {
+  StepReader reader(path);
+  if (!reader.IsOpen()) return std::nullopt;
+  std::vector<std::string> values;
+
+  // Title lines: steps of one text that begins with "*". The first other step is section 2.
+  for (;;) {
+    const std::size_t mark = reader.Mark();
+    if (!reader.ReadStep(1, &values)) return std::nullopt;
+    if (values[0].empty() || values[0][0] != '*') {
+      reader.Reset(mark);
+      break;
+    }
+  }
+
+  // Common model information: nine integers, then the data file name and format.
+  if (!reader.ReadStep(9, &values)) return std::nullopt;
+  for (const std::string& value : values) {
+    if (!ParseInteger(value)) return std::nullopt;
+  }
+  if (!reader.ReadStep(2, &values)) return std::nullopt;
+
+  // EM model information: type, write-estimates flag, maximum iterations, criterion.
+  if (!reader.ReadStep(4, &values)) return std::nullopt;
+  const std::optional<std::int64_t> emMaximum = ParseInteger(values[2]);
+  if (kind == RunKind::kEM) {
+    if (!emMaximum || *emMaximum <= 0) return std::nullopt;
+    return emMaximum;
+  }
+
+  // The three EM file names, then the DA line: iterations between imputations, imputations.
+  for (int file = 0; file < 3; ++file) {
+    if (!reader.ReadStep(1, &values)) return std::nullopt;
+  }
+  if (!reader.ReadStep(4, &values)) return std::nullopt;
+  const std::optional<std::int64_t> between = ParseInteger(values[0]);
+  const std::optional<std::int64_t> imputations = ParseInteger(values[1]);
+  if (!between || !imputations || *between <= 0 || *imputations <= 0) return std::nullopt;
+  return *between * *imputations;
+}
+
+}  // namespace kovrun
