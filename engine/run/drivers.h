@@ -6,7 +6,6 @@
 
 namespace kov::run {
 
-std::int32_t RunEmDriver(const char* controlFilePath, std::int32_t pathLength);
 std::int32_t RunDaDriver(const char* controlFilePath, std::int32_t pathLength);
 
 // The code recorded by the last SetEngineError (0 when none).

@@ -1,0 +1,416 @@
+// The EM run: inputs, checks, the iterations with their history, fit, final tables, the
+// parameter estimates file and the closing lines, in that order.
+#include "em_driver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "estep.h"
+#include "fit.h"
+#include "cell_tables.h"
+#include "input/control_file.h"
+#include "input/data_file.h"
+#include "input/estimates_writer.h"
+#include "input/parameter_checks.h"
+#include "kovos.h"
+#include "missingness.h"
+#include "mstep.h"
+#include "parameter_count.h"
+#include "report/fields.h"
+#include "report/job_header.h"
+#include "report/parameter_tables.h"
+#include "report/restrictions_report.h"
+#include "report/run_end.h"
+#include "run/drivers.h"
+#include "run/engine_status.h"
+#include "run/result_codes.h"
+#include "run/run_support.h"
+#include "run/status_record.h"
+#include "saturated_model.h"
+
+namespace kov::em {
+
+namespace {
+
+using input::TrimRight;
+
+// A run that ends on a check or a zero denominator met no file or memory failure.
+constexpr std::int32_t kNoIoError = 0;
+const std::string kAsteriskLine = " " + std::string(50, '*');
+
+class EmRun {
+ public:
+  std::int32_t Run(const char* controlFilePath);
+
+ private:
+  std::int32_t OpenFiles();
+  std::int32_t CheckStartValues();
+  std::int32_t Iterate(bool silent, bool* left);
+  std::int32_t OneIteration();
+  std::int32_t WriteHistoryHeading(double startGSquared);
+  std::int32_t WriteHistoryEntry();
+  std::int32_t WriteCrossValidation(double startGSquared);
+  std::int32_t WriteFitBlocks();
+  std::int32_t WriteResults();
+  std::int32_t WriteEstimatesSet();
+  std::int32_t Finish();
+
+  // Report lines go through here: the history keeps its line open between entries, and the
+  // next line written continues it.
+  std::int32_t Line(std::string_view text);
+  std::int32_t WriteFailed(std::int32_t status) { return run::ReportWriteFailed(status, m_reportName); }
+
+  input::Model m_model;
+  input::DataLayout m_layout;
+  input::DataFileReader m_data;
+  input::TextOutput m_report;
+  input::TextOutput m_estimates;
+  std::string m_reportName;
+  report::JobInfo m_job;
+  std::uint64_t m_startTick = 0;
+
+  std::unique_ptr<EStep> m_estep;
+  GroupedPatterns m_grouped;
+  input::ParameterSet m_values;
+  ExpectedCounts m_counts;
+  std::vector<double> m_probabilities;
+  std::int32_t m_estimated = 0;   // estimated-parameter count
+  double m_cells = 0.0;           // cells of the complete contingency table
+  double m_degreesOfFreedom = 0.0;
+  double m_mad = 0.0;
+  std::int32_t m_iteration = 0;      // the iteration being computed
+  std::int32_t m_lastIteration = 0;  // the last iteration completed
+  bool m_aborted = false;
+  bool m_failed = false;  // an update ended the run; its error is recorded
+  std::string m_openLine;  // the history line not yet ended
+  std::optional<SaturatedModel> m_saturated;
+};
+
+std::int32_t EmRun::Line(std::string_view text) {
+  std::int32_t status;
+  if (m_openLine.empty()) {
+    status = m_report.WriteLine(text);
+  } else {
+    m_openLine.append(text);
+    status = m_report.WriteLine(m_openLine);
+    m_openLine.clear();
+  }
+  return status;
+}
+
+std::int32_t EmRun::OpenFiles() {
+  std::int32_t status = input::OpenDataFile(m_layout, &m_data);
+  if (status != kStatusOk) return status;
+  m_reportName = TrimRight(m_model.emOutputFile);
+  if ((status = run::CreateReport(m_reportName, &m_report)) != kStatusOk) return status;
+  if (m_model.writeEstimates) {
+    const std::string name = TrimRight(m_model.emEstimatesFile);
+    if ((status = m_estimates.Create(name)) != kStatusOk) {
+      return run::OpenFailed(status, "Unable to open parameter estimates file for reading/writing: ",
+                             name, run::kValidPathAndName);
+    }
+  }
+  return kStatusOk;
+}
+
+// The big rho start values of the control file are those of occasion 1; every later occasion
+// starts from them.
+void CopyFirstOccasionBigRho(const input::ModelDimensions& d, input::ParameterSet* start) {
+  const std::size_t perOccasion =
+      input::BigRhoShape(d).Size() / static_cast<std::size_t>(d.OccasionExtent());
+  for (std::int32_t t = 1; t < d.OccasionExtent(); ++t) {
+    std::copy_n(start->bigRho.begin(), perOccasion,
+                start->bigRho.begin() + static_cast<std::ptrdiff_t>(t * perOccasion));
+  }
+}
+
+std::int32_t EmRun::CheckStartValues() {
+  std::int32_t failures = 0;
+  std::int32_t status = input::CheckStartValueSums(m_model.dims, m_model.start, m_report, &failures);
+  if (status != kStatusOk) return WriteFailed(status);
+  if (failures != 0) {
+    run::SetEngineError(failures,
+                        "Starting values do not sum to 1.0 .  Please see output file for details.");
+    return kNoIoError;
+  }
+  if (!m_model.startValuesFromFile) {
+    std::int32_t failedCheck = 0;
+    status = input::CheckRestrictions(m_model.dims, m_model.start, m_model.codes, m_report,
+                                      &failedCheck);
+    if (status != kStatusOk) return WriteFailed(status);
+    if (failedCheck != 0) {
+      run::SetEngineError(failedCheck, "One or more parameter restrictions was not appropriate.  "
+                                       "Please see output file for details.");
+      return kNoIoError;
+    }
+  }
+  return kRunCompleted;
+}
+
+std::int32_t EmRun::WriteHistoryHeading(double startGSquared) {
+  std::string iterHead(60, ' '), ationHead(60, ' ');
+  for (std::size_t column : {0u, 20u, 40u}) {
+    iterHead.replace(column, 5, "ITER-");
+    iterHead.replace(column + 8, 3, "MAD");
+    ationHead.replace(column, 5, "ATION");
+  }
+  const std::string lines[] = {"  ITERATION HISTORY",
+                               "  ",
+                               kAsteriskLine,
+                               "",
+                               " STARTING G-SQUARED=" + report::FormatFixed(startGSquared, 10, 3),
+                               "",
+                               TrimRight(iterHead),
+                               TrimRight(ationHead),
+                               ""};
+  for (const std::string& line : lines) {
+    if (const std::int32_t status = Line(line); status != kStatusOk) return status;
+  }
+  return kStatusOk;
+}
+
+// Three entries a line; the column is chosen by the iteration number, so a continued run starts
+// in the column of its first number.
+std::int32_t EmRun::WriteHistoryEntry() {
+  const std::int32_t column = m_iteration % 3;  // 1, 2, then 0 ends the line
+  const std::size_t start = column == 1 ? 0 : column == 2 ? 18 : 38;
+  if (column == 1 && !m_openLine.empty()) {
+    if (const std::int32_t status = Line(""); status != kStatusOk) return status;
+  }
+  report::PadToColumn(&m_openLine, start);
+  if (column != 1) m_openLine += "  ";
+  m_openLine += report::FormatInteger(m_iteration, 5) + "  " + report::FormatFixed(m_mad, 11, 10);
+  if (column == 0) {
+    std::string line;
+    line.swap(m_openLine);
+    return m_report.WriteLine(line);
+  }
+  return kStatusOk;
+}
+
+// Steps of one iteration: E-step, then the M-steps in the order gamma, tau, delta (with the
+// prior and the occasion prevalences refreshed), big rho, little rho; then the new MAD.
+std::int32_t EmRun::OneIteration() {
+  const input::ModelDimensions& d = m_model.dims;
+  const input::RestrictionSet& codes = m_model.codes;
+  const input::ParameterSet& start = m_model.start;
+  run::PublishProgress(m_iteration, m_mad);
+  ChangeSums sums;
+  m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities);
+  if (d.HasClasses()) UpdateGamma(d, codes, start, m_counts, &m_values, &sums.gamma);
+  if (d.HasStatuses()) {
+    const std::int32_t failed = UpdateTau(d, codes, start, m_counts, &m_values, &sums.tau, m_report);
+    // The update has recorded its error; a zero denominator is no file failure.
+    if (failed != 0) {
+      m_failed = true;
+      return failed == kZeroDenominatorConstrained || failed == kZeroDenominatorFree ? kNoIoError
+                                                                                      : failed;
+    }
+    UpdateDelta(d, codes, start, m_counts, &m_values, &sums.delta);
+    DeriveOccasionPrevalences(d, &m_values);
+    UpdateBigRho(d, codes, start, m_counts, &m_values, &sums.bigRho);
+  }
+  if (d.HasClasses()) UpdateLittleRho(d, codes, start, m_counts, &m_values, &sums.littleRho);
+  if (m_estimated != 0) m_mad = sums.Total() / m_estimated;
+  m_lastIteration = m_iteration;
+  return kStatusOk;
+}
+
+// Runs iterations from m_iteration while the maximum allows; a silent run writes no history.
+// *left tells whether the loop ended by its test (abort, convergence, maximum).
+std::int32_t EmRun::Iterate(bool silent, bool* left) {
+  *left = false;
+  while (m_iteration <= m_model.maxIterations) {
+    std::int32_t status = OneIteration();
+    if (m_failed) return status;
+    if (!silent && (status = WriteHistoryEntry()) != kStatusOk) return WriteFailed(status);
+    m_aborted = m_aborted || run::AbortRequested();
+    // A MAD that is not a number fails "less than" and keeps the loop going to the maximum.
+    if (m_aborted || m_mad < m_model.criterion || m_iteration == m_model.maxIterations) {
+      *left = true;
+      return kStatusOk;
+    }
+    ++m_iteration;
+  }
+  return kStatusOk;
+}
+
+std::int32_t EmRun::WriteCrossValidation(double startGSquared) {
+  std::optional<double> mcar;
+  double value = startGSquared;
+  std::int32_t status = kStatusOk;
+  if (m_model.missingData) {
+    SaturatedModel saturated;
+    if (saturated.Estimate(m_grouped, kCrossValidationSaturatedIterations, m_model.criterion) ==
+        SaturatedStatus::kEstimated) {
+      mcar = saturated.GSquared();
+      value = startGSquared - *mcar;
+    } else if ((status = Line(saturated.TooLargeLine())) != kStatusOk) {
+      return status;
+    }
+  }
+  return WriteCrossValidationBlock(m_report, value, mcar);
+}
+
+// MODEL FIT and, with missing data, the saturated model and the MCAR test.
+std::int32_t EmRun::WriteFitBlocks() {
+  const double modelGSquared = ModelGSquared(m_grouped, m_probabilities);
+  // The block's writer starts new lines; the history line still open ends here.
+  std::int32_t status = m_openLine.empty() ? kStatusOk : Line("");
+  if (status != kStatusOk) return status;
+  if (!m_model.missingData) {
+    return WriteModelFitBlock(m_report, modelGSquared, m_degreesOfFreedom);
+  }
+  SaturatedModel saturated;
+  if (saturated.Estimate(m_grouped, m_model.maxIterations, m_model.criterion) !=
+      SaturatedStatus::kEstimated) {
+    // Without the saturated model the fit is the model's own G-squared; the report says why.
+    if ((status = Line(saturated.TooLargeLine())) != kStatusOk) return status;
+    return WriteModelFitBlock(m_report, modelGSquared, m_degreesOfFreedom);
+  }
+  m_saturated = std::move(saturated);
+  status = WriteModelFitBlock(m_report, modelGSquared - m_saturated->GSquared(), m_degreesOfFreedom);
+  if (status != kStatusOk) return status;
+  return WriteMcarBlock(m_report, m_saturated->GSquared(), McarDegreesOfFreedom(m_grouped));
+}
+
+std::int32_t EmRun::WriteEstimatesSet() {
+  const std::int32_t status = input::WriteParameterEstimates(
+      m_model.dims, m_values, m_lastIteration, input::kEstimatesFileFormat, m_estimates);
+  if (status != kStatusOk) return run::ReportWriteFailed(status, TrimRight(m_model.emEstimatesFile));
+  return kStatusOk;
+}
+
+std::int32_t EmRun::WriteResults() {
+  std::int32_t status = Line(kAsteriskLine);
+  if (status == kStatusOk) status = Line("");
+  if (status == kStatusOk && m_mad > m_model.criterion) {
+    for (const char* line : {"  ****WARNING: CONVERGENCE NOT REACHED****",
+                             "  IF YOU HAVE CHOSEN TO WRITE PARAMETER ESTIMATES",
+                             "  TO A FILE, THEY CAN BE USED AS START VALUES", "  TO CONTINUE THIS RUN.",
+                             "  "}) {
+      if ((status = Line(line)) != kStatusOk) break;
+    }
+  }
+  if (status != kStatusOk) return WriteFailed(status);
+  // Rounding can leave tiny negative estimates.
+  for (std::vector<double>* array : {&m_values.gamma, &m_values.delta, &m_values.tau,
+                                     &m_values.littleRho, &m_values.bigRho}) {
+    for (double& value : *array) value = value < 0.0 ? 0.0 : value;
+  }
+  if ((status = report::WriteFinalEstimates(m_report, m_model, m_values)) != kStatusOk) {
+    return WriteFailed(status);
+  }
+  if (m_model.printResiduals > 0) {
+    m_estep->SetParameters(m_values);
+    status = WriteCellTable(
+        m_report, m_model.printResiduals, m_model.missingData, m_grouped, m_probabilities,
+        m_saturated ? &*m_saturated : nullptr,
+        [this](const std::int32_t* responses) { return m_estep->Probability(responses); },
+        m_counts.total);
+    if (status == kStatusOk) status = Line(std::string(50, '*'));
+    if (status == kStatusOk) status = Line("");
+    if (status == kStatusOk) status = Line("");
+    if (status != kStatusOk) return WriteFailed(status);
+  }
+  return kStatusOk;
+}
+
+std::int32_t EmRun::Finish() {
+  std::int32_t status = kStatusOk;
+  if (!m_openLine.empty()) status = Line("");
+  if (status == kStatusOk) {
+    status = report::WriteRunEnd(m_report, run::LocalNow(), kovos::TickCount() - m_startTick);
+  }
+  if (status == kStatusOk) status = m_report.Close();
+  if (status != kStatusOk) return WriteFailed(status);
+  if ((status = m_estimates.Close()) != kStatusOk) {
+    return run::ReportWriteFailed(status, TrimRight(m_model.emEstimatesFile));
+  }
+  return kRunCompleted;
+}
+
+std::int32_t EmRun::Run(const char* controlFilePath) {
+  m_startTick = kovos::TickCount();
+  m_job.started = run::LocalNow();
+  m_job.runType = report::RunType::kEm;
+  const std::string pathField(controlFilePath, run::kPathBytes);
+  if (!input::ReadControlFile(pathField, &m_model)) return run::RecordedErrorCode();
+  m_job.controlFile = TrimRight(pathField);
+  const input::ModelDimensions& d = m_model.dims;
+
+  m_layout = input::DataLayoutOf(m_model);
+  // A failed count stays recorded; the loading pass below reports its own failure.
+  input::CountDataRecords(m_layout, &m_job.patternCount, &m_job.subjectCount);
+  std::int32_t status = OpenFiles();
+  if (status != kStatusOk) return status;
+
+  m_cells = CompleteTableCells(d, m_model.classItemCategories, m_model.statusItemCategories);
+  m_degreesOfFreedom = m_cells;
+  if ((status = report::WriteJobHeader(m_report, m_model, m_job)) != kStatusOk) {
+    return WriteFailed(status);
+  }
+  if (!m_model.startValuesFromFile) CopyFirstOccasionBigRho(d, &m_model.start);
+  if (m_model.maxIterations != 0) {
+    status = report::WriteRestrictionsReport(m_report, m_model, m_model.codes);
+    if (status != kStatusOk) return WriteFailed(status);
+    m_estimated = MarkAndCountEstimatedParameters(d, &m_model.codes);
+    m_degreesOfFreedom = DegreesOfFreedom(m_cells, m_estimated);
+  }
+  if ((status = CheckStartValues()) != kRunCompleted) return status;
+
+  input::PatternTable patterns;
+  status = input::LoadPatterns(m_data, m_model, m_layout, m_job.patternCount, &patterns);
+  if (status != kStatusOk) return status;
+
+  m_values = m_model.start;
+  DeriveOccasionPrevalences(d, &m_values);
+  if ((status = report::WriteStartValues(m_report, m_model, m_values)) != kStatusOk) {
+    return WriteFailed(status);
+  }
+  m_grouped = GroupByMissingness(patterns, m_model);
+  m_estep = std::make_unique<EStep>(m_model);
+  m_estep->Run(m_values, m_grouped, nullptr, &m_probabilities);
+  const double startGSquared = ModelGSquared(m_grouped, m_probabilities);
+  status = Line(kAsteriskLine);
+  if (status == kStatusOk) status = Line("");
+  if (status != kStatusOk) return WriteFailed(status);
+
+  if (m_model.maxIterations == 0) {
+    if ((status = WriteCrossValidation(startGSquared)) != kStatusOk) return WriteFailed(status);
+    return Finish();
+  }
+  if ((status = WriteHistoryHeading(startGSquared)) != kStatusOk) return WriteFailed(status);
+  m_iteration = m_model.startValuesFromFile ? m_model.startIteration + 1 : 1;
+  m_lastIteration = m_iteration - 1;
+  bool left = false;
+  if ((status = Iterate(/*silent=*/false, &left)) != kStatusOk || m_failed) return status;
+
+  m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities);
+  if ((status = WriteFitBlocks()) != kStatusOk) return WriteFailed(status);
+  if ((status = WriteResults()) != kStatusOk) return status;
+  if (m_model.writeEstimates) {
+    if ((status = WriteEstimatesSet()) != kStatusOk) return status;
+    // Iterations left: go on silently until the loop's test would end it, and save that
+    // iteration as the second set; the two sets start a data-augmentation run.
+    if (left && m_lastIteration < m_model.maxIterations) {
+      m_iteration = m_lastIteration + 1;
+      bool ended = false;
+      if ((status = Iterate(/*silent=*/true, &ended)) != kStatusOk || m_failed) return status;
+      if ((status = WriteEstimatesSet()) != kStatusOk) return status;
+    }
+  }
+  return Finish();
+}
+
+}  // namespace
+
+std::int32_t RunEmDriver(const char* controlFilePath, std::int32_t) {
+  EmRun run;
+  return run.Run(controlFilePath);
+}
+
+}  // namespace kov::em

@@ -1,0 +1,115 @@
+// The E-step: expected counts of the latent variables and the responses, given the parameters.
+//
+// Computed with forward-backward recursions over the occasions (for a second-order process over
+// pairs of statuses), so the cost per pattern grows with C x T x S^(order+1), never with the
+// C x S^T cells of the latent table. Missing responses are summed out where they stand: a
+// missing item contributes the sum of its response probabilities over its own categories (1 for
+// a row that sums to one) to the probability of the observed part, and its expected response
+// counts are spread in proportion to rho. The counts equal those defined over the full latent
+// table and the complete contingency table.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "input/model.h"
+#include "missingness.h"
+
+namespace kov::em {
+
+// Expected counts in the index orders of the parameter arrays (0-based, first index fastest).
+struct ExpectedCounts {
+  double total = 0.0;                     // N, the sum of all frequencies
+  std::vector<double> classCounts;        // E(c); N for the single class of a model without one
+  std::vector<double> statusMargins;      // m(c, s, t), shape DeltaShape
+  std::vector<double> transitionCounts;   // tau row r -> status j in class c, shape TauShape
+  std::vector<double> littleRhoCounts;    // (k, i, c), shape LittleRhoShape
+  std::vector<double> bigRhoCounts;       // (k, i, s, c, t), shape BigRhoShape
+};
+
+// The work arrays of the recursions, sized once per run from the model; Run allocates nothing
+// once the counts and probabilities have their sizes.
+//
+// Without status items the latent process has one occasion: the status margins of later
+// occasions stay 0 and DeriveOccasionPrevalences leaves delta alone. With one status the joint
+// prior is GAMMA alone (DELTA and TAU enter as 1).
+class EStep {
+ public:
+  explicit EStep(const input::Model& model);
+
+  // Accumulates the expected counts of every pattern and stores the probability of each
+  // pattern's observed part in probabilities[q] (sorted order). A pattern whose probability is
+  // not greater than 0 adds nothing. Returns the log-likelihood sum n_q ln P(q) over the
+  // patterns with P(q) > 0 and n_q > 0. Either output may be null: with counts null only the
+  // probabilities and the log-likelihood are computed.
+  double Run(const input::ParameterSet& values, const GroupedPatterns& grouped,
+             ExpectedCounts* counts, std::vector<double>* probabilities);
+
+  // The probability of one pattern's observed part (0 = missing), under the values.
+  double PatternProbability(const input::ParameterSet& values, const std::int32_t* responses);
+
+  // For many probabilities under the same values (the cells of a table): SetParameters once,
+  // then Probability per pattern; the result equals PatternProbability's.
+  void SetParameters(const input::ParameterSet& values);
+  double Probability(const std::int32_t* responses);
+
+ private:
+  double Forward(const std::int32_t* responses);
+  void Backward(const std::int32_t* responses, double weight);
+  void AccumulateOccasion(const std::int32_t* responses, std::int32_t c, std::int32_t t,
+                          const double* posterior);
+  void AccumulateClassItems(const std::int32_t* responses, std::int32_t c, double posterior);
+  void StoreCounts(double total, ExpectedCounts* counts) const;
+
+  input::ModelDimensions m_dims;
+  std::vector<std::int32_t> m_categories;  // per item of a pattern
+
+  std::int32_t m_classes = 1;          // C
+  std::int32_t m_statuses = 1;         // S
+  std::int32_t m_classItems = 0;       // J
+  std::int32_t m_statusItems = 0;      // I
+  std::int32_t m_itemOccasions = 0;    // occasions whose status items a pattern holds
+  std::int32_t m_occasions = 1;        // occasions of the latent process, at least 1
+  bool m_secondOrder = false;          // a second-order process with at least 2 occasions
+  std::int32_t m_stateStride = 1;      // states per occasion in the recursion: S or S x S
+  std::int32_t m_rows = 0;             // transition rows the recursion walks
+  std::int32_t m_tableRows = 0;        // R, the rows that TAU holds
+  std::int32_t m_classCategories = 0;  // Kc
+  std::int32_t m_statusCategories = 0; // Ks
+
+  // The values laid out for the recursion, with the status index contiguous. Response tables
+  // keep slot 0 for a missing response: the sum of the row over the item's own categories.
+  std::vector<double> m_gamma;            // c
+  std::vector<double> m_delta;            // (c, s) as c * S + s
+  std::vector<double> m_tau;              // ((c, row), j)
+  // TAU again, each transition's block transposed so that the forward step reads the origins
+  // of one destination contiguously: first order (d, a), second order ((b, d), a) for row
+  // (a, b) of the block; the first S rows of a second-order process as in first order.
+  std::vector<double> m_tauForward;
+  std::vector<double> m_classRho;         // ((c, j), y), y = 0..Kc
+  std::vector<double> m_classSpread;      // ((c, j), y - 1): rho over its row sum
+  std::vector<double> m_statusRho;        // ((((c, t), i), y), s), y = 0..Ks
+  std::vector<double> m_statusSpread;     // ((((c, t), i), y - 1), s)
+
+  // Per-pattern work.
+  std::vector<double> m_classFactor;      // c
+  std::vector<double> m_emission;         // ((c, t), s)
+  std::vector<double> m_alpha;            // ((c, t), state)
+  std::vector<double> m_classProbability; // c
+  std::vector<double> m_beta, m_betaNext, m_scaled, m_pairPosterior, m_posterior;
+  std::vector<const double*> m_itemRows;  // per status item: its response's row of rho
+
+  // Accumulators, in the layouts above.
+  std::vector<double> m_classCount;
+  std::vector<double> m_marginCount;      // ((c, t), s)
+  std::vector<double> m_tauCount;         // ((c, row), j)
+  std::vector<double> m_classRhoCount;    // ((c, j), y - 1)
+  std::vector<double> m_statusRhoCount;   // ((((c, t), i), y - 1), s)
+};
+
+// The derived status prevalences of occasions 2..T in delta: for each class c, status s and
+// occasion t, the sum of the joint prior over all sequences with s at t, divided by GAMMA(c)
+// (not a number when GAMMA(c) is 0, as that quotient is).
+void DeriveOccasionPrevalences(const input::ModelDimensions& dims, input::ParameterSet* values);
+
+}  // namespace kov::em

@@ -1,0 +1,75 @@
+// The M-step under restrictions: new parameter values from the expected counts, with fixed
+// entries at their start values and equality classes estimated as one common value.
+//
+// Every update expects codes marked by MarkAndCountEstimatedParameters (the head of each
+// equality class keeps its code k, the other members carry -k) and arrays sized from dims.
+// An update reads the current values, writes the new ones in their place, and adds to its change
+// sum |new - old| over the entries that ForEachEstimatedEntry counts, so that the change sums
+// divided by the estimated-parameter count give MAD.
+//
+// Zero denominators: TAU stops the run (see UpdateTau). The other arrays carry on with values
+// that keep every set summing to one instead of producing not-a-number, which the E-step would
+// spread into every other class: a set whose free entries have no expected count shares what the
+// fixed and tied entries leave in proportion to the free entries' current values (equally when
+// those are all 0), and an equality class without any expected count keeps its head's current
+// value. Both arise when a class or status loses all its members; the values then stay where
+// they were, a fixed point of the iteration, rather than becoming undefined.
+#pragma once
+
+#include <cstdint>
+
+#include "estep.h"
+#include "input/model.h"
+#include "input/text_output.h"
+
+namespace kov::em {
+
+// Sums of the absolute changes of the estimated parameters in one iteration, one per array.
+struct ChangeSums {
+  double gamma = 0, delta = 0, tau = 0, littleRho = 0, bigRho = 0;
+  double Total() const { return gamma + delta + tau + littleRho + bigRho; }
+};
+
+// Error codes of the TAU update (the run's error code when a transition denominator is zero).
+inline constexpr std::int32_t kZeroDenominatorConstrained = 1;
+inline constexpr std::int32_t kZeroDenominatorFree = 2;
+
+// GAMMA from the expected class counts E(c) / N: fixed classes keep their start values, the
+// others are rescaled to share 1 - (fixed sum), and the members of each equality class then get
+// the arithmetic mean of their values.
+void UpdateGamma(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
+                 const input::ParameterSet& start, const ExpectedCounts& counts,
+                 input::ParameterSet* values, double* changeSum);
+
+// DELTA at occasion 1 from the status margins m(c, s, 1). The later occasions are left alone:
+// they are derived from the joint prior once GAMMA, DELTA and TAU are new.
+void UpdateDelta(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
+                 const input::ParameterSet& start, const ExpectedCounts& counts,
+                 input::ParameterSet* values, double* changeSum);
+
+// TAU from the expected transition counts. Returns kStatusOk, or a nonzero code after which the
+// run ends: the update has then changed no value and has already recorded the run's error
+// through SetEngineError, and the code returned is the one it recorded:
+// - kZeroDenominatorConstrained: an equality class (taken head by head in storage order) whose
+//   members' rows have no expected count at all; the report names the head's row and class;
+// - kZeroDenominatorFree: a row (class by class, row by row) with free entries but no expected
+//   count in them;
+// - the report's write status, when writing the explanation failed.
+// The explanation is one block of lines in the report; "IN ROW " is followed directly by the
+// row number in 4 columns ("IN ROW    3"), rows counted from 1 within the class, and, when
+// there is more than one class, the class follows on a line of its own
+// ("OF THE TAU MATRIX FOR LATENT CLASS   2"). Numbers wider than 4 columns are written whole.
+std::int32_t UpdateTau(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
+                       const input::ParameterSet& start, const ExpectedCounts& counts,
+                       input::ParameterSet* values, double* changeSum, input::TextOutput& report);
+
+// LITTLE RHO and BIG RHO (every occasion) from the expected response counts. Categories beyond
+// an item's own count are ordinary entries: with code 0 and start value 0 they stay 0.
+void UpdateLittleRho(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
+                     const input::ParameterSet& start, const ExpectedCounts& counts,
+                     input::ParameterSet* values, double* changeSum);
+void UpdateBigRho(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
+                  const input::ParameterSet& start, const ExpectedCounts& counts,
+                  input::ParameterSet* values, double* changeSum);
+
+}  // namespace kov::em

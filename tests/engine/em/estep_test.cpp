@@ -1,0 +1,366 @@
+#include "em/estep.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "brute_force.h"
+#include "em/missingness.h"
+#include "input/model.h"
+
+namespace kov::em {
+namespace {
+
+struct Shape {
+  std::int32_t classes = 1;
+  std::int32_t statuses = 1;
+  std::vector<std::int32_t> classCategories;   // one per class item
+  std::vector<std::int32_t> statusCategories;  // one per status item
+  std::int32_t occasions = 0;
+  std::int32_t order = 1;
+};
+
+input::Model MakeModel(const Shape& shape) {
+  input::Model model;
+  input::ModelDimensions& d = model.dims;
+  d.classes = shape.classes;
+  d.statuses = shape.statuses;
+  d.classItems = static_cast<std::int32_t>(shape.classCategories.size());
+  d.statusItems = static_cast<std::int32_t>(shape.statusCategories.size());
+  d.occasions = shape.occasions;
+  d.order = shape.order;
+  for (std::int32_t k : shape.classCategories) {
+    d.maxClassCategories = std::max(d.maxClassCategories, k);
+  }
+  for (std::int32_t k : shape.statusCategories) {
+    d.maxStatusCategories = std::max(d.maxStatusCategories, k);
+  }
+  std::int32_t power = 1;
+  for (std::int32_t o = 0; o < shape.order; ++o) power *= shape.statuses;
+  d.extraTransitionRows = shape.occasions >= 3 ? (shape.occasions - 2) * power : 0;
+  model.classItemCategories = shape.classCategories;
+  model.statusItemCategories = shape.statusCategories;
+  model.missingData = true;
+  return model;
+}
+
+// A random probability vector of n entries in values[offset + stride * k]; now and then an
+// entry is exactly 0, so that zero paths get exercised.
+void RandomRow(std::mt19937& random, std::vector<double>* values, std::size_t offset,
+               std::size_t stride, std::int32_t n) {
+  std::uniform_real_distribution<double> uniform(0.05, 1.0);
+  std::bernoulli_distribution zero(0.08);
+  double sum = 0.0;
+  std::vector<double> row(static_cast<std::size_t>(n));
+  for (double& v : row) {
+    v = zero(random) ? 0.0 : uniform(random);
+    sum += v;
+  }
+  if (sum == 0.0) row[0] = sum = 1.0;
+  for (std::int32_t k = 0; k < n; ++k) {
+    (*values)[offset + stride * static_cast<std::size_t>(k)] =
+        row[static_cast<std::size_t>(k)] / sum;
+  }
+}
+
+input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random) {
+  const input::ModelDimensions& d = model.dims;
+  input::ParameterSet values;
+  input::AllocateParameters(d, &values);
+  RandomRow(random, &values.gamma, 0, 1, d.classes);
+  const auto delta = input::DeltaShape(d);
+  const auto tau = input::TauShape(d);
+  const auto little = input::LittleRhoShape(d);
+  const auto big = input::BigRhoShape(d);
+  // Later occasions of delta are derived values that the E-step must never read.
+  std::fill(values.delta.begin(), values.delta.end(), 0.7);
+  for (std::int32_t c = 0; c < d.classes; ++c) {
+    if (d.HasStatuses()) {
+      RandomRow(random, &values.delta, delta(c, 0, 0), delta(0, 1, 0), d.statuses);
+      for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
+        RandomRow(random, &values.tau, tau(r, 0, c), tau(0, 1, 0), d.statuses);
+      }
+    } else {
+      values.delta[delta(c, 0, 0)] = 1.0;
+      values.tau[tau(0, 0, c)] = 1.0;
+    }
+    for (std::int32_t j = 0; j < d.classItems; ++j) {
+      RandomRow(random, &values.littleRho, little(0, j, c), 1,
+                model.classItemCategories[static_cast<std::size_t>(j)]);
+    }
+    for (std::int32_t t = 0; t < (d.HasStatuses() ? d.occasions : 0); ++t) {
+      for (std::int32_t s = 0; s < d.statuses; ++s) {
+        for (std::int32_t i = 0; i < d.statusItems; ++i) {
+          RandomRow(random, &values.bigRho, big(0, i, s, c, t), 1,
+                    model.statusItemCategories[static_cast<std::size_t>(i)]);
+        }
+      }
+    }
+  }
+  return values;
+}
+
+// Random patterns, each item missing with the given probability; one pattern misses every
+// item, one has frequency 0 and one repeats another.
+input::PatternTable RandomPatterns(const input::Model& model, std::mt19937& random,
+                                   std::int32_t count, double missing) {
+  const std::vector<std::int32_t> categories = ItemCategoryCounts(model);
+  input::PatternTable table;
+  table.itemCount = static_cast<std::int32_t>(categories.size());
+  std::bernoulli_distribution isMissing(missing);
+  std::uniform_real_distribution<double> frequency(0.5, 6.0);
+  for (std::int32_t p = 0; p < count; ++p) {
+    for (std::int32_t k : categories) {
+      table.responses.push_back(isMissing(random)
+                                    ? 0
+                                    : std::uniform_int_distribution<std::int32_t>(1, k)(random));
+    }
+    table.frequencies.push_back(p == 1 ? 0.0 : frequency(random));
+  }
+  const std::vector<std::int32_t> repeat(table.responses.begin(),
+                                         table.responses.begin() + table.itemCount);
+  table.responses.insert(table.responses.end(), repeat.begin(), repeat.end());
+  table.frequencies.push_back(2.0);
+  if (missing > 0.0) {
+    table.responses.insert(table.responses.end(), categories.size(), 0);
+    table.frequencies.push_back(3.5);
+  }
+  table.patternCount = static_cast<std::int32_t>(table.frequencies.size());
+  for (double n : table.frequencies) table.subjectCount += n;
+  return table;
+}
+
+::testing::AssertionResult Near(const std::vector<double>& actual,
+                                const std::vector<double>& expected) {
+  if (actual.size() != expected.size()) {
+    return ::testing::AssertionFailure()
+           << "size " << actual.size() << " instead of " << expected.size();
+  }
+  for (std::size_t k = 0; k < actual.size(); ++k) {
+    const double a = actual[k];
+    const double e = expected[k];
+    const bool bothNan = std::isnan(a) && std::isnan(e);
+    if (!bothNan && !(std::abs(a - e) <= 1e-10 * std::max(std::abs(a), std::abs(e)) + 1e-13)) {
+      return ::testing::AssertionFailure() << "entry " << k << ": " << a << " instead of " << e;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+void ExpectSameCounts(const ExpectedCounts& actual, const ExpectedCounts& expected) {
+  EXPECT_DOUBLE_EQ(actual.total, expected.total);
+  EXPECT_TRUE(Near(actual.classCounts, expected.classCounts)) << "class counts";
+  EXPECT_TRUE(Near(actual.statusMargins, expected.statusMargins)) << "status margins";
+  EXPECT_TRUE(Near(actual.transitionCounts, expected.transitionCounts)) << "transitions";
+  EXPECT_TRUE(Near(actual.littleRhoCounts, expected.littleRhoCounts)) << "little rho";
+  EXPECT_TRUE(Near(actual.bigRhoCounts, expected.bigRhoCounts)) << "big rho";
+}
+
+void ExpectAgreesWithBruteForce(const input::Model& model, const input::ParameterSet& values,
+                                const input::PatternTable& table) {
+  const GroupedPatterns grouped = GroupByMissingness(table, model);
+  EStep estep(model);
+  ExpectedCounts counts;
+  std::vector<double> probabilities;
+  const double logLikelihood = estep.Run(values, grouped, &counts, &probabilities);
+  const testing::BruteForceResult reference = testing::BruteForceEStep(model, values, grouped);
+  ExpectSameCounts(counts, reference.counts);
+  EXPECT_TRUE(Near(probabilities, reference.probabilities)) << "pattern probabilities";
+  EXPECT_TRUE(Near({logLikelihood}, {reference.logLikelihood})) << "log-likelihood";
+  std::vector<double> single;
+  for (std::int32_t q = 0; q < grouped.patterns.patternCount; ++q) {
+    single.push_back(estep.PatternProbability(values, grouped.patterns.Pattern(q)));
+  }
+  EXPECT_TRUE(Near(single, reference.probabilities)) << "PatternProbability";
+}
+
+struct Case {
+  std::string name;
+  Shape shape;
+  double missing;
+};
+
+// The brute force enumerates every latent sequence for every completion of every pattern, so it
+// checks the recursions, the row layout of TAU and the summing out of missing items at once.
+TEST(EStepTest, AgreesWithBruteForceOnRandomModels) {
+  const std::vector<Case> cases = {
+      {"latent classes only", {3, 1, {2, 3, 2, 4}, {}, 0, 1}, 0.25},
+      {"latent classes, occasions without status items", {2, 1, {3, 2}, {}, 3, 1}, 0.0},
+      {"first order T=2, complete", {1, 3, {}, {2, 3}, 2, 1}, 0.0},
+      {"first order T=3, missing", {1, 3, {}, {2, 3}, 3, 1}, 0.2},
+      {"first order T=4, classes, missing", {2, 2, {2, 3}, {3, 2}, 4, 1}, 0.2},
+      {"first order T=3, classes without class items", {2, 3, {}, {2}, 3, 1}, 0.15},
+      {"second order T=3, missing", {1, 3, {}, {2, 2}, 3, 2}, 0.2},
+      {"second order T=4, classes, missing", {2, 2, {3}, {2, 3}, 4, 2}, 0.2},
+      {"second order T=4, three statuses", {1, 3, {2}, {3}, 4, 2}, 0.1},
+      {"second order T=2", {2, 3, {2}, {2, 2}, 2, 2}, 0.2},
+      {"one status measured at three occasions", {2, 1, {2}, {3}, 3, 1}, 0.2},
+  };
+  std::mt19937 random(20240611);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const input::Model model = MakeModel(c.shape);
+    for (int draw = 0; draw < 3; ++draw) {
+      const input::ParameterSet values = RandomValues(model, random);
+      ExpectAgreesWithBruteForce(model, values, RandomPatterns(model, random, 30, c.missing));
+    }
+  }
+}
+
+// A missing item contributes the sum of its row over the item's own categories, which is what
+// summing over its completions gives even when a row falls short of one.
+TEST(EStepTest, RowsThatDoNotSumToOneFollowTheCompletionSums) {
+  const input::Model model = MakeModel({2, 2, {3}, {2, 3}, 3, 1});
+  std::mt19937 random(7);
+  input::ParameterSet values = RandomValues(model, random);
+  for (std::size_t k = 0; k < values.bigRho.size(); k += 3) values.bigRho[k] *= 0.8;
+  for (std::size_t k = 0; k < values.littleRho.size(); k += 2) values.littleRho[k] *= 0.9;
+  ExpectAgreesWithBruteForce(model, values, RandomPatterns(model, random, 25, 0.3));
+}
+
+// S = 2, T = 4, one binary item that reveals the status exactly (big rho is the identity), so a
+// pattern fixes its status sequence. Row p of TAU (counted from 1) is (p/20, 1 - p/20).
+// Pattern 1 2 2 1: row 1 (s1 = 1) to 2, row S + (s1-1)S + s2 = 4 to 2, row S + S^2 + (s2-1)S + s3
+// = 10 to 1; P = 0.6 * 0.95 * 0.8 * 0.5 = 0.228.
+TEST(EStepTest, SecondOrderRowsFollowThePairOfPreviousStatuses) {
+  for (const std::int32_t occasions : {3, 4}) {
+    SCOPED_TRACE(occasions);
+    const input::Model model = MakeModel({1, 2, {}, {2}, occasions, 2});
+    const input::ModelDimensions& d = model.dims;
+    input::ParameterSet values;
+    input::AllocateParameters(d, &values);
+    values.gamma[0] = 1.0;
+    values.delta[input::DeltaShape(d)(0, 0, 0)] = 0.6;
+    values.delta[input::DeltaShape(d)(0, 1, 0)] = 0.4;
+    for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
+      values.tau[input::TauShape(d)(r, 0, 0)] = (r + 1) / 20.0;
+      values.tau[input::TauShape(d)(r, 1, 0)] = 1.0 - (r + 1) / 20.0;
+    }
+    for (std::int32_t t = 0; t < occasions; ++t) {
+      for (std::int32_t s = 0; s < 2; ++s) {
+        values.bigRho[input::BigRhoShape(d)(s, 0, s, 0, t)] = 1.0;
+      }
+    }
+    input::PatternTable table;
+    table.itemCount = occasions;
+    table.patternCount = 1;
+    table.frequencies = {2.0};
+    // T = 3: pattern 2 1 2 uses row 2 to 1 (0.1), then row S + (2-1)S + 1 = 5 to 2 (0.75).
+    table.responses = occasions == 3 ? std::vector<std::int32_t>{2, 1, 2}
+                                     : std::vector<std::int32_t>{1, 2, 2, 1};
+    const double expected = occasions == 3 ? 0.4 * 0.1 * 0.75 : 0.6 * 0.95 * 0.8 * 0.5;
+
+    EStep estep(model);
+    ExpectedCounts counts;
+    std::vector<double> probabilities;
+    estep.Run(values, GroupByMissingness(table, model), &counts, &probabilities);
+    EXPECT_NEAR(probabilities[0], expected, 1e-15);
+    std::vector<double> transitions(input::TauShape(d).Size(), 0.0);
+    if (occasions == 3) {
+      transitions[input::TauShape(d)(1, 0, 0)] = 2.0;
+      transitions[input::TauShape(d)(4, 1, 0)] = 2.0;
+    } else {
+      transitions[input::TauShape(d)(0, 1, 0)] = 2.0;
+      transitions[input::TauShape(d)(3, 1, 0)] = 2.0;
+      transitions[input::TauShape(d)(9, 0, 0)] = 2.0;
+    }
+    EXPECT_TRUE(Near(counts.transitionCounts, transitions));
+    for (std::int32_t t = 0; t < occasions; ++t) {
+      const std::int32_t status = table.responses[static_cast<std::size_t>(t)] - 1;
+      EXPECT_DOUBLE_EQ(counts.statusMargins[input::DeltaShape(d)(0, status, t)], 2.0);
+      EXPECT_DOUBLE_EQ(counts.statusMargins[input::DeltaShape(d)(0, 1 - status, t)], 0.0);
+    }
+  }
+}
+
+// Category 3 of the status item has probability 0 everywhere, so the patterns that answer 3
+// cannot occur; they must add nothing, and only their frequency enters N.
+TEST(EStepTest, ImpossiblePatternsAddNothing) {
+  const input::Model model = MakeModel({1, 2, {}, {3}, 2, 1});
+  std::mt19937 random(11);
+  input::ParameterSet values = RandomValues(model, random);
+  const auto big = input::BigRhoShape(model.dims);
+  for (std::int32_t t = 0; t < 2; ++t) {
+    for (std::int32_t s = 0; s < 2; ++s) {
+      values.bigRho[big(0, 0, s, 0, t)] = 0.4;
+      values.bigRho[big(1, 0, s, 0, t)] = 0.6;
+      values.bigRho[big(2, 0, s, 0, t)] = 0.0;
+    }
+  }
+  input::PatternTable possible;
+  possible.itemCount = 2;
+  possible.patternCount = 2;
+  possible.responses = {1, 2, 0, 1};
+  possible.frequencies = {3.0, 1.5};
+  input::PatternTable all = possible;
+  all.patternCount = 4;
+  all.responses.insert(all.responses.end(), {3, 1, 0, 3});
+  all.frequencies.insert(all.frequencies.end(), {2.0, 1.0});
+
+  EStep estep(model);
+  ExpectedCounts withImpossible, without;
+  std::vector<double> probabilities, probabilitiesWithout;
+  const double logLikelihood =
+      estep.Run(values, GroupByMissingness(all, model), &withImpossible, &probabilities);
+  const double logLikelihoodWithout =
+      estep.Run(values, GroupByMissingness(possible, model), &without, &probabilitiesWithout);
+
+  EXPECT_DOUBLE_EQ(withImpossible.total, 7.5);
+  EXPECT_DOUBLE_EQ(withImpossible.classCounts[0], 7.5);  // N: the model has no class items
+  without.total = withImpossible.total;
+  without.classCounts = withImpossible.classCounts;
+  ExpectSameCounts(withImpossible, without);
+  EXPECT_DOUBLE_EQ(logLikelihood, logLikelihoodWithout);
+  // Sorted: 3 1 (cell 3), 1 2 (cell 4), then 0 1 and 0 3.
+  EXPECT_EQ(probabilities[0], 0.0);
+  EXPECT_GT(probabilities[1], 0.0);
+  EXPECT_GT(probabilities[2], 0.0);
+  EXPECT_EQ(probabilities[3], 0.0);
+}
+
+// First order, S = 2, T = 3, delta (1, 0); row 1 (0.5, 0.5), row 3 (0.2, 0.8), row 4 (0.6, 0.4):
+// occasion 2 is (0.5, 0.5), occasion 3 is (0.5 * 0.2 + 0.5 * 0.6, ...) = (0.4, 0.6). A class
+// with GAMMA 0 has no prevalence (0 / 0).
+TEST(EStepTest, DerivedPrevalencesFollowTheTransitions) {
+  input::Model model = MakeModel({2, 2, {2}, {2}, 3, 1});
+  const input::ModelDimensions& d = model.dims;
+  input::ParameterSet values;
+  input::AllocateParameters(d, &values);
+  values.gamma = {1.0, 0.0};
+  const auto delta = input::DeltaShape(d);
+  const auto tau = input::TauShape(d);
+  const double rows[4][2] = {{0.5, 0.5}, {0.3, 0.7}, {0.2, 0.8}, {0.6, 0.4}};
+  for (std::int32_t c = 0; c < 2; ++c) {
+    values.delta[delta(c, 0, 0)] = 1.0;
+    for (std::int32_t r = 0; r < 4; ++r) {
+      for (std::int32_t j = 0; j < 2; ++j) values.tau[tau(r, j, c)] = rows[r][j];
+    }
+  }
+  DeriveOccasionPrevalences(d, &values);
+  EXPECT_DOUBLE_EQ(values.delta[delta(0, 0, 0)], 1.0);
+  EXPECT_DOUBLE_EQ(values.delta[delta(0, 0, 1)], 0.5);
+  EXPECT_DOUBLE_EQ(values.delta[delta(0, 1, 1)], 0.5);
+  EXPECT_NEAR(values.delta[delta(0, 0, 2)], 0.4, 1e-15);
+  EXPECT_NEAR(values.delta[delta(0, 1, 2)], 0.6, 1e-15);
+  EXPECT_DOUBLE_EQ(values.delta[delta(1, 0, 0)], 1.0);
+  EXPECT_TRUE(std::isnan(values.delta[delta(1, 0, 1)]));
+  EXPECT_TRUE(std::isnan(values.delta[delta(1, 1, 2)]));
+
+  std::mt19937 random(5);
+  for (const Shape& shape : {Shape{2, 3, {2}, {2}, 4, 1}, Shape{2, 3, {2}, {2}, 4, 2},
+                             Shape{3, 2, {}, {2}, 5, 2}}) {
+    model = MakeModel(shape);
+    values = RandomValues(model, random);
+    const std::vector<double> expected = testing::BruteForcePrevalences(model.dims, values);
+    DeriveOccasionPrevalences(model.dims, &values);
+    EXPECT_TRUE(Near(values.delta, expected)) << "order " << shape.order;
+  }
+}
+
+}  // namespace
+}  // namespace kov::em
