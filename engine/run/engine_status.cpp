@@ -25,7 +25,14 @@ __attribute__((constructor)) void AttachLibrary() {
 
 }  // namespace
 
+namespace {
+std::atomic<ProgressObserver> g_progressObserver{nullptr};
+}  // namespace
+
+void SetProgressObserverForTesting(ProgressObserver observer) { g_progressObserver.store(observer); }
+
 void PublishProgress(std::int32_t iteration, double criterion) {
+  if (const ProgressObserver observer = g_progressObserver.load()) observer(iteration);
   EngineStatus& status = Status();
   if (!IsTrue(status.initialised.load())) return;
   if (!status.mutex.try_lock_for(kStatusLockWait)) return;
@@ -68,6 +75,7 @@ void ResetStatusForTesting() {
   status.workerThreadIdEm = 0;
   status.workerThreadIdDa = 0;
   status.initialised.store(kTrue16);
+  g_progressObserver.store(nullptr);
 }
 
 std::int32_t ReadEngineError(std::string* message) {

@@ -52,6 +52,11 @@ inline bool IsTrue(std::int16_t flag) { return (flag & 1) != 0; }
 // the exports never call this.
 void ResetStatusForTesting();
 
+// Called with the iteration at every PublishProgress, on the worker thread; tests use it to act
+// at an exact point of a run (for example to request an abort during iteration 7). Null: none.
+using ProgressObserver = void (*)(std::int32_t iteration);
+void SetProgressObserverForTesting(ProgressObserver observer);
+
 // The error code and message as lGetKovError delivers them, for tests.
 std::int32_t ReadEngineError(std::string* message);
 

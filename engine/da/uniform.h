@@ -1,0 +1,34 @@
+// The engine's uniform random numbers: the multiplicative congruential generator
+// x' = 16807 x mod (2^31 - 1), computed in 32-bit integer arithmetic.
+//
+// The state is one signed 32-bit integer for the whole engine, 0 when the library is loaded. It
+// is advanced only by NextUniform and GammaVariate and is never reset between runs: a data
+// augmentation run seeds it once, before its first draw, and so a run is reproducible from its
+// seed. Only the worker thread draws, one run at a time, so the state has no lock.
+#pragma once
+
+#include <cstdint>
+
+namespace kov::da {
+
+// Advances the state: a nonzero reseed replaces the state first (every call that passes one
+// reseeds; the run passes its seed once and 0 afterwards). Returns the new state times 2^-31 in
+// single precision, a number in [0, 1]: exactly 1.0 for states of 2147483584 and above, 0.0 only
+// for the state 0.
+float NextUniform(std::int32_t reseed);
+
+// The state that follows x, by the generator's 32-bit arithmetic: Schrage-style splitting into
+// 16-bit halves, so that no product leaves 32 bits; sums that do wrap around as two's
+// complement, exactly as the 32-bit registers would, which still gives 16807 x mod (2^31 - 1)
+// for every x in [1, 2^31 - 2].
+std::int32_t NextState(std::int32_t x);
+
+// The uniform number of a state: state x 2^-31, rounded once to single precision.
+float StateToUniform(std::int32_t state);
+
+// The process-wide state, read and replaced as a whole (for GammaVariate, which works on a copy
+// and stores it back, and for tests that need a known starting point).
+std::int32_t GeneratorState();
+void SetGeneratorState(std::int32_t state);
+
+}  // namespace kov::da
