@@ -277,7 +277,8 @@ void UpdateDelta(const input::ModelDimensions& dims, const input::RestrictionSet
 
 std::int32_t UpdateTau(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
                        const input::ParameterSet& start, const ExpectedCounts& counts,
-                       input::ParameterSet* values, double* changeSum, input::TextOutput& report) {
+                       input::ParameterSet* values, double* changeSum, input::TextOutput& report,
+                       std::string_view zeroDenominatorMessage) {
   const ZeroDenominator zero = UpdateSets(TauSets(dims), codes.tau.size(), codes.tau.data(),
                                           start.tau.data(), counts.transitionCounts.data(),
                                           values->tau.data(), changeSum, OnZeroDenominator::kStop);
@@ -287,9 +288,7 @@ std::int32_t UpdateTau(const input::ModelDimensions& dims, const input::Restrict
     run::SetEngineError(status, "Unable to write to output file.");
     return status;
   }
-  run::SetEngineError(zero.kind,
-                      "There was an error in the EM routine.  Please see the output file for "
-                      "details.");
+  run::SetEngineError(zero.kind, zeroDenominatorMessage);
   return zero.kind;
 }
 

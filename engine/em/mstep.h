@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "estep.h"
 #include "input/model.h"
@@ -33,6 +34,10 @@ struct ChangeSums {
 // Error codes of the TAU update (the run's error code when a transition denominator is zero).
 inline constexpr std::int32_t kZeroDenominatorConstrained = 1;
 inline constexpr std::int32_t kZeroDenominatorFree = 2;
+
+// The run's error message after a zero transition denominator, as an EM run words it.
+inline constexpr std::string_view kEmZeroDenominatorMessage =
+    "There was an error in the EM routine.  Please see the output file for details.";
 
 // GAMMA from the expected class counts E(c) / N: fixed classes keep their start values, the
 // others are rescaled to share 1 - (fixed sum), and the members of each equality class then get
@@ -59,9 +64,11 @@ void UpdateDelta(const input::ModelDimensions& dims, const input::RestrictionSet
 // row number in 4 columns ("IN ROW    3"), rows counted from 1 within the class, and, when
 // there is more than one class, the class follows on a line of its own
 // ("OF THE TAU MATRIX FOR LATENT CLASS   2"). Numbers wider than 4 columns are written whole.
+// The run's error message is zeroDenominatorMessage (each run names its own routine).
 std::int32_t UpdateTau(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
                        const input::ParameterSet& start, const ExpectedCounts& counts,
-                       input::ParameterSet* values, double* changeSum, input::TextOutput& report);
+                       input::ParameterSet* values, double* changeSum, input::TextOutput& report,
+                       std::string_view zeroDenominatorMessage = kEmZeroDenominatorMessage);
 
 // LITTLE RHO and BIG RHO (every occasion) from the expected response counts. Categories beyond
 // an item's own count are ordinary entries: with code 0 and start value 0 they stay 0.

@@ -279,17 +279,6 @@ std::int32_t ReadRestrictionCodes(TextInput& in, const ModelDimensions& d, Restr
                     [](ReadStep& step, std::int32_t& code) { return step.Int(&code); });
 }
 
-// Parameters that a model without one of its latent variables still needs.
-void FillAbsentLatentVariables(const ModelDimensions& d, ParameterSet* start) {
-  if (!d.HasClasses()) start->gamma[GammaShape(d)(0)] = 1.0;
-  if (!d.HasStatuses()) {
-    for (std::int32_t c = 0; c < d.classes; ++c) {
-      for (std::int32_t t = 0; t < d.OccasionExtent(); ++t) start->delta[DeltaShape(d)(c, 0, t)] = 1.0;
-      start->tau[TauShape(d)(0, 0, c)] = 1.0;
-    }
-  }
-}
-
 void Fail(std::int32_t status, std::string_view stage, const std::string& name) {
   SetEngineError(status, Message(stage, name, kVerifyPathAndFormat));
 }
@@ -302,6 +291,18 @@ std::int32_t ReadParameterGroups(LineSource& lines, const ModelDimensions& dims,
                     values->delta, /*deltaHasOccasions=*/true, values->tau, values->littleRho,
                     values->bigRho,
                     [](ReadStep& step, double& value) { return step.Real(&value); });
+}
+
+void FillAbsentLatentVariables(const ModelDimensions& d, ParameterSet* values) {
+  if (!d.HasClasses()) values->gamma[GammaShape(d)(0)] = 1.0;
+  if (!d.HasStatuses()) {
+    for (std::int32_t c = 0; c < d.classes; ++c) {
+      for (std::int32_t t = 0; t < d.OccasionExtent(); ++t) {
+        values->delta[DeltaShape(d)(c, 0, t)] = 1.0;
+      }
+      values->tau[TauShape(d)(0, 0, c)] = 1.0;
+    }
+  }
 }
 
 std::int32_t ReadParameterSet(LineSource& lines, const ModelDimensions& dims, ParameterSet* values,

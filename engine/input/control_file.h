@@ -34,6 +34,11 @@ std::int32_t ReadParameterGroups(LineSource& lines, const ModelDimensions& dims,
 std::int32_t ReadParameterSet(LineSource& lines, const ModelDimensions& dims, ParameterSet* values,
                               std::int32_t* iteration);
 
+// Gives the parameters that a model without one of its latent variables still needs (gamma of
+// the single class, delta and the first tau entry of the single status) their value 1.0; a
+// parameter set read from a file holds no groups for them.
+void FillAbsentLatentVariables(const ModelDimensions& dims, ParameterSet* values);
+
 // Reads the first set of a parameter estimates file and its iteration number. Returns 1, or 0
 // after recording the error (messages name `name`, the trimmed file name).
 std::int32_t ReadStartValuesFile(const std::string& name, const ModelDimensions& dims,

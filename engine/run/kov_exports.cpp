@@ -6,6 +6,7 @@
 #include <new>
 
 #include "drivers.h"
+#include "da/da_driver.h"
 #include "em/em_driver.h"
 #include "engine_status.h"
 #include "result_codes.h"
@@ -19,7 +20,8 @@ constexpr std::size_t kWorkerStackBytes = 5'242'880;
 
 std::int32_t RunDriverCatchingAll(RunType type, const char* path) {
   try {
-    return type == RunType::kEm ? em::RunEmDriver(path, kPathBytes) : RunDaDriver(path, kPathBytes);
+    return type == RunType::kEm ? em::RunEmDriver(path, kPathBytes)
+                                : da::RunDaDriver(path, kPathBytes);
   } catch (const std::bad_alloc&) {
     SetEngineError(kOutOfMemory,
                    "Unable to allocate memory for this run. Please make sure that your computer "

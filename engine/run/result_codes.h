@@ -34,6 +34,9 @@ inline constexpr std::int32_t kOutOfMemory = 5007;
 inline constexpr std::int32_t kTruncatedRecord = 5008;
 // An error the engine did not foresee, caught at the worker's boundary.
 inline constexpr std::int32_t kInternalError = 5009;
+// A run setting that cannot work (data augmentation with fewer than two imputations, no
+// iterations between imputations, or a seed below 1).
+inline constexpr std::int32_t kBadRunSetting = 5010;
 
 // Result of a driver whose run went through to its end.
 inline constexpr std::int32_t kRunCompleted = 1;

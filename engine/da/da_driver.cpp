@@ -1,0 +1,340 @@
+// The data-augmentation run: inputs and checks, the chain of imputation and posterior steps with
+// its series file, imputed data sets and their analyses, then the combination by Rubin's rules
+// and the five final blocks.
+#include "da_driver.h"
+
+#include <memory>
+#include <string>
+
+#include "em/estep.h"
+#include "em/parameter_count.h"
+#include "imputation_analysis.h"
+#include "imputation_step.h"
+#include "imputed_data_file.h"
+#include "input/control_file.h"
+#include "input/data_file.h"
+#include "input/estimates_writer.h"
+#include "input/parameter_checks.h"
+#include "kovos.h"
+#include "missing_draw.h"
+#include "posterior_step.h"
+#include "report/fields.h"
+#include "report/job_header.h"
+#include "report/parameter_tables.h"
+#include "report/restrictions_report.h"
+#include "report/run_end.h"
+#include "run/drivers.h"
+#include "run/engine_status.h"
+#include "run/result_codes.h"
+#include "run/run_support.h"
+#include "run/status_record.h"
+#include "series_file.h"
+#include "uniform.h"
+
+namespace kov::da {
+
+namespace {
+
+using input::TrimRight;
+
+constexpr std::int32_t kNoIoError = 0;
+constexpr double kNoCriterion = -9.0;
+const std::string kBlockRule(62, '*');
+
+class DaRun {
+ public:
+  std::int32_t Run(const char* controlFilePath);
+
+ private:
+  std::int32_t RefuseUnworkableSettings();
+  std::int32_t OpenSideFiles();
+  std::int32_t ReadStartSets();
+  std::int32_t CheckStartValues();
+  std::int32_t Chain(bool* aborted);
+  std::int32_t WriteAbortNotice(std::int32_t iteration);
+  std::int32_t WriteFinalBlocks(const CombinedResults& results);
+  std::int32_t WriteFailed(std::int32_t status) { return run::ReportWriteFailed(status, m_reportName); }
+
+  input::Model m_model;
+  std::string m_pathField;  // the control file as the caller gave it, 300 characters
+  input::DataLayout m_layout;
+  input::DataFileReader m_data;
+  input::TextOutput m_report;
+  input::TextOutput m_series;
+  input::TextOutput m_individual;
+  std::string m_reportName;
+  report::JobInfo m_job;
+  std::uint64_t m_startTick = 0;
+
+  input::ParameterSet m_firstSet;  // the set before the chain's start in the starting values file
+  input::ParameterSet m_values;    // the chain's current parameters
+  input::ParameterSet m_weights;   // series weights
+  input::PatternTable m_patterns;  // the observed patterns
+  ImputationStore m_store;
+};
+
+std::int32_t DaRun::RefuseUnworkableSettings() {
+  const char* message = nullptr;
+  if (m_model.imputations < 2) {
+    // Rubin's rules need the spread between at least two imputations.
+    message = "The number of imputations on the DA tab must be at least 2, so that the imputations "
+              "can be combined.";
+  } else if (m_model.iterationsBetweenImputations < 1) {
+    message = "The number of iterations between imputations on the DA tab must be at least 1.";
+  } else if (m_model.seed < 1) {
+    // A seed of 0 would leave the generator where it was: every run would draw differently.
+    message = "The random generator seed on the DA tab must be a whole number of at least 1.";
+  } else if (static_cast<std::int64_t>(m_model.imputations) * m_model.iterationsBetweenImputations >
+             2147483647) {
+    message = "The number of imputations times the number of iterations between imputations on "
+              "the DA tab is too large.";
+  }
+  if (message == nullptr) return kStatusOk;
+  run::SetEngineError(kBadRunSetting, message);
+  return kBadRunSetting;
+}
+
+std::int32_t DaRun::OpenSideFiles() {
+  const std::string seriesName = TrimRight(m_model.seriesFile);
+  std::int32_t status = m_series.Create(seriesName);
+  if (status != kStatusOk) {
+    return run::OpenFailed(status, "Unable to open the following DA series file for writing: ",
+                           seriesName,
+                           "; Please make sure that this is a valid file path and name, and that "
+                           "the file is available for writing.");
+  }
+  // A failed series line does not stop the run; the viewer will find the file short.
+  WriteSeriesHeader(m_series, m_model.imputations, m_model.iterationsBetweenImputations,
+                    m_model.dims.classes, m_model.dims.statuses);
+  return kStatusOk;
+}
+
+std::int32_t DaRun::ReadStartSets() {
+  const std::string name = TrimRight(m_model.daStartValuesFile);
+  input::TextInput in;
+  std::int32_t status = in.Open(name);
+  if (status != kStatusOk) {
+    return run::OpenFailed(status, "Unable to open starting values file for reading: ", name,
+                           run::kValidPathAndName);
+  }
+  input::AllocateParameters(m_model.dims, &m_firstSet);
+  input::ParameterSet second;
+  input::AllocateParameters(m_model.dims, &second);
+  std::int32_t firstIteration = 0, secondIteration = 0;
+  status = input::ReadParameterSet(in, m_model.dims, &m_firstSet, &firstIteration);
+  if (status == kStatusOk) {
+    status = input::ReadParameterSet(in, m_model.dims, &second, &secondIteration);
+  }
+  if (status != kStatusOk) {
+    return run::OpenFailed(status, "Unable to read starting values from file: ", name,
+                           "; Please make sure that this file is properly formatted.");
+  }
+  input::FillAbsentLatentVariables(m_model.dims, &m_firstSet);
+  input::FillAbsentLatentVariables(m_model.dims, &second);
+  m_model.start = std::move(second);
+  return kStatusOk;
+}
+
+std::int32_t DaRun::CheckStartValues() {
+  std::int32_t failures = 0;
+  std::int32_t status = input::CheckStartValueSums(m_model.dims, m_model.start, m_report, &failures);
+  if (status != kStatusOk) return WriteFailed(status);
+  if (failures != 0) {
+    run::SetEngineError(failures,
+                        "Starting values do not sum to 1.0 .  Please see output file for details.");
+    return kNoIoError;
+  }
+  std::int32_t failedCheck = 0;
+  status = input::CheckRestrictions(m_model.dims, m_model.start, m_model.codes, m_report,
+                                    &failedCheck);
+  if (status != kStatusOk) return WriteFailed(status);
+  if (failedCheck != 0) {
+    run::SetEngineError(failedCheck, "One or more parameter restrictions was not appropriate.  "
+                                     "Please see output file for details.");
+    return kNoIoError;
+  }
+  return kRunCompleted;
+}
+
+std::int32_t DaRun::WriteAbortNotice(std::int32_t iteration) {
+  const std::uint64_t seconds = (kovos::TickCount() - m_startTick) / 1000;
+  const std::string lines[] = {
+      "",
+      "RUN ABORTED",
+      " DA execution was aborted at iteration: " + report::FormatInteger(iteration, 6) + " .",
+      " Elapsed time: " + report::FormatInteger(static_cast<std::int64_t>(seconds), 6) +
+          " seconds.",
+      "Please note that DA runs cannot be resumed, and must be restarted.",
+      "Run will now terminate.",
+      ""};
+  for (const std::string& line : lines) {
+    if (const std::int32_t status = m_report.WriteLine(line); status != kStatusOk) return status;
+  }
+  return kStatusOk;
+}
+
+// The chain: m x k iterations of imputation and posterior steps. Every k-th iteration saves and
+// analyses an imputed data set.
+std::int32_t DaRun::Chain(bool* aborted) {
+  const input::ModelDimensions& d = m_model.dims;
+  const std::int32_t k = m_model.iterationsBetweenImputations;
+  const std::int32_t length = m_model.imputations * k;
+  const input::ParameterSet priors = PriorArrays(d);
+  ImputationStep imputation(m_model);
+  PosteriorStep posterior(d, m_model.codes);
+  std::unique_ptr<MissingResponseDraw> missingDraw;
+  if (m_model.missingData) missingDraw = std::make_unique<MissingResponseDraw>(m_model);
+  input::PatternTable completedPatterns;
+  CompletedData completed;
+  em::ExpectedCounts counts;
+
+  std::int32_t j = 1;
+  for (std::int32_t t = 1; t <= length; ++t) {
+    run::PublishProgress(t, kNoCriterion);
+    const input::PatternTable* patterns = &m_patterns;
+    if (missingDraw) {
+      missingDraw->DrawMissingResponses(m_values, m_patterns, &completedPatterns);
+      patterns = &completedPatterns;
+    }
+    imputation.Run(m_values, *patterns, &completed, &counts);
+    std::int32_t status = kStatusOk;
+    if (t % k == 0) {
+      if ((status = WriteImputedDataFile(j, m_pathField, d, completed)) != kStatusOk) return status;
+      status = AnalyseImputation(j, counts, m_model.codes, d, m_model.start, m_report, &m_store);
+      if (status != kStatusOk) return status;
+      ++j;
+    }
+    const SeriesValues series = posterior.Run(counts, priors, m_weights, &m_values);
+    if (m_individual.IsOpen()) {
+      status = input::WriteParameterEstimates(d, m_values, t, input::kEstimatesFileFormat,
+                                              m_individual);
+      if (status != kStatusOk) {
+        return run::ReportWriteFailed(status, TrimRight(m_model.individualEstimatesFile));
+      }
+    }
+    WriteSeriesRow(m_series, t, series);
+    if (run::AbortRequested()) {
+      *aborted = true;
+      if ((status = WriteAbortNotice(t)) != kStatusOk) return WriteFailed(status);
+      return kStatusOk;
+    }
+  }
+  return kStatusOk;
+}
+
+std::int32_t DaRun::WriteFinalBlocks(const CombinedResults& results) {
+  struct Block {
+    const char* title;
+    const input::ParameterSet* values;
+  };
+  const Block blocks[] = {
+      {"***  Final Parameter Estimates Based on Data Augmentation  ***", &results.estimates},
+      {"***  Standard Error Based on Data Augmentation             ***", &results.standardErrors},
+      {"***  Lower Bound of 95% Confidence Interval                ***", &results.lowerBounds},
+      {"***  Upper Bound of 95% Confidence Interval                ***", &results.upperBounds},
+      {"***  Fraction of Missing Information                       ***", &results.missingInformation}};
+  for (const Block& block : blocks) {
+    for (const std::string& line : {std::string(), kBlockRule, std::string(block.title), kBlockRule,
+                                    std::string()}) {
+      if (const std::int32_t status = m_report.WriteLine(line); status != kStatusOk) return status;
+    }
+    if (const std::int32_t status = report::WriteParameterTables(m_report, m_model, *block.values);
+        status != kStatusOk) {
+      return status;
+    }
+  }
+  return kStatusOk;
+}
+
+std::int32_t DaRun::Run(const char* controlFilePath) {
+  m_startTick = kovos::TickCount();
+  m_job.started = run::LocalNow();
+  m_job.runType = report::RunType::kDa;
+  m_pathField.assign(controlFilePath, run::kPathBytes);
+  if (!input::ReadControlFile(m_pathField, &m_model)) return run::RecordedErrorCode();
+  m_job.controlFile = TrimRight(m_pathField);
+  const input::ModelDimensions& d = m_model.dims;
+  std::int32_t status = RefuseUnworkableSettings();
+  if (status != kStatusOk) return kNoIoError;
+
+  m_reportName = TrimRight(m_model.daOutputFile);
+  if ((status = run::CreateReport(m_reportName, &m_report)) != kStatusOk) return status;
+  m_layout = input::DataLayoutOf(m_model);
+  input::CountDataRecords(m_layout, &m_job.patternCount, &m_job.subjectCount);
+  if ((status = input::OpenDataFile(m_layout, &m_data)) != kStatusOk) return status;
+
+  // The seed is used once; every later draw continues its stream.
+  NextUniform(m_model.seed);
+  {
+    // The starting values file must exist before anything else is written.
+    input::TextInput probe;
+    const std::string name = TrimRight(m_model.daStartValuesFile);
+    if ((status = probe.Open(name)) != kStatusOk) {
+      return run::OpenFailed(status, "Unable to open starting values file for reading: ", name,
+                             run::kValidPathAndName);
+    }
+  }
+  if ((status = OpenSideFiles()) != kStatusOk) return status;
+  // The report names the start values of the chain, which always come from a file here.
+  m_model.startValuesFromFile = true;
+  if ((status = report::WriteJobHeader(m_report, m_model, m_job)) != kStatusOk) {
+    return WriteFailed(status);
+  }
+  m_store.Prepare(m_model.imputations, d);
+  if (m_model.writeIndividualEstimates) {
+    const std::string name = TrimRight(m_model.individualEstimatesFile);
+    if ((status = m_individual.Create(name)) != kStatusOk) {
+      return run::OpenFailed(status,
+                             "Unable to open the individual parameter estimates file for writing: ",
+                             name,
+                             "; Please make sure that this is a valid file path and name, and that "
+                             "the file is available for writing.");
+    }
+  }
+  if ((status = report::WriteRestrictionsReport(m_report, m_model, m_model.codes)) != kStatusOk) {
+    return WriteFailed(status);
+  }
+  em::MarkAndCountEstimatedParameters(d, &m_model.codes);
+  if ((status = ReadStartSets()) != kStatusOk) return status;
+  m_weights = ComputeSeriesWeights(d, m_firstSet, m_model.start);
+  if ((status = CheckStartValues()) != kRunCompleted) return status;
+
+  status = input::LoadPatterns(m_data, m_model, m_layout, m_job.patternCount, &m_patterns);
+  if (status != kStatusOk) return status;
+  m_values = m_model.start;
+  em::DeriveOccasionPrevalences(d, &m_values);
+  if ((status = report::WriteStartValues(m_report, m_model, m_values)) != kStatusOk) {
+    return WriteFailed(status);
+  }
+
+  bool aborted = false;
+  if ((status = Chain(&aborted)) != kStatusOk) return status;
+  // The series is a diagnostic: a short series file does not void the run's results.
+  m_series.Close();
+  if (aborted) {
+    if ((status = m_report.Close()) != kStatusOk) return WriteFailed(status);
+    return kRunCompleted;
+  }
+
+  CombinedResults results;
+  status = CombineImputations(m_model.imputations, m_pathField, d, m_model.codes, m_store, &results);
+  if (status != kStatusOk) return status;
+  if ((status = WriteFinalBlocks(results)) != kStatusOk) return WriteFailed(status);
+  status = report::WriteRunEnd(m_report, run::LocalNow(), kovos::TickCount() - m_startTick,
+                               report::RunType::kDa);
+  if (status == kStatusOk) status = m_report.Close();
+  if (status != kStatusOk) return WriteFailed(status);
+  if ((status = m_individual.Close()) != kStatusOk) {
+    return run::ReportWriteFailed(status, TrimRight(m_model.individualEstimatesFile));
+  }
+  return kRunCompleted;
+}
+
+}  // namespace
+
+std::int32_t RunDaDriver(const char* controlFilePath, std::int32_t) {
+  DaRun run;
+  return run.Run(controlFilePath);
+}
+
+}  // namespace kov::da

@@ -1,0 +1,97 @@
+// Multiple imputation: the complete-data analysis of every imputed data set of a
+// data-augmentation run, and Rubin's combination of the m analyses into the final estimates,
+// standard errors, 95 % bounds and fractions of missing information.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "em/estep.h"
+#include "input/model.h"
+#include "input/text_output.h"
+
+namespace kov::da {
+
+// Marks a quantity that does not apply (a parameter that is not estimated); the parameter
+// tables print it as "-". It is never a valid probability, variance or fraction.
+inline constexpr double kNotApplicable = 9.0;
+
+// The analysis of one completed data set, four arrays in the shapes of the parameter arrays.
+struct ImputationAnalysis {
+  input::ParameterSet estimates;       // p, the complete-data estimates
+  input::ParameterSet variances;       // u = p (1 - p) / n
+  input::ParameterSet logits;          // q = ln(p / (1 - p))
+  input::ParameterSet logitVariances;  // u* = 1 / (n p (1 - p))
+};
+
+// The combined results in the shapes of the parameter arrays, kNotApplicable where a parameter
+// is not estimated. Estimates of fixed parameters are their fixed values.
+struct CombinedResults {
+  input::ParameterSet estimates;           // probability scale: the mean over the imputations
+  input::ParameterSet standardErrors;      // probability scale: square root of total variance
+  input::ParameterSet lowerBounds;         // logit-scale 95 % bounds, back-transformed
+  input::ParameterSet upperBounds;
+  input::ParameterSet missingInformation;  // fraction of missing information
+  input::ParameterSet totalVariances;      // probability scale
+  input::ParameterSet degreesOfFreedom;    // probability scale; 0 when B = 0
+};
+
+// The analyses of the m imputations, kept in memory from the chain to the combination.
+class ImputationStore {
+ public:
+  // Makes room for m analyses of arrays shaped by dims, replacing anything stored. Returns
+  // kStatusOk, or kOutOfMemory after recording "Failure initializing post processing memory"
+  // (the run goes on, and storing then fails).
+  std::int32_t Prepare(std::int32_t imputations, const input::ModelDimensions& dims);
+
+  std::int32_t Imputations() const { return static_cast<std::int32_t>(m_entries.size()); }
+
+  // Copies the analysis into entry j (from 1) without allocating. Returns kStatusOk, or
+  // kOutOfMemory when there is no room for entry j or its arrays have other lengths. Records
+  // nothing; AnalyseImputation does.
+  std::int32_t Store(std::int32_t j, const ImputationAnalysis& analysis);
+
+  // Entry j (from 1), or null when it was never stored.
+  const ImputationAnalysis* Entry(std::int32_t j) const;
+
+ private:
+  std::vector<ImputationAnalysis> m_entries;
+  std::vector<char> m_stored;
+};
+
+// The complete-data analysis of imputation j from its completed-data counts (in the layout of
+// the E-step's expected counts): the M-step under the restrictions, with the DA's message on a
+// zero TAU denominator (whose explanation goes to the report); then per parameter u, q and u*,
+// n being the number of subjects of its set (everybody for gamma, the class for delta, the row's
+// origin for tau, the class or status for rho). Fixed parameters keep their start values and
+// get u = u* = 9.0. Estimates are kept inside [0, 1] against rounding. The logit of an estimate
+// of exactly 0 or 1 would be infinite, so q is taken of the estimate clamped to
+// [1e-7, 1 - 1e-7], the same 1 - 1e-7 that stands in for 1 in u*; an estimate of 0 gets u* = 0
+// as the formula's zero denominator gives.
+//
+// Delta beyond occasion 1 holds the status prevalences that the estimates imply; each is analysed
+// as a proportion of its class, and is not estimated when its class's delta and tau are all
+// fixed. Codes must be marked (MarkAndCountEstimatedParameters). Returns kStatusOk or the status
+// recorded through SetEngineError.
+std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
+                               const input::RestrictionSet& codes,
+                               const input::ModelDimensions& dims,
+                               const input::ParameterSet& start, input::TextOutput& report,
+                               ImputationStore* store);
+
+// Combines the m stored analyses by Rubin's rules, on the probability scale for the estimates,
+// standard errors, degrees of freedom and fractions of missing information, and on the logit
+// scale for the 95 % bounds; writes "Details.txt" into the control file's folder (the path may
+// be blank-padded); then fills *results. Returns kStatusOk or the status recorded through
+// SetEngineError, leaving *results alone. Fewer than two imputations are refused: the between
+// variance needs two.
+std::int32_t CombineImputations(std::int32_t imputations, const std::string& controlFilePath,
+                                const input::ModelDimensions& dims,
+                                const input::RestrictionSet& codes,
+                                const ImputationStore& store, CombinedResults* results);
+
+// The path of "Details.txt" for the control file.
+std::string DetailsFilePath(const std::string& controlFilePath);
+
+}  // namespace kov::da

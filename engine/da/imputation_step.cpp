@@ -1,0 +1,447 @@
+#include "imputation_step.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "em/missingness.h"
+#include "uniform.h"
+
+namespace kov::da {
+
+namespace {
+
+using input::ModelDimensions;
+
+std::size_t Size(std::int32_t n) { return static_cast<std::size_t>(n > 0 ? n : 0); }
+
+std::int32_t ItemOccasionsOf(const ModelDimensions& dims) {
+  return dims.HasStatuses() ? ModelDimensions::Positive(dims.occasions) : 0;
+}
+
+// Without status items the status is never measured: the process has a single occasion.
+std::int32_t LatentOccasionsOf(const ModelDimensions& dims) {
+  return std::max<std::int32_t>(ItemOccasionsOf(dims), 1);
+}
+
+bool SecondOrderOf(const ModelDimensions& dims) {
+  return dims.order == 2 && LatentOccasionsOf(dims) >= 2;
+}
+
+// The transition rows that the occasions use: S per transition for a first-order process; the
+// first S, then S x S per transition, for a second-order one.
+std::int32_t RowsUsedOf(const ModelDimensions& dims) {
+  const std::int32_t occasions = LatentOccasionsOf(dims);
+  if (occasions < 2) return 0;
+  const std::int32_t s = std::max<std::int32_t>(dims.statuses, 1);
+  return SecondOrderOf(dims) ? s + (occasions - 2) * s * s : (occasions - 1) * s;
+}
+
+// The 0-based TAU row of the transition into occasion t >= 1 (0-based), from the statuses
+// before it: first order row (t-1) S + s_(t-1); second order s_0 into occasion 1, and
+// S + (t-2) S^2 + s_(t-2) S + s_(t-1) beyond.
+std::int32_t TransitionRow(bool secondOrder, std::int32_t statuses, std::int32_t t,
+                           const std::int32_t* s) {
+  if (t == 1) return s[0];
+  if (secondOrder) return statuses + (t - 2) * statuses * statuses + s[t - 2] * statuses + s[t - 1];
+  return (t - 1) * statuses + s[t - 1];
+}
+
+}  // namespace
+
+std::int64_t SubjectsOf(double frequency) {
+  return frequency > 0.0 ? std::llround(frequency) : 0;
+}
+
+std::size_t ChooseAndRescale(const double* weights, std::size_t n, double* u) {
+  double total = 0.0;
+  for (std::size_t i = 0; i < n; ++i) total += weights[i];
+  if (!(total > 0.0) || !std::isfinite(total)) return n;
+  const double scale = 1.0 / total;
+  double running = 0.0;
+  double lastLower = 0.0;
+  std::size_t last = n;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!(weights[i] > 0.0)) continue;  // adds nothing to the running sum, never chosen
+    const double lower = running;
+    const double width = weights[i] * scale;
+    running += width;
+    if (*u < running) {
+      *u = (*u - lower) / width;
+      return i;
+    }
+    last = i;
+    lastLower = lower;
+  }
+  *u = (*u - lastLower) / (weights[last] * scale);
+  return last;
+}
+
+// ---------------------------------------------------------------------------------------------
+// LatentRecursions
+
+LatentRecursions::LatentRecursions(const input::Model& model)
+    : m_dims(model.dims),
+      m_classes(std::max<std::int32_t>(model.dims.classes, 1)),
+      m_statuses(std::max<std::int32_t>(model.dims.statuses, 1)),
+      m_classItems(ModelDimensions::Positive(model.dims.classItems)),
+      m_statusItems(ModelDimensions::Positive(model.dims.statusItems)),
+      m_itemOccasions(ItemOccasionsOf(model.dims)),
+      m_occasions(LatentOccasionsOf(model.dims)),
+      m_secondOrder(SecondOrderOf(model.dims)),
+      m_rows(RowsUsedOf(model.dims)),
+      m_classSlots(ModelDimensions::Positive(model.dims.maxClassCategories) + 1),
+      m_statusSlots(ModelDimensions::Positive(model.dims.maxStatusCategories) + 1) {
+  m_stateStride = m_secondOrder ? m_statuses * m_statuses : m_statuses;
+  const std::vector<std::int32_t> categories = em::ItemCategoryCounts(model);
+  m_ownCategories.resize(categories.size());
+  for (std::size_t n = 0; n < categories.size(); ++n) {
+    const std::int32_t slots =
+        static_cast<std::int32_t>(n) < m_classItems ? m_classSlots : m_statusSlots;
+    m_ownCategories[n] = std::clamp<std::int32_t>(categories[n], 0, slots - 1);
+  }
+
+  const std::size_t c = Size(m_classes);
+  const std::size_t s = Size(m_statuses);
+  m_gamma.assign(c, 0.0);
+  m_delta.assign(c * s, 0.0);
+  m_tau.assign(c * Size(m_rows) * s, 0.0);
+  m_classRho.assign(c * Size(m_classItems) * Size(m_classSlots), 0.0);
+  m_statusRho.assign(
+      c * Size(m_itemOccasions) * Size(m_statusItems) * Size(m_statusSlots) * s, 0.0);
+
+  const std::size_t table = c * Size(m_occasions);
+  m_classFactor.assign(c, 0.0);
+  m_classWeight.assign(c, 0.0);
+  m_dynamic.assign(c, 0.0);
+  m_emission.assign(table * s, 1.0);
+  m_alpha.assign(table * Size(m_stateStride), 0.0);
+  m_beta.assign(table * Size(m_stateStride), 0.0);
+  m_weights.assign(std::max(c, s), 0.0);
+}
+
+void LatentRecursions::SetParameters(const input::ParameterSet& values) {
+  const ModelDimensions& dims = m_dims;
+  const auto deltaShape = input::DeltaShape(dims);
+  const auto tauShape = input::TauShape(dims);
+  const auto littleShape = input::LittleRhoShape(dims);
+  const auto bigShape = input::BigRhoShape(dims);
+  const std::int32_t tableRows = dims.TransitionRows();
+  const std::size_t s = Size(m_statuses);
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    m_gamma[Size(c)] = values.gamma[Size(c)];
+    for (std::int32_t st = 0; st < m_statuses; ++st) {
+      m_delta[Size(c) * s + Size(st)] = m_statuses == 1 ? 1.0 : values.delta[deltaShape(c, st, 0)];
+    }
+    // With one status every transition is certain; a row the array lacks has no probability.
+    for (std::int32_t row = 0; row < m_rows; ++row) {
+      double* target = m_tau.data() + (Size(c) * Size(m_rows) + Size(row)) * s;
+      for (std::int32_t j = 0; j < m_statuses; ++j) {
+        target[j] = m_statuses == 1     ? 1.0
+                    : row >= tableRows ? 0.0
+                                       : values.tau[tauShape(row, j, c)];
+      }
+    }
+    for (std::int32_t j = 0; j < m_classItems; ++j) {
+      double* rho = m_classRho.data() + (Size(c) * Size(m_classItems) + Size(j)) * Size(m_classSlots);
+      const std::int32_t own = m_ownCategories[Size(j)];
+      double sum = 0.0;
+      for (std::int32_t y = 1; y < m_classSlots; ++y) {
+        rho[y] = values.littleRho[littleShape(y - 1, j, c)];
+        if (y <= own) sum += rho[y];
+      }
+      rho[0] = sum;
+    }
+    for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
+      for (std::int32_t i = 0; i < m_statusItems; ++i) {
+        double* rho = m_statusRho.data() + StatusRhoOffset(c, t, i);
+        const std::int32_t own = m_ownCategories[Size(m_classItems + i)];
+        for (std::int32_t st = 0; st < m_statuses; ++st) {
+          double sum = 0.0;
+          for (std::int32_t y = 1; y < m_statusSlots; ++y) {
+            const double value = values.bigRho[bigShape(y - 1, i, st, c, t)];
+            rho[Size(y) * s + Size(st)] = value;
+            if (y <= own) sum += value;
+          }
+          rho[Size(st)] = sum;
+        }
+      }
+    }
+  }
+}
+
+void LatentRecursions::ForwardStep(std::int32_t c, std::int32_t t, const double* previous,
+                                   double* current) const {
+  const std::int32_t s = m_statuses;
+  if (m_secondOrder && t == 1) {
+    // Pairs (s0, s1): the first transition uses row s0.
+    for (std::int32_t a = 0; a < s; ++a) {
+      const double* row = TauRow(c, a);
+      const double pa = previous[a];
+      for (std::int32_t b = 0; b < s; ++b) current[a * s + b] = pa * row[b];
+    }
+    return;
+  }
+  if (m_secondOrder) {
+    // From the pair (a, b) at t-2, t-1 to (b, d) at t-1, t by row S + (t-2) S^2 + a S + b.
+    std::fill_n(current, Size(s * s), 0.0);
+    const std::int32_t first = s + (t - 2) * s * s;
+    for (std::int32_t a = 0; a < s; ++a) {
+      for (std::int32_t b = 0; b < s; ++b) {
+        const double pab = previous[a * s + b];
+        const double* row = TauRow(c, first + a * s + b);
+        double* target = current + b * s;
+        for (std::int32_t d = 0; d < s; ++d) target[d] += pab * row[d];
+      }
+    }
+    return;
+  }
+  std::fill_n(current, Size(s), 0.0);
+  const std::int32_t first = (t - 1) * s;
+  for (std::int32_t a = 0; a < s; ++a) {
+    const double pa = previous[a];
+    const double* row = TauRow(c, first + a);
+    for (std::int32_t d = 0; d < s; ++d) current[d] += pa * row[d];
+  }
+}
+
+// beta(t, state) = P(responses after t | state at t, c), from the last occasion back.
+void LatentRecursions::Backward(std::int32_t c) {
+  const std::int32_t s = m_statuses;
+  const std::int32_t last = m_occasions - 1;
+  std::fill_n(m_beta.data() + Slot(c, last) * Size(m_stateStride), Size(States(last)), 1.0);
+  for (std::int32_t t = last - 1; t >= 0; --t) {
+    double* beta = m_beta.data() + Slot(c, t) * Size(m_stateStride);
+    const double* next = Beta(c, t + 1);
+    const double* e = Emission(c, t + 1);
+    if (!m_secondOrder) {
+      const std::int32_t first = t * s;
+      for (std::int32_t a = 0; a < s; ++a) {
+        const double* row = TauRow(c, first + a);
+        double sum = 0.0;
+        for (std::int32_t d = 0; d < s; ++d) sum += row[d] * e[d] * next[d];
+        beta[a] = sum;
+      }
+    } else if (t == 0) {
+      for (std::int32_t a = 0; a < s; ++a) {
+        const double* row = TauRow(c, a);
+        const double* pairNext = next + a * s;
+        double sum = 0.0;
+        for (std::int32_t b = 0; b < s; ++b) sum += row[b] * e[b] * pairNext[b];
+        beta[a] = sum;
+      }
+    } else {
+      const std::int32_t first = s + (t - 1) * s * s;
+      for (std::int32_t a = 0; a < s; ++a) {
+        for (std::int32_t b = 0; b < s; ++b) {
+          const double* row = TauRow(c, first + a * s + b);
+          const double* pairNext = next + b * s;
+          double sum = 0.0;
+          for (std::int32_t d = 0; d < s; ++d) sum += row[d] * e[d] * pairNext[d];
+          beta[a * s + b] = sum;
+        }
+      }
+    }
+  }
+}
+
+double LatentRecursions::Prepare(const std::int32_t* responses) {
+  const std::size_t s = Size(m_statuses);
+  double total = 0.0;
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    double factor = m_gamma[Size(c)];
+    for (std::int32_t j = 0; j < m_classItems; ++j) factor *= ClassRho(c, j)[responses[j]];
+    m_classFactor[Size(c)] = factor;
+
+    for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
+      double* e = m_emission.data() + Slot(c, t) * s;
+      std::fill_n(e, s, 1.0);
+      const std::int32_t* y = responses + m_classItems + t * m_statusItems;
+      for (std::int32_t i = 0; i < m_statusItems; ++i) {
+        const double* rho = StatusRho(c, t, i) + Size(y[i]) * s;
+        for (std::size_t d = 0; d < s; ++d) e[d] *= rho[d];
+      }
+    }
+    Backward(c);
+
+    const double* delta = Delta(c);
+    const double* e0 = Emission(c, 0);
+    const double* beta0 = Beta(c, 0);
+    double dynamic = 0.0;
+    for (std::size_t d = 0; d < s; ++d) dynamic += delta[d] * e0[d] * beta0[d];
+    m_dynamic[Size(c)] = dynamic;
+    m_classWeight[Size(c)] = factor * dynamic;
+    total += factor * dynamic;
+  }
+  m_total = total;
+  return total;
+}
+
+void LatentRecursions::Forward(std::int32_t occasions) {
+  const std::size_t s = Size(m_statuses);
+  const std::size_t stride = Size(m_stateStride);
+  occasions = std::min(occasions, m_occasions);
+  for (std::int32_t c = 0; c < m_classes && occasions > 0; ++c) {
+    double* alpha = m_alpha.data() + Slot(c, 0) * stride;
+    const double* delta = Delta(c);
+    const double* e0 = Emission(c, 0);
+    for (std::size_t d = 0; d < s; ++d) alpha[d] = delta[d] * e0[d];
+    for (std::int32_t t = 1; t < occasions; ++t) {
+      double* current = m_alpha.data() + Slot(c, t) * stride;
+      ForwardStep(c, t, Alpha(c, t - 1), current);
+      const double* e = Emission(c, t);
+      const std::int32_t states = States(t);
+      for (std::int32_t x = 0; x < states; ++x) current[x] *= e[Size(x) % s];
+    }
+  }
+}
+
+bool LatentRecursions::DrawCell(double u, LatentCell* cell) {
+  if (!(m_total > 0.0) || !std::isfinite(m_total)) return false;
+  const std::size_t classes = Size(m_classes);
+  const std::size_t chosenClass = ChooseAndRescale(m_classWeight.data(), classes, &u);
+  if (chosenClass == classes) return false;
+  const std::int32_t c = static_cast<std::int32_t>(chosenClass);
+  cell->latentClass = c;
+  cell->statuses.fill(0);
+
+  const std::size_t s = Size(m_statuses);
+  double* w = m_weights.data();
+  const double* delta = Delta(c);
+  const double* e0 = Emission(c, 0);
+  const double* beta = Beta(c, 0);
+  for (std::size_t d = 0; d < s; ++d) w[d] = delta[d] * e0[d] * beta[d];
+  std::size_t chosen = ChooseAndRescale(w, s, &u);
+  if (chosen == s) return false;
+  std::int32_t* status = cell->statuses.data();
+  status[0] = static_cast<std::int32_t>(chosen);
+  for (std::int32_t t = 1; t < m_occasions; ++t) {
+    // P(s_t | c, earlier statuses, pattern) is proportional to the transition into s_t times
+    // its emission times the backward message of the state that s_t completes.
+    const double* row = TauRow(c, TransitionRow(m_secondOrder, m_statuses, t, status));
+    const double* e = Emission(c, t);
+    const double* next = Beta(c, t);
+    if (m_secondOrder) next += Size(status[t - 1]) * s;
+    for (std::size_t d = 0; d < s; ++d) w[d] = row[d] * e[d] * next[d];
+    chosen = ChooseAndRescale(w, s, &u);
+    if (chosen == s) return false;
+    status[t] = static_cast<std::int32_t>(chosen);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// ImputationStep
+
+ImputationStep::ImputationStep(const input::Model& model)
+    : m_dims(model.dims), m_latent(model) {}
+
+std::uint64_t ImputationStep::CellIndex(const LatentCell& cell) const {
+  const std::uint64_t s = static_cast<std::uint64_t>(m_latent.Statuses());
+  std::uint64_t index = static_cast<std::uint64_t>(cell.latentClass);
+  for (std::int32_t t = 0; t < m_latent.Occasions(); ++t) {
+    index = index * s + static_cast<std::uint64_t>(cell.statuses[Size(t)]);
+  }
+  return index;
+}
+
+LatentCell ImputationStep::DecodeCell(std::uint64_t index) const {
+  const std::uint64_t s = static_cast<std::uint64_t>(m_latent.Statuses());
+  LatentCell cell;
+  for (std::int32_t t = m_latent.Occasions() - 1; t >= 0; --t) {
+    cell.statuses[Size(t)] = static_cast<std::int32_t>(index % s);
+    index /= s;
+  }
+  cell.latentClass = static_cast<std::int32_t>(index);
+  return cell;
+}
+
+void ImputationStep::Run(const input::ParameterSet& values, const input::PatternTable& patterns,
+                         CompletedData* completed, em::ExpectedCounts* counts) {
+  m_latent.SetParameters(values);
+  completed->itemCount = patterns.itemCount;
+  completed->responses = patterns.responses;
+  completed->frequencies = patterns.frequencies;
+  completed->records.clear();
+
+  for (std::int32_t p = 0; p < patterns.patternCount; ++p) {
+    const std::int64_t subjects = SubjectsOf(patterns.frequencies[Size(p)]);
+    if (subjects == 0) continue;
+    m_latent.Prepare(patterns.Pattern(p));
+    m_drawn.clear();
+    LatentCell cell;
+    for (std::int64_t n = 0; n < subjects; ++n) {
+      const double u = NextUniform(0);
+      if (m_latent.DrawCell(u, &cell)) m_drawn.push_back(CellIndex(cell));
+    }
+    // The cell index grows in latent-table order, so sorted runs are the records in order.
+    std::sort(m_drawn.begin(), m_drawn.end());
+    for (std::size_t first = 0; first < m_drawn.size();) {
+      std::size_t end = first;
+      while (end < m_drawn.size() && m_drawn[end] == m_drawn[first]) ++end;
+      const LatentCell drawn = DecodeCell(m_drawn[first]);
+      CompletedRecord record;
+      record.pattern = p;
+      record.latentClass = drawn.latentClass;
+      record.statuses = drawn.statuses;
+      record.count = static_cast<double>(end - first);
+      completed->records.push_back(record);
+      first = end;
+    }
+  }
+  TallyCompletedCounts(m_dims, *completed, counts);
+}
+
+void TallyCompletedCounts(const ModelDimensions& dims, const CompletedData& data,
+                          em::ExpectedCounts* counts) {
+  const std::int32_t statuses = std::max<std::int32_t>(dims.statuses, 1);
+  const std::int32_t classItems = ModelDimensions::Positive(dims.classItems);
+  const std::int32_t statusItems = ModelDimensions::Positive(dims.statusItems);
+  const std::int32_t itemOccasions = ItemOccasionsOf(dims);
+  const std::int32_t occasions = LatentOccasionsOf(dims);
+  const bool secondOrder = SecondOrderOf(dims);
+  const std::int32_t tableRows = dims.TransitionRows();
+  const auto deltaShape = input::DeltaShape(dims);
+  const auto tauShape = input::TauShape(dims);
+  const auto littleShape = input::LittleRhoShape(dims);
+  const auto bigShape = input::BigRhoShape(dims);
+  const std::int32_t marginOccasions =
+      std::min<std::int32_t>(occasions, static_cast<std::int32_t>(deltaShape.Extent(2)));
+
+  counts->total = 0.0;
+  counts->classCounts.assign(input::GammaShape(dims).Size(), 0.0);
+  counts->statusMargins.assign(deltaShape.Size(), 0.0);
+  counts->transitionCounts.assign(tauShape.Size(), 0.0);
+  counts->littleRhoCounts.assign(littleShape.Size(), 0.0);
+  counts->bigRhoCounts.assign(bigShape.Size(), 0.0);
+
+  for (const CompletedRecord& record : data.records) {
+    const double n = record.count;
+    const std::int32_t c = record.latentClass;
+    const std::int32_t* s = record.statuses.data();
+    const std::int32_t* y = data.Pattern(record.pattern);
+    counts->total += n;
+    counts->classCounts[Size(c)] += n;
+    for (std::int32_t t = 0; t < marginOccasions; ++t) {
+      counts->statusMargins[deltaShape(c, s[t], t)] += n;
+    }
+    for (std::int32_t t = 1; t < occasions; ++t) {
+      const std::int32_t row = TransitionRow(secondOrder, statuses, t, s);
+      if (row < tableRows) counts->transitionCounts[tauShape(row, s[t], c)] += n;
+    }
+    for (std::int32_t j = 0; j < classItems; ++j) {
+      if (y[j] >= 1 && y[j] <= dims.maxClassCategories) {
+        counts->littleRhoCounts[littleShape(y[j] - 1, j, c)] += n;
+      }
+    }
+    for (std::int32_t t = 0; t < itemOccasions; ++t) {
+      const std::int32_t* occasion = y + classItems + t * statusItems;
+      for (std::int32_t i = 0; i < statusItems; ++i) {
+        if (occasion[i] >= 1 && occasion[i] <= dims.maxStatusCategories) {
+          counts->bigRhoCounts[bigShape(occasion[i] - 1, i, s[t], c, t)] += n;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace kov::da

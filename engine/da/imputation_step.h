@@ -1,0 +1,188 @@
+// The imputation step of data augmentation: every subject's latent class and latent statuses
+// drawn from their posterior given the subject's responses and the current parameters, and the
+// completed-data counts that the posterior step turns into new parameters.
+//
+// The latent table of a pattern (class slowest, then the status at occasion 1, 2, ... 5, the
+// status of occasion 5 fastest; occasions beyond the model's last have one status) is never
+// built. Walking its cells in that order with one uniform u, and taking the first cell whose
+// running sum of P(pattern, cell) / P(pattern) exceeds u, picks the same cell as drawing the
+// class from P(class | pattern), then the status at occasion 1 from P(s1 | class, pattern), then
+// s2 from P(s2 | class, s1, pattern), and so on, each level by the same walk over its own
+// conditional probabilities with u rescaled to its place inside the interval just chosen:
+// u' = (u - running sum before the chosen cell) / (the chosen cell's probability). The
+// conditionals come from forward and backward recursions over the occasions (for a
+// second-order process over pairs of statuses), so a pattern costs C x T x S^(order+1) and a
+// subject C + T x S, whatever the size of the latent table. The two walks agree except where u
+// lies within rounding of a boundary between cells.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "completed_data.h"
+#include "em/estep.h"
+#include "input/data_file.h"
+#include "input/model.h"
+
+namespace kov::da {
+
+// The latent values of one subject, 0-based; statuses beyond the last latent occasion are 0.
+struct LatentCell {
+  std::int32_t latentClass = 0;
+  std::array<std::int32_t, kLatentOccasions> statuses{};
+};
+
+// The number of subjects a pattern of this frequency stands for: the frequency rounded to the
+// nearest whole number (halves away from zero); 0 for a frequency that is not positive.
+std::int64_t SubjectsOf(double frequency);
+
+// One level of a nested categorical draw. Walks the running sum of weights[i] * (1 / W), W the
+// sum of the n weights, and returns the first i with *u below it; *u is then rescaled to
+// (*u - the running sum before i) / (weights[i] / W), its place inside cell i, for the next
+// level. Cells of weight 0 are never chosen. When *u is not below the final running sum (a u of
+// 1.0, or a sum that rounding leaves short of 1) the last cell of positive weight is taken, so
+// every subject of a possible pattern gets a cell; *u is then rescaled the same way (to 1 or a
+// little above), which sends every later level to its last positive cell as well, just as the
+// flat walk would place a u at the top of the interval. Returns n when no weight is positive or
+// the sum is not finite.
+std::size_t ChooseAndRescale(const double* weights, std::size_t n, double* u);
+
+// The parameters laid out for the recursions (the status index contiguous), and the forward
+// and backward messages of one pattern. Response tables keep slot 0 for a missing response:
+// the sum of the row over the item's own categories, so a missing response is summed out.
+// Work arrays are sized once, from the model.
+class LatentRecursions {
+ public:
+  explicit LatentRecursions(const input::Model& model);
+
+  void SetParameters(const input::ParameterSet& values);
+
+  // Emissions and backward messages of a pattern (0 = missing response); returns P(pattern),
+  // the probability of its observed part. The latent draw needs nothing more: each conditional
+  // weighs a status by what leads into it (already chosen) and the backward message.
+  double Prepare(const std::int32_t* responses);
+  double Total() const { return m_total; }
+  // The forward messages of the prepared pattern at occasions 0 .. occasions - 1.
+  void Forward(std::int32_t occasions);
+
+  // The cell of the latent table that u falls in, by the nested walk above, after Prepare.
+  // False when the pattern has probability 0 (nothing to choose from).
+  bool DrawCell(double u, LatentCell* cell);
+
+  std::int32_t Classes() const { return m_classes; }
+  std::int32_t Statuses() const { return m_statuses; }
+  std::int32_t ClassItems() const { return m_classItems; }
+  std::int32_t StatusItems() const { return m_statusItems; }
+  std::int32_t ItemOccasions() const { return m_itemOccasions; }  // occasions with status items
+  std::int32_t Occasions() const { return m_occasions; }          // of the latent process, >= 1
+  bool SecondOrder() const { return m_secondOrder; }
+  std::int32_t MaxStates() const { return m_stateStride; }
+  // States of occasion t in the recursion: statuses at occasion 1 (t = 0) and in a first-order
+  // process, pairs (previous, current) as previous * S + current otherwise.
+  std::int32_t States(std::int32_t t) const { return t == 0 ? m_statuses : m_stateStride; }
+  // The categories of item n of a pattern that its rows can hold.
+  std::int32_t OwnCategories(std::int32_t item) const { return m_ownCategories[Size(item)]; }
+
+  double Gamma(std::int32_t c) const { return m_gamma[Size(c)]; }
+  const double* Delta(std::int32_t c) const { return m_delta.data() + Size(c) * Size(m_statuses); }
+  // LITTLE RHO of class item j in class c: slot 0 the row sum, slot y category y.
+  const double* ClassRho(std::int32_t c, std::int32_t j) const {
+    return m_classRho.data() + (Size(c) * Size(m_classItems) + Size(j)) * Size(m_classSlots);
+  }
+  // BIG RHO of status item i at occasion t in class c: entry y * S + s for category y (slot 0
+  // the row sum) and status s.
+  const double* StatusRho(std::int32_t c, std::int32_t t, std::int32_t i) const {
+    return m_statusRho.data() + StatusRhoOffset(c, t, i);
+  }
+
+  // After Prepare: per class c and latent occasion t, the emission of each status (the product
+  // of its status items' probabilities) and the backward message (P of the responses after t
+  // given the state at t and c); after Forward, the forward message (P of the responses up to
+  // t and the state at t, given c, without the class factor).
+  const double* Emission(std::int32_t c, std::int32_t t) const {
+    return m_emission.data() + Slot(c, t) * Size(m_statuses);
+  }
+  const double* Alpha(std::int32_t c, std::int32_t t) const {
+    return m_alpha.data() + Slot(c, t) * Size(m_stateStride);
+  }
+  const double* Beta(std::int32_t c, std::int32_t t) const {
+    return m_beta.data() + Slot(c, t) * Size(m_stateStride);
+  }
+  // P(status responses | c).
+  double Dynamic(std::int32_t c) const { return m_dynamic[Size(c)]; }
+
+  // The forward step into occasion t >= 1 of class c before the emission of t:
+  // current(state at t) = sum over the states at t - 1 of previous x the transition.
+  void ForwardStep(std::int32_t c, std::int32_t t, const double* previous, double* current) const;
+
+ private:
+  static std::size_t Size(std::int32_t n) { return static_cast<std::size_t>(n > 0 ? n : 0); }
+  std::size_t Slot(std::int32_t c, std::int32_t t) const {
+    return Size(c) * Size(m_occasions) + Size(t);
+  }
+  std::size_t StatusRhoOffset(std::int32_t c, std::int32_t t, std::int32_t i) const {
+    return ((Size(c) * Size(m_itemOccasions) + Size(t)) * Size(m_statusItems) + Size(i)) *
+           Size(m_statusSlots) * Size(m_statuses);
+  }
+  const double* TauRow(std::int32_t c, std::int32_t row) const {
+    return m_tau.data() + (Size(c) * Size(m_rows) + Size(row)) * Size(m_statuses);
+  }
+  void Backward(std::int32_t c);
+
+  input::ModelDimensions m_dims;
+  std::vector<std::int32_t> m_ownCategories;  // per item of a pattern
+  std::int32_t m_classes = 1;
+  std::int32_t m_statuses = 1;
+  std::int32_t m_classItems = 0;
+  std::int32_t m_statusItems = 0;
+  std::int32_t m_itemOccasions = 0;
+  std::int32_t m_occasions = 1;
+  bool m_secondOrder = false;
+  std::int32_t m_stateStride = 1;
+  std::int32_t m_rows = 0;          // transition rows the occasions use
+  std::int32_t m_classSlots = 1;    // Kc + 1
+  std::int32_t m_statusSlots = 1;   // Ks + 1
+
+  std::vector<double> m_gamma, m_delta, m_tau, m_classRho, m_statusRho;
+
+  std::vector<double> m_classFactor, m_classWeight, m_dynamic;
+  std::vector<double> m_emission, m_alpha, m_beta;
+  std::vector<double> m_weights;
+  double m_total = 0.0;
+};
+
+// The latent draw of every subject and the completed-data counts, one iteration at a time.
+// Constructed once per run; Run allocates nothing once its arrays have grown to the data.
+class ImputationStep {
+ public:
+  explicit ImputationStep(const input::Model& model);
+
+  // For each pattern in order and each of its subjects (the frequency rounded): one uniform,
+  // then the latent cell by the nested walk. A pattern of frequency 0 draws nothing; a pattern
+  // of probability 0 draws its uniforms but places nobody. Fills *completed with the patterns
+  // and, pattern by pattern, a record for every cell that received subjects, in latent-table
+  // order; fills *counts from the records (TallyCompletedCounts). The patterns should be
+  // complete (the missing-response draw comes first); a missing response is summed out of the
+  // latent draw and adds to no response count.
+  void Run(const input::ParameterSet& values, const input::PatternTable& patterns,
+           CompletedData* completed, em::ExpectedCounts* counts);
+
+ private:
+  std::uint64_t CellIndex(const LatentCell& cell) const;
+  LatentCell DecodeCell(std::uint64_t index) const;
+
+  input::ModelDimensions m_dims;
+  LatentRecursions m_latent;
+  std::vector<std::uint64_t> m_drawn;  // the cells of one pattern's subjects
+};
+
+// The completed-data counts of the records, in the shapes of the parameter arrays: per class
+// (GAMMA); per class, status and occasion (DELTA's counts at occasion 1); per class, TAU row and
+// destination status; per class item, class and response (LITTLE RHO); per status item, status,
+// class, occasion and response (BIG RHO). total is the number of subjects in the records.
+void TallyCompletedCounts(const input::ModelDimensions& dims, const CompletedData& data,
+                          em::ExpectedCounts* counts);
+
+}  // namespace kov::da

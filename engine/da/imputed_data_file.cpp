@@ -1,0 +1,81 @@
+#include "imputed_data_file.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "input/text_output.h"
+#include "report/fields.h"
+#include "run/engine_status.h"
+#include "run/result_codes.h"
+
+namespace kov::da {
+
+namespace {
+
+std::string Record(const input::ModelDimensions& dims, const CompletedData& data,
+                   const CompletedRecord& record) {
+  std::string line;
+  const std::int32_t* responses = data.Pattern(record.pattern);
+  for (std::int32_t i = 0; i < data.itemCount; ++i) {
+    line += report::FormatInteger(responses[i], 2);
+    line += ' ';
+  }
+  line += "  ";
+  if (!dims.HasStatuses()) {
+    line += report::FormatInteger(record.latentClass + 1, 3);
+    line += "  ";
+  } else {
+    if (dims.HasClasses()) {
+      line += report::FormatInteger(record.latentClass + 1, 3);
+      line += ' ';
+    }
+    for (std::int32_t t = 0; t < kLatentOccasions; ++t) {
+      // The latent table keeps five occasion dimensions; those past the model's last have one
+      // status.
+      const std::int32_t status = t < dims.occasions ? record.statuses[t] + 1 : 1;
+      line += report::FormatInteger(status, 3);
+      line += ' ';
+    }
+  }
+  line += report::FormatInteger(std::llround(record.count), 8);
+  return line;
+}
+
+std::int32_t Failed(std::int32_t status, const std::string& controlFilePath) {
+  run::SetEngineError(status,
+                      "The DA routine was unable to open or write to one or more imputed data "
+                      "files.  Please make sure that the folder, " +
+                          ControlFileFolder(controlFilePath) + ", is available for writing.");
+  return status;
+}
+
+}  // namespace
+
+std::string ControlFileFolder(const std::string& controlFilePath) {
+  const std::string path = input::TrimRight(controlFilePath);
+  const std::size_t separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+std::string ImputedDataFileName(const std::string& controlFilePath, std::int32_t imputation) {
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, imputation).ptr;
+  return ControlFileFolder(controlFilePath) + "imp" + std::string(digits, end) + ".dat";
+}
+
+std::int32_t WriteImputedDataFile(std::int32_t imputation, const std::string& controlFilePath,
+                                  const input::ModelDimensions& dims, const CompletedData& data) {
+  input::TextOutput out;
+  std::int32_t status = out.Create(ImputedDataFileName(controlFilePath, imputation));
+  if (status != kStatusOk) return Failed(status, controlFilePath);
+  for (const CompletedRecord& record : data.records) {
+    if (!(record.count > 0.0)) continue;
+    if ((status = out.WriteLine(Record(dims, data, record))) != kStatusOk) break;
+  }
+  // Closing reports a failed flush too; after a failed write it returns that write's status.
+  status = out.Close();
+  if (status != kStatusOk) return Failed(status, controlFilePath);
+  return kStatusOk;
+}
+
+}  // namespace kov::da

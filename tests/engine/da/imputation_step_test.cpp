@@ -1,0 +1,331 @@
+// The latent draw against a walk over the whole latent table, the uniforms it consumes, the
+// distribution of the drawn cells, and the counts tallied from the records.
+#include "da/imputation_step.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "da/uniform.h"
+
+namespace kov::da {
+namespace {
+
+struct Shape {
+  std::int32_t classes = 1;
+  std::int32_t statuses = 1;
+  std::vector<std::int32_t> classCategories;
+  std::vector<std::int32_t> statusCategories;
+  std::int32_t occasions = 0;
+  std::int32_t order = 1;
+};
+
+input::Model MakeModel(const Shape& shape) {
+  input::Model model;
+  input::ModelDimensions& d = model.dims;
+  d.classes = shape.classes;
+  d.statuses = shape.statuses;
+  d.classItems = static_cast<std::int32_t>(shape.classCategories.size());
+  d.statusItems = static_cast<std::int32_t>(shape.statusCategories.size());
+  d.occasions = shape.occasions;
+  d.order = shape.order;
+  for (std::int32_t k : shape.classCategories) d.maxClassCategories = std::max(d.maxClassCategories, k);
+  for (std::int32_t k : shape.statusCategories) d.maxStatusCategories = std::max(d.maxStatusCategories, k);
+  const std::int32_t power = shape.order == 2 ? shape.statuses * shape.statuses : shape.statuses;
+  d.extraTransitionRows = shape.occasions >= 3 ? (shape.occasions - 2) * power : 0;
+  model.classItemCategories = shape.classCategories;
+  model.statusItemCategories = shape.statusCategories;
+  return model;
+}
+
+// Every probability vector random, now and then with an entry of exactly 0.
+input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random) {
+  const input::ModelDimensions& d = model.dims;
+  input::ParameterSet v;
+  input::AllocateParameters(d, &v);
+  auto row = [&random](std::vector<double>* values, std::size_t offset, std::size_t stride,
+                       std::int32_t n) {
+    std::uniform_real_distribution<double> uniform(0.05, 1.0);
+    std::bernoulli_distribution zero(0.1);
+    std::vector<double> x(static_cast<std::size_t>(n));
+    double sum = 0.0;
+    for (double& e : x) sum += (e = zero(random) ? 0.0 : uniform(random));
+    if (sum == 0.0) sum = x[0] = 1.0;
+    for (std::size_t k = 0; k < x.size(); ++k) (*values)[offset + stride * k] = x[k] / sum;
+  };
+  row(&v.gamma, 0, 1, d.classes);
+  for (std::int32_t c = 0; c < d.classes; ++c) {
+    row(&v.delta, input::DeltaShape(d)(c, 0, 0), input::DeltaShape(d)(0, 1, 0), d.statuses);
+    for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
+      row(&v.tau, input::TauShape(d)(r, 0, c), input::TauShape(d)(0, 1, 0), d.statuses);
+    }
+    for (std::int32_t j = 0; j < d.classItems; ++j) {
+      row(&v.littleRho, input::LittleRhoShape(d)(0, j, c), 1, model.classItemCategories[j]);
+    }
+    for (std::int32_t t = 0; t < d.occasions; ++t) {
+      for (std::int32_t s = 0; s < d.statuses; ++s) {
+        for (std::int32_t i = 0; i < d.statusItems; ++i) {
+          row(&v.bigRho, input::BigRhoShape(d)(0, i, s, c, t), 1, model.statusItemCategories[i]);
+        }
+      }
+    }
+  }
+  return v;
+}
+
+// The latent table of a complete pattern by its definition, cells in walking order (class
+// slowest, the last occasion fastest), statuses counted from 1 as the row formulas are written:
+// pi = GAMMA(c) DELTA(c, s1) TAU(s1 -> s2) ..., the first transition by row s1, the transition
+// t -> t+1 by row (t-1) S + s_t (first order) or S + (t-2) S^2 + (s_(t-1) - 1) S + s_t (second).
+struct Table {
+  std::vector<LatentCell> cells;
+  std::vector<double> joint;
+  double total = 0.0;
+};
+
+Table LatentTable(const input::Model& model, const input::ParameterSet& v, const std::int32_t* y) {
+  const input::ModelDimensions& d = model.dims;
+  const std::int32_t occasions = d.HasStatuses() ? d.occasions : 1;
+  const std::int32_t S = d.statuses;
+  Table table;
+  std::int32_t cellCount = d.classes;
+  for (std::int32_t t = 0; t < occasions; ++t) cellCount *= S;
+  for (std::int32_t index = 0; index < cellCount; ++index) {
+    LatentCell cell;
+    std::int32_t rest = index;
+    for (std::int32_t t = occasions - 1; t >= 0; --t, rest /= S) cell.statuses[t] = rest % S;
+    cell.latentClass = rest;
+    const std::int32_t c = rest;
+    std::int32_t s[6] = {};
+    for (std::int32_t t = 1; t <= occasions; ++t) s[t] = cell.statuses[t - 1] + 1;
+    double p = v.gamma[c];
+    if (S > 1) {
+      p *= v.delta[input::DeltaShape(d)(c, s[1] - 1, 0)];
+      for (std::int32_t t = 1; t < occasions; ++t) {
+        const std::int32_t row = t == 1       ? s[1]
+                                 : d.order == 2 ? S + (t - 2) * S * S + (s[t - 1] - 1) * S + s[t]
+                                                : (t - 1) * S + s[t];
+        p *= v.tau[input::TauShape(d)(row - 1, s[t + 1] - 1, c)];
+      }
+    }
+    for (std::int32_t j = 0; j < d.classItems; ++j) {
+      p *= v.littleRho[input::LittleRhoShape(d)(y[j] - 1, j, c)];
+    }
+    for (std::int32_t t = 1; t <= (d.HasStatuses() ? occasions : 0); ++t) {
+      for (std::int32_t i = 0; i < d.statusItems; ++i) {
+        const std::int32_t r = y[d.classItems + (t - 1) * d.statusItems + i];
+        p *= v.bigRho[input::BigRhoShape(d)(r - 1, i, s[t] - 1, c, t - 1)];
+      }
+    }
+    table.cells.push_back(cell);
+    table.joint.push_back(p);
+    table.total += p;
+  }
+  return table;
+}
+
+std::vector<std::int32_t> RandomPattern(const input::Model& model, std::mt19937& random) {
+  std::vector<std::int32_t> y;
+  for (std::int32_t k : model.classItemCategories) {
+    y.push_back(std::uniform_int_distribution<std::int32_t>(1, k)(random));
+  }
+  for (std::int32_t t = 0; t < model.dims.occasions; ++t) {
+    for (std::int32_t k : model.statusItemCategories) {
+      y.push_back(std::uniform_int_distribution<std::int32_t>(1, k)(random));
+    }
+  }
+  return y;
+}
+
+bool SameCell(const LatentCell& a, const LatentCell& b) {
+  return a.latentClass == b.latentClass && a.statuses == b.statuses;
+}
+
+std::string Describe(const LatentCell& cell) {
+  std::string text = "class " + std::to_string(cell.latentClass) + " statuses";
+  for (std::int32_t s : cell.statuses) text += " " + std::to_string(s);
+  return text;
+}
+
+TEST(LatentDraw, AgreesWithWalkingTheWholeLatentTable) {
+  const std::vector<Shape> shapes = {
+      {3, 1, {2, 3, 2}, {}, 0, 1},            // latent classes only
+      {2, 3, {2}, {2, 3}, 3, 1},              // first order, T = 3
+      {1, 2, {}, {2, 2}, 5, 1},               // first order, T = 5
+      {2, 2, {3}, {2}, 4, 2},                 // second order, T = 4
+      {1, 3, {}, {3}, 3, 2},                  // second order, three statuses
+      {2, 2, {}, {2}, 2, 2},                  // second order, T = 2
+  };
+  std::mt19937 random(20240607);
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  for (const Shape& shape : shapes) {
+    const input::Model model = MakeModel(shape);
+    LatentRecursions latent(model);
+    for (std::int32_t trial = 0; trial < 4; ++trial) {
+      const input::ParameterSet values = RandomValues(model, random);
+      const std::vector<std::int32_t> y = RandomPattern(model, random);
+      const Table table = LatentTable(model, values, y.data());
+      latent.SetParameters(values);
+      ASSERT_NEAR(latent.Prepare(y.data()), table.total, 1e-12 * table.total);
+      if (!(table.total > 0.0)) continue;
+      std::vector<double> boundaries;
+      double running = 0.0;
+      std::int32_t lastPositive = -1;
+      for (std::size_t k = 0; k < table.joint.size(); ++k) {
+        running += table.joint[k] * (1.0 / table.total);
+        boundaries.push_back(running);
+        if (table.joint[k] > 0.0) lastPositive = static_cast<std::int32_t>(k);
+      }
+      std::vector<double> us = {0.0, 1.0, std::nextafter(1.0, 0.0)};
+      for (std::int32_t n = 0; n < 3000; ++n) us.push_back(uniform(random));
+      for (double b : boundaries) us.push_back(b);
+      for (const double u : us) {
+        const auto flat = std::upper_bound(boundaries.begin(), boundaries.end(), u);
+        const std::int32_t expected = flat == boundaries.end()
+                                          ? lastPositive
+                                          : static_cast<std::int32_t>(flat - boundaries.begin());
+        LatentCell drawn;
+        ASSERT_TRUE(latent.DrawCell(u, &drawn));
+        if (SameCell(drawn, table.cells[expected])) continue;
+        // Only a u within rounding of a boundary may land in a neighbouring cell.
+        double nearest = 1.0;
+        for (double b : boundaries) nearest = std::min(nearest, std::abs(u - b));
+        EXPECT_LT(nearest, 1e-12) << "u = " << u << ": drew " << Describe(drawn) << ", walk gave "
+                                  << Describe(table.cells[expected]);
+      }
+    }
+  }
+}
+
+// Frequencies 3, 0, 2.4 and 0.5 stand for 3, 0, 2 and 1 subjects: six uniforms in all.
+TEST(ImputationStep, DrawsOneUniformPerSubject) {
+  const input::Model model = MakeModel({2, 2, {2}, {2}, 2, 1});
+  std::mt19937 random(7);
+  const input::ParameterSet values = RandomValues(model, random);
+  input::PatternTable patterns;
+  patterns.itemCount = 3;
+  patterns.responses = {1, 1, 2, 2, 1, 1, 1, 2, 2, 2, 2, 2};
+  patterns.frequencies = {3.0, 0.0, 2.4, 0.5};
+  patterns.patternCount = 4;
+
+  std::int32_t state = 99991;
+  SetGeneratorState(state);
+  ImputationStep step(model);
+  CompletedData completed;
+  em::ExpectedCounts counts;
+  step.Run(values, patterns, &completed, &counts);
+  for (int n = 0; n < 6; ++n) state = NextState(state);
+  EXPECT_EQ(GeneratorState(), state);
+
+  std::vector<double> perPattern(4, 0.0);
+  for (const CompletedRecord& record : completed.records) perPattern[record.pattern] += record.count;
+  EXPECT_EQ(perPattern, (std::vector<double>{3.0, 0.0, 2.0, 1.0}));
+  EXPECT_EQ(completed.frequencies, patterns.frequencies);
+  EXPECT_EQ(counts.total, 6.0);
+}
+
+// 20 000 subjects of one pattern: the drawn cells against n P(cell | pattern) from the latent
+// table. With 7 degrees of freedom a chi-square above 30 has probability below 1e-4.
+TEST(ImputationStep, DrawnCellsFollowThePosterior) {
+  const input::Model model = MakeModel({2, 2, {2}, {3}, 2, 1});
+  std::mt19937 random(11);
+  const input::ParameterSet values = RandomValues(model, random);
+  input::PatternTable patterns;
+  patterns.itemCount = 3;
+  patterns.responses = {2, 3, 1};
+  patterns.frequencies = {20000.0};
+  patterns.patternCount = 1;
+  const Table table = LatentTable(model, values, patterns.responses.data());
+
+  SetGeneratorState(424242);
+  ImputationStep step(model);
+  CompletedData completed;
+  em::ExpectedCounts counts;
+  step.Run(values, patterns, &completed, &counts);
+
+  std::vector<double> observed(table.cells.size(), 0.0);
+  std::ptrdiff_t previous = -1;
+  for (const CompletedRecord& record : completed.records) {
+    LatentCell cell;
+    cell.latentClass = record.latentClass;
+    cell.statuses = record.statuses;
+    const auto at = std::find_if(table.cells.begin(), table.cells.end(),
+                                 [&](const LatentCell& c) { return SameCell(c, cell); });
+    ASSERT_NE(at, table.cells.end());
+    const std::ptrdiff_t index = at - table.cells.begin();
+    EXPECT_GT(index, previous) << "records out of latent-table order";
+    previous = index;
+    EXPECT_GT(record.count, 0.0);
+    observed[index] = record.count;
+  }
+  double chiSquare = 0.0;
+  for (std::size_t k = 0; k < observed.size(); ++k) {
+    const double expected = 20000.0 * table.joint[k] / table.total;
+    if (expected == 0.0) {
+      EXPECT_EQ(observed[k], 0.0);
+      continue;
+    }
+    chiSquare += (observed[k] - expected) * (observed[k] - expected) / expected;
+  }
+  EXPECT_LT(chiSquare, 30.0);
+  EXPECT_EQ(counts.classCounts[0] + counts.classCounts[1], 20000.0);
+}
+
+// C = 2, S = 2, T = 3, one class item and one status item, both with 2 categories. Record A:
+// responses (2 | 1 2 2), class 2, statuses 1 2 2, 3 subjects; record B: (1 | 2 2 1), class 1,
+// statuses 2 2 1, 2 subjects. Counting by hand (1-based): first order, A moves 1 -> 2 by row 1
+// and 2 -> 2 by row S + 2 = 4; B moves 2 -> 2 by row 2 and 2 -> 1 by row 4. Second order, the
+// move into occasion 3 takes row S + (s1 - 1) S + s2: A row 2 + 0 + 2 = 4, B row 2 + 2 + 2 = 6.
+TEST(TallyCompletedCounts, CountsEveryFamilyFromTheRecords) {
+  for (const std::int32_t order : {1, 2}) {
+    const input::Model model = MakeModel({2, 2, {2}, {2}, 3, order});
+    const input::ModelDimensions& d = model.dims;
+    CompletedData data;
+    data.itemCount = 4;
+    data.responses = {2, 1, 2, 2, 1, 2, 2, 1};
+    data.frequencies = {3.0, 2.0};
+    data.records = {{0, 1, {0, 1, 1, 0, 0}, 3.0}, {1, 0, {1, 1, 0, 0, 0}, 2.0}};
+    em::ExpectedCounts counts;
+    TallyCompletedCounts(d, data, &counts);
+
+    EXPECT_EQ(counts.total, 5.0);
+    EXPECT_EQ(counts.classCounts, (std::vector<double>{2.0, 3.0}));
+    std::vector<double> margins(input::DeltaShape(d).Size(), 0.0);
+    for (auto [c, s, t, n] : {std::array<int, 4>{1, 0, 0, 3}, {1, 1, 1, 3}, {1, 1, 2, 3},
+                              {0, 1, 0, 2}, {0, 1, 1, 2}, {0, 0, 2, 2}}) {
+      margins[input::DeltaShape(d)(c, s, t)] = n;
+    }
+    EXPECT_EQ(counts.statusMargins, margins);
+    std::vector<double> tau(input::TauShape(d).Size(), 0.0);
+    const auto tauAt = input::TauShape(d);
+    tau[tauAt(0, 1, 1)] = 3;  // rows counted from 0 here
+    tau[tauAt(1, 1, 0)] = 2;
+    if (order == 1) {
+      tau[tauAt(3, 1, 1)] = 3;
+      tau[tauAt(3, 0, 0)] = 2;
+    } else {
+      tau[tauAt(3, 1, 1)] = 3;
+      tau[tauAt(5, 0, 0)] = 2;
+    }
+    EXPECT_EQ(counts.transitionCounts, tau);
+    std::vector<double> little(input::LittleRhoShape(d).Size(), 0.0);
+    little[input::LittleRhoShape(d)(1, 0, 1)] = 3;
+    little[input::LittleRhoShape(d)(0, 0, 0)] = 2;
+    EXPECT_EQ(counts.littleRhoCounts, little);
+    std::vector<double> big(input::BigRhoShape(d).Size(), 0.0);
+    const auto bigAt = input::BigRhoShape(d);
+    for (auto [k, s, c, t, n] : {std::array<int, 5>{0, 0, 1, 0, 3}, {1, 1, 1, 1, 3}, {1, 1, 1, 2, 3},
+                                 {1, 1, 0, 0, 2}, {1, 1, 0, 1, 2}, {0, 0, 0, 2, 2}}) {
+      big[bigAt(k, 0, s, c, t)] = n;
+    }
+    EXPECT_EQ(counts.bigRhoCounts, big);
+  }
+}
+
+}  // namespace
+}  // namespace kov::da

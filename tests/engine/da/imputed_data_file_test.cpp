@@ -1,0 +1,134 @@
+// Expected records are typed by hand from the layout: every response in 2 columns and a blank,
+// two blanks, the latent values counted from 1 (class alone: 3 columns and two blanks; statuses
+// of occasions 1 to 5, or the class and then those statuses: 3 columns and a blank each, 1 past
+// the model's last occasion), then the count in 8 columns.
+#include "../../../engine/da/imputed_data_file.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../../../engine/run/result_codes.h"
+#include "../../../engine/run/status_record.h"
+#include "temp_files.h"
+
+namespace kov::da {
+namespace {
+
+using input::ModelDimensions;
+using Lines = std::vector<std::string>;
+
+ModelDimensions Dims(int classes, int classItems, int statuses, int statusItems, int occasions) {
+  ModelDimensions d;
+  d.classes = classes;
+  d.classItems = classItems;
+  d.statuses = statuses;
+  d.statusItems = statusItems;
+  d.occasions = occasions;
+  return d;
+}
+
+CompletedRecord Record(std::int32_t pattern, std::int32_t latentClass,
+                       std::array<std::int32_t, kLatentOccasions> statuses, double count) {
+  CompletedRecord record;
+  record.pattern = pattern;
+  record.latentClass = latentClass;
+  record.statuses = statuses;
+  record.count = count;
+  return record;
+}
+
+TEST(ImputedDataFileName, IsTheControlFilesFolderImpAndTheNumber) {
+  EXPECT_EQ(ImputedDataFileName("C:\\models\\run1.cnt", 3), "C:\\models\\imp3.dat");
+  EXPECT_EQ(ImputedDataFileName("/home/a/run.cnt      ", 12), "/home/a/imp12.dat");
+  EXPECT_EQ(ImputedDataFileName("run.cnt", 1), "imp1.dat");
+  EXPECT_EQ(ControlFileFolder("a\\b/c.cnt"), "a\\b/");
+  EXPECT_EQ(ControlFileFolder("c:/x\\y.cnt"), "c:/x\\");
+}
+
+class ImputedDataFile : public ::testing::Test {
+ protected:
+  void SetUp() override { run::ResetStatusForTesting(); }
+
+  Lines Write(std::int32_t j, const ModelDimensions& d, const CompletedData& data) {
+    EXPECT_EQ(WriteImputedDataFile(j, test::PathField(dir.Path("model.cnt")), d, data),
+              kStatusOk);
+    return test::ReadLines(dir.Path("imp" + std::to_string(j) + ".dat"));
+  }
+
+  test::TempDir dir;
+};
+
+TEST_F(ImputedDataFile, ClassesOnlyWriteTheClassAndTwoBlanks) {
+  // Three class items; pattern 1 2 1 has 2 subjects in class 1 and 3 in class 2, pattern
+  // 2 2 2 has 12 in class 2.
+  CompletedData data;
+  data.itemCount = 3;
+  data.responses = {1, 2, 1, 2, 2, 2};
+  data.frequencies = {5, 12};
+  data.records = {Record(0, 0, {}, 2), Record(0, 1, {}, 3), Record(1, 1, {}, 12)};
+  const Lines expected = {
+      //        1         2
+      // 3456789012345678901234
+      " 1  2  1     1         2",
+      " 1  2  1     2         3",
+      " 2  2  2     2        12",
+  };
+  EXPECT_EQ(Write(1, Dims(2, 3, 1, 0, 0), data), expected);
+  // The next imputation goes beside it.
+  EXPECT_EQ(Write(2, Dims(2, 3, 1, 0, 0), data), expected);
+  EXPECT_TRUE(std::filesystem::exists(dir.Path("imp1.dat")));
+}
+
+TEST_F(ImputedDataFile, StatusesOnlyWriteFiveOccasionsWithOnePastTheLast) {
+  // One status item at three occasions; statuses 3, 1, 2 (0-based 2, 0, 1), occasions 4 and 5
+  // written as 1.
+  CompletedData data;
+  data.itemCount = 3;
+  data.responses = {2, 1, 10};
+  data.frequencies = {14};
+  data.records = {Record(0, 0, {2, 0, 1, 0, 0}, 14)};
+  const Lines expected = {
+      //        1         2         3         4
+      // 3456789012345678901234567890123456789
+      " 2  1 10     3   1   2   1   1       14",
+  };
+  EXPECT_EQ(Write(2, Dims(1, 0, 3, 1, 3), data), expected);
+}
+
+TEST_F(ImputedDataFile, BothVariablesWriteTheClassThenTheStatuses) {
+  // One class item and one status item at two occasions: class 2, statuses 2 and 1.
+  CompletedData data;
+  data.itemCount = 3;
+  data.responses = {1, 2, 1};
+  data.frequencies = {7};
+  data.records = {Record(0, 1, {1, 0, 0, 0, 0}, 7)};
+  const Lines expected = {
+      //        1         2         3         4
+      // 34567890123456789012345678901234567890123
+      " 1  2  1     2   2   1   1   1   1        7",
+  };
+  EXPECT_EQ(Write(1, Dims(2, 1, 2, 1, 2), data), expected);
+}
+
+TEST_F(ImputedDataFile, AnUnwritableFolderRecordsTheFolderInTheMessage) {
+  CompletedData data;
+  data.itemCount = 1;
+  data.responses = {1};
+  data.frequencies = {1};
+  data.records = {Record(0, 0, {}, 1)};
+  const std::string folder = dir.Path("missing") + "/";
+  EXPECT_EQ(WriteImputedDataFile(1, folder + "model.cnt", Dims(1, 1, 1, 0, 0), data), ENOENT);
+  std::string message;
+  EXPECT_EQ(run::ReadEngineError(&message), ENOENT);
+  EXPECT_EQ(input::TrimRight(message),
+            "The DA routine was unable to open or write to one or more imputed data files.  "
+            "Please make sure that the folder, " + folder + ", is available for writing.");
+}
+
+}  // namespace
+}  // namespace kov::da

@@ -1,0 +1,198 @@
+// The missing-response draw against a walk over every completion, weighted by the E-step's
+// pattern probability, and the rebuilt pattern table.
+#include "da/missing_draw.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "da/uniform.h"
+#include "em/estep.h"
+
+namespace kov::da {
+namespace {
+
+input::Model MakeModel(std::int32_t classes, std::int32_t statuses,
+                       std::vector<std::int32_t> classCategories,
+                       std::vector<std::int32_t> statusCategories, std::int32_t occasions,
+                       std::int32_t order) {
+  input::Model model;
+  input::ModelDimensions& d = model.dims;
+  d.classes = classes;
+  d.statuses = statuses;
+  d.classItems = static_cast<std::int32_t>(classCategories.size());
+  d.statusItems = static_cast<std::int32_t>(statusCategories.size());
+  d.occasions = occasions;
+  d.order = order;
+  for (std::int32_t k : classCategories) d.maxClassCategories = std::max(d.maxClassCategories, k);
+  for (std::int32_t k : statusCategories) d.maxStatusCategories = std::max(d.maxStatusCategories, k);
+  const std::int32_t power = order == 2 ? statuses * statuses : statuses;
+  d.extraTransitionRows = occasions >= 3 ? (occasions - 2) * power : 0;
+  model.classItemCategories = std::move(classCategories);
+  model.statusItemCategories = std::move(statusCategories);
+  return model;
+}
+
+// Random rows; every tenth entry or so exactly 0, so that impossible completions occur, and
+// rows that sum to a little less than 1, as fixed start values may (the sums of the missing
+// items' rows then enter every weight).
+input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random) {
+  const input::ModelDimensions& d = model.dims;
+  input::ParameterSet v;
+  input::AllocateParameters(d, &v);
+  auto row = [&random](std::vector<double>* values, std::size_t offset, std::size_t stride,
+                       std::int32_t n) {
+    std::uniform_real_distribution<double> uniform(0.05, 1.0);
+    std::uniform_real_distribution<double> shortfall(0.97, 1.0);
+    std::bernoulli_distribution zero(0.1);
+    std::vector<double> x(static_cast<std::size_t>(n));
+    double sum = 0.0;
+    for (double& e : x) sum += (e = zero(random) ? 0.0 : uniform(random));
+    if (sum == 0.0) sum = x[0] = 1.0;
+    sum /= shortfall(random);
+    for (std::size_t k = 0; k < x.size(); ++k) (*values)[offset + stride * k] = x[k] / sum;
+  };
+  row(&v.gamma, 0, 1, d.classes);
+  for (std::int32_t c = 0; c < d.classes; ++c) {
+    row(&v.delta, input::DeltaShape(d)(c, 0, 0), input::DeltaShape(d)(0, 1, 0), d.statuses);
+    for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
+      row(&v.tau, input::TauShape(d)(r, 0, c), input::TauShape(d)(0, 1, 0), d.statuses);
+    }
+    for (std::int32_t j = 0; j < d.classItems; ++j) {
+      row(&v.littleRho, input::LittleRhoShape(d)(0, j, c), 1, model.classItemCategories[j]);
+    }
+    for (std::int32_t t = 0; t < d.occasions; ++t) {
+      for (std::int32_t s = 0; s < d.statuses; ++s) {
+        for (std::int32_t i = 0; i < d.statusItems; ++i) {
+          row(&v.bigRho, input::BigRhoShape(d)(0, i, s, c, t), 1, model.statusItemCategories[i]);
+        }
+      }
+    }
+  }
+  return v;
+}
+
+std::vector<std::int32_t> Categories(const input::Model& model) {
+  std::vector<std::int32_t> k = model.classItemCategories;
+  for (std::int32_t t = 0; t < model.dims.occasions; ++t) {
+    k.insert(k.end(), model.statusItemCategories.begin(), model.statusItemCategories.end());
+  }
+  return k;
+}
+
+TEST(MissingResponseDraw, AgreesWithWalkingEveryCompletion) {
+  struct Case {
+    input::Model model;
+    double missing;
+  };
+  const std::vector<Case> cases = {
+      {MakeModel(3, 1, {2, 3, 2, 2}, {}, 0, 1), 0.5},
+      {MakeModel(2, 3, {2}, {2, 3}, 3, 1), 0.4},
+      {MakeModel(2, 2, {3}, {2, 2}, 4, 2), 0.35},
+      {MakeModel(1, 3, {}, {3}, 4, 2), 0.5},
+      {MakeModel(2, 2, {2}, {2}, 3, 1), 1.0},  // every item missing
+  };
+  std::mt19937 random(31337);
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  for (const Case& test : cases) {
+    const input::Model& model = test.model;
+    const std::vector<std::int32_t> categories = Categories(model);
+    MissingResponseDraw draw(model);
+    em::EStep estep(model);
+    for (std::int32_t trial = 0; trial < 5; ++trial) {
+      const input::ParameterSet values = RandomValues(model, random);
+      std::vector<std::int32_t> y;
+      std::vector<std::size_t> missing;
+      std::bernoulli_distribution isMissing(test.missing);
+      for (std::size_t n = 0; n < categories.size(); ++n) {
+        const bool gap = isMissing(random) || (n + 1 == categories.size() && missing.empty());
+        y.push_back(gap ? 0 : std::uniform_int_distribution<std::int32_t>(1, categories[n])(random));
+        if (gap) missing.push_back(n);
+      }
+
+      // Every completion in order, the first missing item slowest, weighted by P(completion).
+      std::vector<std::vector<std::int32_t>> completions;
+      std::vector<double> weights;
+      double total = 0.0;
+      std::vector<std::int32_t> digits(missing.size(), 1);
+      for (;;) {
+        std::vector<std::int32_t> full = y;
+        for (std::size_t q = 0; q < missing.size(); ++q) full[missing[q]] = digits[q];
+        completions.push_back(full);
+        weights.push_back(estep.PatternProbability(values, full.data()));
+        total += weights.back();
+        std::size_t q = missing.size();
+        while (q > 0 && digits[q - 1] == categories[missing[q - 1]]) digits[--q] = 1;
+        if (q == 0) break;
+        ++digits[q - 1];
+      }
+      draw.SetParameters(values);
+      ASSERT_NEAR(draw.Prepare(y.data()), total, 1e-12 * total);
+      if (!(total > 0.0)) continue;
+      std::vector<double> boundaries;
+      double running = 0.0;
+      std::size_t lastPositive = 0;
+      for (std::size_t k = 0; k < weights.size(); ++k) {
+        running += weights[k] * (1.0 / total);
+        boundaries.push_back(running);
+        if (weights[k] > 0.0) lastPositive = k;
+      }
+      std::vector<double> us = {0.0, 1.0};
+      for (std::int32_t n = 0; n < 2000; ++n) us.push_back(uniform(random));
+      for (double b : boundaries) us.push_back(b);
+      std::vector<std::int32_t> drawn(y.size());
+      for (const double u : us) {
+        const auto at = std::upper_bound(boundaries.begin(), boundaries.end(), u);
+        const std::size_t expected =
+            at == boundaries.end() ? lastPositive : static_cast<std::size_t>(at - boundaries.begin());
+        ASSERT_TRUE(draw.DrawCompletion(u, drawn.data()));
+        if (drawn == completions[expected]) continue;
+        double nearest = 1.0;
+        for (double b : boundaries) nearest = std::min(nearest, std::abs(u - b));
+        EXPECT_LT(nearest, 1e-12) << "u = " << u << " drew completion "
+                                  << std::find(completions.begin(), completions.end(), drawn) -
+                                         completions.begin()
+                                  << " instead of " << expected;
+      }
+    }
+  }
+}
+
+// Two classes, two class items of two categories; item 2 answers 2 with certainty in both
+// classes, so by hand: (1, 0) completes to (1, 2), and (0, 1) has probability 0.
+// Observed: (1 2) x 2, (1 0) x 3, (0 0) x 0, (2 1) x 4, (0 1) x 1, (2 2) x 1.
+// Drawn: 3 uniforms for (1 0), none for (0 0), 1 for (0 1), whose subject is left out.
+// Rebuilt, the last item most significant: (2 1) x 4, (1 2) x 2 + 3, (2 2) x 1.
+TEST(MissingResponseDraw, RebuildsTheCompletedPatterns) {
+  const input::Model model = MakeModel(2, 1, {2, 2}, {}, 0, 1);
+  input::ParameterSet values;
+  input::AllocateParameters(model.dims, &values);
+  values.gamma = {0.3, 0.7};
+  values.delta = {1.0, 1.0};
+  values.littleRho = {0.4, 0.6, 0.0, 1.0, 0.9, 0.1, 0.0, 1.0};  // (k, item, class)
+  input::PatternTable observed;
+  observed.itemCount = 2;
+  observed.responses = {1, 2, 1, 0, 0, 0, 2, 1, 0, 1, 2, 2};
+  observed.frequencies = {2.0, 3.0, 0.0, 4.0, 1.0, 1.0};
+  observed.patternCount = 6;
+
+  std::int32_t state = 2718;
+  SetGeneratorState(state);
+  MissingResponseDraw draw(model);
+  input::PatternTable completed;
+  draw.DrawMissingResponses(values, observed, &completed);
+  for (int n = 0; n < 4; ++n) state = NextState(state);
+  EXPECT_EQ(GeneratorState(), state);
+  EXPECT_EQ(completed.patternCount, 3);
+  EXPECT_EQ(completed.itemCount, 2);
+  EXPECT_EQ(completed.responses, (std::vector<std::int32_t>{2, 1, 1, 2, 2, 2}));
+  EXPECT_EQ(completed.frequencies, (std::vector<double>{4.0, 5.0, 1.0}));
+  EXPECT_EQ(completed.subjectCount, 10.0);
+}
+
+}  // namespace
+}  // namespace kov::da
