@@ -58,9 +58,7 @@ class EmRun {
   std::int32_t WriteEstimatesSet();
   std::int32_t Finish();
 
-  // Report lines go through here: the history keeps its line open between entries, and the
-  // next line written continues it.
-  std::int32_t Line(std::string_view text);
+  std::int32_t Line(std::string_view text) { return m_report.WriteLine(text); }
   std::int32_t WriteFailed(std::int32_t status) { return run::ReportWriteFailed(status, m_reportName); }
 
   input::Model m_model;
@@ -85,21 +83,8 @@ class EmRun {
   std::int32_t m_lastIteration = 0;  // the last iteration completed
   bool m_aborted = false;
   bool m_failed = false;  // an update ended the run; its error is recorded
-  std::string m_openLine;  // the history line not yet ended
   std::optional<SaturatedModel> m_saturated;
 };
-
-std::int32_t EmRun::Line(std::string_view text) {
-  std::int32_t status;
-  if (m_openLine.empty()) {
-    status = m_report.WriteLine(text);
-  } else {
-    m_openLine.append(text);
-    status = m_report.WriteLine(m_openLine);
-    m_openLine.clear();
-  }
-  return status;
-}
 
 std::int32_t EmRun::OpenFiles() {
   std::int32_t status = input::OpenDataFile(m_layout, &m_data);
@@ -176,19 +161,18 @@ std::int32_t EmRun::WriteHistoryHeading(double startGSquared) {
 // in the column of its first number.
 std::int32_t EmRun::WriteHistoryEntry() {
   const std::int32_t column = m_iteration % 3;  // 1, 2, then 0 ends the line
-  const std::size_t start = column == 1 ? 0 : column == 2 ? 18 : 38;
-  if (column == 1 && !m_openLine.empty()) {
-    if (const std::int32_t status = Line(""); status != kStatusOk) return status;
-  }
-  report::PadToColumn(&m_openLine, start);
-  if (column != 1) m_openLine += "  ";
-  m_openLine += report::FormatInteger(m_iteration, 5) + "  " + report::FormatFixed(m_mad, 11, 10);
-  if (column == 0) {
-    std::string line;
-    line.swap(m_openLine);
-    return m_report.WriteLine(line);
-  }
-  return kStatusOk;
+  // The column where the entry's two leading blanks start (the first column has none).
+  const std::size_t start = column == 1 ? 1 : column == 2 ? 19 : 39;
+  std::int32_t status = kStatusOk;
+  if (column == 1 && m_report.OpenLineLength() > 0) status = m_report.EndLine();
+  std::string entry;
+  report::PadToColumn(&entry, start > m_report.OpenLineLength() ? start - m_report.OpenLineLength()
+                                                                  : 1);
+  if (column != 1) entry += "  ";
+  entry += report::FormatInteger(m_iteration, 5) + "  " + report::FormatFixed(m_mad, 11, 10);
+  if (status == kStatusOk) status = m_report.Write(entry);
+  if (status == kStatusOk && column == 0) status = m_report.EndLine();
+  return status;
 }
 
 // Steps of one iteration: E-step, then the M-steps in the order gamma, tau, delta (with the
@@ -258,9 +242,7 @@ std::int32_t EmRun::WriteCrossValidation(double startGSquared) {
 // MODEL FIT and, with missing data, the saturated model and the MCAR test.
 std::int32_t EmRun::WriteFitBlocks() {
   const double modelGSquared = ModelGSquared(m_grouped, m_probabilities);
-  // The block's writer starts new lines; the history line still open ends here.
-  std::int32_t status = m_openLine.empty() ? kStatusOk : Line("");
-  if (status != kStatusOk) return status;
+  std::int32_t status = kStatusOk;
   if (!m_model.missingData) {
     return WriteModelFitBlock(m_report, modelGSquared, m_degreesOfFreedom);
   }
@@ -320,11 +302,8 @@ std::int32_t EmRun::WriteResults() {
 }
 
 std::int32_t EmRun::Finish() {
-  std::int32_t status = kStatusOk;
-  if (!m_openLine.empty()) status = Line("");
-  if (status == kStatusOk) {
-    status = report::WriteRunEnd(m_report, run::LocalNow(), kovos::TickCount() - m_startTick);
-  }
+  std::int32_t status =
+      report::WriteRunEnd(m_report, run::LocalNow(), kovos::TickCount() - m_startTick);
   if (status == kStatusOk) status = m_report.Close();
   if (status != kStatusOk) return WriteFailed(status);
   if ((status = m_estimates.Close()) != kStatusOk) {

@@ -25,7 +25,19 @@ std::int32_t TextOutput::Create(const std::string& path) {
   return kStatusOk;
 }
 
+std::int32_t TextOutput::Write(std::string_view text) {
+  if (m_status == kStatusOk) m_openLine.append(text);
+  return m_status;
+}
+
+std::int32_t TextOutput::EndLine() {
+  std::string line;
+  line.swap(m_openLine);
+  return WriteLine(line);
+}
+
 std::int32_t TextOutput::WriteLine(std::string_view text) {
+  if (!m_openLine.empty() && EndLine() != kStatusOk) return m_status;
   if (m_status != kStatusOk) return m_status;
   if (m_file == nullptr) return m_status = EBADF;
   errno = 0;
@@ -38,6 +50,7 @@ std::int32_t TextOutput::WriteLine(std::string_view text) {
 
 std::int32_t TextOutput::Close() {
   if (m_file == nullptr) return m_status;
+  if (!m_openLine.empty()) EndLine();
   errno = 0;
   if (std::fflush(m_file) != 0 && m_status == kStatusOk) m_status = ErrnoOr(kWriteFailed);
   errno = 0;

@@ -23,8 +23,15 @@ class TextOutput {
   std::int32_t Create(const std::string& path);
   bool IsOpen() const { return m_file != nullptr; }
 
-  // Writes text and a line end. kStatusOk or the write status.
+  // Writes text and a line end. A line left open by Write is ended first, so whatever writes
+  // next always starts on a line of its own. kStatusOk or the write status.
   std::int32_t WriteLine(std::string_view text);
+
+  // Adds text to a line that stays open (as the iteration history keeps three entries a line)
+  // until EndLine, the next WriteLine or Close ends it.
+  std::int32_t Write(std::string_view text);
+  std::int32_t EndLine();
+  std::size_t OpenLineLength() const { return m_openLine.size(); }
   // Writes an empty line.
   std::int32_t WriteEmptyLine() { return WriteLine({}); }
 
@@ -38,6 +45,7 @@ class TextOutput {
   std::FILE* m_file = nullptr;
   std::string m_path;
   std::int32_t m_status = 0;
+  std::string m_openLine;
 };
 
 }  // namespace kov::input
