@@ -48,20 +48,14 @@ std::int32_t TransitionRow(bool secondOrder, std::int32_t statuses, std::int32_t
 
 }  // namespace
 
-std::int64_t SubjectsOf(double frequency) {
-  return frequency > 0.0 ? std::llround(frequency) : 0;
-}
+std::int64_t SubjectsOf(double frequency) { return frequency > 0.0 ? std::llround(frequency) : 0; }
 
-std::size_t ChooseAndRescale(const double* weights, std::size_t n, double* u) {
-  double total = 0.0;
-  for (std::size_t i = 0; i < n; ++i) total += weights[i];
+std::size_t ChooseAndRescale(const double* weights, std::size_t n, double total, double* u) {
   if (!(total > 0.0) || !std::isfinite(total)) return n;
   const double scale = 1.0 / total;
+  // A cell of weight 0 leaves the running sum where it was, which u is not below.
   double running = 0.0;
-  double lastLower = 0.0;
-  std::size_t last = n;
   for (std::size_t i = 0; i < n; ++i) {
-    if (!(weights[i] > 0.0)) continue;  // adds nothing to the running sum, never chosen
     const double lower = running;
     const double width = weights[i] * scale;
     running += width;
@@ -69,10 +63,13 @@ std::size_t ChooseAndRescale(const double* weights, std::size_t n, double* u) {
       *u = (*u - lower) / width;
       return i;
     }
-    last = i;
-    lastLower = lower;
   }
-  *u = (*u - lastLower) / (weights[last] * scale);
+  std::size_t last = n;
+  while (last > 0 && !(weights[last - 1] > 0.0)) --last;
+  if (last-- == 0) return n;
+  double lower = 0.0;
+  for (std::size_t i = 0; i < last; ++i) lower += weights[i] * scale;
+  *u = (*u - lower) / (weights[last] * scale);
   return last;
 }
 
@@ -106,17 +103,17 @@ LatentRecursions::LatentRecursions(const input::Model& model)
   m_delta.assign(c * s, 0.0);
   m_tau.assign(c * Size(m_rows) * s, 0.0);
   m_classRho.assign(c * Size(m_classItems) * Size(m_classSlots), 0.0);
-  m_statusRho.assign(
-      c * Size(m_itemOccasions) * Size(m_statusItems) * Size(m_statusSlots) * s, 0.0);
+  m_statusRho.assign(c * Size(m_itemOccasions) * Size(m_statusItems) * Size(m_statusSlots) * s,
+                     0.0);
 
   const std::size_t table = c * Size(m_occasions);
-  m_classFactor.assign(c, 0.0);
   m_classWeight.assign(c, 0.0);
   m_dynamic.assign(c, 0.0);
   m_emission.assign(table * s, 1.0);
   m_alpha.assign(table * Size(m_stateStride), 0.0);
   m_beta.assign(table * Size(m_stateStride), 0.0);
   m_weights.assign(std::max(c, s), 0.0);
+  m_itemRows.assign(Size(m_statusItems), nullptr);
 }
 
 void LatentRecursions::SetParameters(const input::ParameterSet& values) {
@@ -136,13 +133,14 @@ void LatentRecursions::SetParameters(const input::ParameterSet& values) {
     for (std::int32_t row = 0; row < m_rows; ++row) {
       double* target = m_tau.data() + (Size(c) * Size(m_rows) + Size(row)) * s;
       for (std::int32_t j = 0; j < m_statuses; ++j) {
-        target[j] = m_statuses == 1     ? 1.0
+        target[j] = m_statuses == 1    ? 1.0
                     : row >= tableRows ? 0.0
                                        : values.tau[tauShape(row, j, c)];
       }
     }
     for (std::int32_t j = 0; j < m_classItems; ++j) {
-      double* rho = m_classRho.data() + (Size(c) * Size(m_classItems) + Size(j)) * Size(m_classSlots);
+      double* rho =
+          m_classRho.data() + (Size(c) * Size(m_classItems) + Size(j)) * Size(m_classSlots);
       const std::int32_t own = m_ownCategories[Size(j)];
       double sum = 0.0;
       for (std::int32_t y = 1; y < m_classSlots; ++y) {
@@ -244,23 +242,37 @@ void LatentRecursions::Backward(std::int32_t c) {
   }
 }
 
-double LatentRecursions::Prepare(const std::int32_t* responses) {
+// The product runs in a register per status: multiplying into e[] item by item would make
+// every item wait for the store of the one before.
+void LatentRecursions::Emissions(std::int32_t c, const std::int32_t* responses,
+                                 double* observedEmission) {
+  const std::size_t s = Size(m_statuses);
+  for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
+    double* e = m_emission.data() + Slot(c, t) * s;
+    const std::int32_t* y = responses + m_classItems + t * m_statusItems;
+    std::size_t observed = 0;
+    std::size_t missing = Size(m_statusItems);
+    for (std::int32_t i = 0; i < m_statusItems; ++i) {
+      m_itemRows[y[i] != 0 ? observed++ : --missing] = StatusRho(c, t, i) + Size(y[i]) * s;
+    }
+    double* own = observedEmission != nullptr ? observedEmission + Slot(c, t) * s : nullptr;
+    for (std::size_t d = 0; d < s; ++d) {
+      double product = 1.0;
+      for (std::size_t i = 0; i < observed; ++i) product *= m_itemRows[i][d];
+      if (own != nullptr) own[d] = product;
+      for (std::size_t i = observed; i < Size(m_statusItems); ++i) product *= m_itemRows[i][d];
+      e[d] = product;
+    }
+  }
+}
+
+double LatentRecursions::Prepare(const std::int32_t* responses, double* observedEmission) {
   const std::size_t s = Size(m_statuses);
   double total = 0.0;
   for (std::int32_t c = 0; c < m_classes; ++c) {
     double factor = m_gamma[Size(c)];
     for (std::int32_t j = 0; j < m_classItems; ++j) factor *= ClassRho(c, j)[responses[j]];
-    m_classFactor[Size(c)] = factor;
-
-    for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
-      double* e = m_emission.data() + Slot(c, t) * s;
-      std::fill_n(e, s, 1.0);
-      const std::int32_t* y = responses + m_classItems + t * m_statusItems;
-      for (std::int32_t i = 0; i < m_statusItems; ++i) {
-        const double* rho = StatusRho(c, t, i) + Size(y[i]) * s;
-        for (std::size_t d = 0; d < s; ++d) e[d] *= rho[d];
-      }
-    }
+    Emissions(c, responses, observedEmission);
     Backward(c);
 
     const double* delta = Delta(c);
@@ -298,19 +310,22 @@ void LatentRecursions::Forward(std::int32_t occasions) {
 bool LatentRecursions::DrawCell(double u, LatentCell* cell) {
   if (!(m_total > 0.0) || !std::isfinite(m_total)) return false;
   const std::size_t classes = Size(m_classes);
-  const std::size_t chosenClass = ChooseAndRescale(m_classWeight.data(), classes, &u);
+  const std::size_t chosenClass = ChooseAndRescale(m_classWeight.data(), classes, m_total, &u);
   if (chosenClass == classes) return false;
   const std::int32_t c = static_cast<std::int32_t>(chosenClass);
   cell->latentClass = c;
   cell->statuses.fill(0);
+  // One status: every occasion's single cell is certain once the class is.
+  if (m_statuses == 1) return true;
 
   const std::size_t s = Size(m_statuses);
   double* w = m_weights.data();
   const double* delta = Delta(c);
   const double* e0 = Emission(c, 0);
   const double* beta = Beta(c, 0);
-  for (std::size_t d = 0; d < s; ++d) w[d] = delta[d] * e0[d] * beta[d];
-  std::size_t chosen = ChooseAndRescale(w, s, &u);
+  double total = 0.0;
+  for (std::size_t d = 0; d < s; ++d) total += (w[d] = delta[d] * e0[d] * beta[d]);
+  std::size_t chosen = ChooseAndRescale(w, s, total, &u);
   if (chosen == s) return false;
   std::int32_t* status = cell->statuses.data();
   status[0] = static_cast<std::int32_t>(chosen);
@@ -321,8 +336,9 @@ bool LatentRecursions::DrawCell(double u, LatentCell* cell) {
     const double* e = Emission(c, t);
     const double* next = Beta(c, t);
     if (m_secondOrder) next += Size(status[t - 1]) * s;
-    for (std::size_t d = 0; d < s; ++d) w[d] = row[d] * e[d] * next[d];
-    chosen = ChooseAndRescale(w, s, &u);
+    total = 0.0;
+    for (std::size_t d = 0; d < s; ++d) total += (w[d] = row[d] * e[d] * next[d]);
+    chosen = ChooseAndRescale(w, s, total, &u);
     if (chosen == s) return false;
     status[t] = static_cast<std::int32_t>(chosen);
   }
@@ -332,8 +348,7 @@ bool LatentRecursions::DrawCell(double u, LatentCell* cell) {
 // ---------------------------------------------------------------------------------------------
 // ImputationStep
 
-ImputationStep::ImputationStep(const input::Model& model)
-    : m_dims(model.dims), m_latent(model) {}
+ImputationStep::ImputationStep(const input::Model& model) : m_dims(model.dims), m_latent(model) {}
 
 std::uint64_t ImputationStep::CellIndex(const LatentCell& cell) const {
   const std::uint64_t s = static_cast<std::uint64_t>(m_latent.Statuses());
@@ -404,6 +419,8 @@ void TallyCompletedCounts(const ModelDimensions& dims, const CompletedData& data
   const auto tauShape = input::TauShape(dims);
   const auto littleShape = input::LittleRhoShape(dims);
   const auto bigShape = input::BigRhoShape(dims);
+  const std::size_t littleItemStride = littleShape(0, 1, 0);
+  const std::size_t bigItemStride = bigShape(0, 1, 0, 0, 0);
   const std::int32_t marginOccasions =
       std::min<std::int32_t>(occasions, static_cast<std::int32_t>(deltaShape.Extent(2)));
 
@@ -428,17 +445,17 @@ void TallyCompletedCounts(const ModelDimensions& dims, const CompletedData& data
       const std::int32_t row = TransitionRow(secondOrder, statuses, t, s);
       if (row < tableRows) counts->transitionCounts[tauShape(row, s[t], c)] += n;
     }
-    for (std::int32_t j = 0; j < classItems; ++j) {
-      if (y[j] >= 1 && y[j] <= dims.maxClassCategories) {
-        counts->littleRhoCounts[littleShape(y[j] - 1, j, c)] += n;
-      }
+    // Item by item the offsets step by the category count: (k, item, ...) with k fastest.
+    double* little =
+        classItems > 0 ? counts->littleRhoCounts.data() + littleShape(0, 0, c) : nullptr;
+    for (std::int32_t j = 0; j < classItems; ++j, little += littleItemStride) {
+      if (y[j] >= 1 && y[j] <= dims.maxClassCategories) little[y[j] - 1] += n;
     }
     for (std::int32_t t = 0; t < itemOccasions; ++t) {
       const std::int32_t* occasion = y + classItems + t * statusItems;
-      for (std::int32_t i = 0; i < statusItems; ++i) {
-        if (occasion[i] >= 1 && occasion[i] <= dims.maxStatusCategories) {
-          counts->bigRhoCounts[bigShape(occasion[i] - 1, i, s[t], c, t)] += n;
-        }
+      double* big = counts->bigRhoCounts.data() + bigShape(0, 0, s[t], c, t);
+      for (std::int32_t i = 0; i < statusItems; ++i, big += bigItemStride) {
+        if (occasion[i] >= 1 && occasion[i] <= dims.maxStatusCategories) big[occasion[i] - 1] += n;
       }
     }
   }

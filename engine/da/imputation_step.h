@@ -38,16 +38,16 @@ struct LatentCell {
 // nearest whole number (halves away from zero); 0 for a frequency that is not positive.
 std::int64_t SubjectsOf(double frequency);
 
-// One level of a nested categorical draw. Walks the running sum of weights[i] * (1 / W), W the
-// sum of the n weights, and returns the first i with *u below it; *u is then rescaled to
-// (*u - the running sum before i) / (weights[i] / W), its place inside cell i, for the next
-// level. Cells of weight 0 are never chosen. When *u is not below the final running sum (a u of
-// 1.0, or a sum that rounding leaves short of 1) the last cell of positive weight is taken, so
-// every subject of a possible pattern gets a cell; *u is then rescaled the same way (to 1 or a
-// little above), which sends every later level to its last positive cell as well, just as the
-// flat walk would place a u at the top of the interval. Returns n when no weight is positive or
-// the sum is not finite.
-std::size_t ChooseAndRescale(const double* weights, std::size_t n, double* u);
+// One level of a nested categorical draw. total is W, the sum of the n weights in order. Walks
+// the running sum of weights[i] * (1 / W) and returns the first i with *u below it; *u is then
+// rescaled to (*u - the running sum before i) / (weights[i] / W), its place inside cell i, for
+// the next level. Cells of weight 0 are never chosen. When *u is not below the final running
+// sum (a u of 1.0, or a sum that rounding leaves short of 1) the last cell of positive weight is
+// taken, so every subject of a possible pattern gets a cell; *u is then rescaled the same way
+// (to 1 or a little above), which sends every later level to its last positive cell as well,
+// just as the flat walk would place a u at the top of the interval. Returns n when W is not
+// positive or not finite.
+std::size_t ChooseAndRescale(const double* weights, std::size_t n, double total, double* u);
 
 // The parameters laid out for the recursions (the status index contiguous), and the forward
 // and backward messages of one pattern. Response tables keep slot 0 for a missing response:
@@ -62,7 +62,9 @@ class LatentRecursions {
   // Emissions and backward messages of a pattern (0 = missing response); returns P(pattern),
   // the probability of its observed part. The latent draw needs nothing more: each conditional
   // weighs a status by what leads into it (already chosen) and the backward message.
-  double Prepare(const std::int32_t* responses);
+  // With observedEmission, also the emissions of the observed items alone, in the layout of
+  // Emission (per class and occasion, S values).
+  double Prepare(const std::int32_t* responses, double* observedEmission = nullptr);
   double Total() const { return m_total; }
   // The forward messages of the prepared pattern at occasions 0 .. occasions - 1.
   void Forward(std::int32_t occasions);
@@ -119,6 +121,7 @@ class LatentRecursions {
 
  private:
   static std::size_t Size(std::int32_t n) { return static_cast<std::size_t>(n > 0 ? n : 0); }
+  void Emissions(std::int32_t c, const std::int32_t* responses, double* observedEmission);
   std::size_t Slot(std::int32_t c, std::int32_t t) const {
     return Size(c) * Size(m_occasions) + Size(t);
   }
@@ -141,15 +144,19 @@ class LatentRecursions {
   std::int32_t m_occasions = 1;
   bool m_secondOrder = false;
   std::int32_t m_stateStride = 1;
-  std::int32_t m_rows = 0;          // transition rows the occasions use
-  std::int32_t m_classSlots = 1;    // Kc + 1
-  std::int32_t m_statusSlots = 1;   // Ks + 1
+  std::int32_t m_rows = 0;         // transition rows the occasions use
+  std::int32_t m_classSlots = 1;   // Kc + 1
+  std::int32_t m_statusSlots = 1;  // Ks + 1
 
   std::vector<double> m_gamma, m_delta, m_tau, m_classRho, m_statusRho;
 
-  std::vector<double> m_classFactor, m_classWeight, m_dynamic;
+  std::vector<double> m_classWeight;  // c: P(pattern, class)
+  std::vector<double> m_dynamic;      // c: P(status responses | class)
   std::vector<double> m_emission, m_alpha, m_beta;
   std::vector<double> m_weights;
+  // Per status item of an occasion: its response's row of BIG RHO, the observed items first,
+  // then the row sums of the missing ones.
+  std::vector<const double*> m_itemRows;
   double m_total = 0.0;
 };
 

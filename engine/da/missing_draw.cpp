@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
+#include "em/missingness.h"
 #include "uniform.h"
 
 namespace kov::da {
@@ -15,26 +15,42 @@ MissingResponseDraw::MissingResponseDraw(const input::Model& model)
       m_statuses(m_latent.Statuses()) {
   const std::size_t c = Size(m_classes);
   const std::size_t s = Size(m_statuses);
-  const std::size_t statusSlots = Size(m_latent.ItemOccasions()) * Size(m_latent.StatusItems());
-  m_pattern.assign(Size(m_items), 0);
-  m_missingClassItems.reserve(Size(m_latent.ClassItems()));
-  m_missingStatusItems.reserve(statusSlots);
-  m_occasionMissing.assign(Size(m_latent.ItemOccasions()) + 1, 0);
-  m_classBase.assign(c, 0.0);
-  m_classSuffix.assign(Size(m_latent.ClassItems()) * c, 0.0);
-  m_observedEmission.assign(Size(m_latent.ItemOccasions()) * c * s, 0.0);
-  m_statusSuffix.assign(statusSlots * c * s, 0.0);
-
-  m_base.assign(c, 0.0);
+  const std::size_t items = Size(m_items);
+  const std::size_t levels = items + 1;
+  m_classStates = c * Size(m_latent.MaxStates());
+  m_classStatuses = c * s;
+  m_pattern.assign(items, 0);
+  m_levels.reserve(items);
+  m_classSuffix.assign(items * c, 0.0);
+  m_statusSuffix.assign(items * c * s, 0.0);
+  m_observedEmission.assign(c * Size(m_latent.Occasions()) * s, 1.0);
+  m_base.assign(levels * c, 0.0);
+  m_before.assign(levels * m_classStates, 0.0);
+  m_emission.assign(levels * m_classStatuses, 0.0);
+  m_reach.assign(levels * m_classStatuses, 0.0);
   std::int32_t categories = 1;
   for (std::int32_t n = 0; n < m_items; ++n) {
     categories = std::max(categories, m_latent.OwnCategories(n));
   }
-  m_weights.assign(Size(categories), 0.0);
-  m_before.assign(c * Size(m_latent.MaxStates()), 0.0);
-  m_after.assign(m_before.size(), 0.0);
-  m_emission.assign(c * s, 0.0);
-  m_reach.assign(c * s, 0.0);
+  m_maxCategories = Size(categories);
+  m_weights.assign(items * m_maxCategories, 0.0);
+  m_after.assign(m_classStates, 0.0);
+  m_step.assign(m_classStates, 0.0);
+  m_current.assign(items, 0);
+
+  // Radix of each item in the complete cell index, while the index stays below 2^63.
+  const std::vector<std::int32_t> itemCategories = em::ItemCategoryCounts(model);
+  m_cellRadix.assign(itemCategories.size(), 0);
+  std::uint64_t radix = 1;
+  for (std::size_t i = 0; i < itemCategories.size(); ++i) {
+    m_cellRadix[i] = radix;
+    const std::uint64_t k = static_cast<std::uint64_t>(std::max(itemCategories[i], 1));
+    if (radix > (std::uint64_t{1} << 63) / k) {
+      m_keysFit = false;
+      break;
+    }
+    radix *= k;
+  }
 }
 
 void MissingResponseDraw::SetParameters(const input::ParameterSet& values) {
@@ -43,187 +59,221 @@ void MissingResponseDraw::SetParameters(const input::ParameterSet& values) {
 
 double MissingResponseDraw::Prepare(const std::int32_t* responses) {
   std::copy_n(responses, Size(m_items), m_pattern.begin());
-  m_total = m_latent.Prepare(responses);
+  m_total = m_latent.Prepare(responses, m_observedEmission.data());
   const std::int32_t classItems = m_latent.ClassItems();
   const std::int32_t statusItems = m_latent.StatusItems();
+  const std::size_t c = Size(m_classes);
   const std::size_t s = Size(m_statuses);
+
+  m_levels.clear();
+  for (std::int32_t j = 0; j < classItems; ++j) {
+    if (responses[j] == 0) m_levels.push_back({j, -1, j});
+  }
+  const std::size_t classLevels = m_levels.size();
+  for (std::int32_t t = 0; t < m_latent.ItemOccasions(); ++t) {
+    for (std::int32_t i = 0; i < statusItems; ++i) {
+      const std::int32_t item = classItems + t * statusItems + i;
+      if (responses[item] == 0) m_levels.push_back({item, t, i});
+    }
+  }
+  const std::size_t levels = m_levels.size();
+  if (levels == 0) return m_total;
 
   // Class items: the observed part of the class factor, and for each missing item the row sums
   // of the missing items after it, which the completions of those later items add up to.
-  m_missingClassItems.clear();
-  for (std::int32_t j = 0; j < classItems; ++j) {
-    if (responses[j] == 0) m_missingClassItems.push_back(j);
-  }
-  const std::size_t classMissing = m_missingClassItems.size();
-  for (std::int32_t c = 0; c < m_classes; ++c) {
-    double base = m_latent.Gamma(c);
+  double* base = LevelBase(0);
+  for (std::int32_t k = 0; k < m_classes; ++k) {
+    double factor = m_latent.Gamma(k);
     for (std::int32_t j = 0; j < classItems; ++j) {
-      if (responses[j] != 0) base *= m_latent.ClassRho(c, j)[responses[j]];
+      if (responses[j] != 0) factor *= m_latent.ClassRho(k, j)[responses[j]];
     }
-    m_classBase[Size(c)] = base;
+    base[k] = factor;
     double suffix = 1.0;
-    for (std::size_t q = classMissing; q-- > 0;) {
-      m_classSuffix[q * Size(m_classes) + Size(c)] = suffix;
-      suffix *= m_latent.ClassRho(c, m_missingClassItems[q])[0];
+    for (std::size_t q = classLevels; q-- > 0;) {
+      m_classSuffix[q * c + Size(k)] = suffix;
+      suffix *= m_latent.ClassRho(k, m_levels[q].index)[0];
     }
   }
 
   // Status items, occasion by occasion, in the same way per class and status.
-  m_missingStatusItems.clear();
-  m_firstMissingOccasion = 0;
-  m_lastMissingOccasion = -1;
-  for (std::int32_t t = 0; t < m_latent.ItemOccasions(); ++t) {
-    m_occasionMissing[Size(t)] = static_cast<std::int32_t>(m_missingStatusItems.size());
-    const std::int32_t* y = responses + classItems + t * statusItems;
-    for (std::int32_t i = 0; i < statusItems; ++i) {
-      if (y[i] == 0) m_missingStatusItems.push_back(i);
-    }
-    const std::size_t begin = Size(m_occasionMissing[Size(t)]);
-    const std::size_t end = m_missingStatusItems.size();
-    if (begin == end) continue;
-    if (m_lastMissingOccasion < 0) m_firstMissingOccasion = t;
-    m_lastMissingOccasion = t;
-    for (std::int32_t c = 0; c < m_classes; ++c) {
-      double* observedEmission =
-          m_observedEmission.data() + (Size(t) * Size(m_classes) + Size(c)) * s;
-      std::fill_n(observedEmission, s, 1.0);
-      for (std::int32_t i = 0; i < statusItems; ++i) {
-        if (y[i] == 0) continue;
-        const double* rho = m_latent.StatusRho(c, t, i) + Size(y[i]) * s;
-        for (std::size_t d = 0; d < s; ++d) observedEmission[d] *= rho[d];
-      }
-      for (std::size_t d = 0; d < s; ++d) {
-        double suffix = 1.0;
-        for (std::size_t q = end; q-- > begin;) {
-          m_statusSuffix[(q * Size(m_classes) + Size(c)) * s + d] = suffix;
-          suffix *= m_latent.StatusRho(c, t, m_missingStatusItems[q])[d];
-        }
+  for (std::size_t first = classLevels; first < levels;) {
+    const std::int32_t t = m_levels[first].occasion;
+    std::size_t end = first;
+    while (end < levels && m_levels[end].occasion == t) ++end;
+    for (std::int32_t k = 0; k < m_classes; ++k) {
+      double* suffix = m_statusSuffix.data() + ((end - 1) * c + Size(k)) * s;
+      std::fill_n(suffix, s, 1.0);
+      for (std::size_t q = end - 1; q > first; --q) {
+        const double* rowSums = m_latent.StatusRho(k, t, m_levels[q].index);
+        double* earlier = suffix - c * s;
+        for (std::size_t d = 0; d < s; ++d) earlier[d] = suffix[d] * rowSums[d];
+        suffix = earlier;
       }
     }
+    first = end;
   }
-  m_occasionMissing[Size(m_latent.ItemOccasions())] =
-      static_cast<std::int32_t>(m_missingStatusItems.size());
+
   // Up to the first occasion with a missing item every subject shares the pattern's forward
   // message.
-  if (m_lastMissingOccasion >= 0) m_latent.Forward(m_firstMissingOccasion);
+  if (classLevels < levels) m_latent.Forward(m_levels[classLevels].occasion);
+  if (m_levels[0].occasion >= 0) EnterOccasion(0, m_levels[0].occasion, -1);
   return m_total;
+}
+
+void MissingResponseDraw::EnterOccasion(std::size_t q, std::int32_t t, std::int32_t from) {
+  const std::size_t s = Size(m_statuses);
+  const std::size_t stride = Size(m_latent.MaxStates());
+  const std::size_t states = Size(m_latent.States(t));
+  const double* base = LevelBase(q);
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    double* before = LevelBefore(q) + Size(c) * stride;
+    if (from < 0 && t == 0) {
+      std::copy_n(m_latent.Delta(c), s, before);
+    } else if (from < 0) {
+      m_latent.ForwardStep(c, t, m_latent.Alpha(c, t - 1), before);
+    } else {
+      double* after = m_after.data() + Size(c) * stride;
+      double* step = m_step.data() + Size(c) * stride;
+      for (std::int32_t between = from + 1; between < t; ++between) {
+        m_latent.ForwardStep(c, between, after, step);
+        const double* e = m_latent.Emission(c, between);
+        for (std::size_t x = 0; x < Size(m_latent.States(between)); ++x) {
+          after[x] = step[x] * e[x % s];
+        }
+      }
+      m_latent.ForwardStep(c, t, after, before);
+    }
+    const double* beta = m_latent.Beta(c, t);
+    double* reach = LevelReach(q) + Size(c) * s;
+    std::fill_n(reach, s, 0.0);
+    for (std::size_t x = 0; x < states; ++x) reach[x % s] += before[x] * beta[x];
+    for (std::size_t d = 0; d < s; ++d) reach[d] *= base[c];
+    std::copy_n(m_observedEmission.data() + (Size(c) * Size(m_latent.Occasions()) + Size(t)) * s, s,
+                LevelEmission(q) + Size(c) * s);
+  }
+}
+
+void MissingResponseDraw::Advance(std::size_t q, std::int32_t k) {
+  const Level& level = m_levels[q];
+  const Level& next = m_levels[q + 1];
+  const std::size_t s = Size(m_statuses);
+  const std::size_t stride = Size(m_latent.MaxStates());
+  double* base = LevelBase(q + 1);
+  std::copy_n(LevelBase(q), Size(m_classes), base);
+  if (level.occasion < 0) {
+    for (std::int32_t c = 0; c < m_classes; ++c) base[c] *= m_latent.ClassRho(c, level.index)[k];
+    if (next.occasion >= 0) EnterOccasion(q + 1, next.occasion, -1);
+    return;
+  }
+  const std::int32_t t = level.occasion;
+  const std::size_t states = Size(m_latent.States(t));
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    const double* rho = m_latent.StatusRho(c, t, level.index) + Size(k) * s;
+    const double* emission = LevelEmission(q) + Size(c) * s;
+    const double* before = LevelBefore(q) + Size(c) * stride;
+    if (next.occasion == t) {
+      double* nextEmission = LevelEmission(q + 1) + Size(c) * s;
+      for (std::size_t d = 0; d < s; ++d) nextEmission[d] = emission[d] * rho[d];
+      std::copy_n(before, states, LevelBefore(q + 1) + Size(c) * stride);
+      std::copy_n(LevelReach(q) + Size(c) * s, s, LevelReach(q + 1) + Size(c) * s);
+    } else {
+      double* after = m_after.data() + Size(c) * stride;
+      for (std::size_t x = 0; x < states; ++x) after[x] = before[x] * emission[x % s] * rho[x % s];
+    }
+  }
+  if (next.occasion != t) EnterOccasion(q + 1, next.occasion, t);
 }
 
 // P(class item j = k | observed, drawn) is proportional to the sum over the classes of the
 // class part so far x LITTLE RHO(k) x the later missing items' row sums x P(status part | c).
-bool MissingResponseDraw::DrawClassItems(double* u, std::int32_t* completed) {
-  for (std::size_t q = 0; q < m_missingClassItems.size(); ++q) {
-    const std::int32_t j = m_missingClassItems[q];
-    const std::int32_t own = m_latent.OwnCategories(j);
-    const double* suffix = m_classSuffix.data() + q * Size(m_classes);
-    for (std::int32_t k = 0; k < own; ++k) {
-      double weight = 0.0;
-      for (std::int32_t c = 0; c < m_classes; ++c) {
-        weight += m_base[Size(c)] * m_latent.ClassRho(c, j)[k + 1] * suffix[c] *
-                  m_latent.Dynamic(c);
-      }
-      m_weights[Size(k)] = weight;
-    }
-    const std::size_t chosen = ChooseAndRescale(m_weights.data(), Size(own), u);
-    if (chosen == Size(own)) return false;
-    const std::int32_t category = static_cast<std::int32_t>(chosen) + 1;
-    completed[j] = category;
-    for (std::int32_t c = 0; c < m_classes; ++c) m_base[Size(c)] *= m_latent.ClassRho(c, j)[category];
+// P(status item i at occasion t = k | observed, drawn) is proportional to the sum over class c
+// and status s at t of: the class part x the forward message into s x the backward message
+// from s (reach), t's emission so far (observed and drawn items), BIG RHO(k), and the row sums
+// of t's later missing items.
+void MissingResponseDraw::Descend(std::size_t q, std::size_t begin, std::size_t end) {
+  if (q == m_levels.size()) {
+    Complete(begin, end);
+    return;
   }
-  return true;
+  const Level& level = m_levels[q];
+  const std::size_t own = Size(m_latent.OwnCategories(level.item));
+  double* w = m_weights.data() + q * m_maxCategories;
+  const std::size_t s = Size(m_statuses);
+  std::fill_n(w, own, 0.0);
+  if (level.occasion < 0) {
+    const double* base = LevelBase(q);
+    const double* suffix = m_classSuffix.data() + q * Size(m_classes);
+    for (std::int32_t c = 0; c < m_classes; ++c) {
+      const double* rho = m_latent.ClassRho(c, level.index);
+      const double scale = base[c] * suffix[c] * m_latent.Dynamic(c);
+      for (std::size_t k = 0; k < own; ++k) w[k] += scale * rho[k + 1];
+    }
+  } else {
+    for (std::int32_t c = 0; c < m_classes; ++c) {
+      const double* reach = LevelReach(q) + Size(c) * s;
+      const double* e = LevelEmission(q) + Size(c) * s;
+      const double* suffix = m_statusSuffix.data() + (q * Size(m_classes) + Size(c)) * s;
+      const double* rho = m_latent.StatusRho(c, level.occasion, level.index);
+      for (std::size_t k = 0; k < own; ++k) {
+        const double* category = rho + (k + 1) * s;
+        double weight = 0.0;
+        for (std::size_t d = 0; d < s; ++d) weight += reach[d] * e[d] * suffix[d] * category[d];
+        w[k] += weight;
+      }
+    }
+  }
+  double total = 0.0;
+  for (std::size_t k = 0; k < own; ++k) total += w[k];
+  if (!(total > 0.0) || !std::isfinite(total)) return;
+
+  // The walk of ChooseAndRescale, for a sorted run of uniforms at once.
+  const double scale = 1.0 / total;
+  double running = 0.0;
+  std::size_t next = begin;
+  const auto take = [&](std::size_t k, double lower, double width, std::size_t stop) {
+    for (std::size_t r = next; r < stop; ++r) m_uniforms[r] = (m_uniforms[r] - lower) / width;
+    m_current[Size(level.item)] = static_cast<std::int32_t>(k) + 1;
+    if (q + 1 < m_levels.size()) Advance(q, static_cast<std::int32_t>(k) + 1);
+    Descend(q + 1, next, stop);
+    next = stop;
+  };
+  for (std::size_t k = 0; k < own && next < end; ++k) {
+    const double lower = running;
+    const double width = w[k] * scale;
+    running += width;
+    std::size_t stop = next;
+    while (stop < end && m_uniforms[stop] < running) ++stop;
+    if (stop > next) take(k, lower, width, stop);
+  }
+  if (next == end) return;
+  // Uniforms not below the final running sum go to the last category of positive weight.
+  std::size_t last = own;
+  while (last > 0 && !(w[last - 1] > 0.0)) --last;
+  if (last-- == 0) return;
+  double lower = 0.0;
+  for (std::size_t k = 0; k < last; ++k) lower += w[k] * scale;
+  take(last, lower, w[last] * scale, end);
 }
 
-// P(status item i at occasion t = k | observed, drawn) is proportional to the sum over class c
-// and state x at t of: the class part, the forward message before t's emission, t's emission
-// so far (observed and drawn items), BIG RHO(k), the row sums of t's later missing items, and
-// the backward message of x. Only the occasions from the first to the last with a missing item
-// are walked; before them the pattern's own forward message holds.
-bool MissingResponseDraw::DrawStatusItems(double* u, std::int32_t* completed) {
-  const std::size_t s = Size(m_statuses);
-  const std::size_t stride = Size(m_latent.MaxStates());
-  const std::int32_t classItems = m_latent.ClassItems();
-  const std::int32_t statusItems = m_latent.StatusItems();
-  for (std::int32_t t = m_firstMissingOccasion; t <= m_lastMissingOccasion; ++t) {
-    const std::size_t states = Size(m_latent.States(t));
-    for (std::int32_t c = 0; c < m_classes; ++c) {
-      double* before = m_before.data() + Size(c) * stride;
-      if (t == 0) {
-        std::copy_n(m_latent.Delta(c), s, before);
-      } else {
-        const double* previous = t == m_firstMissingOccasion ? m_latent.Alpha(c, t - 1)
-                                                             : m_after.data() + Size(c) * stride;
-        m_latent.ForwardStep(c, t, previous, before);
-      }
-    }
-
-    const std::size_t begin = Size(m_occasionMissing[Size(t)]);
-    const std::size_t end = Size(m_occasionMissing[Size(t) + 1]);
-    if (begin == end) {
-      for (std::int32_t c = 0; c < m_classes; ++c) {
-        const double* before = m_before.data() + Size(c) * stride;
-        const double* e = m_latent.Emission(c, t);
-        double* after = m_after.data() + Size(c) * stride;
-        for (std::size_t x = 0; x < states; ++x) after[x] = before[x] * e[x % s];
-      }
-      continue;
-    }
-
-    for (std::int32_t c = 0; c < m_classes; ++c) {
-      const double* before = m_before.data() + Size(c) * stride;
-      const double* beta = m_latent.Beta(c, t);
-      double* reach = m_reach.data() + Size(c) * s;
-      std::fill_n(reach, s, 0.0);
-      for (std::size_t x = 0; x < states; ++x) reach[x % s] += before[x] * beta[x];
-      for (std::size_t d = 0; d < s; ++d) reach[d] *= m_base[Size(c)];
-      std::copy_n(m_observedEmission.data() + (Size(t) * Size(m_classes) + Size(c)) * s, s,
-                  m_emission.data() + Size(c) * s);
-    }
-
-    for (std::size_t q = begin; q < end; ++q) {
-      const std::int32_t i = m_missingStatusItems[q];
-      const std::int32_t item = classItems + t * statusItems + i;
-      const std::int32_t own = m_latent.OwnCategories(item);
-      std::fill_n(m_weights.begin(), Size(own), 0.0);
-      for (std::int32_t c = 0; c < m_classes; ++c) {
-        const double* reach = m_reach.data() + Size(c) * s;
-        const double* e = m_emission.data() + Size(c) * s;
-        const double* suffix = m_statusSuffix.data() + (q * Size(m_classes) + Size(c)) * s;
-        const double* rho = m_latent.StatusRho(c, t, i);
-        for (std::int32_t k = 0; k < own; ++k) {
-          const double* category = rho + Size(k + 1) * s;
-          double weight = 0.0;
-          for (std::size_t d = 0; d < s; ++d) weight += reach[d] * e[d] * suffix[d] * category[d];
-          m_weights[Size(k)] += weight;
-        }
-      }
-      const std::size_t chosen = ChooseAndRescale(m_weights.data(), Size(own), u);
-      if (chosen == Size(own)) return false;
-      const std::int32_t category = static_cast<std::int32_t>(chosen) + 1;
-      completed[item] = category;
-      for (std::int32_t c = 0; c < m_classes; ++c) {
-        const double* rho = m_latent.StatusRho(c, t, i) + Size(category) * s;
-        double* e = m_emission.data() + Size(c) * s;
-        for (std::size_t d = 0; d < s; ++d) e[d] *= rho[d];
-      }
-    }
-
-    for (std::int32_t c = 0; c < m_classes; ++c) {
-      const double* before = m_before.data() + Size(c) * stride;
-      const double* e = m_emission.data() + Size(c) * s;
-      double* after = m_after.data() + Size(c) * stride;
-      for (std::size_t x = 0; x < states; ++x) after[x] = before[x] * e[x % s];
-    }
+void MissingResponseDraw::Complete(std::size_t begin, std::size_t end) {
+  if (m_single != nullptr) {
+    std::copy(m_current.begin(), m_current.end(), m_single);
+    m_singleDone = true;
+    return;
   }
-  return true;
+  m_rows.insert(m_rows.end(), m_current.begin(), m_current.end());
+  m_rowFrequencies.push_back(static_cast<double>(end - begin));
 }
 
 bool MissingResponseDraw::DrawCompletion(double u, std::int32_t* completed) {
   std::copy(m_pattern.begin(), m_pattern.end(), completed);
-  if (!(m_total > 0.0) || !std::isfinite(m_total)) return false;
-  std::copy(m_classBase.begin(), m_classBase.end(), m_base.begin());
-  if (!DrawClassItems(&u, completed)) return false;
-  if (m_lastMissingOccasion >= 0 && !DrawStatusItems(&u, completed)) return false;
-  return true;
+  std::copy(m_pattern.begin(), m_pattern.end(), m_current.begin());
+  m_uniforms.assign(1, u);
+  m_single = completed;
+  m_singleDone = false;
+  Descend(0, 0, 1);
+  m_single = nullptr;
+  return m_singleDone;
 }
 
 void MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values,
@@ -244,24 +294,19 @@ void MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values
     const std::int64_t subjects = SubjectsOf(frequency);
     if (subjects == 0) continue;
     Prepare(y);
-    for (std::int64_t n = 0; n < subjects; ++n) {
-      const double u = NextUniform(0);
-      const std::size_t start = m_rows.size();
-      m_rows.resize(start + items);
-      if (DrawCompletion(u, m_rows.data() + start)) {
-        m_rowFrequencies.push_back(1.0);
-      } else {
-        m_rows.resize(start);
-      }
-    }
+    m_uniforms.resize(static_cast<std::size_t>(subjects));
+    for (double& u : m_uniforms) u = NextUniform(0);
+    std::sort(m_uniforms.begin(), m_uniforms.end());
+    std::copy(m_pattern.begin(), m_pattern.end(), m_current.begin());
+    Descend(0, 0, m_uniforms.size());
   }
 
-  // Distinct patterns in increasing complete cell index: the last item is the most significant
-  // digit, so comparing from the last item down gives that order without forming the index.
-  m_order.resize(m_rowFrequencies.size());
-  std::iota(m_order.begin(), m_order.end(), std::size_t{0});
+  // Distinct patterns in increasing complete cell index. The index itself is the sort key when
+  // it fits 64 bits; otherwise patterns are compared from the last item, the most significant
+  // digit, down, which gives the same order.
+  const std::size_t rowCount = m_rowFrequencies.size();
   const std::int32_t* rows = m_rows.data();
-  const auto compare = [rows, items](std::size_t a, std::size_t b) {
+  const auto before = [rows, items](std::size_t a, std::size_t b) {
     const std::int32_t* ya = rows + a * items;
     const std::int32_t* yb = rows + b * items;
     for (std::size_t i = items; i-- > 0;) {
@@ -269,17 +314,35 @@ void MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values
     }
     return false;
   };
-  std::stable_sort(m_order.begin(), m_order.end(), compare);
+  m_keys.resize(rowCount);
+  for (std::size_t r = 0; r < rowCount; ++r) {
+    std::uint64_t key = 0;
+    if (m_keysFit) {
+      const std::int32_t* y = rows + r * items;
+      for (std::size_t i = 0; i < items; ++i) {
+        key += static_cast<std::uint64_t>(y[i] - 1) * m_cellRadix[i];
+      }
+    }
+    m_keys[r] = {key, r};
+  }
+  // Ties in the key are equal patterns (or, when the key does not fit, all rows): the row
+  // number keeps their order, and the comparison of responses decides the rest.
+  std::sort(m_keys.begin(), m_keys.end(), [&before](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    if (before(a.second, b.second)) return true;
+    if (before(b.second, a.second)) return false;
+    return a.second < b.second;
+  });
 
   completed->itemCount = observed.itemCount;
   completed->responses.clear();
   completed->frequencies.clear();
   completed->subjectCount = 0.0;
-  for (std::size_t k = 0; k < m_order.size();) {
-    const std::size_t first = m_order[k];
+  for (std::size_t k = 0; k < rowCount;) {
+    const std::size_t first = m_keys[k].second;
     double frequency = 0.0;
-    for (; k < m_order.size() && !compare(first, m_order[k]); ++k) {
-      frequency += m_rowFrequencies[m_order[k]];
+    for (; k < rowCount && !before(first, m_keys[k].second); ++k) {
+      frequency += m_rowFrequencies[m_keys[k].second];
     }
     completed->responses.insert(completed->responses.end(), rows + first * items,
                                 rows + (first + 1) * items);

@@ -13,12 +13,20 @@
 // rounding of a boundary. A class item's conditional needs the class weights only; a status
 // item's needs the forward message up to its occasion, carried along with the items drawn so
 // far, and the pattern's backward message, which items drawn at or before its occasion leave
-// unchanged. So a pattern costs one forward-backward pass and a subject the forward steps over
-// the occasions that hold its missing status items.
+// unchanged.
+//
+// The subjects of a pattern go down this tree of partial completions together: their uniforms,
+// drawn in subject order, are sorted, so that at every node the subjects of each category are
+// a contiguous run (rescaling keeps a run sorted). A node's weights and forward message are
+// computed once for all its subjects, and each subject's path is still decided by its own u
+// exactly as a walk of its own would decide it. So a pattern costs one backward pass plus the
+// forward steps of the distinct partial completions its subjects reach, never more than one
+// forward pass per subject.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "imputation_step.h"
@@ -51,40 +59,65 @@ class MissingResponseDraw {
   bool DrawCompletion(double u, std::int32_t* completed);
 
  private:
+  // One missing item of the prepared pattern: a level of the tree.
+  struct Level {
+    std::int32_t item = 0;       // position in the pattern
+    std::int32_t occasion = -1;  // -1 for a class item
+    std::int32_t index = 0;      // the class item, or the status item within its occasion
+  };
+
   std::size_t Size(std::int32_t n) const { return static_cast<std::size_t>(n > 0 ? n : 0); }
-  bool DrawClassItems(double* u, std::int32_t* completed);
-  bool DrawStatusItems(double* u, std::int32_t* completed);
+  // Draws level q for the subjects whose rescaled uniforms are m_uniforms[begin, end), sorted.
+  void Descend(std::size_t q, std::size_t begin, std::size_t end);
+  // The state of level q + 1 once level q has taken category k.
+  void Advance(std::size_t q, std::int32_t k);
+  // Level q's forward message before the emission of occasion t, reached from the forward
+  // message after occasion `from` in m_after (from < 0: from the pattern's own), and what
+  // follows from it.
+  void EnterOccasion(std::size_t q, std::int32_t t, std::int32_t from);
+  void Complete(std::size_t begin, std::size_t end);
+
+  double* LevelBase(std::size_t q) { return m_base.data() + q * Size(m_classes); }
+  double* LevelBefore(std::size_t q) { return m_before.data() + q * m_classStates; }
+  double* LevelEmission(std::size_t q) { return m_emission.data() + q * m_classStatuses; }
+  double* LevelReach(std::size_t q) { return m_reach.data() + q * m_classStatuses; }
 
   LatentRecursions m_latent;
   std::int32_t m_items = 0;
   std::int32_t m_classes = 1;
   std::int32_t m_statuses = 1;
+  std::size_t m_classStates = 0;    // C x the largest number of states
+  std::size_t m_classStatuses = 0;  // C x S
 
   // The prepared pattern.
   std::vector<std::int32_t> m_pattern;
   double m_total = 0.0;
-  std::vector<std::int32_t> m_missingClassItems;    // item numbers, increasing
-  std::vector<std::int32_t> m_missingStatusItems;   // status item numbers within the occasion
-  std::vector<std::int32_t> m_occasionMissing;      // per occasion + 1: start in the list above
-  std::int32_t m_firstMissingOccasion = 0;
-  std::int32_t m_lastMissingOccasion = -1;
-  std::vector<double> m_classBase;        // c: GAMMA x the observed class items' LITTLE RHO
-  std::vector<double> m_classSuffix;      // (q, c): row sums of the missing class items after q
-  std::vector<double> m_observedEmission; // (t, c, s): the observed status items of occasion t
-  std::vector<double> m_statusSuffix;     // (q, c, s): row sums of the occasion's later missing
+  std::vector<Level> m_levels;
+  std::vector<double> m_classSuffix;       // (q, c): row sums of the missing class items after q
+  std::vector<double> m_statusSuffix;      // (q, c, s): row sums of the occasion's later missing
+  std::vector<double> m_observedEmission;  // (c, t, s): the observed status items of occasion t
 
-  // One subject.
-  std::vector<double> m_base;       // c: the class part with the items drawn so far
-  std::vector<double> m_weights;    // categories of the item being drawn
-  std::vector<double> m_before;     // (c, state): forward message before the emission
-  std::vector<double> m_after;      // (c, state): forward message after it
-  std::vector<double> m_emission;   // (c, s): the occasion's emission with the items drawn so far
-  std::vector<double> m_reach;      // (c, s): everything but the occasion's emission
+  // Per level: the state before its item is drawn. base: GAMMA x the class items' LITTLE RHO
+  // so far (the missing ones not yet drawn left out); before: the forward message before the
+  // occasion's emission; emission: the occasion's observed and drawn items; reach: base x the
+  // backward message, summed over the states that end in each status.
+  std::vector<double> m_base, m_before, m_emission, m_reach;
+  std::vector<double> m_weights;  // (q, category)
+  std::size_t m_maxCategories = 1;
+  std::vector<double> m_after, m_step;  // (c, state): forward messages between occasions
+  std::vector<std::int32_t> m_current;  // the completion being built
+
+  // The subjects of one pattern, and where the completions go.
+  std::vector<double> m_uniforms;
+  std::int32_t* m_single = nullptr;  // DrawCompletion's output, or null for m_rows
+  bool m_singleDone = false;
 
   // The rebuilt table.
-  std::vector<std::int32_t> m_rows;      // complete patterns before merging
+  std::vector<std::int32_t> m_rows;  // complete patterns before merging
   std::vector<double> m_rowFrequencies;
-  std::vector<std::size_t> m_order;
+  std::vector<std::pair<std::uint64_t, std::size_t>> m_keys;  // (complete cell index, row)
+  std::vector<std::uint64_t> m_cellRadix;                     // per item
+  bool m_keysFit = true;  // the complete cell index fits 63 bits
 };
 
 }  // namespace kov::da

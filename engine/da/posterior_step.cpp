@@ -118,8 +118,7 @@ PosteriorStep::Rows PosteriorStep::MakeRows(const em::ParameterSets& sets,
   return rows;
 }
 
-PosteriorStep::PosteriorStep(const input::ModelDimensions& dims,
-                             const input::RestrictionSet& codes)
+PosteriorStep::PosteriorStep(const input::ModelDimensions& dims, const input::RestrictionSet& codes)
     : m_dims(dims),
       m_gammaCodes(Padded(codes.gamma, input::GammaShape(dims).Size())),
       m_delta(MakeRows(em::DeltaSets(dims), codes.delta)),
@@ -138,10 +137,14 @@ PosteriorStep::PosteriorStep(const input::ModelDimensions& dims,
 
 const std::vector<std::int32_t>& PosteriorStep::RowLinks(RowFamily family) const {
   switch (family) {
-    case RowFamily::kDelta: return m_delta.links;
-    case RowFamily::kTau: return m_tau.links;
-    case RowFamily::kLittleRho: return m_littleRho.links;
-    case RowFamily::kBigRho: break;
+    case RowFamily::kDelta:
+      return m_delta.links;
+    case RowFamily::kTau:
+      return m_tau.links;
+    case RowFamily::kLittleRho:
+      return m_littleRho.links;
+    case RowFamily::kBigRho:
+      break;
   }
   return m_bigRho.links;
 }
@@ -207,8 +210,7 @@ void PosteriorStep::DrawRows(Rows& rows, const std::vector<double>& counts,
   }
 }
 
-SeriesValues PosteriorStep::Run(const em::ExpectedCounts& counts,
-                                const input::ParameterSet& priors,
+SeriesValues PosteriorStep::Run(const em::ExpectedCounts& counts, const input::ParameterSet& priors,
                                 const input::ParameterSet& weights, input::ParameterSet* values) {
   SeriesValues series{};
   if (m_dims.HasClasses()) {

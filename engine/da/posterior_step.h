@@ -82,8 +82,8 @@ class PosteriorStep {
   struct Rows {
     em::ParameterSets sets;
     std::vector<std::int32_t> codes;
-    std::vector<std::int32_t> links;  // per row
-    std::vector<Link> linked;         // link D at D - 1
+    std::vector<std::int32_t> links;                    // per row
+    std::vector<Link> linked;                           // link D at D - 1
     std::vector<double> fixedSum, freeShape, freeMass;  // per row, work of one draw
   };
 
@@ -96,7 +96,7 @@ class PosteriorStep {
   Rows m_delta, m_tau, m_littleRho, m_bigRho;
   std::vector<double> m_alpha;         // GAMMA's posterior parameters
   std::vector<double> m_gammaWeights;  // GAMMA's series weights, one per class
-  std::vector<double> m_draws;  // one row's gamma variates
+  std::vector<double> m_draws;         // one row's gamma variates
 };
 
 }  // namespace kov::da

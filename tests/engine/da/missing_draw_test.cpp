@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -29,7 +30,9 @@ input::Model MakeModel(std::int32_t classes, std::int32_t statuses,
   d.occasions = occasions;
   d.order = order;
   for (std::int32_t k : classCategories) d.maxClassCategories = std::max(d.maxClassCategories, k);
-  for (std::int32_t k : statusCategories) d.maxStatusCategories = std::max(d.maxStatusCategories, k);
+  for (std::int32_t k : statusCategories) {
+    d.maxStatusCategories = std::max(d.maxStatusCategories, k);
+  }
   const std::int32_t power = order == 2 ? statuses * statuses : statuses;
   d.extraTransitionRows = occasions >= 3 ? (occasions - 2) * power : 0;
   model.classItemCategories = std::move(classCategories);
@@ -90,10 +93,8 @@ TEST(MissingResponseDraw, AgreesWithWalkingEveryCompletion) {
     double missing;
   };
   const std::vector<Case> cases = {
-      {MakeModel(3, 1, {2, 3, 2, 2}, {}, 0, 1), 0.5},
-      {MakeModel(2, 3, {2}, {2, 3}, 3, 1), 0.4},
-      {MakeModel(2, 2, {3}, {2, 2}, 4, 2), 0.35},
-      {MakeModel(1, 3, {}, {3}, 4, 2), 0.5},
+      {MakeModel(3, 1, {2, 3, 2, 2}, {}, 0, 1), 0.5}, {MakeModel(2, 3, {2}, {2, 3}, 3, 1), 0.4},
+      {MakeModel(2, 2, {3}, {2, 2}, 4, 2), 0.35},     {MakeModel(1, 3, {}, {3}, 4, 2), 0.5},
       {MakeModel(2, 2, {2}, {2}, 3, 1), 1.0},  // every item missing
   };
   std::mt19937 random(31337);
@@ -110,7 +111,8 @@ TEST(MissingResponseDraw, AgreesWithWalkingEveryCompletion) {
       std::bernoulli_distribution isMissing(test.missing);
       for (std::size_t n = 0; n < categories.size(); ++n) {
         const bool gap = isMissing(random) || (n + 1 == categories.size() && missing.empty());
-        y.push_back(gap ? 0 : std::uniform_int_distribution<std::int32_t>(1, categories[n])(random));
+        y.push_back(gap ? 0
+                        : std::uniform_int_distribution<std::int32_t>(1, categories[n])(random));
         if (gap) missing.push_back(n);
       }
 
@@ -147,8 +149,9 @@ TEST(MissingResponseDraw, AgreesWithWalkingEveryCompletion) {
       std::vector<std::int32_t> drawn(y.size());
       for (const double u : us) {
         const auto at = std::upper_bound(boundaries.begin(), boundaries.end(), u);
-        const std::size_t expected =
-            at == boundaries.end() ? lastPositive : static_cast<std::size_t>(at - boundaries.begin());
+        const std::size_t expected = at == boundaries.end()
+                                         ? lastPositive
+                                         : static_cast<std::size_t>(at - boundaries.begin());
         ASSERT_TRUE(draw.DrawCompletion(u, drawn.data()));
         if (drawn == completions[expected]) continue;
         double nearest = 1.0;
@@ -159,6 +162,46 @@ TEST(MissingResponseDraw, AgreesWithWalkingEveryCompletion) {
                                   << " instead of " << expected;
       }
     }
+  }
+}
+
+// The subjects of a pattern go down the completions together; each must end where a draw of
+// its own with the same uniform ends. Missing items in a class item and at occasions 1 and 3
+// (occasion 2 complete, so the forward message crosses it), first and second order.
+TEST(MissingResponseDraw, SubjectsOfAPatternDrawnTogetherEndAsDrawnAlone) {
+  for (const std::int32_t order : {1, 2}) {
+    const input::Model model = MakeModel(2, 3, {2, 3}, {2, 3}, 3, order);
+    std::mt19937 random(order);
+    const input::ParameterSet values = RandomValues(model, random);
+    input::PatternTable observed;
+    observed.itemCount = 8;
+    observed.responses = {0, 2, 1, 0, 2, 3, 0, 0};
+    observed.frequencies = {300.0};
+    observed.patternCount = 1;
+
+    SetGeneratorState(86421);
+    MissingResponseDraw together(model);
+    input::PatternTable completed;
+    together.DrawMissingResponses(values, observed, &completed);
+
+    SetGeneratorState(86421);
+    MissingResponseDraw alone(model);
+    alone.SetParameters(values);
+    alone.Prepare(observed.responses.data());
+    std::map<std::vector<std::int32_t>, double> expected;
+    std::vector<std::int32_t> drawn(8);
+    for (int n = 0; n < 300; ++n) {
+      ASSERT_TRUE(alone.DrawCompletion(NextUniform(0), drawn.data()));
+      expected[drawn] += 1.0;
+    }
+    std::map<std::vector<std::int32_t>, double> actual;
+    for (std::int32_t p = 0; p < completed.patternCount; ++p) {
+      actual[std::vector<std::int32_t>(completed.responses.begin() + 8 * p,
+                                       completed.responses.begin() + 8 * (p + 1))] =
+          completed.frequencies[p];
+    }
+    EXPECT_EQ(actual, expected);
+    EXPECT_GT(actual.size(), 10u);
   }
 }
 

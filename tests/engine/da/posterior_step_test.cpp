@@ -32,7 +32,9 @@ input::Model MakeModel(std::int32_t classes, std::int32_t statuses,
   d.statusItems = static_cast<std::int32_t>(statusCategories.size());
   d.occasions = occasions;
   for (std::int32_t k : classCategories) d.maxClassCategories = std::max(d.maxClassCategories, k);
-  for (std::int32_t k : statusCategories) d.maxStatusCategories = std::max(d.maxStatusCategories, k);
+  for (std::int32_t k : statusCategories) {
+    d.maxStatusCategories = std::max(d.maxStatusCategories, k);
+  }
   d.extraTransitionRows = occasions >= 3 ? (occasions - 2) * statuses : 0;
   model.classItemCategories = std::move(classCategories);
   model.statusItemCategories = std::move(statusCategories);
@@ -77,9 +79,9 @@ TEST(PosteriorStep, GammaIsOneWithOneClassOrWithoutClassItems) {
   std::fill(dynamic.start.gamma.begin(), dynamic.start.gamma.end(), 0.5);
   input::ParameterSet weights = ZeroWeights(dynamic.dims);
   std::fill(weights.gamma.begin(), weights.gamma.end(), 1.0);
-  const SeriesValues series = PosteriorStep(dynamic.dims, dynamic.codes)
-                                  .Run(ZeroCounts(dynamic.dims), PriorArrays(dynamic.dims),
-                                       weights, &dynamic.start);
+  const SeriesValues series =
+      PosteriorStep(dynamic.dims, dynamic.codes)
+          .Run(ZeroCounts(dynamic.dims), PriorArrays(dynamic.dims), weights, &dynamic.start);
   EXPECT_EQ(dynamic.start.gamma, (std::vector<double>{1.0, 1.0}));
   EXPECT_EQ(series[kGammaSeries], 0.0);
   EXPECT_EQ(series[kLittleRhoSeries], 0.0);
