@@ -1,0 +1,567 @@
+// The run host in the test's own process, over the scripted engine: the command line, the
+// progress window through a whole run, the priority the worker starts with, and every refusal
+// and failure message.
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "automation_error.h"
+#include "engine_library.h"
+#include "frm_em_run.h"
+#include "kov_mod.h"
+#include "kov_shell.h"
+#include "marnel_settings.h"
+#include "message_sink.h"
+#include "process_lifetime.h"
+#include "protocol.h"
+#include "registry.h"
+#include "scripted_engine.h"
+
+using kov::automation::AutomationError;
+using kov::gui::RecordingMessageSink;
+using kov::runhost::EngineLibrary;
+using kov::runhost::frmEMRun;
+using kov::runhost::KovShell;
+using kov::runhost::ProcessLifetime;
+using kov::runhost::test::ScriptedEngine;
+
+namespace {
+
+const QString kBusyText = QStringLiteral(
+    "Another Kov run is currently executing.\nPlease wait until it is completed and try again.");
+const QString kUsedText = QStringLiteral(
+    "Another job is finished, but the process is not closed yet.\n"
+    "Please press \"close\" on the other execution window and try again.");
+
+// Records what the command line hands to lRunKov, with the batch mode in force at the call.
+class RecordingShell final : public kov::automation::KovShellInterface {
+ public:
+  explicit RecordingShell(QStringList* calls) : m_calls(calls) {}
+  std::int32_t lRunKov(std::int16_t eRunType, const QString& sControlFile,
+                       const QString& sCurrentDirectory, std::optional<bool> bBatch) override {
+    *m_calls << QStringLiteral("%1 %2 %3%4 %5")
+                    .arg(eRunType)
+                    .arg(kov::runhost::gbBatch ? QStringLiteral("batch") : QStringLiteral("-"))
+                    .arg(bBatch.has_value() ? QStringLiteral("given ") : QString())
+                    .arg(sCurrentDirectory.isEmpty() ? QStringLiteral("nodir") : sCurrentDirectory)
+                    .arg(sControlFile);
+    return 1;
+  }
+
+ private:
+  QStringList* m_calls;
+};
+
+}  // namespace
+
+class RunHostTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+
+  void parseCommandLine_data();
+  void parseCommandLine();
+  void startModes_data();
+  void startModes();
+  void commandLineRunsFilesWithTheSwitchesBeforeThem_data();
+  void commandLineRunsFilesWithTheSwitchesBeforeThem();
+  void startWithoutFilesRunsNothing();
+
+  void madPattern_data();
+  void madPattern();
+  void pathFieldIsCutAt300Bytes();
+  void registryValues();
+  void protocolReadsWholeRecordsOnly();
+
+  void runPriorityIsSetBeforeTheWorkerRuns_data();
+  void runPriorityIsSetBeforeTheWorkerRuns();
+  void progressWindowFollowsAnEmRun();
+  void dataAugmentationShowsTheIterationOnly();
+  void engineErrorIsShownOnceDone();
+  void failedStartShowsTwoMessagesAndLetsTheProcessEnd_data();
+  void failedStartShowsTwoMessagesAndLetsTheProcessEnd();
+  void unknownRunTypeStartsNoWorker();
+  void busyAndUsedEnginesAreRefused();
+  void batchModeReturnsAfterTheWindowIsUnloaded();
+  void inaccessibleControlFileReturnsZero();
+  void missingEngineIsAnAutomationError();
+
+ private:
+  std::shared_ptr<KovShell> NewShell() { return KovShell::Create(*m_engine, m_lifetime); }
+  void SetRunPriority(const std::optional<QString>& value);
+
+  QTemporaryDir m_temp;
+  QString m_controlFile;
+  QString m_startDirectory;
+  std::optional<EngineLibrary> m_engine;
+  std::optional<ScriptedEngine> m_script;
+  ProcessLifetime m_lifetime;
+  RecordingMessageSink m_messages;
+  std::optional<kov::gui::ScopedMessageSink> m_sinkGuard;
+};
+
+void RunHostTest::initTestCase() {
+  QVERIFY(m_temp.isValid());
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_temp.filePath("config"));
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("KovExec"));
+  m_controlFile = m_temp.filePath("run.cnt");
+  QFile file(m_controlFile);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  QVERIFY(file.write("* the scripted engine does not read it\n") > 0);
+  file.close();
+  m_engine.emplace(QStringLiteral(SCRIPTED_ENGINE_DIR));
+  m_script.emplace(QStringLiteral(SCRIPTED_ENGINE_DIR "/libkov.so"));
+  m_sinkGuard.emplace(m_messages);
+  m_startDirectory = QDir::currentPath();
+}
+
+void RunHostTest::init() {
+  m_script->Reset();
+  m_messages.Clear();
+  m_messages.SetOnShow({});
+  kov::runhost::gbBatch = false;
+  SetRunPriority(std::nullopt);
+}
+
+void RunHostTest::cleanup() {
+  // A failed test may leave a worker waiting for its abort and a window open.
+  m_engine->lAbortRun();
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* window = qobject_cast<frmEMRun*>(widget)) {
+      QTRY_VERIFY(window->bOKToUnload());
+      delete window;
+    }
+  }
+  QDir::setCurrent(m_startDirectory);
+}
+
+void RunHostTest::SetRunPriority(const std::optional<QString>& value) {
+  const auto settings = kov::automation::OpenMarnelSettings();
+  if (value.has_value()) {
+    settings->setValue(QStringLiteral("Settings/RunPriority"), *value);
+  } else {
+    settings->remove(QStringLiteral("Settings/RunPriority"));
+  }
+  settings->sync();
+  QCOMPARE(settings->status(), QSettings::NoError);
+}
+
+void RunHostTest::parseCommandLine_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QStringList>("tokens");
+  // Worked by hand from the token rules: a switch is "/" and one character standing as a word.
+  QTest::newRow("switches before a file") << "/D /B run.cnt" << QStringList{"/D", "/B", "run.cnt"};
+  QTest::newRow("switch after a file") << "run.cnt /D" << QStringList{"run.cnt", "/D"};
+  QTest::newRow("files with blanks between switches")
+      << "/d my model.cnt /N other one.cnt" << QStringList{"/d", "my model.cnt", "/N", "other one.cnt"};
+  QTest::newRow("absolute path keeps its slashes")
+      << "/B /home/ann/runs/a b.cnt" << QStringList{"/B", "/home/ann/runs/a b.cnt"};
+  QTest::newRow("switch at the very end") << "run.cnt /B" << QStringList{"run.cnt", "/B"};
+  QTest::newRow("blanks only between tokens") << "  /D   /B  " << QStringList{"/D", "/B"};
+  QTest::newRow("slash inside a word") << "runs/D" << QStringList{"runs/D"};
+  QTest::newRow("longer slash word is a file") << "/Dx run.cnt" << QStringList{"/Dx run.cnt"};
+  QTest::newRow("empty") << "" << QStringList{};
+}
+
+void RunHostTest::parseCommandLine() {
+  QFETCH(QString, text);
+  QFETCH(QStringList, tokens);
+  QCOMPARE(kov::runhost::ParseCommandLine(text), tokens);
+}
+
+void RunHostTest::startModes_data() {
+  using kov::runhost::StartMode;
+  QTest::addColumn<QStringList>("arguments");
+  QTest::addColumn<int>("mode");
+  QTest::newRow("nothing") << QStringList{} << int(StartMode::kNothingToServe);
+  QTest::newRow("blank") << QStringList{" "} << int(StartMode::kNothingToServe);
+  QTest::newRow("embedding alone") << QStringList{"-Embedding"} << int(StartMode::kEmbedding);
+  QTest::newRow("embedding with socket")
+      << QStringList{"-Embedding", "/tmp/s"} << int(StartMode::kEmbedding);
+  QTest::newRow("register, any case") << QStringList{"/regserver"} << int(StartMode::kRegisterServer);
+  QTest::newRow("unregister") << QStringList{"-UnregServer"} << int(StartMode::kUnregisterServer);
+  QTest::newRow("user's files") << QStringList{"/D", "run.cnt"} << int(StartMode::kCommandLine);
+}
+
+void RunHostTest::startModes() {
+  QFETCH(QStringList, arguments);
+  QFETCH(int, mode);
+  QCOMPARE(int(kov::runhost::DecideStartMode(arguments)), mode);
+}
+
+void RunHostTest::commandLineRunsFilesWithTheSwitchesBeforeThem_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QStringList>("calls");
+  QTest::addColumn<int>("messages");
+  // %1 an accessible control file, %2 a missing one. A call reads: run type, batch mode in force,
+  // "given" when bBatch was passed (never from the command line), the directory, the file.
+  QTest::newRow("/D /B file: data augmentation in batch mode")
+      << "/D /B %1" << QStringList{"2 batch nodir %1"} << 0;
+  QTest::newRow("file /D: EM, the switch comes later") << "%1 /D" << QStringList{"1 - nodir %1"} << 0;
+  QTest::newRow("switches in any case, /N separates files")
+      << "/b %1 /N /d %1" << QStringList{"1 batch nodir %1", "2 batch nodir %1"} << 0;
+  QTest::newRow("missing file is skipped with a message")
+      << "%2 /N %1" << QStringList{"1 - nodir %1"} << 1;
+  QTest::newRow("switches only") << "/D /B /N" << QStringList{} << 0;
+}
+
+void RunHostTest::commandLineRunsFilesWithTheSwitchesBeforeThem() {
+  QFETCH(QString, text);
+  QFETCH(QStringList, calls);
+  QFETCH(int, messages);
+  const QString missing = m_temp.filePath("missing.cnt");
+  QStringList made;
+  kov::runhost::HandleCommandLine(
+      QString(text).replace(QStringLiteral("%1"), m_controlFile).replace(QStringLiteral("%2"), missing),
+      [&made] { return std::make_shared<RecordingShell>(&made); });
+  for (QString& call : calls) call.replace(QStringLiteral("%1"), m_controlFile);
+  QCOMPARE(made, calls);
+  QCOMPARE(int(m_messages.Messages().size()), messages);
+}
+
+void RunHostTest::startWithoutFilesRunsNothing() {
+  // An empty command line and a bare "-Embedding" return at once without touching the engine.
+  QCOMPARE(kov::runhost::Main({}, *m_engine), 0);
+  QCOMPARE(kov::runhost::Main({QStringLiteral("-Embedding")}, *m_engine), 0);
+  QCOMPARE(m_script->Observation().starts, 0);
+  QVERIFY(m_messages.Messages().empty());
+  QVERIFY(QApplication::topLevelWidgets().isEmpty());
+}
+
+void RunHostTest::madPattern_data() {
+  QTest::addColumn<double>("value");
+  QTest::addColumn<QString>("text");
+  // Nine decimals, rounded; no digit before the point below 1.
+  QTest::newRow("small") << 0.0000123 << ".000012300";
+  QTest::newRow("above one") << 1.5 << "1.500000000";
+  QTest::newRow("zero") << 0.0 << ".000000000";
+  QTest::newRow("rounds the tenth decimal") << 12.3456789012 << "12.345678901";
+  QTest::newRow("rounds up to one") << 0.9999999996 << "1.000000000";
+  QTest::newRow("negative below one") << -0.25 << "-.250000000";
+}
+
+void RunHostTest::madPattern() {
+  QFETCH(double, value);
+  QFETCH(QString, text);
+  QCOMPARE(kov::runhost::FormatMad(value), text);
+}
+
+void RunHostTest::pathFieldIsCutAt300Bytes() {
+  // Shorter paths are padded with blanks (seen by the engine in progressWindowFollowsAnEmRun).
+  const QString longPath = QLatin1Char('/') + QString(309, QLatin1Char('x')) + QStringLiteral(".cnt");
+  QCOMPARE(kov::runhost::ControlFileField(longPath), longPath.toLatin1().left(300));
+}
+
+void RunHostTest::registryValues() {
+  using kov::runhost::RegValueText;
+  QCOMPARE(RegValueText(QStringLiteral("LOWEST")), std::optional<QString>(QStringLiteral("LOWEST")));
+  QCOMPARE(RegValueText(QString()), std::optional<QString>(QString()));
+  // 258 is stored as the bytes 2, 1, 0, 0; last byte first they read 0, 0, 1, 2.
+  QCOMPARE(RegValueText(QVariant(258)), std::optional<QString>(QStringLiteral("0012")));
+  QCOMPARE(RegValueText(QVariant(QStringList{"a", "b"})), std::optional<QString>());
+  // 127 characters and the terminating zero fill the 128-byte buffer; one more does not fit.
+  QCOMPARE(RegValueText(QString(127, QLatin1Char('a'))).has_value(), true);
+  QCOMPARE(RegValueText(QString(128, QLatin1Char('a'))).has_value(), false);
+
+  SetRunPriority(QStringLiteral("LOWER"));
+  QCOMPARE(kov::runhost::QueryRegValue("Settings", "RunPriority"), std::optional<QString>("LOWER"));
+  QCOMPARE(kov::runhost::QueryRegValue("Settings", "Missing"), std::optional<QString>());
+  QCOMPARE(kov::runhost::QueryRegValue("Nowhere", "RunPriority"), std::optional<QString>());
+}
+
+void RunHostTest::protocolReadsWholeRecordsOnly() {
+  namespace protocol = kov::automation::protocol;
+  QBuffer written;
+  QVERIFY(written.open(QIODevice::WriteOnly));
+  const protocol::RunKovArguments sent{2, QStringLiteral("/a b/c.cnt"), QString(), std::nullopt};
+  QVERIFY(protocol::WriteRequest(&written, {protocol::kMethodRunKov, protocol::EncodeRunKovArguments(sent)}));
+  const QByteArray record = written.data();
+
+  // Half a record is left where it is for the rest to arrive.
+  QBuffer half;
+  half.setData(record.left(record.size() / 2));
+  QVERIFY(half.open(QIODevice::ReadOnly));
+  protocol::Request request;
+  QVERIFY(!protocol::ReadRequest(&half, &request));
+  QCOMPARE(half.pos(), 0);
+
+  QBuffer whole;
+  whole.setData(record + record.left(3));
+  QVERIFY(whole.open(QIODevice::ReadOnly));
+  QVERIFY(protocol::ReadRequest(&whole, &request));
+  QCOMPARE(request.method, protocol::kMethodRunKov);
+  protocol::RunKovArguments received;
+  QVERIFY(protocol::DecodeRunKovArguments(request.arguments, &received));
+  QCOMPARE(received.eRunType, std::int16_t{2});
+  QCOMPARE(received.sControlFile, sent.sControlFile);
+  // "not given" must not turn into false: it keeps the batch mode of the server.
+  QVERIFY(!received.bBatch.has_value());
+  QVERIFY(!protocol::ReadRequest(&whole, &request));
+}
+
+void RunHostTest::runPriorityIsSetBeforeTheWorkerRuns_data() {
+  QTest::addColumn<QString>("setting");  // a null text: no value at all
+  QTest::addColumn<int>("nice");
+  // The platform gives lowest priority nice 19, below normal 10, normal 0.
+  QTest::newRow("LOWEST") << "LOWEST" << 19;
+  QTest::newRow("LOWER") << "LOWER" << 10;
+  QTest::newRow("NORMAL") << "NORMAL" << 0;
+  QTest::newRow("lowest is not LOWEST") << "lowest" << 0;
+  QTest::newRow("no value") << QString() << 0;
+}
+
+void RunHostTest::runPriorityIsSetBeforeTheWorkerRuns() {
+  QFETCH(QString, setting);
+  QFETCH(int, nice);
+  SetRunPriority(setting.isNull() ? std::nullopt : std::optional<QString>(setting));
+  m_script->EndAtOnce();
+  auto shell = NewShell();
+  QCOMPARE(shell->lRunKov(1, m_controlFile, QString(), false), std::int32_t(getpid()));
+  QSignalSpy ended(shell->Window(), &frmEMRun::RunEnded);
+  QVERIFY(ended.wait(5000));
+  // The worker reads its nice value as its first act. It starts from this thread's value, and
+  // without privileges a thread can only be lowered, never raised above where it began.
+  errno = 0;
+  const int own = getpriority(PRIO_PROCESS, 0);
+  QCOMPARE(errno, 0);
+  QCOMPARE(m_script->Observation().workerNice, std::max(own, nice));
+  QVERIFY(m_messages.Messages().empty());
+}
+
+void RunHostTest::progressWindowFollowsAnEmRun() {
+  auto shell = NewShell();
+  QCOMPARE(shell->lRunKov(1, m_controlFile, QString(), false), std::int32_t(getpid()));
+  // A start sets the iteration back to 0; this is what the worker publishes later on.
+  m_script->Publish(7, 0.0000123);
+  const QPointer<frmEMRun> window = shell->Window();
+  QVERIFY(window);
+  QVERIFY(window->isVisible());
+  QCOMPARE(window->windowTitle(), QStringLiteral("Kov Run"));
+  QCOMPARE(window->Label2()->text(), QStringLiteral("Status:"));
+  QVERIFY(!window->bOKToUnload());
+  QSignalSpy started(window.data(), &frmEMRun::RunStarted);
+  QSignalSpy ended(window.data(), &frmEMRun::RunEnded);
+  QVERIFY(started.wait(5000));
+
+  QCOMPARE(window->lblStatus()->text(), QStringLiteral("Running"));
+  QCOMPARE(window->cmdButton(0)->text(), QStringLiteral("&Abort"));
+  QVERIFY(window->lblInfo()->text().startsWith(QStringLiteral("Began: ")));
+  QVERIFY(window->Timer1().isActive());
+  QCOMPARE(window->Timer1().interval(), 5000);
+  const kov::runhost::test::ScriptedObservation observed = m_script->Observation();
+  QCOMPARE(observed.lastRunType, 1);
+  QCOMPARE(QByteArray(observed.pathField, 300),
+           m_controlFile.toUtf8() + QByteArray(300 - m_controlFile.toUtf8().size(), ' '));
+
+  window->cmdButton(1)->click();
+  QStringList lines = window->lblInfo()->text().split(QLatin1Char('\n'));
+  QCOMPARE(lines.size(), 3);
+  QVERIFY(lines[0].startsWith(QStringLiteral("Began: ")));
+  QCOMPARE(lines[1], QStringLiteral("Iteration 7,MAD= .000012300"));
+  QVERIFY(lines[2].startsWith(QStringLiteral(" at ")));
+
+  m_script->FailPolls(true);
+  window->cmdButton(1)->click();
+  lines = window->lblInfo()->text().split(QLatin1Char('\n'));
+  QCOMPARE(lines.size(), 2);
+  QCOMPARE(lines[1], QStringLiteral("Get Iteration failed"));
+  m_script->FailPolls(false);
+
+  // Closing is refused while the run goes on.
+  QVERIFY(!window->close());
+  QVERIFY(window->isVisible());
+  QCOMPARE(m_messages.Texts(), QStringList{"Kov run still processing.  Abort run to quit now"});
+
+  window->cmdButton(0)->click();
+  QVERIFY(ended.wait(5000));
+  QVERIFY(m_script->Observation().abortSeen);
+  QCOMPARE(window->lblStatus()->text(), QStringLiteral("Done"));
+  QCOMPARE(window->cmdButton(0)->text(), QStringLiteral("&Close"));
+  QVERIFY(!window->cmdButton(1)->isEnabled());
+  QVERIFY(!window->Timer1().isActive());
+  QVERIFY(window->bOKToUnload());
+  lines = window->lblInfo()->text().split(QLatin1Char('\n'));
+  QCOMPARE(lines.size(), 2);
+  QVERIFY(lines[0].startsWith(QStringLiteral("Began: ")));
+  QVERIFY(lines[1].startsWith(QStringLiteral("Finished: ")));
+  QCOMPARE(m_messages.Messages().size(), std::size_t{1});
+
+  // The window holds its shell: the process lives until "&Close" unloads it.
+  shell.reset();
+  QVERIFY(!m_lifetime.Idle());
+  QSignalSpy idle(&m_lifetime, &ProcessLifetime::BecameIdle);
+  window->cmdButton(0)->click();
+  QVERIFY(idle.wait(5000));
+  QVERIFY(window.isNull());
+}
+
+void RunHostTest::dataAugmentationShowsTheIterationOnly() {
+  auto shell = NewShell();
+  shell->lRunKov(2, m_controlFile, QString(), false);
+  m_script->Publish(3, -9.0);
+  frmEMRun* window = shell->Window();
+  QVERIFY(window != nullptr);
+  QSignalSpy started(window, &frmEMRun::RunStarted);
+  QVERIFY(started.wait(5000));
+  QCOMPARE(m_script->Observation().lastRunType, 2);
+  window->cmdButton(1)->click();
+  const QStringList lines = window->lblInfo()->text().split(QLatin1Char('\n'));
+  QCOMPARE(lines.size(), 3);
+  QCOMPARE(lines[1], QStringLiteral("Iteration 3"));
+  QVERIFY(lines[2].startsWith(QStringLiteral(" at ")));
+}
+
+void RunHostTest::engineErrorIsShownOnceDone() {
+  m_script->EndAtOnce();
+  m_script->FailRun(12, "Error Reading Title");
+  auto shell = NewShell();
+  shell->lRunKov(1, m_controlFile, QString(), false);
+  const QPointer<frmEMRun> window = shell->Window();
+  QVERIFY(window);
+  QString statusWhenShown;
+  m_messages.SetOnShow([&](const kov::gui::Message&) {
+    if (window) statusWhenShown = window->lblStatus()->text() + " " + window->cmdButton(0)->text();
+  });
+  QSignalSpy ended(window.data(), &frmEMRun::RunEnded);
+  QVERIFY(ended.wait(5000));
+  // The engine pads its message with blanks to 1024 bytes; the window trims them.
+  QCOMPARE(m_messages.Texts(),
+           QStringList{"Unexpected Error from runtime engine: \n12-Error Reading Title"});
+  QCOMPARE(m_messages.Messages().front().title, QStringLiteral("KovExec"));
+  QCOMPARE(statusWhenShown, QStringLiteral("Done &Close"));
+}
+
+void RunHostTest::failedStartShowsTwoMessagesAndLetsTheProcessEnd_data() {
+  QTest::addColumn<QString>("earlierMessage");
+  QTest::addColumn<QString>("trimmed");
+  // A failed start leaves the message as it was: all zero bytes in a fresh engine.
+  QTest::newRow("fresh engine") << "" << "";
+  QTest::newRow("earlier message") << "  Out of threads " << "Out of threads";
+}
+
+void RunHostTest::failedStartShowsTwoMessagesAndLetsTheProcessEnd() {
+  QFETCH(QString, earlierMessage);
+  QFETCH(QString, trimmed);
+  m_script->FailStart(11, earlierMessage.toStdString());
+  auto shell = NewShell();
+  QCOMPARE(shell->lRunKov(1, m_controlFile, QString(), false), std::int32_t(getpid()));
+  QCOMPARE(m_messages.Texts(),
+           (QStringList{"Error processing 11: " + trimmed,
+                        "Unexpected Error from runtime engine: \n11-" + trimmed}));
+  // No window stays loaded, so the process ends as soon as the caller lets go.
+  QVERIFY(shell->Window() == nullptr);
+  QCOMPARE(m_lifetime.Windows(), 0);
+  QSignalSpy idle(&m_lifetime, &ProcessLifetime::BecameIdle);
+  shell.reset();
+  QCOMPARE(idle.count(), 1);
+}
+
+void RunHostTest::unknownRunTypeStartsNoWorker() {
+  auto shell = NewShell();
+  QCOMPARE(shell->lRunKov(3, m_controlFile, QString(), false), std::int32_t(getpid()));
+  // The engine's code is still 0, so the second message does not appear.
+  QCOMPARE(m_messages.Texts(), QStringList{"Error processing 0: "});
+  QCOMPARE(m_script->Observation().starts, 0);
+  QVERIFY(shell->Window() == nullptr);
+}
+
+void RunHostTest::busyAndUsedEnginesAreRefused() {
+  auto first = NewShell();
+  first->lRunKov(1, m_controlFile, QString(), false);
+  const QPointer<frmEMRun> window = first->Window();
+  QVERIFY(window);
+
+  auto second = NewShell();
+  QCOMPARE(second->lRunKov(1, m_controlFile, QString(), false), std::int32_t(getpid()));
+  QCOMPARE(m_messages.Texts(), QStringList{kBusyText});
+  QVERIFY(second->Window() == nullptr);
+  QCOMPARE(m_script->Observation().starts, 1);
+
+  QSignalSpy ended(window.data(), &frmEMRun::RunEnded);
+  window->cmdButton(0)->click();
+  QVERIFY(ended.wait(5000));
+
+  m_messages.Clear();
+  auto third = NewShell();
+  QCOMPARE(third->lRunKov(2, m_controlFile, QString(), false), std::int32_t(getpid()));
+  QCOMPARE(m_messages.Texts(), QStringList{kUsedText});
+  QVERIFY(third->Window() == nullptr);
+  QCOMPARE(m_script->Observation().starts, 1);
+}
+
+void RunHostTest::batchModeReturnsAfterTheWindowIsUnloaded() {
+  m_script->EndAtOnce();
+  auto shell = NewShell();
+  QCOMPARE(shell->lRunKov(1, m_controlFile, m_temp.path(), true), std::int32_t(getpid()));
+  QCOMPARE(QDir::currentPath(), QDir(m_temp.path()).canonicalPath());
+  QCOMPARE(m_script->Observation().starts, 1);
+  QCOMPARE(m_engine->lCurrentlyRunning(), 0);
+  QVERIFY(shell->Window() == nullptr);
+  QCOMPARE(m_lifetime.Windows(), 0);
+  QVERIFY(m_messages.Messages().empty());
+
+  // Batch mode stays on when bBatch is left out, and never waits for a refused run.
+  QCOMPARE(shell->lRunKov(1, m_controlFile, QString(), std::nullopt), std::int32_t(getpid()));
+  QVERIFY(kov::runhost::gbBatch);
+  QCOMPARE(m_messages.Texts(), QStringList{kUsedText});
+}
+
+void RunHostTest::inaccessibleControlFileReturnsZero() {
+  const QString missing = m_temp.filePath("nowhere/run.cnt");
+  auto shell = NewShell();
+  QCOMPARE(shell->lRunKov(1, missing, QString(), false), 0);
+  QCOMPARE(int(m_messages.Messages().size()), 1);
+  QCOMPARE(m_messages.Messages().front().title, QStringLiteral("File access error"));
+  // ENOENT is 2 on Linux.
+  QCOMPARE(m_messages.Messages().front().text,
+           "Error accessing file " + missing + ":\n2 - " + QString::fromLocal8Bit(std::strerror(ENOENT)));
+  QCOMPARE(m_script->Observation().starts, 0);
+  QCOMPARE(m_lifetime.Windows(), 0);
+}
+
+void RunHostTest::missingEngineIsAnAutomationError() {
+  struct Case {
+    QString folder;
+    std::int32_t number;
+    QString named;
+  };
+  const Case cases[] = {
+      {m_temp.filePath("no-engine-here"), kov::automation::kErrorFileNotFound, "libkov.so"},
+      {QStringLiteral(INCOMPLETE_ENGINE_DIR), kov::automation::kErrorEntryPointNotFound,
+       "lCurrentlyRunning"},
+  };
+  for (const Case& expected : cases) {
+    EngineLibrary engine(expected.folder);
+    auto shell = KovShell::Create(engine, m_lifetime);
+    try {
+      shell->lRunKov(1, m_controlFile, QString(), false);
+      QFAIL("lRunKov returned without its engine");
+    } catch (const AutomationError& error) {
+      QCOMPARE(error.Number(), expected.number);
+      QVERIFY2(error.Description().contains(expected.named), qPrintable(error.Description()));
+    }
+    QCOMPARE(m_lifetime.Windows(), 0);
+  }
+  QVERIFY(m_messages.Messages().empty());
+}
+
+QTEST_MAIN(RunHostTest)
+#include "runhost_test.moc"
