@@ -1,0 +1,453 @@
+#include "control_file_io.h"
+
+#include <QSaveFile>
+#include <algorithm>
+#include <limits>
+
+#include "document.h"
+#include "text_helpers.h"
+
+namespace kov::document {
+
+namespace {
+
+const QString kLineBreak = QStringLiteral("\n");
+const QString kCarriageReturn = QStringLiteral("\r");
+const QString kEmptyFileName = QStringLiteral("..");
+
+// The comment block is at most this many lines; a further comment line is taken as the first
+// line of the model information.
+constexpr int kMaxCommentLines = 21;
+// Values on the first model line: the count tells the current layout from the previous one.
+constexpr int kCurrentFirstLineValues = 9;
+constexpr int kPreviousFirstLineValues = 10;
+constexpr int kCurrentEmLineValues = 4;
+constexpr int kPreviousEmLineValues = 5;
+constexpr int kDaLineValues = 4;
+
+constexpr qint32 kInt16Max = std::numeric_limits<qint16>::max();
+constexpr qint32 kInt32Max = std::numeric_limits<qint32>::max();
+
+bool IsBlankLine(const QString& line) { return line.trimmed().isEmpty(); }
+
+class Reader {
+ public:
+  Reader(Document& document, const QStringList& lines)
+      : m_document(document), m_messages(document.Messages()), m_lines(lines) {}
+
+  bool Read(bool* previousVersion) {
+    ReadComments();
+    if (!ReadModelInformation(previousVersion)) return false;
+    if (!ReadCategoryLine(kClassItemCount, kClassItems, QStringLiteral("class"))) return false;
+    if (!ReadCategoryLine(kStatusItemCount, kStatusItems, QStringLiteral("status"))) return false;
+    for (int identity : kGridFileOrder) {
+      GridSection* grid = m_document.Grid(identity);
+      if (grid == nullptr) return false;
+      int next = m_cursor;
+      if (!grid->bReadData(m_lines, m_cursor, next)) return false;
+      m_cursor = next;
+    }
+    return true;
+  }
+
+ private:
+  // The line at the cursor, moving past it; past the end of the file an empty line.
+  QString NextLine() { return m_cursor < m_lines.size() ? m_lines[m_cursor++] : QString(); }
+
+  void ReadComments() {
+    QStringList comments;
+    while (comments.size() < kMaxCommentLines && m_cursor < m_lines.size()) {
+      const QString text = Unquote(m_lines[m_cursor].trimmed());
+      qsizetype star = 0;
+      while (star < text.size() && text[star] == u' ') ++star;
+      if (star == text.size() || text[star] != u'*') break;
+      QString body = text.mid(star + 1);
+      if (body.startsWith(u' ')) body.remove(0, 1);
+      comments << UndoubleApostrophes(body);
+      ++m_cursor;
+    }
+    m_document.SetInterfaceValue(kComments, comments.join(kLineBreak));
+  }
+
+  bool ReadModelInformation(bool* previousVersion) {
+    const bool current =
+        m_cursor < m_lines.size() && SplitAtBlanks(m_lines[m_cursor]).size() == kCurrentFirstLineValues;
+    if (current) {
+      return ReadBlock(&Reader::ReadCommonBlock, QStringLiteral("Error parsing common model info.")) &&
+             ReadBlock(&Reader::ReadEmBlock, QStringLiteral("Error parsing EM model info.")) &&
+             ReadBlock(&Reader::ReadDaBlock, QStringLiteral("Error parsing DA model info."));
+    }
+    // The previous layout has no data-augmentation block: those settings keep their defaults.
+    m_previous = true;
+    if (!ReadCommonBlock() || !ReadEmBlock()) return false;
+    m_messages.Show(QStringLiteral("This control file was saved by a previous version.") + kLineBreak +
+                    QStringLiteral("It will be converted if you choose to save it."));
+    *previousVersion = true;
+    return true;
+  }
+
+  bool ReadBlock(bool (Reader::*read)(), const QString& failure) {
+    if ((this->*read)()) return true;
+    m_messages.Show(failure + kLineBreak + QStringLiteral("Cannot open this control file."));
+    return false;
+  }
+
+  // The values of one model line, or nothing after the message when their number is wrong.
+  bool SplitModelLine(const QString& whichLine, int expected, QStringList* tokens) {
+    *tokens = SplitAtBlanks(NextLine());
+    if (tokens->size() == expected) return true;
+    m_messages.Show(QStringLiteral("Invalid number of parameters on ") + whichLine +
+                    QStringLiteral(" line of model information.") + kCarriageReturn +
+                    QStringLiteral("Expected ") + QString::number(expected) +
+                    QStringLiteral(", found ") + QString::number(tokens->size()));
+    return false;
+  }
+
+  void InvalidValue() { m_messages.Show(QStringLiteral("Invalid data in model information")); }
+
+  // Each Take checks one value and stores it, or shows "Invalid data in model information" and
+  // leaves the document's value as it was; reading goes on either way.
+  void TakeInteger(const QString& token, int id, qint32 lowest, qint32 highest) {
+    qint32 value = 0;
+    if (!ParseInt32(token, &value) || value < lowest || value > highest) {
+      InvalidValue();
+      return;
+    }
+    m_document.SetInterfaceValue(id, value);
+  }
+
+  void TakeFlag(const QString& token, int id) { TakeInteger(token, id, 0, 1); }
+
+  void TakeReal(const QString& token, int id) {
+    double value = 0.0;
+    if (!ParseReal(token, &value) || value < 0.0) {
+      InvalidValue();
+      return;
+    }
+    m_document.SetInterfaceValue(id, value);
+  }
+
+  void TakeOrder(const QString& token) {
+    qint16 order = 0;
+    if (!ParseInt16(token, &order) || (order != 1 && order != 2)) {
+      InvalidValue();
+      return;
+    }
+    m_document.SetInterfaceValue(kFirstOrder, order == 1);
+  }
+
+  void TakePrintResiduals(const QString& token) {
+    qint16 option = 0;
+    if (!ParseInt16(token, &option)) {
+      InvalidValue();
+      return;
+    }
+    // 1 to 3 choose the table an EM report prints; the document keeps only yes or no.
+    if (option < 0 || option > 3) {
+      m_messages.Show(QStringLiteral("Invalid data in model information: Print residuals option was ") +
+                      QString::number(option));
+      return;
+    }
+    m_document.SetInterfaceValue(kPrintResiduals, option >= 1);
+  }
+
+  // A file name on its own line (or the first text of the line); ".." stands for no name. A
+  // name that must be given and is shorter than two characters is refused with its message.
+  void TakeFileName(const QString& token, int id, const QString& refusal = {}) {
+    const QString name = TextValue(token);
+    if (!refusal.isEmpty() && name.size() < 2) {
+      m_messages.Show(refusal);
+      return;
+    }
+    m_document.SetInterfaceValue(id, name == kEmptyFileName ? QString() : name);
+  }
+
+  QString FirstValue(const QString& line) {
+    const QStringList values = SplitValues(line);
+    return values.isEmpty() ? QString() : values.front();
+  }
+
+  bool ReadCommonBlock() {
+    QStringList t;
+    if (!SplitModelLine(QStringLiteral("first"),
+                        m_previous ? kPreviousFirstLineValues : kCurrentFirstLineValues, &t)) {
+      return false;
+    }
+    TakeInteger(t[0], kClassCount, 0, kInt16Max);
+    TakeInteger(t[1], kStatusCount, 0, kInt16Max);
+    TakeInteger(t[2], kClassItemCount, 0, kInt16Max);
+    TakeInteger(t[3], kStatusItemCount, 0, kInt16Max);
+    TakeInteger(t[4], kTimeCount, 0, kInt16Max);
+    TakeOrder(t[5]);
+    TakePrintResiduals(t[6]);
+    TakeFlag(t[7], kMissingData);
+    TakeFlag(t[8], kReadFormat);
+    if (m_previous) TakeInteger(t[9], kResponsePatternCount, 0, kInt16Max);
+
+    // The data file and the data format, both texts on one line.
+    const QStringList names = SplitValues(NextLine());
+    TakeFileName(names.value(0), kDatasetFile, QStringLiteral("Invalid dataset filename."));
+    m_document.SetInterfaceValue(kInputFormat, TextValue(names.value(1)));
+    return true;
+  }
+
+  bool ReadEmBlock() {
+    QStringList t;
+    if (!SplitModelLine(QStringLiteral("second"),
+                        m_previous ? kPreviousEmLineValues : kCurrentEmLineValues, &t)) {
+      return false;
+    }
+    qint16 newStart = 0;
+    const bool haveNewStart = ParseInt16(t[0], &newStart);
+    if (!haveNewStart) InvalidValue();
+    TakeFlag(t[1], kSaveEmEstimates);
+    TakeInteger(t[2], kMaxIterations, 0, kInt32Max);
+    TakeReal(t[3], kConvergenceCriterion);
+    if (m_previous) TakeInteger(t[4], kSubjectCount, 0, kInt16Max);
+    if (haveNewStart) {
+      // Only a new start is stored as such; otherwise the iterations tell a continued run from
+      // a goodness-of-fit run.
+      qint16 type = kNewEstimation;
+      if (newStart != 1) {
+        type = m_document.vGetInterfaceValue(kMaxIterations).toInt() != 0 ? kContinuePrevious
+                                                                           : kNoEstimation;
+      }
+      m_document.SetInterfaceValue(kEstimationType, QVariant::fromValue(type));
+    }
+    TakeFileName(FirstValue(NextLine()), kOutFile, QStringLiteral("Invalid outfile filename."));
+    TakeFileName(FirstValue(NextLine()), kEmStartValuesFile);
+    TakeFileName(FirstValue(NextLine()), kEmEstimatesFile);
+    return true;
+  }
+
+  bool ReadDaBlock() {
+    QStringList t;
+    if (!SplitModelLine(QStringLiteral("second"), kDaLineValues, &t)) return false;
+    TakeInteger(t[0], kIterationsBetweenImputations, 1, kInt32Max);
+    TakeInteger(t[1], kImputationCount, 1, kInt32Max);
+    TakeInteger(t[2], kRandomSeed, std::numeric_limits<qint32>::min(), kInt32Max);
+    TakeFlag(t[3], kWriteIndividualEstimates);
+    TakeFileName(FirstValue(NextLine()), kDaOutFile);
+    TakeFileName(FirstValue(NextLine()), kDaStartValuesFile);
+    TakeFileName(FirstValue(NextLine()), kSeriesFile);
+    TakeFileName(FirstValue(NextLine()), kIndividualEstimatesFile);
+    return true;
+  }
+
+  // The numbers of response categories of the class or the status items, into the items grid.
+  bool ReadCategoryLine(int countId, int gridIdentity, const QString& kind) {
+    const int items = m_document.vGetInterfaceValue(countId).toInt();
+    if (items < 1) return true;
+    GridSection* grid = m_document.Grid(gridIdentity);
+    if (grid == nullptr) return false;
+    grid->Setup();
+    const QStringList t = SplitAtBlanks(NextLine());
+    if (t.size() != items) {
+      m_messages.Show(QStringLiteral("An invalid number of ") + kind + QStringLiteral(" RC's were found.") +
+                      kLineBreak + QStringLiteral("Expected:  ") + QString::number(items) +
+                      QStringLiteral("  Found: ") + QString::number(t.size()));
+      return false;
+    }
+    for (int item = 1; item <= items; ++item) {
+      qint16 count = 0;
+      if (!ParseInt16(t[item - 1], &count)) {
+        m_messages.Show(QStringLiteral("Invalid number of response categories for") + kind +
+                        QString::number(item));
+        return false;
+      }
+      grid->SetCellValue(item, kResponseCategoryColumn, QString::number(count));
+    }
+    return true;
+  }
+
+  Document& m_document;
+  MessageSink& m_messages;
+  const QStringList& m_lines;
+  int m_cursor = 0;
+  bool m_previous = false;
+};
+
+class Writer {
+ public:
+  explicit Writer(Document& document) : m_document(document), m_messages(document.Messages()) {}
+
+  bool Compose(QStringList* lines) {
+    WriteComments(lines);
+    if (!WriteCommonBlock(lines) || !WriteEmBlock(lines) || !WriteDaBlock(lines)) return false;
+    if (!WriteCategoryLine(kClassItemCount, kClassItems, QStringLiteral("Class"), lines) ||
+        !WriteCategoryLine(kStatusItemCount, kStatusItems, QStringLiteral("Status"), lines)) {
+      return false;
+    }
+    for (int identity : kGridFileOrder) {
+      GridSection* grid = m_document.Grid(identity);
+      if (grid == nullptr || !grid->bWriteData(*lines)) return false;
+    }
+    return true;
+  }
+
+ private:
+  // Values of one block converted to their types; false when any of them does not convert.
+  bool Typed(std::initializer_list<std::pair<int, QVariant*>> values) {
+    for (const auto& [id, value] : values) {
+      if (!m_document.TypedInterfaceValue(id, value)) return false;
+    }
+    return true;
+  }
+
+  bool PrepareFailed(const QString& block) {
+    m_messages.Show(QStringLiteral("Error preparing to save file: ") + kLineBreak +
+                    QStringLiteral("Invalid data type in ") + block);
+    return false;
+  }
+
+  static QString Number(const QVariant& value) { return QString::number(value.toLongLong()); }
+  static QString Flag(const QVariant& value) { return value.toBool() ? QStringLiteral("1") : QStringLiteral("0"); }
+  static QString FileName(const QVariant& value) {
+    const QString name = value.toString();
+    return Quote(name.isEmpty() ? kEmptyFileName : name);
+  }
+  static bool OneOf(const QVariant& value, std::initializer_list<int> allowed) {
+    return std::find(allowed.begin(), allowed.end(), value.toInt()) != allowed.end();
+  }
+
+  void WriteComments(QStringList* lines) {
+    const QString comments = m_document.vGetInterfaceValue(kComments).toString();
+    if (comments.isEmpty()) return;
+    for (QString line : comments.split(u'\n')) {
+      if (line.endsWith(u'\r')) line.chop(1);
+      *lines << Quote(QStringLiteral("* ") + line);
+    }
+  }
+
+  bool WriteCommonBlock(QStringList* lines) {
+    QVariant classes, statuses, classItems, statusItems, times, firstOrder, residuals, missing,
+        readFormat, dataset, format;
+    if (!Typed({{kClassCount, &classes}, {kStatusCount, &statuses}, {kClassItemCount, &classItems},
+                {kStatusItemCount, &statusItems}, {kTimeCount, &times}, {kFirstOrder, &firstOrder},
+                {kPrintResiduals, &residuals}, {kMissingData, &missing}, {kReadFormat, &readFormat},
+                {kDatasetFile, &dataset}, {kInputFormat, &format}}) ||
+        !OneOf(missing, {0, 1}) || !OneOf(readFormat, {0, 1})) {
+      return PrepareFailed(QStringLiteral("common model information."));
+    }
+    *lines << QStringList{Number(classes), Number(statuses), Number(classItems), Number(statusItems),
+                          Number(times), firstOrder.toBool() ? QStringLiteral("1") : QStringLiteral("2"),
+                          Flag(residuals), Number(missing), Number(readFormat)}
+                  .join(u' ');
+    // The data format is written only when the data are read with it.
+    *lines << FileName(dataset) + u' ' + Quote(readFormat.toInt() == 1 ? format.toString() : QString());
+    return true;
+  }
+
+  bool WriteEmBlock(QStringList* lines) {
+    QVariant type, saveEstimates, maxIterations, criterion, outFile, startValues, estimates;
+    if (!Typed({{kEstimationType, &type}, {kSaveEmEstimates, &saveEstimates},
+                {kMaxIterations, &maxIterations}, {kConvergenceCriterion, &criterion},
+                {kOutFile, &outFile}, {kEmStartValuesFile, &startValues},
+                {kEmEstimatesFile, &estimates}}) ||
+        !OneOf(type, {kNewEstimation, kContinuePrevious, kNoEstimation})) {
+      return PrepareFailed(QStringLiteral("EM model information."));
+    }
+    *lines << QStringList{Number(type), Flag(saveEstimates), Number(maxIterations),
+                          FormatReal(criterion.toDouble())}
+                  .join(u' ');
+    *lines << FileName(outFile) << FileName(startValues) << FileName(estimates);
+    return true;
+  }
+
+  bool WriteDaBlock(QStringList* lines) {
+    QVariant between, imputations, seed, writeIndividual, outFile, startValues, series, individual;
+    if (!Typed({{kIterationsBetweenImputations, &between}, {kImputationCount, &imputations},
+                {kRandomSeed, &seed}, {kWriteIndividualEstimates, &writeIndividual},
+                {kDaOutFile, &outFile}, {kDaStartValuesFile, &startValues}, {kSeriesFile, &series},
+                {kIndividualEstimatesFile, &individual}})) {
+      return PrepareFailed(QStringLiteral("DA model information."));
+    }
+    *lines << QStringList{Number(between), Number(imputations), Number(seed), Flag(writeIndividual)}
+                  .join(u' ');
+    *lines << FileName(outFile) << FileName(startValues) << FileName(series) << FileName(individual);
+    return true;
+  }
+
+  bool WriteCategoryLine(int countId, int gridIdentity, const QString& kind, QStringList* lines) {
+    const int items = m_document.vGetInterfaceValue(countId).toInt();
+    if (items < 1) return true;
+    GridSection* grid = m_document.Grid(gridIdentity);
+    if (grid == nullptr) return false;
+    QStringList counts;
+    for (int item = 1; item <= items; ++item) {
+      qint16 count = 0;
+      if (!ParseInt16(grid->vCellValue(item, kResponseCategoryColumn).toString().trimmed(), &count)) {
+        m_messages.Show(QStringLiteral("An invalid number of response categories was entered for ") +
+                        kind + u' ' + QString::number(item));
+        return false;
+      }
+      counts << QString::number(count);
+    }
+    *lines << counts.join(u' ');
+    return true;
+  }
+
+  Document& m_document;
+  MessageSink& m_messages;
+};
+
+}  // namespace
+
+QStringList SplitIntoLines(const QByteArray& bytes) {
+  QStringList lines;
+  const QString text = QString::fromLatin1(bytes);
+  qsizetype start = 0;
+  for (qsizetype i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] != u'\n' && text[i] != u'\r') continue;
+    const QString line = text.mid(start, i - start);
+    if (!IsBlankLine(line)) lines << line;
+    // A carriage return followed by a line feed ends one line, not two.
+    if (i + 1 < text.size() && text[i] == u'\r' && text[i + 1] == u'\n') ++i;
+    start = i + 1;
+  }
+  return lines;
+}
+
+bool ReadControlFile(Document& document, QStringList lines, bool* previousVersion) {
+  *previousVersion = false;
+  Document::LoadingScope loading(document);
+  lines.removeIf(IsBlankLine);
+  Reader reader(document, lines);
+  if (reader.Read(previousVersion)) return true;
+  document.Messages().Show(
+      QStringLiteral("At least one error was encountered in reading the control file."));
+  document.ResetToNew();
+  *previousVersion = false;
+  return false;
+}
+
+bool ComposeControlFile(Document& document, QStringList* lines) {
+  Document::LoadingScope loading(document);
+  lines->clear();
+  return Writer(document).Compose(lines);
+}
+
+bool WriteControlFile(Document& document, const QString& path) {
+  QStringList lines;
+  if (!ComposeControlFile(document, &lines)) return false;
+
+  // QSaveFile writes beside the target and renames over it only at commit.
+  QSaveFile file(path);
+  const auto fail = [&] {
+    document.Messages().Show(QStringLiteral("Could not write to ") + path + kLineBreak +
+                             QStringLiteral("Error: ") + QString::number(file.error()) +
+                             QStringLiteral(" - ") + file.errorString());
+    file.cancelWriting();
+    return false;
+  };
+  if (!file.open(QIODevice::WriteOnly)) return fail();
+  for (const QString& line : lines) {
+    QByteArray bytes = line.toLatin1();
+    bytes.append('\n');
+    if (file.write(bytes) != bytes.size()) return fail();
+  }
+  if (!file.commit()) return fail();
+  return true;
+}
+
+}  // namespace kov::document

@@ -1,0 +1,34 @@
+// Turning a control file into the document and back. The model information, the comments and
+// the response-category lines are the document's own; the fourteen grids read and write their
+// sections in between.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace kov::document {
+
+class Document;
+
+// The lines of a control file as read from disk: carriage-return line-feed, bare line-feed and
+// bare carriage-return ends all end a line, and lines that are empty after trimming are dropped.
+// The bytes are single-byte text.
+QStringList SplitIntoLines(const QByteArray& bytes);
+
+// Reads the document from the lines of a control file, current or previous layout. On any
+// failure shows the failing step's message and "At least one error was encountered in reading
+// the control file.", resets the document to a new one and returns false. *previousVersion is
+// set when a previous-layout file was read (and converted only by saving it).
+bool ReadControlFile(Document& document, QStringList lines, bool* previousVersion);
+
+// The lines of the control file that the document describes, always in the current layout.
+// False after the failing step's message.
+bool ComposeControlFile(Document& document, QStringList* lines);
+
+// Composes the file and, only when every step succeeded, replaces the file at path with it
+// atomically (a temporary file beside it, renamed over it), so that a failed or interrupted save
+// never leaves a truncated control file. False after the message.
+bool WriteControlFile(Document& document, const QString& path);
+
+}  // namespace kov::document

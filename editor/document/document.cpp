@@ -1,0 +1,207 @@
+#include "document.h"
+
+#include <QFile>
+#include <chrono>
+#include <exception>
+#include <random>
+
+#include "control_file_io.h"
+
+namespace kov::document {
+
+namespace {
+
+const QString kLineBreak = QStringLiteral("\n");
+
+bool IsGridIdentity(int id) { return id >= 0 && id < kGridCount; }
+
+// Ends the busy pointer unconditionally, however the command leaves.
+class BusyScope {
+ public:
+  explicit BusyScope(Document& document) : m_document(document) { m_document.BeginBusy(); }
+  ~BusyScope() { m_document.EndBusy(/*force=*/true); }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  Document& m_document;
+};
+
+}  // namespace
+
+Document::Document(MessageSink& messages, FileDialogs& dialogs, QObject* parent)
+    : QObject(parent), m_messages(messages), m_dialogs(dialogs) {
+  ResetToNew();
+}
+
+void Document::AttachGrid(GridSection& grid) { m_grids[grid.iIdentity()] = &grid; }
+
+GridSection* Document::Grid(int identity) const {
+  const auto found = m_grids.find(identity);
+  return found == m_grids.end() ? nullptr : found->second;
+}
+
+void Document::MarkModified() {
+  if (!m_loading) m_modified = true;
+}
+
+QVariant Document::vGetInterfaceValue(int id) const {
+  const auto found = m_values.find(id);
+  return found == m_values.end() ? QVariant() : found->second;
+}
+
+bool Document::SetInterfaceValue(int id, const QVariant& value) {
+  if (IsGridIdentity(id)) {
+    emit InterfaceValueChanged(id);
+    return true;
+  }
+  const InterfaceValueInfo* info = FindInterfaceValue(id);
+  if (info == nullptr) return false;
+  QVariant stored;
+  if (!ConvertToType(info->type, value, &stored)) stored = value.toString();
+  QVariant& slot = m_values[id];
+  if (slot.typeId() == stored.typeId() && slot == stored) return true;
+  slot = stored;
+  MarkModified();
+  emit InterfaceValueChanged(id);
+  return true;
+}
+
+bool Document::TypedInterfaceValue(int id, QVariant* value) const {
+  const InterfaceValueInfo* info = FindInterfaceValue(id);
+  return info != nullptr && ConvertToType(info->type, vGetInterfaceValue(id), value);
+}
+
+qint32 Document::FreshSeed() {
+  // Seeded from the clock; the seed is a uniform draw on [0, 1) scaled to 0 .. 999 999.
+  std::mt19937 generator(static_cast<std::mt19937::result_type>(
+      std::chrono::system_clock::now().time_since_epoch().count()));
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  return static_cast<qint32>(uniform(generator) * 1000000.0);
+}
+
+void Document::ResetToNew() {
+  LoadingScope loading(*this);
+  m_values.clear();
+  for (const InterfaceValueInfo& info : InterfaceValues()) {
+    m_values[info.id] = DefaultInterfaceValue(info.id);
+  }
+  m_values[kRandomSeed] = QVariant::fromValue(FreshSeed());
+  for (int identity : kGridFileOrder) {
+    if (GridSection* grid = Grid(identity)) grid->Clear();
+  }
+  m_path.clear();
+  m_modified = false;
+}
+
+bool Document::ConfirmDiscard() {
+  return m_messages.Ask(QStringLiteral("The current control file has not been saved.") + kLineBreak +
+                            QStringLiteral("Are you sure you want to discard changes?"),
+                        Choices::kYesNo) == Answer::kYes;
+}
+
+bool Document::New() {
+  if (m_modified && !ConfirmDiscard()) return false;
+  emit DocumentEvent(kEventAboutToChange);
+  ResetToNew();
+  emit DocumentEvent(kEventNew);
+  return true;
+}
+
+bool Document::Open(const QString& givenPath) {
+  if (m_modified && !ConfirmDiscard()) return false;
+  emit DocumentEvent(kEventAboutToChange);
+  const QString path = givenPath.isEmpty() ? m_dialogs.AskOpenPath(kControlFileFilter) : givenPath;
+  if (path.isEmpty()) return false;
+
+  BusyScope busy(*this);
+  emit FileUsed(path);
+  ResetToNew();
+  const auto failOpen = [&](const QString& description) {
+    m_messages.Show(QStringLiteral("Could not successfully open ") + path + kLineBreak +
+                    QStringLiteral("Error: ") + description);
+    ResetToNew();
+    emit DocumentEvent(kEventNew);
+    return false;
+  };
+  try {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return failOpen(file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) return failOpen(file.errorString());
+
+    bool previousVersion = false;
+    if (!ReadControlFile(*this, SplitIntoLines(bytes), &previousVersion)) {
+      // The reader has already reset the document to a new one.
+      m_modified = false;
+      emit DocumentEvent(kEventNew);
+      return false;
+    }
+    // A converted previous-version file differs from what is on disk until it is saved.
+    m_modified = previousVersion;
+    m_path = path;
+  } catch (const std::exception& error) {
+    return failOpen(QString::fromLocal8Bit(error.what()));
+  }
+  emit DocumentEvent(kEventOpened);
+  return true;
+}
+
+bool Document::Save() { return SaveAs(m_path); }
+
+bool Document::SaveAs(const QString& givenPath) {
+  const QString path =
+      givenPath.isEmpty() ? m_dialogs.AskSavePath(kControlFileFilter, m_path) : givenPath;
+  if (path.isEmpty()) return false;
+
+  BusyScope busy(*this);
+  emit FlushRequested();
+  try {
+    if (!WriteControlFile(*this, path)) return false;
+  } catch (const std::exception& error) {
+    m_messages.Show(QStringLiteral("Could not successfully save ") + path + kLineBreak +
+                    QStringLiteral("Error: ") + QString::fromLocal8Bit(error.what()));
+    return false;
+  }
+  emit FileUsed(path);
+  m_modified = false;
+  m_path = path;
+  emit DocumentEvent(kEventSaved);
+  return true;
+}
+
+bool Document::SaveBeforeProceeding() {
+  if (!m_modified) return true;
+  switch (m_messages.Ask(QStringLiteral("The current control file has been modified.") + kLineBreak +
+                             QStringLiteral("Save before proceeding?"),
+                         Choices::kYesNoCancel)) {
+    case Answer::kYes: return Save();
+    case Answer::kNo: return true;
+    case Answer::kCancel: return false;
+  }
+  return false;
+}
+
+bool Document::QueryExit() {
+  if (!m_modified) return true;
+  const QString question =
+      QStringLiteral("Do you wish to save changes to \"") + m_path + QStringLiteral("\"?");
+  switch (m_messages.Ask(question, Choices::kYesNoCancel, QStringLiteral("Tessaro"))) {
+    case Answer::kYes: return Save();
+    case Answer::kNo: return true;
+    case Answer::kCancel: return false;
+  }
+  return false;
+}
+
+void Document::BeginBusy() {
+  if (m_busyCount++ == 0) emit BusyPointerChanged(true);
+}
+
+void Document::EndBusy(bool force) {
+  if (m_busyCount == 0) return;
+  m_busyCount = force ? 0 : m_busyCount - 1;
+  if (m_busyCount == 0) emit BusyPointerChanged(false);
+}
+
+}  // namespace kov::document

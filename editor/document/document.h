@@ -1,0 +1,113 @@
+// The one document of the editor: the model, data and run settings of one control file, the
+// commands that open and save it, and the prompts that protect unsaved changes.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <map>
+
+#include "grid_section.h"
+#include "interface_values.h"
+#include "user_interface.h"
+
+namespace kov::document {
+
+// The filter of the open and save dialogs.
+inline const QString kControlFileFilter = QStringLiteral("Control File (*.cnt);;All Files (*)");
+
+class Document : public QObject {
+  Q_OBJECT
+
+ public:
+  // Broadcast through DocumentEvent.
+  enum Event : int { kEventNew = 0, kEventOpened = 1, kEventAboutToChange = 3, kEventSaved = 4 };
+
+  Document(MessageSink& messages, FileDialogs& dialogs, QObject* parent = nullptr);
+
+  // The window registers each of its fourteen grids once; the document does not own them.
+  void AttachGrid(GridSection& grid);
+  GridSection* Grid(int identity) const;
+  MessageSink& Messages() const { return m_messages; }
+
+  QString Path() const { return m_path; }
+  bool IsModified() const { return m_modified; }
+  // True while a file is read or written: edits then neither mark the document modified nor
+  // should trigger the window's own change handling.
+  bool IsLoading() const { return m_loading; }
+  int BusyCount() const { return m_busyCount; }
+
+  // Called after any edit of a grid or a field; ignored while loading.
+  void MarkModified();
+
+  // The stored value: normally of the identifier's type (qint16, qint32, double, QString, bool),
+  // or the text the window gave when it did not convert. Empty for an unknown identifier.
+  QVariant vGetInterfaceValue(int id) const;
+  // Stores the value, converted to the identifier's type when it converts (otherwise as given,
+  // so that saving reports it), marks the document modified when the value changed and not
+  // loading, and broadcasts InterfaceValueChanged. A grid identity stores nothing and only
+  // broadcasts, so that the grids that depend on it follow. False for an unknown identifier.
+  bool SetInterfaceValue(int id, const QVariant& value = {});
+  // The value converted to the identifier's type; false when it does not convert.
+  bool TypedInterfaceValue(int id, QVariant* value) const;
+
+  // The commands. Each returns true when it did what it was asked; false when the user
+  // abandoned it or it failed (after its message).
+  bool New();
+  bool Open(const QString& path = {});
+  bool Save();
+  bool SaveAs(const QString& path = {});
+  // Before a run: true to go on (saved, or the user chose not to save), false to stop.
+  bool SaveBeforeProceeding();
+  // File menu "Exit": true when the program may close.
+  bool QueryExit();
+
+  // Every interface value back to its default (a fresh random seed), every grid cleared, no
+  // path, not modified. Broadcasts nothing.
+  void ResetToNew();
+
+  // Long operations; the pointer is busy while the count is above zero.
+  void BeginBusy();
+  void EndBusy(bool force = false);
+
+  // Brackets a read or a write of the file.
+  class LoadingScope {
+   public:
+    explicit LoadingScope(Document& document)
+        : m_document(document), m_wasLoading(document.m_loading) {
+      m_document.m_loading = true;
+    }
+    ~LoadingScope() { m_document.m_loading = m_wasLoading; }
+    LoadingScope(const LoadingScope&) = delete;
+    LoadingScope& operator=(const LoadingScope&) = delete;
+
+   private:
+    Document& m_document;
+    bool m_wasLoading;
+  };
+
+ signals:
+  void DocumentEvent(int event);
+  // An interface value or a grid (by identity) changed, also while loading.
+  void InterfaceValueChanged(int id);
+  // A path was opened or saved: for the recent-files list.
+  void FileUsed(const QString& path);
+  // Before writing: the window commits every pending edit into the document.
+  void FlushRequested();
+  void BusyPointerChanged(bool busy);
+
+ private:
+  bool ConfirmDiscard();
+  static qint32 FreshSeed();
+
+  MessageSink& m_messages;
+  FileDialogs& m_dialogs;
+  std::map<int, GridSection*> m_grids;
+  std::map<int, QVariant> m_values;
+  QString m_path;
+  bool m_modified = false;
+  bool m_loading = false;
+  int m_busyCount = 0;
+};
+
+}  // namespace kov::document

@@ -1,0 +1,360 @@
+// Reading and writing control files through the document: the examples round-trip byte for byte,
+// quirks of the input read the same, and every reading and writing failure gives its message.
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "document/control_file_io.h"
+#include "document/document.h"
+#include "plain_grids.h"
+#include "scripted_ui.h"
+#include "test_files.h"
+
+namespace kov::document::test {
+
+namespace {
+
+const QString kReadFailure = QStringLiteral("At least one error was encountered in reading the control file.");
+
+// A document with plain grids, answered by a script.
+struct Fixture {
+  ScriptedUi ui;
+  Document document{ui, ui};
+  PlainGrids grids{document};
+};
+
+// The Stouffer and Toby example without its two comment lines.
+QByteArray StoufferBody() {
+  QList<QByteArray> lines = ReadBytes(ExamplePath(QStringLiteral("stouffer_toby.cnt"))).split('\n');
+  return lines.mid(2).join('\n');
+}
+
+QByteArray Replace(QByteArray text, const QByteArray& from, const QByteArray& to) {
+  Q_ASSERT(text.contains(from));
+  return text.replace(from, to);
+}
+
+}  // namespace
+
+class ControlFileIoTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void examplesRoundTripByteForByte_data();
+  void examplesRoundTripByteForByte();
+  void blankLinesAndLineEndsReadTheSame_data();
+  void blankLinesAndLineEndsReadTheSame();
+  void previousVersionIsConvertedOnSave();
+  void eachBadModelValueGivesOneMessageAndTheFileOpens();
+  void printResidualsAndEstimationTypeAreDerived_data();
+  void printResidualsAndEstimationTypeAreDerived();
+  void fileNamesAreCheckedAndQuoted();
+  void twentyTwoCommentLinesFailTheModelInformation();
+  void failingStepsStopReading_data();
+  void failingStepsStopReading();
+  void failingStepsLeaveTheFileUntouched_data();
+  void failingStepsLeaveTheFileUntouched();
+  void unwritablePathIsReported();
+
+ private:
+  QTemporaryDir m_dir;
+};
+
+void ControlFileIoTest::examplesRoundTripByteForByte_data() {
+  QTest::addColumn<QString>("path");
+  const QDir examples(QStringLiteral(MARNEL_EXAMPLES_DIR));
+  const QStringList names = examples.entryList({QStringLiteral("*.cnt")}, QDir::Files, QDir::Name);
+  QVERIFY(names.size() >= 4);
+  for (const QString& name : names) QTest::newRow(qPrintable(name)) << examples.filePath(name);
+}
+
+void ControlFileIoTest::examplesRoundTripByteForByte() {
+  QFETCH(QString, path);
+  Fixture f;
+  QVERIFY(f.document.Open(path));
+  QCOMPARE(f.ui.messages, QStringList());
+  QVERIFY(!f.document.IsModified());
+  QCOMPARE(f.document.Path(), path);
+
+  const QString copy = m_dir.filePath(QStringLiteral("copy.cnt"));
+  QVERIFY(f.document.SaveAs(copy));
+  QCOMPARE(ReadBytes(copy), ReadBytes(path));
+}
+
+void ControlFileIoTest::blankLinesAndLineEndsReadTheSame_data() {
+  QTest::addColumn<QByteArray>("text");
+  const QByteArray original = ReadBytes(ExamplePath(QStringLiteral("lta.cnt")));
+  QByteArray crlf = original;
+  crlf.replace("\n", "\r\n");
+  QByteArray blanks = original;
+  blanks.replace("\n", "\n\n  \n\t\n");
+  QByteArray crOnly = original;
+  crOnly.replace("\n", "\r");
+  QTest::newRow("carriage return line feed") << crlf;
+  QTest::newRow("blank and whitespace lines everywhere") << QByteArray("\n \n") + blanks;
+  QTest::newRow("bare carriage return") << crOnly;
+  QTest::newRow("no line end after the last line") << original.chopped(1);
+}
+
+void ControlFileIoTest::blankLinesAndLineEndsReadTheSame() {
+  QFETCH(QByteArray, text);
+  const QString quirky = m_dir.filePath(QStringLiteral("quirky.cnt"));
+  QVERIFY(WriteBytes(quirky, text));
+  Fixture f;
+  QVERIFY(f.document.Open(quirky));
+  QCOMPARE(f.ui.messages, QStringList());
+  const QString copy = m_dir.filePath(QStringLiteral("copy.cnt"));
+  QVERIFY(f.document.SaveAs(copy));
+  QCOMPARE(ReadBytes(copy), ReadBytes(ExamplePath(QStringLiteral("lta.cnt"))));
+}
+
+void ControlFileIoTest::previousVersionIsConvertedOnSave() {
+  Fixture f;
+  QVERIFY(f.document.Open(DataPath(QStringLiteral("previous_version.cnt"))));
+  QCOMPARE(f.ui.messages, QStringList{QStringLiteral(
+                              "This control file was saved by a previous version.\n"
+                              "It will be converted if you choose to save it.")});
+  QVERIFY(f.document.IsModified());
+  // The tenth and fifth values of the previous layout: response patterns and subjects.
+  QCOMPARE(f.document.vGetInterfaceValue(kResponsePatternCount).toInt(), 16);
+  QCOMPARE(f.document.vGetInterfaceValue(kSubjectCount).toInt(), 216);
+
+  const QString copy = m_dir.filePath(QStringLiteral("converted.cnt"));
+  QVERIFY(f.document.SaveAs(copy));
+  QVERIFY(!f.document.IsModified());
+  // The current layout: nine values on the first line, four on the EM line, and the
+  // data-augmentation block with its defaults (100 iterations between imputations, 10
+  // imputations, the document's fresh seed, no individual estimates, no file names).
+  const QByteArray seed = QByteArray::number(f.document.vGetInterfaceValue(kRandomSeed).toInt());
+  const QByteArray expected =
+      "'* Stouffer and Toby role conflict data, as the previous version saved it:'\n"
+      "'* ten values on the first model line, five on the second, no data-augmentation block'\n"
+      "2 0 4 0 0 1 1 0 0\n"
+      "'stouffer_toby.dat' ''\n"
+      "1 1 1000 0.0000001\n"
+      "'stouffer_toby.out'\n'..'\n'stouffer_toby.est'\n"
+      "100 10 " + seed + " 0\n"
+      "'..'\n'..'\n'..'\n'..'\n" +
+      StoufferBody().mid(StoufferBody().indexOf("2 2 2 2\n"));
+  QCOMPARE(ReadBytes(copy), expected);
+}
+
+void ControlFileIoTest::eachBadModelValueGivesOneMessageAndTheFileOpens() {
+  Fixture f;
+  const QString path = DataPath(QStringLiteral("bad_model_values.cnt"));
+  QVERIFY(f.document.Open(path));
+  const QString invalid = QStringLiteral("Invalid data in model information");
+  QCOMPARE(f.ui.messages, QStringList({invalid, invalid, invalid, invalid}));
+  QCOMPARE(f.document.Path(), path);
+  QVERIFY(!f.document.IsModified());
+  // The bad values keep their defaults; their neighbours are read.
+  QCOMPARE(f.document.vGetInterfaceValue(kFirstOrder).toBool(), true);
+  QCOMPARE(f.document.vGetInterfaceValue(kMissingData).toInt(), 0);
+  QCOMPARE(f.document.vGetInterfaceValue(kConvergenceCriterion).toDouble(), 0.000001);
+  QCOMPARE(f.document.vGetInterfaceValue(kIterationsBetweenImputations).toInt(), 100);
+  QCOMPARE(f.document.vGetInterfaceValue(kClassCount).toInt(), 2);
+  QCOMPARE(f.document.vGetInterfaceValue(kPrintResiduals).toBool(), true);
+  QCOMPARE(f.document.vGetInterfaceValue(kImputationCount).toInt(), 5);
+}
+
+void ControlFileIoTest::printResidualsAndEstimationTypeAreDerived_data() {
+  QTest::addColumn<QByteArray>("firstLine");
+  QTest::addColumn<QByteArray>("emLine");
+  QTest::addColumn<QStringList>("messages");
+  QTest::addColumn<bool>("printResiduals");
+  QTest::addColumn<int>("estimationType");
+  const QString none;
+  QTest::newRow("residual table 3 is yes") << QByteArray("2 0 4 0 0 1 3 0 0") << QByteArray("1 1 1000 0.0000001")
+                                           << QStringList() << true << int(kNewEstimation);
+  QTest::newRow("residual option 7 is refused")
+      << QByteArray("2 0 4 0 0 1 7 0 0") << QByteArray("1 1 1000 0.0000001")
+      << QStringList{QStringLiteral("Invalid data in model information: Print residuals option was 7")}
+      << false << int(kNewEstimation);
+  // Not a new start: iterations to run mean a continued run, none a goodness-of-fit run (the
+  // restriction codes are then absent, so the file is cut before them).
+  QTest::newRow("2 with iterations continues") << QByteArray("2 0 4 0 0 1 0 0 0") << QByteArray("2 1 1000 0.0000001")
+                                               << QStringList() << false << int(kContinuePrevious);
+  QTest::newRow("4 with iterations also continues") << QByteArray("2 0 4 0 0 1 0 0 0")
+                                                    << QByteArray("4 1 1000 0.0000001") << QStringList() << false
+                                                    << int(kContinuePrevious);
+  QTest::newRow("no iterations is fit only") << QByteArray("2 0 4 0 0 1 0 0 0") << QByteArray("2 1 0 0.0000001")
+                                             << QStringList() << false << int(kNoEstimation);
+}
+
+void ControlFileIoTest::printResidualsAndEstimationTypeAreDerived() {
+  QFETCH(QByteArray, firstLine);
+  QFETCH(QByteArray, emLine);
+  QFETCH(QStringList, messages);
+  QFETCH(bool, printResiduals);
+  QFETCH(int, estimationType);
+  QByteArray text = Replace(StoufferBody(), "2 0 4 0 0 1 1 0 0", firstLine);
+  text = Replace(text, "1 1 1000 0.0000001", emLine);
+  // Sections that the changed model does not have are simply left unread at the end.
+  const QString path = m_dir.filePath(QStringLiteral("derived.cnt"));
+  QVERIFY(WriteBytes(path, text));
+  Fixture f;
+  QVERIFY(f.document.Open(path));
+  QCOMPARE(f.ui.messages, messages);
+  QCOMPARE(f.document.vGetInterfaceValue(kPrintResiduals).toBool(), printResiduals);
+  QCOMPARE(f.document.vGetInterfaceValue(kEstimationType).toInt(), estimationType);
+}
+
+void ControlFileIoTest::fileNamesAreCheckedAndQuoted() {
+  // A one-character data set and an empty outfile are refused and keep their empty defaults;
+  // ".." is no name; a doubled apostrophe is one apostrophe of the name.
+  QByteArray text = Replace(StoufferBody(), "'stouffer_toby.dat' ''", "'x' '(4F1.0)'");
+  text = Replace(text, "'stouffer_toby.out'", "''");
+  text = Replace(text, "'stouffer_toby_da.out'", "'O''Brien da.out'");
+  const QString path = m_dir.filePath(QStringLiteral("names.cnt"));
+  QVERIFY(WriteBytes(path, text));
+  Fixture f;
+  QVERIFY(f.document.Open(path));
+  QCOMPARE(f.ui.messages, QStringList({QStringLiteral("Invalid dataset filename."),
+                                       QStringLiteral("Invalid outfile filename.")}));
+  QCOMPARE(f.document.vGetInterfaceValue(kDatasetFile).toString(), QString());
+  QCOMPARE(f.document.vGetInterfaceValue(kInputFormat).toString(), QStringLiteral("(4F1.0)"));
+  QCOMPARE(f.document.vGetInterfaceValue(kEmStartValuesFile).toString(), QString());
+  QCOMPARE(f.document.vGetInterfaceValue(kDaOutFile).toString(), QStringLiteral("O'Brien da.out"));
+
+  // Written back: the name quoted with its apostrophe doubled, the format only when the data are
+  // read with it.
+  f.document.SetInterfaceValue(kDatasetFile, QStringLiteral("data.dat"));
+  f.document.SetInterfaceValue(kReadFormat, 1);
+  QStringList lines;
+  QVERIFY(ComposeControlFile(f.document, &lines));
+  QCOMPARE(lines.at(1), QStringLiteral("'data.dat' '(4F1.0)'"));
+  QCOMPARE(lines.at(7), QStringLiteral("'O''Brien da.out'"));
+  f.document.SetInterfaceValue(kReadFormat, 0);
+  QVERIFY(ComposeControlFile(f.document, &lines));
+  QCOMPARE(lines.at(1), QStringLiteral("'data.dat' ''"));
+}
+
+void ControlFileIoTest::twentyTwoCommentLinesFailTheModelInformation() {
+  const QByteArray body = StoufferBody();
+  QByteArray comments;
+  for (int i = 1; i <= 22; ++i) comments += "'* Comment line " + QByteArray::number(i) + "'\n";
+  const QString path = m_dir.filePath(QStringLiteral("comments.cnt"));
+
+  // 21 comment lines are the most a block holds.
+  QVERIFY(WriteBytes(path, comments.left(comments.indexOf("'* Comment line 22'")) + body));
+  Fixture f;
+  QVERIFY(f.document.Open(path));
+  QCOMPARE(f.document.vGetInterfaceValue(kComments).toString().split(u'\n').size(), 21);
+  QCOMPARE(f.document.vGetInterfaceValue(kComments).toString().split(u'\n').last(),
+           QStringLiteral("Comment line 21"));
+
+  // The 22nd is taken as the first model line: four values, so a previous-version line of ten.
+  QVERIFY(WriteBytes(path, comments + body));
+  Fixture g;
+  g.document.SetInterfaceValue(kClassCount, 5);
+  g.ui.answers << Answer::kYes;  // discard the change
+  QVERIFY(!g.document.Open(path));
+  QCOMPARE(g.ui.messages,
+           QStringList({QStringLiteral("Invalid number of parameters on first line of model information.\r"
+                                       "Expected 10, found 4"),
+                        kReadFailure}));
+  // Reset to a new, untitled document.
+  QCOMPARE(g.document.Path(), QString());
+  QVERIFY(!g.document.IsModified());
+  QCOMPARE(g.document.vGetInterfaceValue(kClassCount).toInt(), 0);
+  QCOMPARE(g.document.vGetInterfaceValue(kComments).toString(), QString());
+}
+
+void ControlFileIoTest::failingStepsStopReading_data() {
+  QTest::addColumn<QByteArray>("from");
+  QTest::addColumn<QByteArray>("to");
+  QTest::addColumn<QStringList>("messages");
+  QTest::newRow("three values on the EM line")
+      << QByteArray("1 1 1000 0.0000001") << QByteArray("1 1 1000")
+      << QStringList{QStringLiteral("Invalid number of parameters on second line of model information.\r"
+                                    "Expected 4, found 3"),
+                     QStringLiteral("Error parsing EM model info.\nCannot open this control file."),
+                     kReadFailure};
+  QTest::newRow("five values on the DA line")
+      << QByteArray("10 5 1 0") << QByteArray("10 5 1 0 0")
+      << QStringList{QStringLiteral("Invalid number of parameters on second line of model information.\r"
+                                    "Expected 4, found 5"),
+                     QStringLiteral("Error parsing DA model info.\nCannot open this control file."),
+                     kReadFailure};
+  QTest::newRow("three response categories for four class items")
+      << QByteArray("2 2 2 2\n") << QByteArray("2 2 2\n")
+      << QStringList{QStringLiteral("An invalid number of class RC's were found.\nExpected:  4  Found: 3"),
+                     kReadFailure};
+  QTest::newRow("a category count that is no integer")
+      << QByteArray("2 2 2 2\n") << QByteArray("2 2 two 2\n")
+      << QStringList{QStringLiteral("Invalid number of response categories forclass3"), kReadFailure};
+}
+
+void ControlFileIoTest::failingStepsStopReading() {
+  QFETCH(QByteArray, from);
+  QFETCH(QByteArray, to);
+  QFETCH(QStringList, messages);
+  const QString path = m_dir.filePath(QStringLiteral("failing.cnt"));
+  QVERIFY(WriteBytes(path, Replace(StoufferBody(), from, to)));
+  Fixture f;
+  QSignalSpy events(&f.document, &Document::DocumentEvent);
+  QVERIFY(!f.document.Open(path));
+  QCOMPARE(f.ui.messages, messages);
+  QCOMPARE(f.document.Path(), QString());
+  QVERIFY(!f.document.IsModified());
+  QCOMPARE(f.document.vGetInterfaceValue(kClassItemCount).toInt(), 0);
+  QCOMPARE(events.size(), 2);
+  QCOMPARE(events.at(1).at(0).toInt(), int(Document::kEventNew));
+}
+
+void ControlFileIoTest::failingStepsLeaveTheFileUntouched_data() {
+  QTest::addColumn<int>("failure");
+  QTest::addColumn<QString>("message");
+  QTest::newRow("a grid refuses a value") << 0 << QStringLiteral("Invalid Gamma Constraint for Class 1");
+  QTest::newRow("a count that is no number")
+      << 1 << QStringLiteral("Error preparing to save file: \nInvalid data type in common model information.");
+  QTest::newRow("an iteration count that is no number")
+      << 2 << QStringLiteral("Error preparing to save file: \nInvalid data type in EM model information.");
+  QTest::newRow("a seed that is no number")
+      << 3 << QStringLiteral("Error preparing to save file: \nInvalid data type in DA model information.");
+  QTest::newRow("a category count that is no number")
+      << 4 << QStringLiteral("An invalid number of response categories was entered for Class 2");
+}
+
+void ControlFileIoTest::failingStepsLeaveTheFileUntouched() {
+  QFETCH(int, failure);
+  QFETCH(QString, message);
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("kept.cnt"));
+  const QByteArray original = ReadBytes(ExamplePath(QStringLiteral("stouffer_toby.cnt")));
+  QVERIFY(WriteBytes(path, original));
+  Fixture f;
+  QVERIFY(f.document.Open(path));
+  switch (failure) {
+    case 0: f.grids[kGammaStartingValues].failWrite = true; break;
+    case 1: f.document.SetInterfaceValue(kClassCount, QStringLiteral("two")); break;
+    case 2: f.document.SetInterfaceValue(kMaxIterations, QStringLiteral("1e3")); break;
+    case 3: f.document.SetInterfaceValue(kRandomSeed, QStringLiteral("")); break;
+    case 4: f.grids[kClassItems].SetCellValue(2, kResponseCategoryColumn, QStringLiteral("2x")); break;
+  }
+  QSignalSpy events(&f.document, &Document::DocumentEvent);
+  QVERIFY(!f.document.Save());
+  QCOMPARE(f.ui.messages, QStringList{message});
+  QCOMPARE(ReadBytes(path), original);
+  QVERIFY(events.isEmpty());
+  // No temporary file is left beside it.
+  QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("kept.cnt")});
+}
+
+void ControlFileIoTest::unwritablePathIsReported() {
+  Fixture f;
+  QVERIFY(f.document.Open(ExamplePath(QStringLiteral("substance.cnt"))));
+  const QString path = m_dir.filePath(QStringLiteral("no such folder/x.cnt"));
+  QVERIFY(!f.document.SaveAs(path));
+  QCOMPARE(f.ui.messages.size(), 1);
+  QVERIFY2(f.ui.messages.front().startsWith(QStringLiteral("Could not write to ") + path +
+                                            QStringLiteral("\nError: ")),
+           qPrintable(f.ui.messages.front()));
+  QCOMPARE(f.document.Path(), ExamplePath(QStringLiteral("substance.cnt")));
+}
+
+}  // namespace kov::document::test
+
+QTEST_GUILESS_MAIN(kov::document::test::ControlFileIoTest)
+#include "control_file_io_test.moc"
