@@ -14,7 +14,6 @@
 #include "input/control_file.h"
 #include "input/data_file.h"
 #include "input/estimates_writer.h"
-#include "input/parameter_checks.h"
 #include "kovos.h"
 #include "missing_draw.h"
 #include "posterior_step.h"
@@ -49,7 +48,6 @@ class DaRun {
   std::int32_t RefuseUnworkableSettings();
   std::int32_t OpenSideFiles();
   std::int32_t ReadStartSets();
-  std::int32_t CheckStartValues();
   std::int32_t Chain(bool* aborted);
   std::int32_t WriteAbortNotice(std::int32_t iteration);
   std::int32_t WriteFinalBlocks(const CombinedResults& results);
@@ -133,27 +131,6 @@ std::int32_t DaRun::ReadStartSets() {
   input::FillAbsentLatentVariables(m_model.dims, &second);
   m_model.start = std::move(second);
   return kStatusOk;
-}
-
-std::int32_t DaRun::CheckStartValues() {
-  std::int32_t failures = 0;
-  std::int32_t status = input::CheckStartValueSums(m_model.dims, m_model.start, m_report, &failures);
-  if (status != kStatusOk) return WriteFailed(status);
-  if (failures != 0) {
-    run::SetEngineError(failures,
-                        "Starting values do not sum to 1.0 .  Please see output file for details.");
-    return kNoIoError;
-  }
-  std::int32_t failedCheck = 0;
-  status = input::CheckRestrictions(m_model.dims, m_model.start, m_model.codes, m_report,
-                                    &failedCheck);
-  if (status != kStatusOk) return WriteFailed(status);
-  if (failedCheck != 0) {
-    run::SetEngineError(failedCheck, "One or more parameter restrictions was not appropriate.  "
-                                     "Please see output file for details.");
-    return kNoIoError;
-  }
-  return kRunCompleted;
 }
 
 std::int32_t DaRun::WriteAbortNotice(std::int32_t iteration) {
@@ -297,7 +274,9 @@ std::int32_t DaRun::Run(const char* controlFilePath) {
   em::MarkAndCountEstimatedParameters(d, &m_model.codes);
   if ((status = ReadStartSets()) != kStatusOk) return status;
   m_weights = ComputeSeriesWeights(d, m_firstSet, m_model.start);
-  if ((status = CheckStartValues()) != kRunCompleted) return status;
+  status = run::CheckStartValuesAndRestrictions(m_model, /*checkRestrictions=*/true, m_report,
+                                                m_reportName);
+  if (status != kRunCompleted) return status;
 
   status = input::LoadPatterns(m_data, m_model, m_layout, m_job.patternCount, &m_patterns);
   if (status != kStatusOk) return status;

@@ -14,7 +14,6 @@
 #include "input/control_file.h"
 #include "input/data_file.h"
 #include "input/estimates_writer.h"
-#include "input/parameter_checks.h"
 #include "kovos.h"
 #include "missingness.h"
 #include "mstep.h"
@@ -47,7 +46,6 @@ class EmRun {
 
  private:
   std::int32_t OpenFiles();
-  std::int32_t CheckStartValues();
   std::int32_t Iterate(bool silent, bool* left);
   std::int32_t OneIteration();
   std::int32_t WriteHistoryHeading(double startGSquared);
@@ -110,29 +108,6 @@ void CopyFirstOccasionBigRho(const input::ModelDimensions& d, input::ParameterSe
     std::copy_n(start->bigRho.begin(), perOccasion,
                 start->bigRho.begin() + static_cast<std::ptrdiff_t>(t * perOccasion));
   }
-}
-
-std::int32_t EmRun::CheckStartValues() {
-  std::int32_t failures = 0;
-  std::int32_t status = input::CheckStartValueSums(m_model.dims, m_model.start, m_report, &failures);
-  if (status != kStatusOk) return WriteFailed(status);
-  if (failures != 0) {
-    run::SetEngineError(failures,
-                        "Starting values do not sum to 1.0 .  Please see output file for details.");
-    return kNoIoError;
-  }
-  if (!m_model.startValuesFromFile) {
-    std::int32_t failedCheck = 0;
-    status = input::CheckRestrictions(m_model.dims, m_model.start, m_model.codes, m_report,
-                                      &failedCheck);
-    if (status != kStatusOk) return WriteFailed(status);
-    if (failedCheck != 0) {
-      run::SetEngineError(failedCheck, "One or more parameter restrictions was not appropriate.  "
-                                       "Please see output file for details.");
-      return kNoIoError;
-    }
-  }
-  return kRunCompleted;
 }
 
 std::int32_t EmRun::WriteHistoryHeading(double startGSquared) {
@@ -339,7 +314,10 @@ std::int32_t EmRun::Run(const char* controlFilePath) {
     m_estimated = MarkAndCountEstimatedParameters(d, &m_model.codes);
     m_degreesOfFreedom = DegreesOfFreedom(m_cells, m_estimated);
   }
-  if ((status = CheckStartValues()) != kRunCompleted) return status;
+  // Estimates of a previous run were consistent when they were made.
+  status = run::CheckStartValuesAndRestrictions(m_model, !m_model.startValuesFromFile, m_report,
+                                                m_reportName);
+  if (status != kRunCompleted) return status;
 
   input::PatternTable patterns;
   status = input::LoadPatterns(m_data, m_model, m_layout, m_job.patternCount, &patterns);

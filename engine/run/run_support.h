@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "input/model.h"
 #include "input/text_output.h"
 
 namespace kov::run {
@@ -26,5 +27,13 @@ inline constexpr std::string_view kValidPathAndName = ";  Please make sure that 
 // Creates the report (or another output file). Returns kStatusOk or records the open failure
 // with "Unable to open output file for writing: " and returns its status.
 std::int32_t CreateReport(const std::string& name, input::TextOutput* report);
+
+// The checks every run makes before it estimates: the start-value sums and, when asked, the
+// consistency of the restrictions. Records a failure (its count or check number with the short
+// message naming the report, or a failed write) and returns the driver's result for it: the
+// write status, or 0 for a failed check. kRunCompleted when both checks pass.
+std::int32_t CheckStartValuesAndRestrictions(const input::Model& model, bool checkRestrictions,
+                                             input::TextOutput& report,
+                                             const std::string& reportName);
 
 }  // namespace kov::run
