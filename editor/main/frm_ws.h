@@ -1,0 +1,120 @@
+// frmWS: the editor's frame. It holds the editing form and carries the file commands, the four
+// recently used files, the run mode, the run launch, the reports, the series viewer and help.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <array>
+#include <memory>
+
+#include "document/document.h"
+#include "recent_files.h"
+#include "report_viewer.h"
+#include "run_launch.h"
+#include "series/frm_series_plots.h"
+
+class QAction;
+class QMenu;
+
+namespace kov::editor {
+
+class CHelp;
+class WidgetUi;
+class frmMain;
+
+class frmWS : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // The messages and dialogs come from the caller when given (tests answer them); otherwise
+  // the frame shows real message boxes and file dialogs. Neither is owned.
+  explicit frmWS(document::MessageSink* messages = nullptr, document::FileDialogs* dialogs = nullptr,
+                 QWidget* parent = nullptr);
+  ~frmWS() override;
+
+  // Document events (0 new, 1 opened, 4 saved, 5 run type changed): the caption.
+  void EventHandler(int event);
+  // Shows the recently used files in the File menu.
+  void SetLastUsedItems();
+
+  void SetRunType(RunType runType);
+  RunType RunTypeInForce() const { return m_runType; }
+
+  // The commands behind the menus.
+  RunLauncher::Outcome RunCurrentModel();
+  // Opens the report of the current run type; false when there is none to open.
+  bool ViewCurrentOutfile();
+  bool ChooseOutfile();
+  // Opens the series viewer on "File to contain parameter series:"; false when the file could
+  // not be read (after the viewer's message).
+  bool PlotSeries();
+  void ShowHelp(int command);
+  void ShowAbout();
+
+  document::Document& Document() { return *m_document; }
+  frmMain& Form() { return *m_form; }
+  RunLauncher& Launcher() { return *m_launcher; }
+  RecentFiles& Recent() { return *m_recent; }
+  CHelp& Help() { return *m_help; }
+  // Where reports go to be shown; tests look instead of starting a text editor.
+  void SetReportOpener(ReportViewer::Opener opener) { m_reportViewer.SetOpener(std::move(opener)); }
+
+  // The menu items, for tests that use the program as a user would.
+  QAction* FileNewAction() const { return mnuFileNew; }
+  QAction* FileOpenAction() const { return mnuFileOpen; }
+  QAction* FileSaveAction() const { return mnuFileSave; }
+  QAction* FileSaveAsAction() const { return mnuFileSaveAs; }
+  QAction* RecentFileAction(int n) const { return mnuLastUsed.at(static_cast<std::size_t>(n - 1)); }
+  QAction* RecentSeparator() const { return mnuLastUsedSeparator; }
+  QAction* ExitAction() const { return mnuFileExit; }
+  QAction* CurrentOutfileAction() const { return mnuViewCurrent; }
+  QAction* ChooseOutfileAction() const { return mnuViewChoose; }
+  QAction* EmModeAction() const { return mnuModeEm; }
+  QAction* DaModeAction() const { return mnuModeDa; }
+  QAction* RunAction() const { return mnuRun; }
+  QAction* PlotSeriesAction() const { return mnuPlotSeries; }
+  QAction* HelpContentsAction() const { return mnuHelpContents; }
+  QAction* HelpSearchAction() const { return mnuHelpSearch; }
+  QAction* AboutAction() const { return mnuHelpAbout; }
+  series::frmSeriesPlots* SeriesViewer() const { return m_seriesViewer; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildMenus();
+  void OpenRecent(int n);
+  QString ReportOfRunType() const;
+
+  std::unique_ptr<WidgetUi> m_ownUi;
+  document::MessageSink* m_messages;
+  document::FileDialogs* m_dialogs;
+  std::unique_ptr<document::Document> m_document;
+  std::unique_ptr<RecentFiles> m_recent;
+  std::unique_ptr<RunLauncher> m_launcher;
+  std::unique_ptr<CHelp> m_help;
+  ReportViewer m_reportViewer;
+  frmMain* m_form = nullptr;
+  QPointer<series::frmSeriesPlots> m_seriesViewer;
+  RunType m_runType = kRunTypeEm;
+
+  QAction* mnuFileNew = nullptr;
+  QAction* mnuFileOpen = nullptr;
+  QAction* mnuFileSave = nullptr;
+  QAction* mnuFileSaveAs = nullptr;
+  std::array<QAction*, RecentFiles::kCount> mnuLastUsed{};
+  QAction* mnuLastUsedSeparator = nullptr;
+  QAction* mnuFileExit = nullptr;
+  QAction* mnuViewCurrent = nullptr;
+  QAction* mnuViewChoose = nullptr;
+  QAction* mnuModeEm = nullptr;
+  QAction* mnuModeDa = nullptr;
+  QAction* mnuRun = nullptr;
+  QAction* mnuPlotSeries = nullptr;
+  QAction* mnuHelpContents = nullptr;
+  QAction* mnuHelpSearch = nullptr;
+  QAction* mnuHelpAbout = nullptr;
+};
+
+}  // namespace kov::editor

@@ -1,0 +1,82 @@
+// Running the current model: the control file goes to a run host (KovExec) created through the
+// automation object "KovExec.KovShell", and the editor waits for that process to end while it
+// keeps serving its own windows. One run at a time.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+#include "document/document.h"
+#include "kovos.h"
+
+namespace kov::editor {
+
+// Also the run type that lRunKov takes.
+enum RunType : std::int16_t { kRunTypeEm = 1, kRunTypeDa = 2 };
+
+class RunLauncher {
+ public:
+  enum class Outcome {
+    kRefused,   // a run was in progress already
+    kStopped,   // the user stopped before a run host was asked for
+    kFinished,  // the run host was started and has ended
+    kFailed,    // the run host could not be created or its call failed (after the message)
+  };
+
+  // Waits in steps of this many milliseconds, handling the editor's events in between.
+  static constexpr std::uint32_t kWaitStepMs = 100;
+
+  RunLauncher(document::Document& document, document::MessageSink& messages,
+              document::FileDialogs& dialogs);
+
+  // The window that is minimised for the run and restored afterwards.
+  void SetFrame(QWidget* frame) { m_frame = frame; }
+
+  // The folder handed to the run host as its current directory, against which the engine
+  // resolves the relative file names of a control file. The program's own folder by default.
+  QString ProgramFolder() const { return m_programFolder; }
+  void SetProgramFolder(const QString& folder) { m_programFolder = folder; }
+
+  // Batch mode of the run host: it then returns from lRunKov only when the run is over and
+  // closes its progress window by itself. The editor runs interactively; only a test that has
+  // nobody to press "&Close" in the run host turns this on.
+  void SetBatch(bool batch) { m_batch = batch; }
+
+  bool IsRunning() const { return m_running; }
+  QString RunningControlFile() const { return m_runningControlFile; }
+
+  // The whole launch, from the refusal of a second run to the end of the wait.
+  Outcome Run(RunType runType);
+
+  // Waits until the process behind the handle has ended or the wait fails, calling pump after
+  // every step that timed out.
+  static void WaitForProcessEnd(kovos::Handle process, std::uint32_t stepMs,
+                                const std::function<void()>& pump);
+
+ private:
+  bool ConfirmOverwriteOfStartValues(RunType runType);
+  QString ControlFileToRun();
+  Outcome LaunchAndWait(RunType runType, const QString& controlFile);
+  void MinimiseFrame();
+  void RestoreFrame();
+  void EndJob();
+
+  document::Document& m_document;
+  document::MessageSink& m_messages;
+  document::FileDialogs& m_dialogs;
+  QPointer<QWidget> m_frame;
+  QString m_programFolder;
+  bool m_batch = false;
+
+  bool m_running = false;
+  QString m_runningControlFile;
+  kovos::Handle m_process = 0;
+  Qt::WindowStates m_frameState;
+  bool m_frameMinimised = false;
+};
+
+}  // namespace kov::editor

@@ -1,0 +1,331 @@
+// The editing form: its controls and the document stay in step, the automatic file-name fills,
+// the rules that tie fields to the counts, the run-mode tags, and the grids on their tabs.
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+
+#include <memory>
+
+#include "document/document.h"
+#include "document/grid_section.h"
+#include "document/interface_values.h"
+#include "editor_test_support.h"
+#include "frm_main.h"
+#include "grids/grid_table_model.h"
+#include "grids/kov_grid.h"
+
+using namespace kov::document;
+using kov::editor::frmMain;
+using kov::editor::test::ScriptedUi;
+
+class FrmMainTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+
+  void fileNamesFillOnlyEmptyFields();
+  void fewerThanThreeTimesSwitchesToFirstOrder();
+  void noClassesOrStatusesClearAndDisableTheirFields();
+  void noEstimationSetsIterationsToZero();
+  void runModeEnablesTheTaggedControlsAndLocksTheGrids();
+  void numericFieldsRefuseOtherCharacters();
+  void openedFileFillsTheControlsAndACommittedEditMarksModified();
+  void flushCommitsTextAndGridEdits();
+  void browseButtonsAskWithTheirFilter();
+  void countsResizeTheGridsOnShow();
+
+ private:
+  void Type(int id, const QString& text);
+  QString Text(int id) const { return m_form->TextInput(id)->text(); }
+
+  QTemporaryDir m_temp;
+  ScriptedUi m_ui;
+  std::unique_ptr<Document> m_document;
+  std::unique_ptr<frmMain> m_form;
+};
+
+void FrmMainTest::initTestCase() {
+  QVERIFY(m_temp.isValid());
+  kov::editor::test::KeepSettingsIn(m_temp.path());
+}
+
+void FrmMainTest::init() {
+  m_ui = ScriptedUi();
+  m_document = std::make_unique<Document>(m_ui, m_ui);
+  m_form = std::make_unique<frmMain>(*m_document, m_ui);
+  m_form->resize(900, 600);
+  m_form->show();
+  QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+}
+
+void FrmMainTest::cleanup() {
+  m_form.reset();
+  m_document.reset();
+}
+
+// Types into a text box as a user does and presses Enter, which commits the text.
+void FrmMainTest::Type(int id, const QString& text) {
+  QLineEdit* input = m_form->TextInput(id);
+  QVERIFY2(input->isEnabled(), qPrintable(QString::number(id)));
+  input->setFocus();
+  input->selectAll();
+  QTest::keyClicks(input, text);
+  QTest::keyClick(input, Qt::Key_Return);
+}
+
+void FrmMainTest::fileNamesFillOnlyEmptyFields() {
+  m_form->OptionButton(kSaveEmEstimates, 1)->click();
+  QLineEdit* parameters = m_form->TextInput(kEmEstimatesFile);
+  parameters->setFocus();
+  QTest::keyClicks(parameters, QStringLiteral("/runs/m1.par"));
+  // Nothing is filled from a half-typed name: the fill waits for the committed text.
+  QCOMPARE(Text(kDaStartValuesFile), QString());
+  QTest::keyClick(parameters, Qt::Key_Return);
+  QCOMPARE(Text(kDaStartValuesFile), QStringLiteral("/runs/m1.par"));
+  QCOMPARE(Text(kSeriesFile), QStringLiteral("/runs/m1.ser"));
+  QCOMPARE(m_document->vGetInterfaceValue(kDaStartValuesFile).toString(), QStringLiteral("/runs/m1.par"));
+
+  // Filled fields are never overwritten.
+  Type(kEmEstimatesFile, QStringLiteral("/other/m2.par"));
+  QCOMPARE(Text(kDaStartValuesFile), QStringLiteral("/runs/m1.par"));
+  QCOMPARE(Text(kSeriesFile), QStringLiteral("/runs/m1.ser"));
+
+  // The outfile names the data-augmentation report beside it, once.
+  Type(kOutFile, QStringLiteral("/runs/m1.out"));
+  QCOMPARE(Text(kDaOutFile), QStringLiteral("/runs/m1_da.out"));
+  Type(kOutFile, QStringLiteral("/runs/other.out"));
+  QCOMPARE(Text(kDaOutFile), QStringLiteral("/runs/m1_da.out"));
+  // Without an extension the suffix ends the name.
+  m_form->SetInterfaceValue(kDaOutFile, QString());
+  Type(kOutFile, QStringLiteral("/runs/report"));
+  QCOMPARE(Text(kDaOutFile), QStringLiteral("/runs/report_da"));
+}
+
+void FrmMainTest::fewerThanThreeTimesSwitchesToFirstOrder() {
+  QRadioButton* first = m_form->OptionButton(kFirstOrder, 1);
+  QRadioButton* second = m_form->OptionButton(kFirstOrder, 0);
+  QVERIFY(!m_form->TextInput(kTimeCount)->isEnabled());
+  Type(kStatusCount, QStringLiteral("2"));
+  Type(kTimeCount, QStringLiteral("3"));
+  QVERIFY(second->isEnabled());
+  second->click();
+  QCOMPARE(m_document->vGetInterfaceValue(kFirstOrder), QVariant(false));
+
+  Type(kTimeCount, QStringLiteral("2"));
+  QVERIFY(first->isChecked());
+  QVERIFY(!second->isEnabled());
+  QCOMPARE(m_document->vGetInterfaceValue(kFirstOrder), QVariant(true));
+}
+
+void FrmMainTest::noClassesOrStatusesClearAndDisableTheirFields() {
+  QTabWidget* tabs = m_form->Tabs();
+  QTabWidget* labels = m_form->LabelTabs();
+  Type(kClassCount, QStringLiteral("2"));
+  Type(kClassItemCount, QStringLiteral("4"));
+  Type(kStatusCount, QStringLiteral("3"));
+  Type(kStatusItemCount, QStringLiteral("2"));
+  Type(kTimeCount, QStringLiteral("4"));
+  for (int tab : {frmMain::kGammaTab, frmMain::kLittleRhoTab, frmMain::kDeltaTab, frmMain::kTauTab,
+                  frmMain::kBigRhoTab}) {
+    QVERIFY(tabs->isTabEnabled(tab));
+  }
+
+  Type(kClassCount, QStringLiteral("0"));
+  QCOMPARE(Text(kClassItemCount), QStringLiteral("0"));
+  QVERIFY(!m_form->TextInput(kClassItemCount)->isEnabled());
+  QVERIFY(!tabs->isTabEnabled(frmMain::kGammaTab));
+  QVERIFY(!tabs->isTabEnabled(frmMain::kLittleRhoTab));
+  QVERIFY(!labels->isTabEnabled(frmMain::kClassLabelsTab));
+  QVERIFY(!labels->isTabEnabled(frmMain::kClassItemsTab));
+  QVERIFY(tabs->isTabEnabled(frmMain::kDeltaTab));
+
+  Type(kStatusCount, QStringLiteral("0"));
+  QCOMPARE(Text(kStatusItemCount), QStringLiteral("0"));
+  QCOMPARE(Text(kTimeCount), QStringLiteral("0"));
+  QVERIFY(!m_form->TextInput(kStatusItemCount)->isEnabled());
+  QVERIFY(!m_form->TextInput(kTimeCount)->isEnabled());
+  for (int tab : {frmMain::kDeltaTab, frmMain::kTauTab, frmMain::kBigRhoTab}) {
+    QVERIFY(!tabs->isTabEnabled(tab));
+  }
+  QVERIFY(!labels->isTabEnabled(frmMain::kStatusLabelsTab));
+
+  Type(kClassCount, QStringLiteral("1"));
+  QVERIFY(m_form->TextInput(kClassItemCount)->isEnabled());
+  QVERIFY(tabs->isTabEnabled(frmMain::kGammaTab));
+}
+
+void FrmMainTest::noEstimationSetsIterationsToZero() {
+  QLineEdit* startValues = m_form->TextInput(kEmStartValuesFile);
+  QCOMPARE(Text(kMaxIterations), QStringLiteral("5000"));
+  QVERIFY(!startValues->isEnabled());
+
+  m_form->OptionButton(kEstimationType, kNoEstimation)->click();
+  QCOMPARE(Text(kMaxIterations), QStringLiteral("0"));
+  QCOMPARE(m_document->vGetInterfaceValue(kMaxIterations).toInt(), 0);
+  QVERIFY(startValues->isEnabled());
+
+  m_form->OptionButton(kEstimationType, kContinuePrevious)->click();
+  QVERIFY(startValues->isEnabled());
+  m_form->OptionButton(kEstimationType, kNewEstimation)->click();
+  QVERIFY(!startValues->isEnabled());
+}
+
+void FrmMainTest::runModeEnablesTheTaggedControlsAndLocksTheGrids() {
+  Type(kClassCount, QStringLiteral("2"));
+  Type(kClassItemCount, QStringLiteral("1"));
+  kov::grids::GridTableModel* gamma = m_form->GridModel(kGammaStartingValues);
+  m_form->Tabs()->setCurrentIndex(frmMain::kGammaTab);
+  QCOMPARE(gamma->rowCount(), 2);
+  const QModelIndex cell = gamma->index(0, 1);
+  QVERIFY(gamma->flags(cell) & Qt::ItemIsEditable);
+
+  const QList<QWidget*> emOnly = {m_form->TextInput(kConvergenceCriterion), m_form->TextInput(kOutFile),
+                                  m_form->OptionButton(kPrintResiduals, 1),
+                                  m_form->OptionButton(kEstimationType, kNewEstimation)};
+  const QList<QWidget*> daOnly = {m_form->TextInput(kIterationsBetweenImputations), m_form->TextInput(kDaOutFile),
+                                  m_form->SaveDaParamEstCheck(), m_form->BrowseButton(7)};
+  for (QWidget* control : emOnly) QVERIFY(control->isEnabled());
+  for (QWidget* control : daOnly) QVERIFY(!control->isEnabled());
+
+  m_form->SetRunType(kov::editor::kRunTypeDa);
+  m_form->EventHandler(frmMain::kEventRunTypeChanged);
+  for (QWidget* control : emOnly) QVERIFY(!control->isEnabled());
+  for (QWidget* control : daOnly) QVERIFY(control->isEnabled());
+  // Shared fields and the tab strip are left alone.
+  QVERIFY(m_form->TextInput(kDatasetFile)->isEnabled());
+  QVERIFY(m_form->Tabs()->isTabEnabled(frmMain::kEstimationTab));
+  QVERIFY(!(gamma->flags(cell) & Qt::ItemIsEditable));
+  // Enabled by the mode, the individual-estimates file still waits for its check box.
+  QVERIFY(!m_form->TextInput(kIndividualEstimatesFile)->isEnabled());
+  m_form->SaveDaParamEstCheck()->click();
+  QVERIFY(m_form->TextInput(kIndividualEstimatesFile)->isEnabled());
+  QCOMPARE(m_document->vGetInterfaceValue(kWriteIndividualEstimates), QVariant(true));
+
+  m_form->SetRunType(kov::editor::kRunTypeEm);
+  m_form->EventHandler(frmMain::kEventRunTypeChanged);
+  QVERIFY(gamma->flags(cell) & Qt::ItemIsEditable);
+  QVERIFY(!m_form->TextInput(kIndividualEstimatesFile)->isEnabled());
+}
+
+void FrmMainTest::numericFieldsRefuseOtherCharacters() {
+  Type(kClassCount, QStringLiteral("2x."));
+  QCOMPARE(Text(kClassCount), QStringLiteral("2"));
+  m_form->OptionButton(kEstimationType, kNewEstimation)->click();
+  Type(kConvergenceCriterion, QStringLiteral("1e-5"));
+  QCOMPARE(Text(kConvergenceCriterion), QStringLiteral("1e5"));
+  // Free text takes anything.
+  Type(kDatasetFile, QStringLiteral("a-b 1.dat"));
+  QCOMPARE(Text(kDatasetFile), QStringLiteral("a-b 1.dat"));
+}
+
+void FrmMainTest::openedFileFillsTheControlsAndACommittedEditMarksModified() {
+  QVERIFY(m_document->Open(kov::editor::test::ExamplePath(QStringLiteral("stouffer_toby.cnt"))));
+  QCOMPARE(m_ui.MessageTexts(), QStringList());
+  QCOMPARE(Text(kClassCount), QStringLiteral("2"));
+  QCOMPARE(Text(kClassItemCount), QStringLiteral("4"));
+  QCOMPARE(Text(kDatasetFile), QStringLiteral("stouffer_toby.dat"));
+  QCOMPARE(Text(kConvergenceCriterion), QStringLiteral("0.0000001"));
+  QCOMPARE(Text(kSeriesFile), QStringLiteral("stouffer_toby.ser"));
+  QVERIFY(m_form->OptionButton(kSaveEmEstimates, 1)->isChecked());
+  QVERIFY(m_form->Comments()->toPlainText().startsWith(QStringLiteral("Stouffer and Toby")));
+  QVERIFY(!m_document->IsModified());
+  // No statuses in this model.
+  QVERIFY(!m_form->Tabs()->isTabEnabled(frmMain::kTauTab));
+
+  Type(kSubjectCount, QStringLiteral("216"));
+  QVERIFY(m_document->IsModified());
+  QCOMPARE(m_document->vGetInterfaceValue(kSubjectCount), QVariant::fromValue(qint16(216)));
+
+  // A new document empties the controls again.
+  m_ui.answers << Answer::kYes;
+  QVERIFY(m_document->New());
+  QCOMPARE(Text(kClassCount), QStringLiteral("0"));
+  QCOMPARE(Text(kDatasetFile), QString());
+  QCOMPARE(m_form->Comments()->toPlainText(), QString());
+}
+
+void FrmMainTest::flushCommitsTextAndGridEdits() {
+  Type(kClassCount, QStringLiteral("2"));
+  Type(kClassItemCount, QStringLiteral("1"));
+  QLineEdit* subjects = m_form->TextInput(kSubjectCount);
+  subjects->setFocus();
+  QTest::keyClicks(subjects, QStringLiteral("40"));
+  m_form->Comments()->setPlainText(QStringLiteral("first line\nsecond line"));
+  QCOMPARE(m_document->vGetInterfaceValue(kSubjectCount).toInt(), 0);
+
+  m_form->Tabs()->setCurrentIndex(frmMain::kGammaTab);
+  QTableView* view = m_form->GridView(kGammaStartingValues);
+  const QModelIndex cell = view->model()->index(1, 1);
+  view->setCurrentIndex(cell);
+  view->edit(cell);
+  QWidget* editor = view->indexWidget(cell);
+  QVERIFY(editor != nullptr);
+  QTest::keyClicks(editor, QStringLiteral("0.25"));
+
+  m_form->FlushAllData();
+  QCOMPARE(m_document->vGetInterfaceValue(kSubjectCount).toInt(), 40);
+  QCOMPARE(m_document->vGetInterfaceValue(kComments).toString(), QStringLiteral("first line\nsecond line"));
+  QCOMPARE(m_form->Grid(kGammaStartingValues)->vCellValue(2, 1).toString(), QStringLiteral("0.25"));
+}
+
+void FrmMainTest::browseButtonsAskWithTheirFilter() {
+  m_ui.paths << QStringLiteral("/data/x.dat");
+  m_form->BrowseButton(0)->click();
+  QCOMPARE(Text(kDatasetFile), QStringLiteral("/data/x.dat"));
+  QCOMPARE(m_document->vGetInterfaceValue(kDatasetFile).toString(), QStringLiteral("/data/x.dat"));
+  QCOMPARE(m_ui.openFilters, QStringList{QStringLiteral("Dataset (*.dat);;All Files (*)")});
+
+  // The outfile is written by a run: the save dialog, any file; and the DA output follows it.
+  m_ui.paths << QStringLiteral("/data/x.out");
+  m_form->BrowseButton(2)->click();
+  QCOMPARE(m_ui.saveFilters, QStringList{QStringLiteral("All Files (*)")});
+  QCOMPARE(Text(kDaOutFile), QStringLiteral("/data/x_da.out"));
+
+  // A cancelled dialog changes nothing.
+  m_form->BrowseButton(0)->click();
+  QCOMPARE(Text(kDatasetFile), QStringLiteral("/data/x.dat"));
+}
+
+void FrmMainTest::countsResizeTheGridsOnShow() {
+  QVERIFY(m_document->Open(kov::editor::test::ExamplePath(QStringLiteral("substance.cnt"))));
+  // Two statuses, three items, three occasions, first order: the tau restrictions of the one
+  // class have one selector entry per transition, and the big rho restrictions one per time.
+  m_form->Tabs()->setCurrentIndex(frmMain::kTauTab);
+  QComboBox* tauSelector = m_form->GridSelector(kTauRestrictions);
+  QCOMPARE(tauSelector->count(), 2);
+  QCOMPARE(m_form->GridModel(kTauRestrictions)->rowCount(), 2);
+  m_form->Tabs()->setCurrentIndex(frmMain::kBigRhoTab);
+  QCOMPARE(m_form->GridSelector(kBigRhoRestrictions)->count(), 3);
+
+  // A count still being typed when a grid's tab is clicked counts.
+  m_form->Tabs()->setCurrentIndex(frmMain::kModelAndDataTab);
+  QLineEdit* times = m_form->TextInput(kTimeCount);
+  times->setFocus();
+  times->selectAll();
+  QTest::keyClicks(times, QStringLiteral("4"));
+  m_form->Tabs()->setCurrentIndex(frmMain::kTauTab);
+  QCOMPARE(tauSelector->count(), 3);
+  m_form->Tabs()->setCurrentIndex(frmMain::kBigRhoTab);
+  QCOMPARE(m_form->GridSelector(kBigRhoRestrictions)->count(), 4);
+
+  // Labels follow the number of statuses while their sub-tab is in front.
+  m_form->Tabs()->setCurrentIndex(frmMain::kLabelsTab);
+  m_form->LabelTabs()->setCurrentIndex(frmMain::kStatusLabelsTab);
+  QCOMPARE(m_form->GridModel(kStatusLabels)->rowCount(), 2);
+  m_form->SetInterfaceValue(kStatusCount, 3);
+  QCOMPARE(m_form->GridModel(kStatusLabels)->rowCount(), 3);
+}
+
+QTEST_MAIN(FrmMainTest)
+#include "frm_main_test.moc"

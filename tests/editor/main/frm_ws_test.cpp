@@ -1,0 +1,267 @@
+// The frame: captions, the recently used files, the run mode, the reports, Exit, About, and a
+// picture of every tab.
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+#include "about_box.h"
+#include "chelp.h"
+#include "document/interface_values.h"
+#include "editor_test_support.h"
+#include "frm_main.h"
+#include "frm_ws.h"
+#include "recent_files.h"
+
+using namespace kov::document;
+using kov::editor::frmMain;
+using kov::editor::frmWS;
+using kov::editor::test::ScriptedUi;
+
+class FrmWsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+
+  void captionFollowsTheDocument();
+  void recentFilesKeepFourMostRecentFirst();
+  void reportOfTheRunTypeOpensWhenItExists();
+  void exitAsksAboutUnsavedChanges();
+  void aboutBoxShowsTitleAndVersion();
+  void helpMenuOpensThePagesAndExitClosesThem();
+  void everyTabRendersOffscreen();
+
+ private:
+  void Open(const QString& path);
+  QString Copy(const QString& newName);
+
+  QTemporaryDir m_temp;
+  ScriptedUi m_ui;
+  std::unique_ptr<frmWS> m_frame;
+  QStringList m_opened;  // what the report opener was given
+};
+
+void FrmWsTest::initTestCase() {
+  QVERIFY(m_temp.isValid());
+  kov::editor::test::KeepSettingsIn(m_temp.path());
+}
+
+void FrmWsTest::init() {
+  // Every test starts with no recent files.
+  {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Marnel"));
+    settings.clear();
+  }
+  m_ui = ScriptedUi();
+  m_opened.clear();
+  m_frame = std::make_unique<frmWS>(&m_ui, &m_ui);
+  m_frame->SetReportOpener([this](const QString& path) {
+    m_opened << path;
+    return true;
+  });
+  m_frame->resize(960, 680);
+  m_frame->show();
+  QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+}
+
+void FrmWsTest::cleanup() {
+  // Nothing is left to ask about when the frame goes.
+  m_frame.reset();
+}
+
+void FrmWsTest::Open(const QString& path) {
+  m_ui.paths << path;
+  m_frame->FileOpenAction()->trigger();
+  QCOMPARE(m_frame->Document().Path(), path);
+}
+
+QString FrmWsTest::Copy(const QString& newName) {
+  return kov::editor::test::CopyExample(QStringLiteral("stouffer_toby"), m_temp.path(), newName);
+}
+
+void FrmWsTest::captionFollowsTheDocument() {
+  QCOMPARE(m_frame->windowTitle(), QStringLiteral("Tessaro - Untitled"));
+  const QString path = Copy(QStringLiteral("caption"));
+  Open(path);
+  QCOMPARE(m_frame->windowTitle(), "Tessaro - " + path);
+
+  const QString savedAs = m_temp.filePath(QStringLiteral("caption_saved.cnt"));
+  m_ui.paths << savedAs;
+  m_frame->FileSaveAsAction()->trigger();
+  QCOMPARE(m_frame->windowTitle(), "Tessaro - " + savedAs);
+
+  // A file that cannot be opened leaves a new, untitled document.
+  m_ui.paths << m_temp.filePath(QStringLiteral("missing.cnt"));
+  m_frame->FileOpenAction()->trigger();
+  QCOMPARE(m_frame->windowTitle(), QStringLiteral("Tessaro - Untitled"));
+  QCOMPARE(m_ui.messages.size(), 1);
+  QVERIFY(m_ui.messages[0].text.startsWith(QStringLiteral("Could not successfully open ")));
+
+}
+
+void FrmWsTest::recentFilesKeepFourMostRecentFirst() {
+  // No recent files: neither items nor their separator.
+  for (int n = 1; n <= 4; ++n) QVERIFY(!m_frame->RecentFileAction(n)->isVisible());
+  QVERIFY(!m_frame->RecentSeparator()->isVisible());
+  QStringList paths;
+  for (const char* name : {"a", "b", "c", "d", "e"}) paths << Copy(QString::fromLatin1(name));
+  Open(paths[0]);
+  QVERIFY(!m_frame->RecentFileAction(2)->isVisible());
+  QVERIFY(m_frame->RecentSeparator()->isVisible());
+  for (int i = 1; i < 4; ++i) Open(paths[i]);
+  // Opened a, b, c, d: the last one first.
+  for (int n = 1; n <= 4; ++n) {
+    QCOMPARE(m_frame->Recent().Entry(n), paths[4 - n]);
+    QAction* item = m_frame->RecentFileAction(n);
+    QVERIFY(item->isVisible());
+    QCOMPARE(item->text(), "&" + QString::number(n) + " - " + paths[4 - n]);
+  }
+
+  // The fifth drops the oldest.
+  Open(paths[4]);
+  const QStringList afterFifth = {paths[4], paths[3], paths[2], paths[1]};
+  for (int n = 1; n <= 4; ++n) QCOMPARE(m_frame->Recent().Entry(n), afterFifth[n - 1]);
+
+  // Reopening the second from the menu moves it to the top; the first moves down, the rest stay.
+  m_frame->RecentFileAction(2)->trigger();
+  QCOMPARE(m_frame->Document().Path(), paths[3]);
+  const QStringList afterReopen = {paths[3], paths[4], paths[2], paths[1]};
+  for (int n = 1; n <= 4; ++n) {
+    QCOMPARE(m_frame->Recent().Entry(n), afterReopen[n - 1]);
+    QCOMPARE(m_frame->RecentFileAction(n)->text(), "&" + QString::number(n) + " - " + afterReopen[n - 1]);
+  }
+  // Opening the first again changes nothing.
+  m_frame->RecentFileAction(1)->trigger();
+  for (int n = 1; n <= 4; ++n) QCOMPARE(m_frame->Recent().Entry(n), afterReopen[n - 1]);
+
+  // Saving records the path too.
+  const QString saved = m_temp.filePath(QStringLiteral("saved.cnt"));
+  m_ui.paths << saved;
+  m_frame->FileSaveAsAction()->trigger();
+  QCOMPARE(m_frame->Recent().Entry(1), saved);
+  QCOMPARE(m_frame->Recent().Entry(2), paths[3]);
+
+  // The list is in the settings, where the next start of the editor finds it.
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Marnel"));
+  QCOMPARE(settings.value(QStringLiteral("LastUsed1")).toString(), saved);
+  QCOMPARE(settings.value(QStringLiteral("LastUsed4")).toString(), paths[2]);
+  ScriptedUi otherUi;
+  frmWS next(&otherUi, &otherUi);
+  QCOMPARE(next.RecentFileAction(1)->text(), "&1 - " + saved);
+  QCOMPARE(next.RecentFileAction(4)->text(), "&4 - " + paths[2]);
+  QVERIFY(m_ui.MessageTexts().isEmpty());
+}
+
+void FrmWsTest::reportOfTheRunTypeOpensWhenItExists() {
+  // Relative report names are taken in the program folder, where the run host ran the engine.
+  const QString folder = m_temp.filePath(QStringLiteral("program"));
+  QVERIFY(QDir().mkpath(folder));
+  m_frame->Launcher().SetProgramFolder(folder);
+  frmMain& form = m_frame->Form();
+  form.SetInterfaceValue(kOutFile, QStringLiteral("m1.out"));
+  QCOMPARE(form.TextInput(kDaOutFile)->text(), QStringLiteral("m1_da.out"));
+
+  // Neither report exists yet: nothing is opened.
+  QVERIFY(!m_frame->ViewCurrentOutfile());
+  QVERIFY(m_opened.isEmpty());
+
+  for (const char* name : {"m1.out", "m1_da.out"}) {
+    QFile report(QDir(folder).filePath(QString::fromLatin1(name)));
+    QVERIFY(report.open(QIODevice::WriteOnly));
+  }
+  m_frame->CurrentOutfileAction()->trigger();
+  // The mode items check one of the two.
+  m_frame->DaModeAction()->trigger();
+  QCOMPARE(m_frame->Form().RunTypeInForce(), kov::editor::kRunTypeDa);
+  QVERIFY(!m_frame->EmModeAction()->isChecked() && m_frame->DaModeAction()->isChecked());
+  m_frame->CurrentOutfileAction()->trigger();
+  QCOMPARE(m_opened, (QStringList{folder + "/m1.out", folder + "/m1_da.out"}));
+
+  // "&Choose Outfile" asks for a report; a cancelled dialog opens nothing.
+  m_ui.paths << QStringLiteral("m1.out");
+  m_frame->ChooseOutfileAction()->trigger();
+  m_frame->ChooseOutfileAction()->trigger();
+  QCOMPARE(m_opened.size(), 3);
+  QCOMPARE(m_opened[2], folder + "/m1.out");
+  QCOMPARE(m_ui.openFilters.value(1), QStringLiteral("Output File (*.out);;All Files (*)"));
+}
+
+void FrmWsTest::exitAsksAboutUnsavedChanges() {
+  m_frame->Form().SetInterfaceValue(kClassCount, 2);
+  QVERIFY(m_frame->Document().IsModified());
+  m_ui.answers << Answer::kCancel;
+  m_frame->ExitAction()->trigger();
+  QVERIFY(m_frame->isVisible());
+  QCOMPARE(m_ui.questions.size(), 1);
+  // A never-saved document: an empty name between the quotes.
+  QCOMPARE(m_ui.questions[0].text, QStringLiteral("Do you wish to save changes to \"\"?"));
+  QCOMPARE(m_ui.questions[0].title, QStringLiteral("Tessaro"));
+
+  // Yes asks for a path first; without one the program stays.
+  m_ui.answers << Answer::kYes;
+  m_frame->ExitAction()->trigger();
+  QVERIFY(m_frame->isVisible());
+  QCOMPARE(m_ui.saveFilters.size(), 1);
+
+  m_ui.answers << Answer::kNo;
+  m_frame->ExitAction()->trigger();
+  QVERIFY(!m_frame->isVisible());
+}
+
+void FrmWsTest::aboutBoxShowsTitleAndVersion() {
+  kov::editor::AboutBox box(m_frame.get());
+  QVERIFY(box.isModal());
+  QCOMPARE(box.TitleLabel()->text(), QStringLiteral("Tessaro"));
+  QVERIFY(QRegularExpression(QStringLiteral("^Version \\d+\\.\\d+$")).match(box.VersionLabel()->text()).hasMatch());
+
+  // From the menu: a modal box, closed here as a user would.
+  bool sawBox = false;
+  QTimer::singleShot(0, this, [&sawBox] {
+    QWidget* modal = QApplication::activeModalWidget();
+    sawBox = qobject_cast<kov::editor::AboutBox*>(modal) != nullptr;
+    if (modal != nullptr) modal->close();
+  });
+  m_frame->AboutAction()->trigger();
+  QVERIFY(sawBox);
+}
+
+void FrmWsTest::helpMenuOpensThePagesAndExitClosesThem() {
+  // The pages are copied beside the programs, which is where this test runs too.
+  const QString help = kov::editor::CHelp::DefaultHelpFile();
+  m_frame->HelpContentsAction()->trigger();
+  kov::editor::HelpWindow* window = m_frame->Help().Window(help);
+  QVERIFY(window != nullptr);
+  QVERIFY(window->isVisible());
+  QVERIFY(!window->CurrentSource().isEmpty());
+  m_frame->HelpSearchAction()->trigger();
+  QCOMPARE(m_frame->Help().OpenWindowCount(), 1);
+  QCOMPARE(window->NavigationTabs()->currentWidget()->isAncestorOf(window->IndexField()), true);
+
+  m_frame->ExitAction()->trigger();
+  QVERIFY(!m_frame->isVisible());
+  QCOMPARE(m_frame->Help().OpenWindowCount(), 0);
+}
+
+void FrmWsTest::everyTabRendersOffscreen() {
+  Open(kov::editor::test::CopyExample(QStringLiteral("substance"), m_temp.path()));
+  QTabWidget* tabs = m_frame->Form().Tabs();
+  for (int tab = 0; tab < tabs->count(); ++tab) {
+    tabs->setCurrentIndex(tab);
+    const QImage picture = m_frame->grab().toImage();
+    QVERIFY(!picture.isNull());
+    QCOMPARE(picture.size(), m_frame->size() * picture.devicePixelRatio());
+  }
+  QVERIFY(m_ui.MessageTexts().isEmpty());
+}
+
+QTEST_MAIN(FrmWsTest)
+#include "frm_ws_test.moc"
