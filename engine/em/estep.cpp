@@ -261,6 +261,33 @@ double EStep::Forward(const std::int32_t* responses) {
   return probability;
 }
 
+double EStep::ClassTerms(const std::int32_t* responses) {
+  const std::size_t kc1 = Size(m_classCategories + 1);
+  double probability = 0.0;
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    double term = m_gamma[Size(c)] * m_delta[Size(c)];
+    const double* classRho = m_classRho.data() + Size(c) * Size(m_classItems) * kc1;
+    for (std::int32_t j = 0; j < m_classItems; ++j) {
+      term *= classRho[Size(j) * kc1 + Size(responses[j])];
+    }
+    m_classProbability[Size(c)] = term;
+    probability += term;
+  }
+  return probability;
+}
+
+void EStep::AccumulateClasses(const std::int32_t* responses, double weight) {
+  const std::size_t margins = Size(m_occasions) * Size(m_statuses);
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    const double term = m_classProbability[Size(c)];
+    if (term == 0.0) continue;
+    const double posterior = weight * term;
+    m_classCount[Size(c)] += posterior;
+    m_marginCount[Size(c) * margins] += posterior;
+    AccumulateClassItems(responses, c, posterior);
+  }
+}
+
 // The backward recursion of every class after Forward, adding weight times the posterior
 // counts: weight is n / P, so each class adds n P(class, statuses | pattern).
 void EStep::Backward(const std::int32_t* responses, double weight) {
@@ -423,7 +450,8 @@ double EStep::Run(const input::ParameterSet& values, const GroupedPatterns& grou
     const std::int32_t* responses = patterns.Pattern(static_cast<std::int32_t>(q));
     const double frequency = patterns.frequencies[q];
     total += frequency;
-    const double probability = Forward(responses);
+    const bool classesOnly = ClassesOnly();
+    const double probability = classesOnly ? ClassTerms(responses) : Forward(responses);
     if (probabilities != nullptr) (*probabilities)[q] = probability;
     // A pattern the model cannot produce (or one with no subjects) has no posterior; so has one
     // whose probability is too small for n / P to be represented.
@@ -432,7 +460,11 @@ double EStep::Run(const input::ParameterSet& values, const GroupedPatterns& grou
     if (counts == nullptr) continue;
     const double weight = frequency / probability;
     if (!std::isfinite(weight)) continue;
-    Backward(responses, weight);
+    if (classesOnly) {
+      AccumulateClasses(responses, weight);
+    } else {
+      Backward(responses, weight);
+    }
   }
   if (counts != nullptr) StoreCounts(total, counts);
   return logLikelihood;

@@ -55,6 +55,11 @@ class EStep {
 
  private:
   double Forward(const std::int32_t* responses);
+  // A model with latent classes only needs no recursion: each class's term is its prevalence
+  // times the product of its item probabilities.
+  bool ClassesOnly() const { return m_itemOccasions == 0 && m_statuses == 1 && m_occasions == 1; }
+  double ClassTerms(const std::int32_t* responses);
+  void AccumulateClasses(const std::int32_t* responses, double weight);
   void Backward(const std::int32_t* responses, double weight);
   void AccumulateOccasion(const std::int32_t* responses, std::int32_t c, std::int32_t t,
                           const double* posterior);
