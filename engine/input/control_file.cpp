@@ -54,8 +54,12 @@ std::int32_t ReadTitles(TextInput& in, Model* model) {
 // (T - 2) x S^order from the counts as read, saturating far above any limit.
 std::int64_t ExtraTransitionRows(std::int32_t statuses, std::int32_t occasions, std::int32_t order) {
   if (occasions < 3) return 0;
+  constexpr std::int64_t kSaturated = std::int64_t{1} << 40;
   std::int64_t power = 1;
-  for (std::int32_t i = 0; i < order && power <= (std::int64_t{1} << 40); ++i) power *= statuses;
+  // 2^41 passes the saturation, so 41 factors settle it; 0 and 1 statuses never grow.
+  for (std::int32_t i = 0; i < order && i <= 41 && power <= kSaturated; ++i) power *= statuses;
+  // Without status items T is not bounded by five, so the product can pass 64 bits.
+  if (power > kSaturated / (occasions - 2)) return kSaturated;
   return (occasions - 2) * power;
 }
 

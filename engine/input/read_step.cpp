@@ -25,10 +25,13 @@ std::int32_t ParseInt(std::string_view token, std::int32_t* value) {
 }
 
 std::int32_t ParseReal(std::string_view token, double* value) {
+  // The estimates writer puts every value in fixed-point form: the largest double takes 309
+  // digits before the point, then the point and the decimals.
+  constexpr std::size_t kLongestReal = 400;
   if (!token.empty() && token.front() == '+') token.remove_prefix(1);
-  if (token.empty() || token.size() > 64) return kBadValue;
+  if (token.empty() || token.size() > kLongestReal) return kBadValue;
   // Fortran writes double-precision exponents with D; from_chars knows only E.
-  char buffer[65];
+  char buffer[kLongestReal + 1];
   std::size_t n = 0;
   for (char c : token) buffer[n++] = (c == 'd' || c == 'D') ? 'e' : c;
   // from_chars would take "inf" and "nan"; a parameter or frequency never is one.
