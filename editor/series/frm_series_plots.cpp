@@ -350,6 +350,10 @@ bool frmSeriesPlots::PlotACF() {
         widest = std::max(widest, acf.halfWidth[h]);
       }
       auto* band = new QAreaSeries(upper, lower);
+      // The area series does not own its boundary lines: without a parent every redraw of the
+      // chart would leave two behind.
+      upper->setParent(band);
+      lower->setParent(band);
       band->setName(QStringLiteral("95% CI"));
       auto* zero = new QLineSeries;
       zero->setName(QStringLiteral("Zero"));
