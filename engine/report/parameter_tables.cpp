@@ -25,11 +25,7 @@ std::string CellAt(const std::vector<double>& values, std::size_t offset) {
 }
 
 std::int32_t WriteLittleRhoTable(TextOutput& out, const Model& model, const ParameterSet& values) {
-  const std::int32_t status =
-      WriteLines(out, {kRule, "", " LITTLE RHO PARAMETERS",
-                       " LITTLE RHOS ARE PROBABILITIES OF RESPONSES",
-                       " TO ITEMS MEASURING THE STATIC LATENT VARIABLE",
-                       " CONDITIONAL ON LATENT CLASS MEMBERSHIP"});
+  const std::int32_t status = WriteLittleRhoHeading(out);
   if (status != kStatusOk) return status;
   const auto shape = input::LittleRhoShape(model.dims);
   return WriteLittleRhoBody(out, model, [&](std::int32_t k, std::int32_t i, std::int32_t c) {

@@ -27,11 +27,7 @@ std::string CodeAt(const std::vector<std::int32_t>& codes, std::size_t offset, i
 }
 
 std::int32_t WriteLittleRho(TextOutput& out, const Model& model, const RestrictionSet& codes) {
-  const std::int32_t status =
-      WriteLines(out, {kRule, "", " LITTLE RHO PARAMETERS",
-                       " LITTLE RHOS ARE PROBABILITIES OF RESPONSES",
-                       " TO ITEMS MEASURING THE STATIC LATENT VARIABLE",
-                       " CONDITIONAL ON LATENT CLASS MEMBERSHIP"});
+  const std::int32_t status = WriteLittleRhoHeading(out);
   if (status != kStatusOk) return status;
   const auto shape = input::LittleRhoShape(model.dims);
   return WriteLittleRhoBody(out, model, [&](std::int32_t k, std::int32_t i, std::int32_t c) {

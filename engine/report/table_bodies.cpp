@@ -179,4 +179,11 @@ std::int32_t WriteTauBody(TextOutput& out, const Model& model, const ClassIntro&
   return out.Status();
 }
 
+std::int32_t WriteLittleRhoHeading(input::TextOutput& out) {
+  return WriteLines(out, {kRule, "", " LITTLE RHO PARAMETERS",
+                          " LITTLE RHOS ARE PROBABILITIES OF RESPONSES",
+                          " TO ITEMS MEASURING THE STATIC LATENT VARIABLE",
+                          " CONDITIONAL ON LATENT CLASS MEMBERSHIP"});
+}
+
 }  // namespace kov::report

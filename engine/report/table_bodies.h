@@ -30,6 +30,9 @@ using OccasionIntro = std::function<std::string(std::int32_t c, std::int32_t t)>
 // Occasions shown in a delta grid: the time header holds at most five.
 inline constexpr std::int32_t kMaxShownOccasions = 5;
 
+// The little rho heading, the same in the parameter tables and the restrictions report.
+std::int32_t WriteLittleRhoHeading(input::TextOutput& out);
+
 // Per response category: an empty line, 10 blanks and "RESPONSE CATEGORY " with k in 2 columns,
 // an empty line, the item header and one row per latent class; two free blank lines close it.
 std::int32_t WriteLittleRhoBody(input::TextOutput& out, const input::Model& model,
