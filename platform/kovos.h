@@ -32,6 +32,12 @@ inline constexpr std::int32_t kWaitFailed = -1;
 // or stack could be had). threadId may be null.
 KOVOS_API Handle CreateSuspendedThread(std::size_t stackSize, ThreadProc proc, void* argument,
                                        std::uint32_t* threadId);
+// The same, and when the handle is closed before the thread was ever resumed, `discard` runs
+// with the argument instead of `proc` (on the thread, before CloseHandle returns), so that
+// whatever was handed to the thread is not lost.
+KOVOS_API Handle CreateSuspendedThreadWithDiscard(std::size_t stackSize, ThreadProc proc,
+                                                  ThreadProc discard, void* argument,
+                                                  std::uint32_t* threadId);
 
 // Lets a suspended thread run. Resuming a running thread does nothing. False for a bad handle.
 KOVOS_API bool ResumeThread(Handle thread);

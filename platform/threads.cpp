@@ -51,7 +51,8 @@ int StackSizeFor(std::size_t requested, std::size_t* size) {
 // A pthread that waits at a gate until it is resumed, then runs its proc once.
 class ThreadObject final : public detail::KernelObject {
  public:
-  ThreadObject(ThreadProc proc, void* argument) : m_proc(proc), m_argument(argument) {}
+  ThreadObject(ThreadProc proc, ThreadProc discard, void* argument)
+      : m_proc(proc), m_discard(discard), m_argument(argument) {}
 
   // Starts the pthread and returns once it has reported its kernel thread id, so that the id
   // can be handed out and the priority set before the thread is resumed. 0 or an errno value.
@@ -131,6 +132,7 @@ class ThreadObject final : public detail::KernelObject {
   static void* Main(void* start);
 
   const ThreadProc m_proc;
+  const ThreadProc m_discard;  // may be null
   void* const m_argument;
   pthread_t m_thread{};
   std::mutex m_mutex;
@@ -168,16 +170,21 @@ void* ThreadObject::Main(void* start) {
   const std::unique_ptr<std::shared_ptr<ThreadObject>> reference(
       static_cast<std::shared_ptr<ThreadObject>*>(start));
   const std::shared_ptr<ThreadObject> self = *reference;
+  bool abandoned = false;
   {
     std::unique_lock lock(self->m_mutex);
     self->m_tid = gettid();
     self->m_changed.notify_all();
     self->m_changed.wait(lock, [&] { return self->m_state != State::kSuspended; });
-    if (self->m_state == State::kAbandoned) {
-      self->m_state = State::kEnded;
-      self->m_changed.notify_all();
-      return nullptr;
-    }
+    abandoned = self->m_state == State::kAbandoned;
+  }
+  if (abandoned) {
+    // Release joins this thread, so the discard has run when CloseHandle returns.
+    if (self->m_discard != nullptr) self->m_discard(self->m_argument);
+    std::lock_guard lock(self->m_mutex);
+    self->m_state = State::kEnded;
+    self->m_changed.notify_all();
+    return nullptr;
   }
   const std::uint32_t exitCode = self->m_proc(self->m_argument);
   std::lock_guard lock(self->m_mutex);
@@ -191,6 +198,11 @@ void* ThreadObject::Main(void* start) {
 
 Handle CreateSuspendedThread(std::size_t stackSize, ThreadProc proc, void* argument,
                              std::uint32_t* threadId) {
+  return CreateSuspendedThreadWithDiscard(stackSize, proc, nullptr, argument, threadId);
+}
+
+Handle CreateSuspendedThreadWithDiscard(std::size_t stackSize, ThreadProc proc, ThreadProc discard,
+                                        void* argument, std::uint32_t* threadId) {
   if (threadId != nullptr) *threadId = 0;
   if (proc == nullptr) {
     SetLastError(EINVAL);
@@ -198,7 +210,7 @@ Handle CreateSuspendedThread(std::size_t stackSize, ThreadProc proc, void* argum
   }
   std::shared_ptr<ThreadObject> thread;
   try {
-    thread = std::make_shared<ThreadObject>(proc, argument);
+    thread = std::make_shared<ThreadObject>(proc, discard, argument);
     const int error = ThreadObject::Start(thread, stackSize);
     if (error != 0) {
       SetLastError(error);

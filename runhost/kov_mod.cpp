@@ -66,6 +66,16 @@ int ServeUntilIdle(ProcessLifetime& lifetime) {
 
 }  // namespace
 
+gui::MessageAnswer BatchMessageSink::Show(QWidget* parent, const gui::Message& message) {
+  if (!gbBatch) return m_interactive.Show(parent, message);
+  m_reported = true;
+  Complain(message.text);
+  return message.buttons == gui::MessageButtons::kYesNo ||
+                 message.buttons == gui::MessageButtons::kYesNoCancel
+             ? gui::MessageAnswer::kYes
+             : gui::MessageAnswer::kOk;
+}
+
 QStringList ParseCommandLine(const QString& text) {
   QStringList tokens;
   const auto add = [&tokens](const QString& token) {
@@ -122,6 +132,9 @@ void HandleCommandLine(
 int Main(const QStringList& arguments, EngineLibrary& engine) {
   QDir::setCurrent(QCoreApplication::applicationDirPath());
   ProcessLifetime lifetime;
+  BatchMessageSink messages;
+  const gui::ScopedMessageSink messagesGuard(messages);
+  const auto exitStatus = [&messages](int status) { return messages.Reported() ? 1 : status; };
   switch (DecideStartMode(arguments)) {
     case StartMode::kNothingToServe:
       // Nobody knows how to reach a server that no client started.
@@ -147,12 +160,12 @@ int Main(const QStringList& arguments, EngineLibrary& engine) {
         Complain(QStringLiteral("cannot reach the client at %1: %2").arg(socketName, reason));
         return 1;
       }
-      return ServeUntilIdle(lifetime);
+      return exitStatus(ServeUntilIdle(lifetime));
     }
     case StartMode::kCommandLine:
       HandleCommandLine(arguments.join(QLatin1Char(' ')),
                         [&] { return KovShell::Create(engine, lifetime); });
-      return ServeUntilIdle(lifetime);
+      return exitStatus(ServeUntilIdle(lifetime));
   }
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "kov_shell_interface.h"
+#include "message_sink.h"
 
 namespace kov::runhost {
 
@@ -36,7 +37,26 @@ StartMode DecideStartMode(const QStringList& arguments);
 void HandleCommandLine(const QString& text,
                        const std::function<std::shared_ptr<automation::KovShellInterface>()>& createObject);
 
-// The program: returns the exit status. A QApplication must exist.
+// In batch mode nobody is there to answer a message box, and one shown off screen would wait for
+// ever: the message goes to standard error instead, answered as by a user who presses Enter, and
+// is remembered so that the program can end with a failure status. Outside batch mode messages go
+// to the sink that was current when this one was made.
+class BatchMessageSink final : public gui::MessageSink {
+ public:
+  BatchMessageSink() : m_interactive(gui::CurrentMessageSink()) {}
+
+  gui::MessageAnswer Show(QWidget* parent, const gui::Message& message) override;
+
+  // True once a message has been written in batch mode.
+  bool Reported() const { return m_reported; }
+
+ private:
+  gui::MessageSink& m_interactive;
+  bool m_reported = false;
+};
+
+// The program: returns the exit status, 1 when a message had to be written in batch mode. A
+// QApplication must exist.
 int Main(const QStringList& arguments, EngineLibrary& engine);
 
 }  // namespace kov::runhost

@@ -8,6 +8,7 @@
 
 #include "em/estep.h"
 #include "em/parameter_count.h"
+#include "gamma_variate.h"
 #include "imputation_analysis.h"
 #include "imputation_step.h"
 #include "imputed_data_file.h"
@@ -25,6 +26,7 @@
 #include "run/drivers.h"
 #include "run/engine_status.h"
 #include "run/result_codes.h"
+#include "run/run_files.h"
 #include "run/run_support.h"
 #include "run/status_record.h"
 #include "series_file.h"
@@ -46,9 +48,15 @@ class DaRun {
 
  private:
   std::int32_t RefuseUnworkableSettings();
+  std::int32_t ClaimFiles();
   std::int32_t OpenSideFiles();
   std::int32_t ReadStartSets();
   std::int32_t Chain(bool* aborted);
+  std::int32_t RefuseUndrawableFrequencies();
+  std::int32_t EndAborted(std::int32_t iteration, bool* aborted);
+  std::int32_t SeriesWriteFailed(std::int32_t status) {
+    return run::ReportWriteFailed(status, TrimRight(m_model.seriesFile));
+  }
   std::int32_t WriteAbortNotice(std::int32_t iteration);
   std::int32_t WriteFinalBlocks(const CombinedResults& results);
   std::int32_t WriteFailed(std::int32_t status) { return run::ReportWriteFailed(status, m_reportName); }
@@ -57,6 +65,8 @@ class DaRun {
   std::string m_pathField;  // the control file as the caller gave it, 300 characters
   input::DataLayout m_layout;
   input::DataFileReader m_data;
+  // Declared before the outputs, so that it is released after they are closed.
+  run::OutputClaim m_claim;
   input::TextOutput m_report;
   input::TextOutput m_series;
   input::TextOutput m_individual;
@@ -79,9 +89,11 @@ std::int32_t DaRun::RefuseUnworkableSettings() {
               "can be combined.";
   } else if (m_model.iterationsBetweenImputations < 1) {
     message = "The number of iterations between imputations on the DA tab must be at least 1.";
-  } else if (m_model.seed < 1) {
-    // A seed of 0 would leave the generator where it was: every run would draw differently.
-    message = "The random generator seed on the DA tab must be a whole number of at least 1.";
+  } else if (m_model.seed < 1 || m_model.seed > kGeneratorPeriod) {
+    // A seed of 0 would leave the generator where it was, so that every run would draw
+    // differently; the modulus 2^31 - 1 would make every uniform 0.
+    message = "The random generator seed on the DA tab must be a whole number from 1 to "
+              "2147483646.";
   } else if (static_cast<std::int64_t>(m_model.imputations) * m_model.iterationsBetweenImputations >
              2147483647) {
     message = "The number of imputations times the number of iterations between imputations on "
@@ -101,10 +113,9 @@ std::int32_t DaRun::OpenSideFiles() {
                            "; Please make sure that this is a valid file path and name, and that "
                            "the file is available for writing.");
   }
-  // A failed series line does not stop the run; the viewer will find the file short.
-  WriteSeriesHeader(m_series, m_model.imputations, m_model.iterationsBetweenImputations,
-                    m_model.dims.classes, m_model.dims.statuses);
-  return kStatusOk;
+  status = WriteSeriesHeader(m_series, m_model.imputations, m_model.iterationsBetweenImputations,
+                             m_model.dims.classes, m_model.dims.statuses);
+  return status == kStatusOk ? kStatusOk : SeriesWriteFailed(status);
 }
 
 std::int32_t DaRun::ReadStartSets() {
@@ -150,9 +161,31 @@ std::int32_t DaRun::WriteAbortNotice(std::int32_t iteration) {
   return kStatusOk;
 }
 
+std::int32_t DaRun::RefuseUndrawableFrequencies() {
+  if (SubjectsFitTheDraws(m_patterns)) return kStatusOk;
+  run::SetEngineError(kFrequencyTooLarge,
+                      "A frequency in the data file is larger than data augmentation can draw (at "
+                      "most " + std::to_string(kMaxPatternSubjects) + " subjects a pattern).");
+  return kFrequencyTooLarge;
+}
+
+// The report ends with the abort notice, and the run with the results it has.
+std::int32_t DaRun::EndAborted(std::int32_t iteration, bool* aborted) {
+  *aborted = true;
+  if (const std::int32_t status = WriteAbortNotice(iteration); status != kStatusOk) {
+    return WriteFailed(status);
+  }
+  return kStatusOk;
+}
+
 // The chain: m x k iterations of imputation and posterior steps. Every k-th iteration saves and
-// analyses an imputed data set.
+// analyses an imputed data set. An abort request ends the chain after the iteration in which it
+// came, or inside a step that met it (a pattern of many subjects, a gamma draw that keeps
+// rejecting); the iteration then has no series row.
 std::int32_t DaRun::Chain(bool* aborted) {
+  if (const std::int32_t status = RefuseUndrawableFrequencies(); status != kStatusOk) {
+    return status;
+  }
   const input::ModelDimensions& d = m_model.dims;
   const std::int32_t k = m_model.iterationsBetweenImputations;
   const std::int32_t length = m_model.imputations * k;
@@ -164,16 +197,19 @@ std::int32_t DaRun::Chain(bool* aborted) {
   input::PatternTable completedPatterns;
   CompletedData completed;
   em::ExpectedCounts counts;
+  ClearGammaDrawAbandoned();
 
   std::int32_t j = 1;
   for (std::int32_t t = 1; t <= length; ++t) {
     run::PublishProgress(t, kNoCriterion);
     const input::PatternTable* patterns = &m_patterns;
     if (missingDraw) {
-      missingDraw->DrawMissingResponses(m_values, m_patterns, &completedPatterns);
+      if (!missingDraw->DrawMissingResponses(m_values, m_patterns, &completedPatterns)) {
+        return EndAborted(t, aborted);
+      }
       patterns = &completedPatterns;
     }
-    imputation.Run(m_values, *patterns, &completed, &counts);
+    if (!imputation.Run(m_values, *patterns, &completed, &counts)) return EndAborted(t, aborted);
     std::int32_t status = kStatusOk;
     if (t % k == 0) {
       if ((status = WriteImputedDataFile(j, m_pathField, d, completed)) != kStatusOk) return status;
@@ -182,6 +218,7 @@ std::int32_t DaRun::Chain(bool* aborted) {
       ++j;
     }
     const SeriesValues series = posterior.Run(counts, priors, m_weights, &m_values);
+    if (GammaDrawAbandoned()) return EndAborted(t, aborted);
     if (m_individual.IsOpen()) {
       status = input::WriteParameterEstimates(d, m_values, t, input::kEstimatesFileFormat,
                                               m_individual);
@@ -189,12 +226,14 @@ std::int32_t DaRun::Chain(bool* aborted) {
         return run::ReportWriteFailed(status, TrimRight(m_model.individualEstimatesFile));
       }
     }
-    WriteSeriesRow(m_series, t, series);
-    if (run::AbortRequested()) {
-      *aborted = true;
-      if ((status = WriteAbortNotice(t)) != kStatusOk) return WriteFailed(status);
-      return kStatusOk;
+    if ((status = WriteSeriesRow(m_series, t, series)) != kStatusOk) {
+      return SeriesWriteFailed(status);
     }
+    if (run::AbortRequested()) return EndAborted(t, aborted);
+  }
+  // The rows went out line by line; the close reports what a last flush may still meet.
+  if (const std::int32_t status = m_series.Close(); status != kStatusOk) {
+    return SeriesWriteFailed(status);
   }
   return kStatusOk;
 }
@@ -223,6 +262,31 @@ std::int32_t DaRun::WriteFinalBlocks(const CombinedResults& results) {
   return kStatusOk;
 }
 
+std::int32_t DaRun::ClaimFiles() {
+  std::vector<run::RunFile> files = {
+      {"control file", m_job.controlFile},
+      {"data file", TrimRight(m_model.dataFile)},
+      {"starting values file", TrimRight(m_model.daStartValuesFile)},
+      {"DA output file", TrimRight(m_model.daOutputFile), /*output=*/true},
+      {"DA series file", TrimRight(m_model.seriesFile), /*output=*/true},
+      // Every run that writes the imputed data files of a folder writes its details file too,
+      // so the details file's lock guards them all.
+      {"imputation details file", DetailsFilePath(m_pathField), /*output=*/true},
+  };
+  if (m_model.startValuesFromFile) {
+    files.push_back({"EM starting values file", TrimRight(m_model.emStartValuesFile)});
+  }
+  if (m_model.writeIndividualEstimates) {
+    files.push_back({"individual parameter estimates file",
+                     TrimRight(m_model.individualEstimatesFile), /*output=*/true});
+  }
+  for (std::int32_t j = 1; j <= m_model.imputations; ++j) {
+    files.push_back({"imputed data file", ImputedDataFileName(m_pathField, j), /*output=*/true,
+                     false, false, /*numbered=*/true});
+  }
+  return m_claim.Take(files);
+}
+
 std::int32_t DaRun::Run(const char* controlFilePath) {
   m_startTick = kovos::TickCount();
   m_job.started = run::LocalNow();
@@ -233,11 +297,14 @@ std::int32_t DaRun::Run(const char* controlFilePath) {
   const input::ModelDimensions& d = m_model.dims;
   std::int32_t status = RefuseUnworkableSettings();
   if (status != kStatusOk) return kNoIoError;
+  if ((status = ClaimFiles()) != kStatusOk) return status;
 
   m_reportName = TrimRight(m_model.daOutputFile);
   if ((status = run::CreateReport(m_reportName, &m_report)) != kStatusOk) return status;
   m_layout = input::DataLayoutOf(m_model);
-  input::CountDataRecords(m_layout, &m_job.patternCount, &m_job.subjectCount);
+  // As in EM: only an abort or frequencies beyond counting end the run at the counting pass.
+  status = input::CountDataRecords(m_layout, &m_job.patternCount, &m_job.subjectCount);
+  if (status == kRunAborted || status == kFrequencyTooLarge) return status;
   if ((status = input::OpenDataFile(m_layout, &m_data)) != kStatusOk) return status;
 
   // The seed is used once; every later draw continues its stream.

@@ -15,6 +15,16 @@ namespace kov::da {
 // are evaluated in double. The stream is advanced on a copy of the state, which is stored back
 // when the variate is returned. A shape that is not a number is rejected for ever, so callers pass
 // finite shapes (posterior counts plus the prior always are).
+//
+// A rejection loop asks once every 2^20 proposals whether the run is to be aborted, and gives up
+// when it is: the variate is then abandoned (see GammaDrawAbandoned) and 0 is returned.
 float GammaVariate(float a);
+
+// True when a gamma variate was abandoned on an abort request since the last
+// ClearGammaDrawAbandoned. Every variate asked for while it is true returns 0 at once, drawing
+// nothing, so that the step in progress ends quickly; its draws are meaningless and the caller
+// stops the run.
+bool GammaDrawAbandoned();
+void ClearGammaDrawAbandoned();
 
 }  // namespace kov::da

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "em/missingness.h"
+#include "run/engine_status.h"
 #include "uniform.h"
 
 namespace kov::da {
@@ -48,7 +50,71 @@ std::int32_t TransitionRow(bool secondOrder, std::int32_t statuses, std::int32_t
 
 }  // namespace
 
-std::int64_t SubjectsOf(double frequency) { return frequency > 0.0 ? std::llround(frequency) : 0; }
+std::int64_t SubjectsOf(double frequency) {
+  if (!(frequency > 0.0)) return 0;
+  // llround has no answer past the 64-bit range.
+  if (frequency >= 0x1p63) return std::numeric_limits<std::int64_t>::max();
+  return std::llround(frequency);
+}
+
+bool SubjectsFitTheDraws(const input::PatternTable& patterns) {
+  return std::all_of(patterns.frequencies.begin(), patterns.frequencies.end(),
+                     [](double f) { return SubjectsOf(f) <= kMaxPatternSubjects; });
+}
+
+bool AbortCheck::Drawn(std::uint64_t subjects) {
+  m_sinceQuestion += subjects;
+  if (m_sinceQuestion < kSubjectsPerQuestion) return false;
+  m_sinceQuestion = 0;
+  return run::AbortRequested();
+}
+
+// ---------------------------------------------------------------------------------------------
+// CellTally
+
+std::size_t CellTally::SlotOf(std::uint64_t cell) const {
+  // Fibonacci hashing spreads the consecutive indices of neighbouring cells over the table.
+  const std::size_t mask = m_slots.size() - 1;
+  std::size_t at = static_cast<std::size_t>((cell * 0x9E3779B97F4A7C15u) >> (64 - m_bits));
+  while (m_slots[at].count != 0 && m_slots[at].cell != cell) at = (at + 1) & mask;
+  return at;
+}
+
+void CellTally::Grow() {
+  std::vector<Slot> kept;
+  kept.reserve(m_used.size());
+  for (const std::size_t at : m_used) kept.push_back(m_slots[at]);
+  m_bits = std::max(m_bits + 1, 4);
+  m_slots.assign(std::size_t{1} << m_bits, Slot{});
+  m_used.clear();
+  for (const Slot& slot : kept) {
+    const std::size_t at = SlotOf(slot.cell);
+    m_slots[at] = slot;
+    m_used.push_back(at);
+  }
+}
+
+void CellTally::Add(std::uint64_t cell) {
+  if (2 * (m_used.size() + 1) > m_slots.size()) Grow();
+  const std::size_t at = SlotOf(cell);
+  Slot& slot = m_slots[at];
+  if (slot.count == 0) {
+    slot.cell = cell;
+    m_used.push_back(at);
+  }
+  ++slot.count;
+}
+
+const std::vector<std::pair<std::uint64_t, std::uint64_t>>& CellTally::TakeSorted() {
+  m_sorted.clear();
+  for (const std::size_t at : m_used) {
+    m_sorted.emplace_back(m_slots[at].cell, m_slots[at].count);
+    m_slots[at].count = 0;
+  }
+  m_used.clear();
+  std::sort(m_sorted.begin(), m_sorted.end());
+  return m_sorted;
+}
 
 std::size_t ChooseAndRescale(const double* weights, std::size_t n, double total, double* u) {
   if (!(total > 0.0) || !std::isfinite(total)) return n;
@@ -370,7 +436,7 @@ LatentCell ImputationStep::DecodeCell(std::uint64_t index) const {
   return cell;
 }
 
-void ImputationStep::Run(const input::ParameterSet& values, const input::PatternTable& patterns,
+bool ImputationStep::Run(const input::ParameterSet& values, const input::PatternTable& patterns,
                          CompletedData* completed, em::ExpectedCounts* counts) {
   m_latent.SetParameters(values);
   completed->itemCount = patterns.itemCount;
@@ -378,32 +444,33 @@ void ImputationStep::Run(const input::ParameterSet& values, const input::Pattern
   completed->frequencies = patterns.frequencies;
   completed->records.clear();
 
+  AbortCheck abortCheck;
   for (std::int32_t p = 0; p < patterns.patternCount; ++p) {
     const std::int64_t subjects = SubjectsOf(patterns.frequencies[Size(p)]);
     if (subjects == 0) continue;
     m_latent.Prepare(patterns.Pattern(p));
-    m_drawn.clear();
     LatentCell cell;
     for (std::int64_t n = 0; n < subjects; ++n) {
       const double u = NextUniform(0);
-      if (m_latent.DrawCell(u, &cell)) m_drawn.push_back(CellIndex(cell));
+      if (m_latent.DrawCell(u, &cell)) m_drawn.Add(CellIndex(cell));
+      if (abortCheck.Drawn(1)) {
+        m_drawn.TakeSorted();
+        return false;
+      }
     }
-    // The cell index grows in latent-table order, so sorted runs are the records in order.
-    std::sort(m_drawn.begin(), m_drawn.end());
-    for (std::size_t first = 0; first < m_drawn.size();) {
-      std::size_t end = first;
-      while (end < m_drawn.size() && m_drawn[end] == m_drawn[first]) ++end;
-      const LatentCell drawn = DecodeCell(m_drawn[first]);
+    // The cell index grows in latent-table order, so the sorted cells are the records in order.
+    for (const auto& [index, count] : m_drawn.TakeSorted()) {
+      const LatentCell drawn = DecodeCell(index);
       CompletedRecord record;
       record.pattern = p;
       record.latentClass = drawn.latentClass;
       record.statuses = drawn.statuses;
-      record.count = static_cast<double>(end - first);
+      record.count = static_cast<double>(count);
       completed->records.push_back(record);
-      first = end;
     }
   }
   TallyCompletedCounts(m_dims, *completed, counts);
+  return true;
 }
 
 void TallyCompletedCounts(const ModelDimensions& dims, const CompletedData& data,

@@ -19,12 +19,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "completed_data.h"
 #include "em/estep.h"
 #include "input/data_file.h"
 #include "input/model.h"
+#include "uniform.h"
 
 namespace kov::da {
 
@@ -35,8 +37,57 @@ struct LatentCell {
 };
 
 // The number of subjects a pattern of this frequency stands for: the frequency rounded to the
-// nearest whole number (halves away from zero); 0 for a frequency that is not positive.
+// nearest whole number (halves away from zero); 0 for a frequency that is not positive. A
+// frequency beyond the 64-bit range gives the largest 64-bit number.
 std::int64_t SubjectsOf(double frequency);
+
+// The most subjects one pattern may stand for in data augmentation: the period of the uniform
+// stream. The subjects of a pattern draw consecutive uniforms; past the period the stream comes
+// round again, and later subjects would repeat the draws of earlier ones instead of drawing
+// their own.
+inline constexpr std::int64_t kMaxPatternSubjects = kGeneratorPeriod;
+
+// True when no frequency of the table stands for more than kMaxPatternSubjects subjects.
+bool SubjectsFitTheDraws(const input::PatternTable& patterns);
+
+// Asks whether the run is to be aborted once every 2^16 subjects that one step draws: the
+// question takes a lock, which costs far more than one subject's draw, while 2^16 draws take a
+// few milliseconds. A step of fewer subjects never asks, and leaves the question to the chain.
+class AbortCheck {
+ public:
+  static constexpr std::uint64_t kSubjectsPerQuestion = std::uint64_t{1} << 16;
+
+  // Counts `subjects` more draws; true when the count reached a question and an abort was
+  // requested.
+  bool Drawn(std::uint64_t subjects);
+
+ private:
+  std::uint64_t m_sinceQuestion = 0;
+};
+
+// The subjects of one pattern counted by the cell of the latent table they were drawn into.
+// Open addressing over the cell index: the room taken follows the distinct cells drawn, never
+// the number of subjects.
+class CellTally {
+ public:
+  void Add(std::uint64_t cell);
+  // The cells counted since the last call and their counts, in increasing cell index; the
+  // tally is empty again afterwards.
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>>& TakeSorted();
+
+ private:
+  struct Slot {
+    std::uint64_t cell = 0;
+    std::uint64_t count = 0;  // 0: the slot is free
+  };
+  std::size_t SlotOf(std::uint64_t cell) const;
+  void Grow();
+
+  std::vector<Slot> m_slots;  // a power of two of them, at most half in use
+  int m_bits = 0;             // log2 of the number of slots
+  std::vector<std::size_t> m_used;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> m_sorted;
+};
 
 // One level of a nested categorical draw. total is W, the sum of the n weights in order. Walks
 // the running sum of weights[i] * (1 / W) and returns the first i with *u below it; *u is then
@@ -172,8 +223,9 @@ class ImputationStep {
   // and, pattern by pattern, a record for every cell that received subjects, in latent-table
   // order; fills *counts from the records (TallyCompletedCounts). The patterns should be
   // complete (the missing-response draw comes first); a missing response is summed out of the
-  // latent draw and adds to no response count.
-  void Run(const input::ParameterSet& values, const input::PatternTable& patterns,
+  // latent draw and adds to no response count. Returns false, with *completed and *counts
+  // unfinished, when an abort was requested during the step (AbortCheck).
+  bool Run(const input::ParameterSet& values, const input::PatternTable& patterns,
            CompletedData* completed, em::ExpectedCounts* counts);
 
  private:
@@ -182,7 +234,7 @@ class ImputationStep {
 
   input::ModelDimensions m_dims;
   LatentRecursions m_latent;
-  std::vector<std::uint64_t> m_drawn;  // the cells of one pattern's subjects
+  CellTally m_drawn;  // the cells of one pattern's subjects
 };
 
 // The completed-data counts of the records, in the shapes of the parameter arrays: per class

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "em/missingness.h"
 #include "uniform.h"
@@ -276,13 +277,42 @@ bool MissingResponseDraw::DrawCompletion(double u, std::int32_t* completed) {
   return m_singleDone;
 }
 
-void MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values,
+void MissingResponseDraw::MergeBatches(std::size_t firstRow) {
+  const std::size_t items = Size(m_items);
+  const std::int32_t* rows = m_rows.data();
+  m_batchOrder.resize(m_rowFrequencies.size() - firstRow);
+  std::iota(m_batchOrder.begin(), m_batchOrder.end(), firstRow);
+  const auto before = [rows, items](std::size_t a, std::size_t b) {
+    return std::lexicographical_compare(rows + a * items, rows + (a + 1) * items, rows + b * items,
+                                        rows + (b + 1) * items);
+  };
+  std::sort(m_batchOrder.begin(), m_batchOrder.end(), before);
+  m_mergedRows.clear();
+  m_mergedFrequencies.clear();
+  for (std::size_t k = 0; k < m_batchOrder.size();) {
+    const std::size_t first = m_batchOrder[k];
+    double count = 0.0;
+    for (; k < m_batchOrder.size() && !before(first, m_batchOrder[k]); ++k) {
+      count += m_rowFrequencies[m_batchOrder[k]];
+    }
+    m_mergedRows.insert(m_mergedRows.end(), rows + first * items, rows + (first + 1) * items);
+    m_mergedFrequencies.push_back(count);
+  }
+  m_rows.resize(firstRow * items);
+  m_rows.insert(m_rows.end(), m_mergedRows.begin(), m_mergedRows.end());
+  m_rowFrequencies.resize(firstRow);
+  m_rowFrequencies.insert(m_rowFrequencies.end(), m_mergedFrequencies.begin(),
+                          m_mergedFrequencies.end());
+}
+
+bool MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values,
                                                const input::PatternTable& observed,
                                                input::PatternTable* completed) {
   SetParameters(values);
   const std::size_t items = Size(observed.itemCount);
   m_rows.clear();
   m_rowFrequencies.clear();
+  AbortCheck abortCheck;
   for (std::int32_t p = 0; p < observed.patternCount; ++p) {
     const std::int32_t* y = observed.Pattern(p);
     const double frequency = observed.frequencies[Size(p)];
@@ -294,11 +324,21 @@ void MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values
     const std::int64_t subjects = SubjectsOf(frequency);
     if (subjects == 0) continue;
     Prepare(y);
-    m_uniforms.resize(static_cast<std::size_t>(subjects));
-    for (double& u : m_uniforms) u = NextUniform(0);
-    std::sort(m_uniforms.begin(), m_uniforms.end());
-    std::copy(m_pattern.begin(), m_pattern.end(), m_current.begin());
-    Descend(0, 0, m_uniforms.size());
+    const std::size_t firstRow = m_rowFrequencies.size();
+    // Each subject's path depends on its own uniform only, so batches of consecutive uniforms
+    // end where one batch of all of them would.
+    for (std::uint64_t left = static_cast<std::uint64_t>(subjects); left > 0;) {
+      const std::uint64_t batch = std::min(left, AbortCheck::kSubjectsPerQuestion);
+      m_uniforms.resize(static_cast<std::size_t>(batch));
+      for (double& u : m_uniforms) u = NextUniform(0);
+      std::sort(m_uniforms.begin(), m_uniforms.end());
+      std::copy(m_pattern.begin(), m_pattern.end(), m_current.begin());
+      Descend(0, 0, m_uniforms.size());
+      left -= batch;
+      // A pattern of one batch keeps its rows exactly as drawn.
+      if (batch < static_cast<std::uint64_t>(subjects)) MergeBatches(firstRow);
+      if (abortCheck.Drawn(batch)) return false;
+    }
   }
 
   // Distinct patterns in increasing complete cell index. The index itself is the sort key when
@@ -350,6 +390,7 @@ void MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values
     completed->subjectCount += frequency;
   }
   completed->patternCount = static_cast<std::int32_t>(completed->frequencies.size());
+  return true;
 }
 
 }  // namespace kov::da

@@ -21,7 +21,9 @@
 // computed once for all its subjects, and each subject's path is still decided by its own u
 // exactly as a walk of its own would decide it. So a pattern costs one backward pass plus the
 // forward steps of the distinct partial completions its subjects reach, never more than one
-// forward pass per subject.
+// forward pass per subject. A pattern of many subjects goes down the tree in batches of 2^16
+// consecutive uniforms, and the counts of its completions are added up over the batches, so
+// that its room follows the distinct completions drawn rather than its frequency.
 #pragma once
 
 #include <cstddef>
@@ -47,8 +49,10 @@ class MissingResponseDraw {
   // contributes a complete pattern of frequency 1 for each; a subject whose observed part has
   // probability 0 under the parameters has no completion and is left out of the iteration.
   // The result holds each distinct complete pattern once, with the summed frequency, in
-  // increasing order of its complete cell index (the last item most significant).
-  void DrawMissingResponses(const input::ParameterSet& values, const input::PatternTable& observed,
+  // increasing order of its complete cell index (the last item most significant). Returns
+  // false, with *completed left unfinished, when an abort was requested during the draw
+  // (AbortCheck).
+  bool DrawMissingResponses(const input::ParameterSet& values, const input::PatternTable& observed,
                             input::PatternTable* completed);
 
   // The same one pattern at a time: SetParameters, then Prepare a pattern (returns the
@@ -76,6 +80,10 @@ class MissingResponseDraw {
   // follows from it.
   void EnterOccasion(std::size_t q, std::int32_t t, std::int32_t from);
   void Complete(std::size_t begin, std::size_t end);
+  // The rows from firstRow on, one pattern's completions from several batches, each in
+  // lexicographic order: equal completions become one row with the summed count, in the
+  // lexicographic order that a single batch gives.
+  void MergeBatches(std::size_t firstRow);
 
   double* LevelBase(std::size_t q) { return m_base.data() + q * Size(m_classes); }
   double* LevelBefore(std::size_t q) { return m_before.data() + q * m_classStates; }
@@ -107,7 +115,7 @@ class MissingResponseDraw {
   std::vector<double> m_after, m_step;  // (c, state): forward messages between occasions
   std::vector<std::int32_t> m_current;  // the completion being built
 
-  // The subjects of one pattern, and where the completions go.
+  // The subjects of one batch of a pattern, and where the completions go.
   std::vector<double> m_uniforms;
   std::int32_t* m_single = nullptr;  // DrawCompletion's output, or null for m_rows
   bool m_singleDone = false;
@@ -115,6 +123,9 @@ class MissingResponseDraw {
   // The rebuilt table.
   std::vector<std::int32_t> m_rows;  // complete patterns before merging
   std::vector<double> m_rowFrequencies;
+  std::vector<std::size_t> m_batchOrder;  // MergeBatches' work
+  std::vector<std::int32_t> m_mergedRows;
+  std::vector<double> m_mergedFrequencies;
   std::vector<std::pair<std::uint64_t, std::size_t>> m_keys;  // (complete cell index, row)
   std::vector<std::uint64_t> m_cellRadix;                     // per item
   bool m_keysFit = true;  // the complete cell index fits 63 bits

@@ -38,7 +38,7 @@ std::int32_t WriteSeriesHeader(input::TextOutput& out, std::int32_t imputations,
 
 // The row of iteration t: t in columns 1-6, then the five values fixed-point 10 wide with 5
 // decimals at columns 16, 27, 38, 49 and 60 (asterisks when a value or t does not fit).
-// kStatusOk or the write status; a failed row does not stop a run, so the caller may ignore it.
+// kStatusOk or the write status.
 std::int32_t WriteSeriesRow(input::TextOutput& out, std::int32_t iteration,
                             const SeriesValues& values);
 

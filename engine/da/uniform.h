@@ -11,6 +11,10 @@
 
 namespace kov::da {
 
+// The generator runs through every state from 1 to 2^31 - 2 before it comes round again; these
+// are also the only seeds it can start from (its modulus, 2^31 - 1, is followed by 0 for ever).
+inline constexpr std::int32_t kGeneratorPeriod = 2147483646;
+
 // Advances the state: a nonzero reseed replaces the state first (every call that passes one
 // reseeds; the run passes its seed once and 0 afterwards). Returns the new state times 2^-31 in
 // single precision, a number in [0, 1]: exactly 1.0 for states of 2147483584 and above, 0.0 only

@@ -26,6 +26,7 @@
 #include "run/drivers.h"
 #include "run/engine_status.h"
 #include "run/result_codes.h"
+#include "run/run_files.h"
 #include "run/run_support.h"
 #include "run/status_record.h"
 #include "saturated_model.h"
@@ -45,6 +46,7 @@ class EmRun {
   std::int32_t Run(const char* controlFilePath);
 
  private:
+  std::int32_t ClaimFiles();
   std::int32_t OpenFiles();
   std::int32_t Iterate(bool silent, bool* left);
   std::int32_t OneIteration();
@@ -62,6 +64,8 @@ class EmRun {
   input::Model m_model;
   input::DataLayout m_layout;
   input::DataFileReader m_data;
+  // Declared before the outputs, so that it is released after they are closed.
+  run::OutputClaim m_claim;
   input::TextOutput m_report;
   input::TextOutput m_estimates;
   std::string m_reportName;
@@ -80,9 +84,29 @@ class EmRun {
   std::int32_t m_iteration = 0;      // the iteration being computed
   std::int32_t m_lastIteration = 0;  // the last iteration completed
   bool m_aborted = false;
+  bool m_estimatesWritten = false;
   bool m_failed = false;  // an update ended the run; its error is recorded
   std::optional<SaturatedModel> m_saturated;
 };
+
+std::int32_t EmRun::ClaimFiles() {
+  std::vector<run::RunFile> files = {
+      {"control file", m_job.controlFile},
+      {"data file", TrimRight(m_model.dataFile)},
+      {"output file", TrimRight(m_model.emOutputFile), /*output=*/true},
+  };
+  // The starting values were read whole with the control file, so new estimates may replace
+  // them: that is how a run is continued.
+  if (m_model.startValuesFromFile) {
+    files.push_back({"starting values file", TrimRight(m_model.emStartValuesFile), false,
+                     /*continuedByRun=*/true});
+  }
+  if (m_model.writeEstimates) {
+    files.push_back({"parameter estimates file", TrimRight(m_model.emEstimatesFile),
+                     /*output=*/true, false, /*replacedWhole=*/true});
+  }
+  return m_claim.Take(files);
+}
 
 std::int32_t EmRun::OpenFiles() {
   std::int32_t status = input::OpenDataFile(m_layout, &m_data);
@@ -91,7 +115,7 @@ std::int32_t EmRun::OpenFiles() {
   if ((status = run::CreateReport(m_reportName, &m_report)) != kStatusOk) return status;
   if (m_model.writeEstimates) {
     const std::string name = TrimRight(m_model.emEstimatesFile);
-    if ((status = m_estimates.Create(name)) != kStatusOk) {
+    if ((status = m_estimates.CreateReplacing(name)) != kStatusOk) {
       return run::OpenFailed(status, "Unable to open parameter estimates file for reading/writing: ",
                              name, run::kValidPathAndName);
     }
@@ -235,6 +259,7 @@ std::int32_t EmRun::WriteFitBlocks() {
 }
 
 std::int32_t EmRun::WriteEstimatesSet() {
+  m_estimatesWritten = true;
   const std::int32_t status = input::WriteParameterEstimates(
       m_model.dims, m_values, m_lastIteration, input::kEstimatesFileFormat, m_estimates);
   if (status != kStatusOk) return run::ReportWriteFailed(status, TrimRight(m_model.emEstimatesFile));
@@ -281,7 +306,9 @@ std::int32_t EmRun::Finish() {
       report::WriteRunEnd(m_report, run::LocalNow(), kovos::TickCount() - m_startTick);
   if (status == kStatusOk) status = m_report.Close();
   if (status != kStatusOk) return WriteFailed(status);
-  if ((status = m_estimates.Close()) != kStatusOk) {
+  // A run that wrote no estimates (fit only) leaves the file as it was.
+  status = m_estimatesWritten ? m_estimates.Commit() : m_estimates.Close();
+  if (status != kStatusOk) {
     return run::ReportWriteFailed(status, TrimRight(m_model.emEstimatesFile));
   }
   return kRunCompleted;
@@ -296,10 +323,15 @@ std::int32_t EmRun::Run(const char* controlFilePath) {
   m_job.controlFile = TrimRight(pathField);
   const input::ModelDimensions& d = m_model.dims;
 
+  std::int32_t status = ClaimFiles();
+  if (status != kStatusOk) return status;
   m_layout = input::DataLayoutOf(m_model);
-  // A failed count stays recorded; the loading pass below reports its own failure.
-  input::CountDataRecords(m_layout, &m_job.patternCount, &m_job.subjectCount);
-  std::int32_t status = OpenFiles();
+  // A failed count stays recorded and the loading pass below reports its own failure, except
+  // for what no second pass would mend: an abort, or frequencies beyond counting (the header
+  // would show their total).
+  status = input::CountDataRecords(m_layout, &m_job.patternCount, &m_job.subjectCount);
+  if (status == kRunAborted || status == kFrequencyTooLarge) return status;
+  status = OpenFiles();
   if (status != kStatusOk) return status;
 
   m_cells = CompleteTableCells(d, m_model.classItemCategories, m_model.statusItemCategories);

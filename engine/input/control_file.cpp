@@ -1,6 +1,8 @@
 #include "control_file.h"
 
 #include <algorithm>
+#include <charconv>
+#include <limits>
 #include <string_view>
 
 #include "../run/engine_status.h"
@@ -27,6 +29,30 @@ constexpr std::string_view kStartValueStage =
 constexpr std::string_view kIterationStage =
     "Unable to read last iteration value from parameter estimates file: ";
 
+std::string Decimal(std::int64_t value) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  return std::string(digits, result.ptr);
+}
+
+// Why a count was refused, for the stage message: the count, its value and its limit.
+std::string NegativeCount(std::string_view what, std::int64_t value) {
+  return "The " + std::string(what) + " (" + Decimal(value) + ") is negative.";
+}
+
+std::string CountOverLimit(std::string_view what, std::int64_t value, std::int64_t limit) {
+  return "The " + std::string(what) + " (" + Decimal(value) + ") is over the limit of " +
+         Decimal(limit) + ".";
+}
+
+// `values` is exact unless the count behind it saturated, when only "more than" is known.
+std::string ArrayOverLimit(std::string_view parameters, std::int64_t values, bool exact) {
+  const std::string limit = Decimal(static_cast<std::int64_t>(kMaxArrayValues));
+  return "The " + std::string(parameters) + " parameters would take " +
+         (exact ? Decimal(values) : "more than " + limit) + " values, over the limit of " + limit +
+         " in one parameter array.";
+}
+
 // The control-file path as the file system wants it: the 300-character field without its
 // padding (and never past a zero byte, which no path can hold).
 std::string PathFromField(const std::string& field) {
@@ -51,19 +77,64 @@ std::int32_t ReadTitles(TextInput& in, Model* model) {
   }
 }
 
-// (T - 2) x S^order from the counts as read, saturating far above any limit.
+// Where the count of extra transition rows stops counting, far above any limit.
+constexpr std::int64_t kSaturatedRows = std::int64_t{1} << 40;
+
+// (T - 2) x S^order from the counts as read, saturating at kSaturatedRows.
 std::int64_t ExtraTransitionRows(std::int32_t statuses, std::int32_t occasions, std::int32_t order) {
   if (occasions < 3) return 0;
-  constexpr std::int64_t kSaturated = std::int64_t{1} << 40;
   std::int64_t power = 1;
   // 2^41 passes the saturation, so 41 factors settle it; 0 and 1 statuses never grow.
-  for (std::int32_t i = 0; i < order && i <= 41 && power <= kSaturated; ++i) power *= statuses;
+  for (std::int32_t i = 0; i < order && i <= 41 && power <= kSaturatedRows; ++i) power *= statuses;
   // Without status items T is not bounded by five, so the product can pass 64 bits.
-  if (power > kSaturated / (occasions - 2)) return kSaturated;
+  if (power > kSaturatedRows / (occasions - 2)) return kSaturatedRows;
   return (occasions - 2) * power;
 }
 
-std::int32_t ReadCommonInformation(TextInput& in, Model* m) {
+// The first parameter array too large to hold; empty when all fit.
+std::string ArrayBeyondMemory(const ModelDimensions& d) {
+  const struct {
+    std::string_view parameters;
+    std::size_t values;
+  } arrays[] = {{"gamma", GammaShape(d).Size()},
+                {"delta", DeltaShape(d).Size()},
+                {"tau", TauShape(d).Size()},
+                {"little rho", LittleRhoShape(d).Size()},
+                {"big rho", BigRhoShape(d).Size()}};
+  for (const auto& array : arrays) {
+    if (array.values > kMaxArrayValues) {
+      return ArrayOverLimit(array.parameters, static_cast<std::int64_t>(array.values), true);
+    }
+  }
+  return {};
+}
+
+// The first count of the common model information that cannot be a model, or that is beyond
+// what the engine can estimate; empty when all are fine.
+std::string RefusedCount(const ModelDimensions& d) {
+  constexpr std::int32_t kUnlimited = std::numeric_limits<std::int32_t>::max();
+  struct Count {
+    std::string_view what;
+    std::int32_t value;
+    std::int32_t limit;
+  };
+  const Count counts[] = {
+      {"number of latent classes", d.classes, kMaxLatentCount},
+      {"number of latent statuses", d.statuses, kMaxLatentCount},
+      {"number of items measuring the latent classes", d.classItems, kMaxItems},
+      {"number of items per occasion measuring the latent statuses", d.statusItems, kMaxItems},
+      // Without status items the occasions size nothing.
+      {"number of occasions", d.occasions, d.statusItems > 0 ? kMaxOccasions : kUnlimited},
+      {"order of the process", d.order, kUnlimited},
+  };
+  for (const Count& count : counts) {
+    if (count.value < 0) return NegativeCount(count.what, count.value);
+    if (count.value > count.limit) return CountOverLimit(count.what, count.value, count.limit);
+  }
+  return {};
+}
+
+std::int32_t ReadCommonInformation(TextInput& in, Model* m, std::string* why) {
   ModelDimensions& d = m->dims;
   std::int32_t status = kStatusOk;
   {
@@ -83,23 +154,22 @@ std::int32_t ReadCommonInformation(TextInput& in, Model* m) {
   }
 
   // Refuse what cannot be a model before anything is sized or looped over from it.
-  const bool negative = d.classes < 0 || d.statuses < 0 || d.classItems < 0 ||
-                        d.statusItems < 0 || d.occasions < 0 || d.order < 0;
-  if (negative || d.classes > kMaxLatentCount || d.statuses > kMaxLatentCount ||
-      d.classItems > kMaxItems || d.statusItems > kMaxItems ||
-      (d.statusItems > 0 && d.occasions > kMaxOccasions)) {
-    return kModelTooLarge;
-  }
+  if (*why = RefusedCount(d); !why->empty()) return kModelTooLarge;
   const std::int64_t extra = ExtraTransitionRows(d.statuses, d.occasions, d.order);
-  if (extra > static_cast<std::int64_t>(kMaxArrayValues)) return kModelTooLarge;
-  d.extraTransitionRows = static_cast<std::int32_t>(extra);
   if (d.classes == 0) d.classes = 1;
   if (d.statuses == 0) d.statuses = 1;
-  const bool fits = TauShape(d).Size() <= kMaxArrayValues && DeltaShape(d).Size() <= kMaxArrayValues;
-  return fits ? kStatusOk : kModelTooLarge;
+  if (extra > static_cast<std::int64_t>(kMaxArrayValues)) {
+    // C, S <= 1000 and E <= 2^40 keep this product within 64 bits.
+    const std::int64_t tauValues = (d.statuses + extra) * d.statuses * d.classes;
+    *why = ArrayOverLimit("tau", tauValues, extra < kSaturatedRows);
+    return kModelTooLarge;
+  }
+  d.extraTransitionRows = static_cast<std::int32_t>(extra);
+  *why = ArrayBeyondMemory(d);
+  return why->empty() ? kStatusOk : kModelTooLarge;
 }
 
-std::int32_t ReadEmInformation(TextInput& in, Model* m) {
+std::int32_t ReadEmInformation(TextInput& in, Model* m, std::string*) {
   std::int32_t status = kStatusOk;
   {
     ReadStep step(in);
@@ -117,7 +187,7 @@ std::int32_t ReadEmInformation(TextInput& in, Model* m) {
   return kStatusOk;
 }
 
-std::int32_t ReadDaInformation(TextInput& in, Model* m) {
+std::int32_t ReadDaInformation(TextInput& in, Model* m, std::string*) {
   std::int32_t status = kStatusOk;
   {
     ReadStep step(in);
@@ -135,36 +205,39 @@ std::int32_t ReadDaInformation(TextInput& in, Model* m) {
   return kStatusOk;
 }
 
-std::int32_t ReadCategoryCounts(TextInput& in, std::int32_t items, std::vector<std::int32_t>* counts,
-                                std::int32_t* largest) {
+// `item` names the kind of item in a refusal ("class item").
+std::int32_t ReadCategoryCounts(TextInput& in, std::int32_t items, std::string_view item,
+                                std::vector<std::int32_t>* counts, std::int32_t* largest,
+                                std::string* why) {
   counts->assign(static_cast<std::size_t>(items), 0);
   *largest = 0;
   if (items == 0) return kStatusOk;
   ReadStep step(in);
-  for (std::int32_t& count : *counts) {
+  for (std::size_t i = 0; i < counts->size(); ++i) {
+    std::int32_t& count = (*counts)[i];
     const std::int32_t status = step.Int(&count);
     if (status != kStatusOk) return status;
-    if (count < 0 || count > kMaxCategories) return kModelTooLarge;
+    if (count < 0 || count > kMaxCategories) {
+      const std::string what = "number of response categories of " + std::string(item) + " " +
+                               Decimal(static_cast<std::int64_t>(i) + 1);
+      *why = count < 0 ? NegativeCount(what, count) : CountOverLimit(what, count, kMaxCategories);
+      return kModelTooLarge;
+    }
     *largest = std::max(*largest, count);
   }
   return kStatusOk;
 }
 
-bool ArraysFitInMemory(const ModelDimensions& d) {
-  const std::size_t sizes[] = {GammaShape(d).Size(), DeltaShape(d).Size(), TauShape(d).Size(),
-                               LittleRhoShape(d).Size(), BigRhoShape(d).Size()};
-  return std::all_of(std::begin(sizes), std::end(sizes),
-                     [](std::size_t size) { return size <= kMaxArrayValues; });
-}
-
-std::int32_t ReadResponseCategories(TextInput& in, Model* m) {
+std::int32_t ReadResponseCategories(TextInput& in, Model* m, std::string* why) {
   ModelDimensions& d = m->dims;
-  std::int32_t status = ReadCategoryCounts(in, d.classItems, &m->classItemCategories,
-                                           &d.maxClassCategories);
+  std::int32_t status = ReadCategoryCounts(in, d.classItems, "class item", &m->classItemCategories,
+                                           &d.maxClassCategories, why);
   if (status != kStatusOk) return status;
-  status = ReadCategoryCounts(in, d.statusItems, &m->statusItemCategories, &d.maxStatusCategories);
+  status = ReadCategoryCounts(in, d.statusItems, "status item", &m->statusItemCategories,
+                              &d.maxStatusCategories, why);
   if (status != kStatusOk) return status;
-  return ArraysFitInMemory(d) ? kStatusOk : kModelTooLarge;
+  *why = ArrayBeyondMemory(d);
+  return why->empty() ? kStatusOk : kModelTooLarge;
 }
 
 std::int32_t ReadLabelStep(TextInput& in, std::vector<std::string>* labels) {
@@ -194,7 +267,7 @@ std::int32_t ReadItemLabels(TextInput& in, const std::vector<std::int32_t>& cate
   return kStatusOk;
 }
 
-std::int32_t ReadLabels(TextInput& in, Model* m) {
+std::int32_t ReadLabels(TextInput& in, Model* m, std::string*) {
   const ModelDimensions& d = m->dims;
   const std::string blank(kLabelWidth, ' ');
   m->classLabels.assign(static_cast<std::size_t>(d.classes), blank);
@@ -276,15 +349,39 @@ std::int32_t ReadGroups(LineSource& lines, const ModelDimensions& d, bool allOcc
   return kStatusOk;
 }
 
-std::int32_t ReadRestrictionCodes(TextInput& in, const ModelDimensions& d, RestrictionSet* codes) {
+// Restriction codes run from -kMaxRestrictionCode to kMaxRestrictionCode. A code's magnitude
+// names its equivalence class (a negative code joins the class of its magnitude), so every
+// code must have a magnitude that is a code too; -2^31 has none in 32 bits, and negating it
+// would overflow wherever classes are marked or looked up.
+constexpr std::int32_t kMaxRestrictionCode = std::numeric_limits<std::int32_t>::max();
+
+std::int32_t ReadRestrictionCodes(TextInput& in, const ModelDimensions& d, RestrictionSet* codes,
+                                  std::string* why) {
   return ReadGroups(in, d, /*allOccasions=*/true, /*littleRhoNeedsCategories=*/false, codes->gamma,
                     codes->delta, /*deltaHasOccasions=*/false, codes->tau, codes->littleRho,
-                    codes->bigRho,
-                    [](ReadStep& step, std::int32_t& code) { return step.Int(&code); });
+                    codes->bigRho, [why](ReadStep& step, std::int32_t& code) {
+                      const std::int32_t status = step.Int(&code);
+                      if (status != kStatusOk || code >= -kMaxRestrictionCode) return status;
+                      *why = "The restriction code " + Decimal(code) + " is outside the range " +
+                             Decimal(-kMaxRestrictionCode) + " to " +
+                             Decimal(kMaxRestrictionCode) + ".";
+                      return kBadValue;
+                    });
 }
 
-void Fail(std::int32_t status, std::string_view stage, const std::string& name) {
-  SetEngineError(status, Message(stage, name, kVerifyPathAndFormat));
+// The iteration stored with start values leaves room for every iteration the run may still do
+// (its maximum counts over all continued runs, but a simple sum keeps the counter clear of the
+// 32-bit overflow whatever the driver does with it).
+bool IterationLeavesRoom(std::int32_t iteration, std::int32_t maxIterations) {
+  return iteration >= 0 && static_cast<std::int64_t>(iteration) + std::max(maxIterations, 0) <=
+                               std::numeric_limits<std::int32_t>::max();
+}
+
+// The stage message; a refusal that knows its reason gives it in place of the general advice.
+void Fail(std::int32_t status, std::string_view stage, const std::string& name,
+          const std::string& why = {}) {
+  SetEngineError(status, why.empty() ? Message(stage, name, kVerifyPathAndFormat)
+                                     : Message(stage, name, "; " + why));
 }
 
 }  // namespace
@@ -322,7 +419,9 @@ std::int32_t ReadStartValuesFile(const std::string& name, const ModelDimensions&
   TextInput in;
   std::int32_t status = in.Open(name);
   if (status != kStatusOk) {
-    SetEngineError(status, Message("Unable to open parameter estimates file: ", name, kVerifyPath));
+    SetEngineError(status, OpenFailureMessage("parameter estimates file", name, status,
+                                              "Unable to open parameter estimates file: ",
+                                              kVerifyPath));
     return 0;
   }
   if ((status = ReadParameterGroups(in, dims, /*allOccasions=*/true, values)) != kStatusOk) {
@@ -342,7 +441,8 @@ std::int32_t ReadControlFile(const std::string& path, Model* model) {
   TextInput in;
   std::int32_t status = in.Open(name);
   if (status != kStatusOk) {
-    SetEngineError(status, Message("Unable to open control file: ", name, kVerifyPath));
+    SetEngineError(status, OpenFailureMessage("control file", name, status,
+                                              "Unable to open control file: ", kVerifyPath));
     return 0;
   }
   *model = Model{};
@@ -352,16 +452,17 @@ std::int32_t ReadControlFile(const std::string& path, Model* model) {
 
   struct Stage {
     std::string_view message;
-    std::int32_t (*read)(TextInput&, Model*);
+    std::int32_t (*read)(TextInput&, Model*, std::string* why);
   };
   const Stage stages[] = {{kCommonStage, ReadCommonInformation},
                           {kEmStage, ReadEmInformation},
                           {kDaStage, ReadDaInformation},
                           {kCategoryStage, ReadResponseCategories},
                           {kLabelStage, ReadLabels}};
+  std::string why;
   for (const Stage& stage : stages) {
-    if ((status = stage.read(in, model)) != kStatusOk) {
-      Fail(status, stage.message, name);
+    if ((status = stage.read(in, model, &why)) != kStatusOk) {
+      Fail(status, stage.message, name, why);
       return 0;
     }
   }
@@ -370,8 +471,8 @@ std::int32_t ReadControlFile(const std::string& path, Model* model) {
   AllocateRestrictions(d, &model->codes);
   AllocateParameters(d, &model->start);
   if (model->maxIterations > 0) {
-    if ((status = ReadRestrictionCodes(in, d, &model->codes)) != kStatusOk) {
-      Fail(status, kRestrictionStage, name);
+    if ((status = ReadRestrictionCodes(in, d, &model->codes, &why)) != kStatusOk) {
+      Fail(status, kRestrictionStage, name, why);
       return 0;
     }
     model->restrictionsRead = true;
@@ -383,9 +484,13 @@ std::int32_t ReadControlFile(const std::string& path, Model* model) {
       Fail(status, kStartValueStage, name);
       return 0;
     }
-  } else if (!ReadStartValuesFile(TrimRight(model->emStartValuesFile), d, &model->start,
-                                  &model->startIteration)) {
-    return 0;
+  } else {
+    const std::string startName = TrimRight(model->emStartValuesFile);
+    if (!ReadStartValuesFile(startName, d, &model->start, &model->startIteration)) return 0;
+    if (!IterationLeavesRoom(model->startIteration, model->maxIterations)) {
+      Fail(kBadValue, kIterationStage, startName);
+      return 0;
+    }
   }
   FillAbsentLatentVariables(d, &model->start);
   return 1;

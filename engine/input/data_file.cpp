@@ -1,5 +1,6 @@
 #include "data_file.h"
 
+#include <charconv>
 #include <cmath>
 
 #include "../run/engine_status.h"
@@ -13,9 +14,46 @@ namespace {
 
 using run::SetEngineError;
 
+// Records are many and cheap; the abort flag's lock may take up to a second to get. Asking
+// every few thousand records answers an abort within moments without slowing the reading. The
+// first ask comes only after that many records: a file read in a moment leaves an early abort
+// to the estimation, which ends it after its first iteration with a report.
+constexpr std::size_t kRecordsBetweenAbortChecks = 4096;
+
+// The total of the frequencies may not pass this. Doubles count whole subjects exactly up to
+// 2^53 (about 9e15), so every total below it is still an exact count, and sums over patterns
+// and cells in the estimation stay far from overflow. No study comes near it: a larger total
+// is a typing slip or a file that is not ours.
+constexpr double kMaxSubjectCount = 1e15;
+
+constexpr std::string_view kAbortedMessage = "The run was aborted while the data file was read.";
+
+bool AbortDue(std::size_t record) {
+  return record != 0 && record % kRecordsBetweenAbortChecks == 0 && run::AbortRequested();
+}
+
+std::string Decimal(long value) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  return std::string(digits, result.ptr);
+}
+
 void RecordReadFailure(std::int32_t status, const DataLayout& layout) {
   SetEngineError(status, Message("Unable to read from data file: ", layout.path,
                                  "; Please make sure that this file is properly formatted."));
+}
+
+// Adds a record's frequency to the total; false (after recording the error) when the total
+// passes kMaxSubjectCount at the record that ends on `line`.
+bool AddToSubjectCount(double frequency, const DataLayout& layout, long line, double* total) {
+  *total += frequency;
+  if (*total <= kMaxSubjectCount) return true;
+  SetEngineError(kFrequencyTooLarge,
+                 Message("Unable to read from data file: ", layout.path,
+                         "; the frequencies up to line " + Decimal(line) +
+                             " add up to more than 1e15 subjects, beyond what the estimation "
+                             "can count."));
+  return false;
 }
 
 // A response is a category of its item, or 0 where missing responses are declared.
@@ -81,11 +119,16 @@ std::int32_t CountDataRecords(const DataLayout& layout, std::int32_t* patternCou
     return status;
   }
   if (status != kStatusOk) {
-    SetEngineError(status, "Error Opening Data File");
+    const std::string refused = RefusedFileMessage("data file", layout.path, status);
+    SetEngineError(status, refused.empty() ? std::string("Error Opening Data File") : refused);
     return status;
   }
   std::vector<std::int32_t> scratch(static_cast<std::size_t>(layout.itemCount));
-  while (!reader.AtEnd()) {
+  for (std::size_t record = 0; !reader.AtEnd(); ++record) {
+    if (AbortDue(record)) {
+      SetEngineError(kRunAborted, kAbortedMessage);
+      return kRunAborted;
+    }
     ++*patternCount;
     double frequency = 0.0;
     status = reader.ReadRecord(scratch.data(), &frequency);
@@ -93,7 +136,9 @@ std::int32_t CountDataRecords(const DataLayout& layout, std::int32_t* patternCou
       SetEngineError(status, "Error reading data");
       return status;
     }
-    *subjectCount += frequency;
+    if (!AddToSubjectCount(frequency, layout, reader.LineNumber(), subjectCount)) {
+      return kFrequencyTooLarge;
+    }
   }
   return kStatusOk;
 }
@@ -103,8 +148,10 @@ std::int32_t OpenDataFile(const DataLayout& layout, DataFileReader* reader) {
   if (status == kBadDataFormat) {
     RecordReadFailure(status, layout);
   } else if (status != kStatusOk) {
-    SetEngineError(status, Message("Unable to open data file for reading: ", layout.path,
-                                   ";  Please make sure this is a valid file path and name."));
+    SetEngineError(status,
+                   OpenFailureMessage("data file", layout.path, status,
+                                      "Unable to open data file for reading: ",
+                                      ";  Please make sure this is a valid file path and name."));
   }
   return status;
 }
@@ -119,6 +166,10 @@ std::int32_t LoadPatterns(DataFileReader& reader, const Model& model, const Data
   table->responses.assign(n * count, 0);
   table->frequencies.assign(count, 0.0);
   for (std::size_t p = 0; p < count; ++p) {
+    if (AbortDue(p)) {
+      SetEngineError(kRunAborted, kAbortedMessage);
+      return kRunAborted;
+    }
     std::int32_t* responses = table->responses.data() + p * n;
     double& frequency = table->frequencies[p];
     std::int32_t status = reader.ReadRecord(responses, &frequency);
@@ -132,7 +183,9 @@ std::int32_t LoadPatterns(DataFileReader& reader, const Model& model, const Data
       RecordReadFailure(status, layout);
       return status;
     }
-    table->subjectCount += frequency;
+    if (!AddToSubjectCount(frequency, layout, reader.LineNumber(), &table->subjectCount)) {
+      return kFrequencyTooLarge;
+    }
   }
   return kStatusOk;
 }

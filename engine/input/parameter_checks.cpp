@@ -50,14 +50,21 @@ constexpr float kSumTolerance = 0.01f;
 
 // A running sum kept in single precision: each partial sum is rounded to float, so a vector
 // passes or fails exactly as it always has, including values near the tolerance (0.99 passes
-// here, while in double |1 - 0.99| is just above 0.01).
+// here, while in double |1 - 0.99| is just above 0.01). A vector is a probability vector only
+// when every value lies in [0, 1] too: (1.5, -0.5) sums to one, but as start values it gives
+// negative probabilities and a starting G-squared that is not a number. Such a vector fails
+// like one that does not sum to one, with the same message.
 class SinglePrecisionSum {
  public:
-  void Add(double value) { m_sum = static_cast<float>(static_cast<double>(m_sum) + value); }
-  bool IsOne() const { return std::fabs(1.0f - m_sum) <= kSumTolerance; }
+  void Add(double value) {
+    m_sum = static_cast<float>(static_cast<double>(m_sum) + value);
+    m_probabilities = m_probabilities && value >= 0.0 && value <= 1.0;
+  }
+  bool Passes() const { return m_probabilities && std::fabs(1.0f - m_sum) <= kSumTolerance; }
 
  private:
   float m_sum = 0.0f;
+  bool m_probabilities = true;
 };
 
 const std::string kNotOneLine = " *** ERROR *** START VALUES DO NOT SUM TO ONE";
@@ -337,7 +344,7 @@ std::int32_t CheckStartValueSums(const ModelDimensions& dims, const ParameterSet
     if (dims.HasStatuses()) {
       SinglePrecisionSum delta;
       for (std::size_t s = 0; s < deltaAt.Extent(1); ++s) delta.Add(start.delta[deltaAt(c, s, 0)]);
-      if (!delta.IsOne()) {
+      if (!delta.Passes()) {
         status = fail({kNotOneLine, "                      FOR LATENT CLASS " + Ordinal(c),
                        "                      OF THE DELTA MATRIX"},
                       true);
@@ -346,7 +353,7 @@ std::int32_t CheckStartValueSums(const ModelDimensions& dims, const ParameterSet
       for (std::size_t r = 0; r < tauAt.Extent(0); ++r) {
         SinglePrecisionSum tau;
         for (std::size_t j = 0; j < tauAt.Extent(1); ++j) tau.Add(start.tau[tauAt(r, j, c)]);
-        if (tau.IsOne()) continue;
+        if (tau.Passes()) continue;
         status = fail({kNotOneLine,
                        "               FOR ROW " + Ordinal(r) + " LATENT CLASS " + Ordinal(c),
                        "               OF THE TAU MATRIX"},
@@ -359,7 +366,7 @@ std::int32_t CheckStartValueSums(const ModelDimensions& dims, const ParameterSet
           for (std::size_t k = 0; k < bigRhoAt.Extent(0); ++k) {
             rho.Add(start.bigRho[bigRhoAt(k, i, s, c, 0)]);
           }
-          if (rho.IsOne()) continue;
+          if (rho.Passes()) continue;
           status = fail({kNotOneLine,
                          "               FOR LATENT CLASS " + Ordinal(c) + " LATENT STATUS " +
                              Ordinal(s) + ", ITEM " + Ordinal(i),
@@ -375,7 +382,7 @@ std::int32_t CheckStartValueSums(const ModelDimensions& dims, const ParameterSet
         for (std::size_t k = 0; k < littleRhoAt.Extent(0); ++k) {
           rho.Add(start.littleRho[littleRhoAt(k, i, c)]);
         }
-        if (rho.IsOne()) continue;
+        if (rho.Passes()) continue;
         status = fail({kNotOneLine,
                        "               FOR LATENT CLASS " + Ordinal(c) + ", ITEM " + Ordinal(i),
                        "               IN THE RHO MATRIX FOR LATENT CLASS INDICATORS"},
@@ -384,7 +391,7 @@ std::int32_t CheckStartValueSums(const ModelDimensions& dims, const ParameterSet
       }
     }
   }
-  if (dims.HasClasses() && !gammaSum.IsOne()) {
+  if (dims.HasClasses() && !gammaSum.Passes()) {
     return fail({" *** ERROR *** START VALUES FOR THE GAMMA PARAMTERS DO NOT",
                  "               SUM TO ONE"},
                 false);

@@ -13,7 +13,7 @@ namespace kov::input {
 // row, the tau rows 1 to R, the big rho rows (item, and inside it status) when there are status
 // items; the little rho rows (per item) when there are class items; and then the gamma vector
 // when there are class items. A vector fails when |1 - sum| exceeds 0.01, both formed in single
-// precision. Every failing vector adds 1 to *failures and writes its message to the report at
+// precision, or when one of its values lies outside [0, 1]. Every failing vector adds 1 to *failures and writes its message to the report at
 // once. Returns kStatusOk or the first failed write's status (the check stops there, *failures
 // then counts the vectors found so far).
 //

@@ -1,8 +1,13 @@
 #include "text_input.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <initializer_list>
 
 #include "../run/result_codes.h"
 
@@ -13,15 +18,54 @@ TextInput::~TextInput() { Close(); }
 std::int32_t TextInput::Open(const std::string& path) {
   Close();
   errno = 0;
-  m_file = std::fopen(path.c_str(), "rb");
-  if (m_file == nullptr) return errno != 0 ? errno : ENOENT;
+  // Without O_NONBLOCK, opening a pipe would wait for a writer, possibly for ever. The flag
+  // changes nothing for the regular files that are all we go on to read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno != 0 ? errno : ENOENT;
   struct stat info {};
-  if (fstat(fileno(m_file), &info) == 0 && S_ISDIR(info.st_mode)) {
-    Close();
-    return EISDIR;
+  std::int32_t status = kStatusOk;
+  if (fstat(fd, &info) != 0) {
+    status = errno != 0 ? errno : EIO;
+  } else if (S_ISDIR(info.st_mode)) {
+    status = EISDIR;
+  } else if (!S_ISREG(info.st_mode)) {
+    status = kNotARegularFile;
+  } else if ((m_file = fdopen(fd, "rb")) == nullptr) {
+    status = errno != 0 ? errno : EIO;
+  }
+  if (status != kStatusOk) {
+    ::close(fd);
+    return status;
   }
   m_lineStart = 0;
   m_lineNumber = 0;
+  status = CheckTextEncoding();
+  if (status != kStatusOk) Close();
+  return status;
+}
+
+// Skips a UTF-8 byte order mark (some editors write one) and refuses UTF-16.
+std::int32_t TextInput::CheckTextEncoding() {
+  // Enough to hold the first line of any file of ours that UTF-16 would give away.
+  unsigned char head[4096];
+  const std::size_t n = std::fread(head, 1, sizeof head, m_file);
+  if (std::ferror(m_file)) return errno != 0 ? errno : EIO;
+  const auto startsWith = [&](std::initializer_list<unsigned char> bytes) {
+    return n >= bytes.size() && std::equal(bytes.begin(), bytes.end(), head);
+  };
+  long start = 0;
+  if (startsWith({0xEF, 0xBB, 0xBF})) {
+    start = 3;
+  } else if (startsWith({0xFF, 0xFE}) || startsWith({0xFE, 0xFF})) {
+    return kUtf16Text;
+  } else {
+    // UTF-16 without its mark still puts a zero byte beside every character of ours.
+    const auto* lineEnd = static_cast<const unsigned char*>(std::memchr(head, '\n', n));
+    const std::size_t firstLine = lineEnd == nullptr ? n : static_cast<std::size_t>(lineEnd - head);
+    if (std::memchr(head, '\0', firstLine) != nullptr) return kUtf16Text;
+  }
+  if (std::fseek(m_file, start, SEEK_SET) != 0) return EIO;
+  m_lineStart = start;
   return kStatusOk;
 }
 

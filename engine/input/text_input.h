@@ -1,6 +1,7 @@
 // Line-by-line reading of the engine's single-byte text files.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -11,6 +12,15 @@ namespace kov::input {
 // Lines longer than this are refused with kLineTooLong: no control, data or estimates file of
 // ours comes near it, and a binary file must not make us allocate without bound.
 inline constexpr std::size_t kMaxLineLength = 1 << 20;
+
+// Open statuses for files refused for what they are rather than where they are. They are the
+// system's numbers for the nearest failure, so a caller treats them as any failed open.
+// A pipe, a device or a socket: it may never end (/dev/zero), and our readers go back in their
+// files (titles are read again, the data file is read twice).
+inline constexpr std::int32_t kNotARegularFile = ESPIPE;
+// Text saved as UTF-16 (a byte order mark, or zero bytes in the first line): every character
+// of ours would come with a zero byte.
+inline constexpr std::int32_t kUtf16Text = EILSEQ;
 
 // A source of lines. The fixed-format record reader and the read steps pull lines from it.
 class LineSource {
@@ -34,7 +44,8 @@ class TextInput final : public LineSource {
   TextInput& operator=(const TextInput&) = delete;
 
   // Opens the file for reading. Returns kStatusOk or the errno of the failure (EISDIR for a
-  // folder, which the system would otherwise open and fail on at the first read).
+  // folder, which the system would otherwise open and fail on at the first read), or
+  // kNotARegularFile, or kUtf16Text. A UTF-8 byte order mark at the head is skipped.
   std::int32_t Open(const std::string& path);
   bool IsOpen() const { return m_file != nullptr; }
   void Close();
@@ -51,6 +62,8 @@ class TextInput final : public LineSource {
   long LineNumber() const { return m_lineNumber; }
 
  private:
+  std::int32_t CheckTextEncoding();
+
   std::FILE* m_file = nullptr;
   std::string m_buffer;
   long m_lineStart = 0;

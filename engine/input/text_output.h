@@ -12,6 +12,10 @@ namespace kov::input {
 // kept: later writes do nothing and return it again, so a writer may test the status once per
 // block. Closing flushes and reports a failure of the flush too. Closes itself; what was
 // written before a failure stays in the file.
+//
+// A file made by CreateReplacing is written under a temporary name in the same folder and takes
+// the place of the named file only at Commit, in one rename: until then, and for ever when the
+// writer closes without committing (a failed or fit-only run), the named file stays as it was.
 class TextOutput {
  public:
   TextOutput() = default;
@@ -21,6 +25,8 @@ class TextOutput {
 
   // kStatusOk or the errno of the failed open.
   std::int32_t Create(const std::string& path);
+  // kStatusOk or the errno of the failed creation of the temporary file.
+  std::int32_t CreateReplacing(const std::string& path);
   bool IsOpen() const { return m_file != nullptr; }
 
   // Writes text and a line end. A line left open by Write is ended first, so whatever writes
@@ -36,14 +42,23 @@ class TextOutput {
   std::int32_t WriteEmptyLine() { return WriteLine({}); }
 
   // Flushes and closes. kStatusOk or the status of the first failure, the flush included.
+  // A replacing file that was not committed is removed.
   std::int32_t Close();
+  // For a replacing file: closes, then renames it over the named file when every write
+  // succeeded (otherwise removes it). kStatusOk or the status of the first failure, the rename
+  // included. For a plain file the same as Close.
+  std::int32_t Commit();
 
   std::int32_t Status() const { return m_status; }
   const std::string& Path() const { return m_path; }
 
  private:
+  std::int32_t CloseFile();
+  std::int32_t Open(const std::string& path, int flags);
+
   std::FILE* m_file = nullptr;
   std::string m_path;
+  std::string m_temporaryPath;  // the replacing file's name until Commit; empty for a plain file
   std::int32_t m_status = 0;
   std::string m_openLine;
 };

@@ -71,7 +71,8 @@ void ResetStatusForTesting() {
   status.clean.store(kTrue16);
   status.runResult.store(0);
   std::memset(status.controlFilePath, 0, kPathBytes);
-  status.workerThread = 0;
+  status.workerThread.store(0);
+  status.unloading.store(false);
   status.workerThreadIdEm = 0;
   status.workerThreadIdDa = 0;
   status.initialised.store(kTrue16);

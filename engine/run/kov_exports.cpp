@@ -2,8 +2,13 @@
 // nothing may cross the C boundary.
 #include "kov_exports.h"
 
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
+#include <string_view>
+#include <thread>
 
 #include "drivers.h"
 #include "da/da_driver.h"
@@ -17,11 +22,22 @@ namespace kov::run {
 namespace {
 
 constexpr std::size_t kWorkerStackBytes = 5'242'880;
+// How long unloading the library waits for a live worker to see its abort request and end.
+constexpr std::chrono::milliseconds kUnloadRunWait{20'000};
+constexpr std::chrono::milliseconds kUnloadPollStep{5};
+// A worker clears the running flag as its last act in the library; what is left (its return
+// into the thread layer) takes microseconds, and this is the margin the unload gives it when it
+// has no handle to wait on.
+constexpr std::chrono::milliseconds kUnloadTailMargin{50};
 
-std::int32_t RunDriverCatchingAll(RunType type, const char* path) {
+constexpr std::string_view kJobAlreadyRunningMessage =
+    "A run is already in progress in this engine. Wait for it to finish, or abort it, before "
+    "starting another.";
+
+std::int32_t RunDriverCatchingAll(const WorkerJob& job) {
   try {
-    return type == RunType::kEm ? em::RunEmDriver(path, kPathBytes)
-                                : da::RunDaDriver(path, kPathBytes);
+    return job.type == RunType::kEm ? em::RunEmDriver(job.controlFilePath, kPathBytes)
+                                    : da::RunDaDriver(job.controlFilePath, kPathBytes);
   } catch (const std::bad_alloc&) {
     SetEngineError(kOutOfMemory,
                    "Unable to allocate memory for this run. Please make sure that your computer "
@@ -34,17 +50,49 @@ std::int32_t RunDriverCatchingAll(RunType type, const char* path) {
 }
 
 std::uint32_t WorkerThread(void* argument) {
+  std::unique_ptr<WorkerJob> job(static_cast<WorkerJob*>(argument));
   EngineStatus& status = Status();
-  status.clean.store(0);
-  const auto type = static_cast<RunType>(reinterpret_cast<std::intptr_t>(argument));
-  const std::int32_t result = RunDriverCatchingAll(type, status.controlFilePath);
+  std::int32_t result = kRunAborted;
+  // A worker resumed by the unload itself has nothing to do.
+  if (!status.unloading.load()) {
+    status.clean.store(0);
+    result = RunDriverCatchingAll(*job);
+  }
+  job.reset();
   status.runResult.store(result, std::memory_order_release);
   status.running.store(0, std::memory_order_release);
   return static_cast<std::uint32_t>(result);
 }
 
+// A worker whose handle was closed before it was ever resumed: it never runs, so its job is
+// dropped here and the engine is free for the next start.
+std::uint32_t DiscardWorker(void* argument) {
+  delete static_cast<WorkerJob*>(argument);
+  Status().running.store(0, std::memory_order_release);
+  return 0;
+}
+
+std::unique_ptr<WorkerJob> MakeJob(RunType type, const char* path) {
+  auto job = std::make_unique<WorkerJob>();
+  job->type = type;
+  if (path != nullptr) {
+    std::memcpy(job->controlFilePath, path, kPathBytes);
+  } else {
+    std::memset(job->controlFilePath, ' ', kPathBytes);
+  }
+  return job;
+}
+
 std::int32_t StartRun(RunType type, const char* path) {
   EngineStatus& status = Status();
+  std::unique_ptr<WorkerJob> job = MakeJob(type, path);
+  // Of two starts at once only one takes the flag; a refused start leaves the live job's record
+  // alone, its abort request above all.
+  std::int16_t idle = 0;
+  if (!status.running.compare_exchange_strong(idle, kTrue16, std::memory_order_acq_rel)) {
+    SetEngineError(kJobAlreadyRunning, kJobAlreadyRunningMessage);
+    return 0;
+  }
   {
     std::lock_guard lock(status.mutex);
     status.criterion = 0.0;
@@ -52,18 +100,11 @@ std::int32_t StartRun(RunType type, const char* path) {
     status.abortRequested = 0;
   }
   status.initialised.store(kTrue16);
-  status.running.store(kTrue16);
-  if (path != nullptr) {
-    std::memcpy(status.controlFilePath, path, kPathBytes);
-  } else {
-    std::memset(status.controlFilePath, ' ', kPathBytes);
-  }
+  std::memcpy(status.controlFilePath, job->controlFilePath, kPathBytes);
 
   std::uint32_t threadId = 0;
-  const kovos::Handle thread =
-      kovos::CreateSuspendedThread(kWorkerStackBytes, WorkerThread,
-                                   reinterpret_cast<void*>(static_cast<std::intptr_t>(type)),
-                                   &threadId);
+  const kovos::Handle thread = kovos::CreateSuspendedThreadWithDiscard(
+      kWorkerStackBytes, WorkerThread, DiscardWorker, job.get(), &threadId);
   (type == RunType::kEm ? status.workerThreadIdEm : status.workerThreadIdDa) = threadId;
   if (threadId == 0 || thread == 0) {
     {
@@ -73,8 +114,51 @@ std::int32_t StartRun(RunType type, const char* path) {
     status.running.store(0);
     return 0;
   }
-  status.workerThread = thread;
+  // The worker owns its job from here: it runs it, or the discard frees it.
+  job.release();
+  status.workerThread.store(thread);
   return thread;
+}
+
+// Waits up to `limit` for `done`, asking again every few milliseconds.
+template <typename Condition>
+bool WaitUntil(std::chrono::milliseconds limit, Condition done) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kUnloadPollStep);
+  }
+  return true;
+}
+
+// Library detach: the worker runs the library's code, which must not go away under it. A live
+// job is asked to stop (a worker still waiting to be resumed is resumed and returns at once), and
+// the unload waits, within bounds, for the worker to end and leave.
+__attribute__((destructor)) void DetachLibrary() {
+  EngineStatus& status = Status();
+  const kovos::Handle thread = status.workerThread.load();
+  if (thread == 0) return;
+  try {
+    if (IsTrue(status.running.load(std::memory_order_acquire))) {
+      status.unloading.store(true);
+      if (status.mutex.try_lock_for(kStatusLockWait)) {
+        status.abortRequested = kTrue16;
+        status.mutex.unlock();
+      }
+      // Resuming a running worker does nothing; with its handle closed, the worker is gone.
+      kovos::ResumeThread(thread);
+      WaitUntil(kUnloadRunWait,
+                [&status] { return !IsTrue(status.running.load(std::memory_order_acquire)); });
+      // The caller may have closed the handle (a running worker then frees itself): without it,
+      // the margin stands in for the wait.
+      const auto marginMs = static_cast<std::uint32_t>(kUnloadTailMargin.count());
+      if (kovos::WaitForHandle(thread, marginMs) == kovos::kWaitFailed) {
+        std::this_thread::sleep_for(kUnloadTailMargin);
+      }
+    }
+  } catch (...) {
+    // Nothing may leave a library destructor; the unload goes on.
+  }
 }
 
 }  // namespace

@@ -13,7 +13,10 @@ inline constexpr std::int32_t kControlPathBytes = 300;
 inline constexpr std::int32_t kErrorMessageBytes = 1024;
 
 // Start a run on a worker thread created suspended; returns its handle (a libkovos handle that
-// the caller resumes, waits on and closes), or 0 when no thread could be created.
+// the caller resumes, waits on and closes), or 0 when no thread could be created. While a job's
+// worker lives (from its start until it ends, or until its handle is closed without its ever
+// having been resumed) every other start is refused: 0, with error kJobAlreadyRunning recorded
+// and the live job left untouched.
 KOV_EXPORT std::int32_t lRunKovEM(const char* path, std::int32_t pathLength);
 KOV_EXPORT std::int32_t lRunKovDA(const char* path, std::int32_t pathLength);
 
@@ -28,7 +31,7 @@ KOV_EXPORT std::int32_t lGetKovError(char* buffer, std::int32_t bufferLength);
 // Asks the run to stop at its next test point. Nonzero when the request was recorded.
 KOV_EXPORT std::int32_t lAbortRun();
 
-// 1 while a run is in progress, else 0.
+// 1 while a run is in progress (a job's worker lives, suspended or running), else 0.
 KOV_EXPORT std::int32_t lCurrentlyRunning();
 
 // 1 while no run has started since the library was loaded, else 0.

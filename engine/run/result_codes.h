@@ -38,6 +38,18 @@ inline constexpr std::int32_t kInternalError = 5009;
 // iterations between imputations, or a seed below 1).
 inline constexpr std::int32_t kBadRunSetting = 5010;
 
+// A run stopped by the caller's abort request before it had anything to report (while the data
+// were read, or inside a single draw).
+inline constexpr std::int32_t kRunAborted = 5011;
+// A start while a job of this engine is still running.
+inline constexpr std::int32_t kJobAlreadyRunning = 5012;
+// Two of a run's files (inputs and outputs) name the same file.
+inline constexpr std::int32_t kFileRoleClash = 5013;
+// An output file that another run is writing at this moment.
+inline constexpr std::int32_t kOutputInUse = 5014;
+// A frequency, or a total of frequencies, beyond what the estimation can represent.
+inline constexpr std::int32_t kFrequencyTooLarge = 5015;
+
 // Result of a driver whose run went through to its end.
 inline constexpr std::int32_t kRunCompleted = 1;
 

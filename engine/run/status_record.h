@@ -20,6 +20,13 @@ inline constexpr const char* kStatusMutexName = "KovDataMutex";
 
 enum class RunType : std::int16_t { kEm = 1, kDa = 2 };
 
+// What a worker runs: its own copy of the start's path, so that nothing a later call does can
+// change the file a live run reads.
+struct WorkerJob {
+  RunType type = RunType::kEm;
+  char controlFilePath[kPathBytes] = {};
+};
+
 struct EngineStatus {
   std::atomic<std::int16_t> initialised{0};
   std::timed_mutex mutex;
@@ -33,14 +40,23 @@ struct EngineStatus {
 
   // Single stores by the worker, loads by the caller, without the lock. runResult is stored
   // before running is cleared (release), so a caller that sees running false sees the result.
+  // running is true exactly while a job's worker lives: an accepted start takes it from false to
+  // true in one step (so of two starts at once only one is accepted), and it goes back to false
+  // when the worker ends, or when its handle is closed before it was ever resumed.
   std::atomic<std::int16_t> running{0};
   std::atomic<std::int16_t> clean{kTrue16};
   std::atomic<std::int32_t> runResult{0};
+  // The accepted start's path, kept for the record; the worker reads its own copy (WorkerJob).
   char controlFilePath[kPathBytes] = {};
 
-  kovos::Handle workerThread = 0;
+  // The handle of the last worker created. The caller owns and closes it; the engine uses it
+  // only at unload, to let a worker that is still waiting to be resumed end.
+  std::atomic<kovos::Handle> workerThread{0};
   std::uint32_t workerThreadIdEm = 0;
   std::uint32_t workerThreadIdDa = 0;
+
+  // Set while the library is being unloaded: a worker that begins now returns at once.
+  std::atomic<bool> unloading{false};
 };
 
 EngineStatus& Status();

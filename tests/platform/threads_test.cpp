@@ -267,6 +267,31 @@ TEST(Handles, ClosingReclaimsSuspendedAndEndedThreads) {
   EXPECT_TRUE(ended.ran);
 }
 
+TEST(Handles, ClosingASuspendedThreadRunsItsDiscardInsteadOfItsProc) {
+  // The discard gets what was handed to the thread, and has run when CloseHandle returns.
+  struct Case {
+    bool resumed;
+    bool ran;
+    bool discarded;
+  };
+  for (const Case c : {Case{false, false, true}, Case{true, true, false}}) {
+    RunRecord proc, discard;
+    auto both = std::make_pair(&proc, &discard);
+    const kovos::Handle thread = kovos::CreateSuspendedThreadWithDiscard(
+        0, [](void* argument) { return RecordRun(static_cast<decltype(both)*>(argument)->first); },
+        [](void* argument) { return RecordRun(static_cast<decltype(both)*>(argument)->second); },
+        &both, nullptr);
+    ASSERT_GT(thread, 0);
+    if (c.resumed) {
+      ASSERT_TRUE(kovos::ResumeThread(thread));
+      ASSERT_EQ(kovos::WaitForHandle(thread, kLongWaitMs), kovos::kWaitSignalled);
+    }
+    EXPECT_TRUE(kovos::CloseHandle(thread));
+    EXPECT_EQ(proc.ran, c.ran);
+    EXPECT_EQ(discard.ran, c.discarded);
+  }
+}
+
 struct HandOff {
   std::latch release{1};
   std::latch done{1};

@@ -73,6 +73,8 @@ class RunHostProcessTest : public QObject {
   void serverThatCannotStartIsAnAutomationError();
   void missingEngineIsAnAutomationError();
   void kovexecRunsABatchFromItsCommandLine();
+  void kovexecBatchFailureGoesToStandardError_data();
+  void kovexecBatchFailureGoesToStandardError();
 
  private:
   QList<QJsonObject> Log() const;
@@ -252,6 +254,37 @@ void RunHostProcessTest::kovexecRunsABatchFromItsCommandLine() {
   QCOMPARE(kovexec.exitStatus(), QProcess::NormalExit);
   QCOMPARE(kovexec.exitCode(), 0);
   QVERIFY(ReadText(folder + "/cli.out").contains(QStringLiteral("PROGRAM FINISHED")));
+}
+
+void RunHostProcessTest::kovexecBatchFailureGoesToStandardError_data() {
+  QTest::addColumn<QString>("control");
+  QTest::addColumn<QString>("message");
+  const QString missingData = m_temp.filePath("batch-missing.dat");
+  QTest::newRow("engine error") << WriteExample(m_temp.path(), QStringLiteral("batchbad"), missingData)
+                                << "Unexpected Error from runtime engine: \n2-Unable to open data file "
+                                   "for reading: " + missingData;
+  const QString missingControl = m_temp.filePath("batch-nowhere.cnt");
+  QTest::newRow("inaccessible control file") << missingControl
+                                             << "Error accessing file " + missingControl + ":\n2 - ";
+}
+
+// Off screen in batch mode nobody could answer a message box: the message is written on
+// standard error and kovexec ends with a failure status.
+void RunHostProcessTest::kovexecBatchFailureGoesToStandardError() {
+  QFETCH(QString, control);
+  QFETCH(QString, message);
+  QProcess kovexec;
+  kovexec.start(QStringLiteral(KOVEXEC_PATH), {QStringLiteral("/B"), control});
+  const bool ended = kovexec.waitForFinished(int(kProcessEndMs));
+  if (!ended) {
+    kovexec.kill();
+    kovexec.waitForFinished();
+  }
+  QVERIFY2(ended, "kovexec waits for an answer");
+  QCOMPARE(kovexec.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(kovexec.exitCode(), 1);
+  const QString standardError = QString::fromLocal8Bit(kovexec.readAllStandardError());
+  QVERIFY2(standardError.contains(message), qPrintable(standardError));
 }
 
 QTEST_GUILESS_MAIN(RunHostProcessTest)

@@ -1,7 +1,11 @@
 #include "iteration_limit.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -83,6 +87,29 @@ TEST_F(IterationLimitTest, GivesNothingWhenNoPositiveLimitCanBeRead) {
   EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 9 0.1\n'unclosed\n'..'\n'..'\n3 5 1 0\n"),
                                RunKind::kDataAugmentation),
             std::nullopt);
+}
+
+// In a death test's child: 0 when the glance gives nothing within 10 seconds and 1 GiB.
+int GlanceWithLimits(const std::string& path) {
+  alarm(10);
+  const rlim_t gibibyte = rlim_t{1} << 30;
+  const rlimit memory{gibibyte, gibibyte};
+  setrlimit(RLIMIT_AS, &memory);
+  return ReadIterationLimit(path, RunKind::kEM) == std::nullopt ? 0 : 1;
+}
+
+TEST_F(IterationLimitTest, GlancesAtAFileThatNeverEndsWithoutHanging) {
+  // A pipe without a writer would hold the open for ever, /dev/zero the read of its one line; a
+  // child with a few seconds and a cap on its memory stands in for the user who gives up.
+  const std::string pipe = (m_folder / "pipe.cnt").string();
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& path : {pipe, std::string("/dev/zero")}) {
+    EXPECT_EXIT(std::_Exit(GlanceWithLimits(path)), ::testing::ExitedWithCode(0), "") << path;
+  }
+  // A UTF-8 byte order mark does not hide the first title.
+  EXPECT_EQ(ReadIterationLimit(Write("\xEF\xBB\xBF'* title'\n2 1 2 0 1 1 0 0 0\n'a' ''\n1 0 9 0.1\n"),
+                               RunKind::kEM),
+            9);
 }
 
 TEST(SplitStepLineTest, StopsAtTheCountAndRefusesWhatItCannotSplit) {

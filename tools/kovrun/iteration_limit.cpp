@@ -1,7 +1,11 @@
 #include "iteration_limit.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <charconv>
-#include <fstream>
+#include <cstdio>
 #include <limits>
 
 namespace kovrun {
@@ -9,9 +13,11 @@ namespace kovrun {
 namespace {
 
 // The values needed sit in the first few dozen lines; these bounds keep a wrong file (a data
-// file, a binary) from costing more than a glance.
+// file, a binary) from costing more than a glance. A line is refused as soon as it passes its
+// length, before more of it is kept: /dev/zero has no line end at all.
 constexpr std::size_t kMaxLines = 10000;
 constexpr std::size_t kMaxLineLength = 1 << 16;
+constexpr std::size_t kMaxBytes = 1 << 22;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -19,9 +25,14 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // many lines as it needs and drops the rest of the last line it touched.
 class StepReader {
  public:
-  explicit StepReader(const std::string& path) : m_file(path, std::ios::binary) {}
+  explicit StepReader(const std::string& path) : m_file(OpenRegularFile(path)) {}
+  ~StepReader() {
+    if (m_file != nullptr) std::fclose(m_file);
+  }
+  StepReader(const StepReader&) = delete;
+  StepReader& operator=(const StepReader&) = delete;
 
-  bool IsOpen() const { return m_file.is_open(); }
+  bool IsOpen() const { return m_file != nullptr; }
 
   bool ReadStep(std::size_t count, std::vector<std::string>* values) {
     values->clear();
@@ -39,18 +50,45 @@ class StepReader {
   void Reset(std::size_t mark) { m_next = mark; }
 
  private:
+  // Only a regular file: opening a pipe would wait for a writer, and a pipe or device may never
+  // end. Anything else is left to the engine, which refuses it with a message of its own.
+  static std::FILE* OpenRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    std::FILE* file = nullptr;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) file = fdopen(fd, "rb");
+    if (file == nullptr) ::close(fd);
+    return file;
+  }
+
   bool LoadLine(std::size_t index) {
     while (m_lines.size() <= index) {
       if (m_lines.size() >= kMaxLines) return false;
       std::string line;
-      if (!std::getline(m_file, line) || line.size() > kMaxLineLength) return false;
+      if (!ReadLine(&line)) return false;
+      // A UTF-8 byte order mark before the first line is no part of it.
+      if (m_lines.empty() && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
       if (!line.empty() && line.back() == '\r') line.pop_back();
       m_lines.push_back(std::move(line));
     }
     return true;
   }
 
-  std::ifstream m_file;
+  // The next line without its end; false at the end of the file, at a line longer than
+  // kMaxLineLength, or past kMaxBytes in all.
+  bool ReadLine(std::string* line) {
+    int c = std::getc(m_file);
+    if (c == EOF) return false;
+    for (; c != EOF && c != '\n'; c = std::getc(m_file)) {
+      if (line->size() >= kMaxLineLength || ++m_bytes > kMaxBytes) return false;
+      line->push_back(static_cast<char>(c));
+    }
+    return true;
+  }
+
+  std::FILE* m_file = nullptr;
+  std::size_t m_bytes = 0;
   std::vector<std::string> m_lines;
   std::size_t m_next = 0;
 };

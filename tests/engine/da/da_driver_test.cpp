@@ -655,6 +655,8 @@ TEST_F(DaDriverTest, AbortAtIterationTLeavesTRowsTheAbortLinesAndNoCombination) 
 TEST_F(DaDriverTest, UnworkableSettingsAreRefusedBeforeTheReportIsOpened) {
   Job job("substance.cnt", dir);
   ASSERT_EQ(RunEm(job), kRunCompleted) << errorMessage;
+  constexpr const char* kSeedRange =
+      "The random generator seed on the DA tab must be a whole number from 1 to 2147483646.";
   struct Case {
     int k, m, seed;
     const char* message;
@@ -664,8 +666,10 @@ TEST_F(DaDriverTest, UnworkableSettingsAreRefusedBeforeTheReportIsOpened) {
        "The number of imputations on the DA tab must be at least 2, so that the imputations can "
        "be combined."},
       {0, 2, 5, "The number of iterations between imputations on the DA tab must be at least 1."},
-      {3, 2, 0, "The random generator seed on the DA tab must be a whole number of at least 1."},
-      {3, 2, -7, "The random generator seed on the DA tab must be a whole number of at least 1."},
+      {3, 2, 0, kSeedRange},
+      {3, 2, -7, kSeedRange},
+      // The generator's modulus: every state after it is 0, and the first gamma draw never ends.
+      {3, 2, 2147483647, kSeedRange},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("k " + std::to_string(c.k) + ", m " + std::to_string(c.m) + ", seed " +
@@ -712,8 +716,8 @@ TEST_F(DaDriverTest, FilesThatCannotBeOpenedFailBeforeTheHeader) {
   EXPECT_EQ(errorMessage, "Unable to open the following DA series file for writing: " + series +
                               "; Please make sure that this is a valid file path and name, and "
                               "that the file is available for writing.");
-  EXPECT_TRUE(Exists("da.out"));
-  EXPECT_EQ(ReadFile(dir.Path("da.out")), "");
+  // The report was opened first but nothing was written to it: no empty report is left.
+  EXPECT_FALSE(Exists("da.out"));
 
   job.Set(kDaSeries, Quoted(dir.Path("da.ser")));
   job.Set(kDaStart, Quoted(dir.Path("none.est")));
@@ -722,7 +726,7 @@ TEST_F(DaDriverTest, FilesThatCannotBeOpenedFailBeforeTheHeader) {
   EXPECT_EQ(errorMessage, "Unable to open starting values file for reading: " +
                               dir.Path("none.est") +
                               ";  Please make sure that this is a valid path and name.");
-  EXPECT_EQ(ReadFile(dir.Path("da.out")), "");
+  EXPECT_FALSE(Exists("da.out"));
   EXPECT_FALSE(Exists("da.ser"));
 }
 

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "da/uniform.h"
@@ -214,7 +218,7 @@ TEST(ImputationStep, DrawsOneUniformPerSubject) {
   ImputationStep step(model);
   CompletedData completed;
   em::ExpectedCounts counts;
-  step.Run(values, patterns, &completed, &counts);
+  ASSERT_TRUE(step.Run(values, patterns, &completed, &counts));
   for (int n = 0; n < 6; ++n) state = NextState(state);
   EXPECT_EQ(GeneratorState(), state);
 
@@ -225,6 +229,91 @@ TEST(ImputationStep, DrawsOneUniformPerSubject) {
   EXPECT_EQ(perPattern, (std::vector<double>{3.0, 0.0, 2.0, 1.0}));
   EXPECT_EQ(completed.frequencies, patterns.frequencies);
   EXPECT_EQ(counts.total, 6.0);
+}
+
+// The records of a pattern are its subjects' own draws counted by cell, in latent-table order:
+// 70 000 subjects of one pattern and 5 of another, against LatentRecursions drawing one subject
+// at a time from the same uniforms, the cells counted in a map keyed (class, s1, ..., s5).
+TEST(ImputationStep, RecordsCountEverySubjectsOwnDrawInLatentTableOrder) {
+  for (const std::int32_t order : {1, 2}) {
+    SCOPED_TRACE("order " + std::to_string(order));
+    const input::Model model = MakeModel({3, 2, {2}, {3}, 3, order});
+    std::mt19937 random(order + 20);
+    const input::ParameterSet values = RandomValues(model, random);
+    input::PatternTable patterns;
+    patterns.itemCount = 4;
+    patterns.responses = {2, 3, 1, 2, 1, 1, 3, 3};
+    patterns.frequencies = {70000.0, 5.0};
+    patterns.patternCount = 2;
+
+    SetGeneratorState(31337);
+    ImputationStep step(model);
+    CompletedData completed;
+    em::ExpectedCounts counts;
+    ASSERT_TRUE(step.Run(values, patterns, &completed, &counts));
+
+    SetGeneratorState(31337);
+    LatentRecursions latent(model);
+    latent.SetParameters(values);
+    std::vector<CompletedRecord> expected;
+    for (std::int32_t p = 0; p < patterns.patternCount; ++p) {
+      latent.Prepare(patterns.Pattern(p));
+      std::map<std::array<std::int32_t, 1 + kLatentOccasions>, double> cells;
+      for (double n = 0; n < patterns.frequencies[p]; ++n) {
+        LatentCell cell;
+        ASSERT_TRUE(latent.DrawCell(NextUniform(0), &cell));
+        std::array<std::int32_t, 1 + kLatentOccasions> key{cell.latentClass};
+        std::copy(cell.statuses.begin(), cell.statuses.end(), key.begin() + 1);
+        cells[key] += 1.0;
+      }
+      for (const auto& [key, count] : cells) {
+        CompletedRecord record;
+        record.pattern = p;
+        record.latentClass = key[0];
+        std::copy(key.begin() + 1, key.end(), record.statuses.begin());
+        record.count = count;
+        expected.push_back(record);
+      }
+    }
+    ASSERT_EQ(completed.records.size(), expected.size());
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+      const CompletedRecord& a = completed.records[r];
+      const CompletedRecord& b = expected[r];
+      EXPECT_TRUE(a.pattern == b.pattern && a.latentClass == b.latentClass &&
+                  a.statuses == b.statuses && a.count == b.count)
+          << "record " << r;
+    }
+  }
+}
+
+// A frequency stands for itself rounded (halves away from zero), past the 64-bit range for the
+// largest 64-bit number rather than for nobody; a pattern may stand for at most 2^31 - 2
+// subjects, the period of the uniform stream.
+TEST(ImputationStep, SubjectsOfAFrequencyAndTheMostThatDrawsTake) {
+  constexpr std::int64_t kMax64 = std::numeric_limits<std::int64_t>::max();
+  struct Case {
+    double frequency;
+    std::int64_t subjects;
+    bool fits;
+  };
+  const Case cases[] = {
+      {0.0, 0, true},
+      {-3.0, 0, true},
+      {2.5, 3, true},
+      {2147483646.0, 2147483646, true},
+      {2147483646.5, 2147483647, false},
+      {1e15, 1000000000000000, false},
+      {0x1p63, kMax64, false},
+      {1e300, kMax64, false},
+      {std::numeric_limits<double>::infinity(), kMax64, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.frequency);
+    EXPECT_EQ(SubjectsOf(c.frequency), c.subjects);
+    input::PatternTable patterns;
+    patterns.frequencies = {1.0, c.frequency, 2.0};
+    EXPECT_EQ(SubjectsFitTheDraws(patterns), c.fits);
+  }
 }
 
 // 20 000 subjects of one pattern: the drawn cells against n P(cell | pattern) from the latent
@@ -244,7 +333,7 @@ TEST(ImputationStep, DrawnCellsFollowThePosterior) {
   ImputationStep step(model);
   CompletedData completed;
   em::ExpectedCounts counts;
-  step.Run(values, patterns, &completed, &counts);
+  ASSERT_TRUE(step.Run(values, patterns, &completed, &counts));
 
   std::vector<double> observed(table.cells.size(), 0.0);
   std::ptrdiff_t previous = -1;

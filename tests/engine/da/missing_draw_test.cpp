@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <map>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "da/uniform.h"
@@ -167,22 +169,24 @@ TEST(MissingResponseDraw, AgreesWithWalkingEveryCompletion) {
 
 // The subjects of a pattern go down the completions together; each must end where a draw of
 // its own with the same uniform ends. Missing items in a class item and at occasions 1 and 3
-// (occasion 2 complete, so the forward message crosses it), first and second order.
+// (occasion 2 complete, so the forward message crosses it), first and second order; 300
+// subjects go down at once, 150 000 in three batches whose counts are added up.
 TEST(MissingResponseDraw, SubjectsOfAPatternDrawnTogetherEndAsDrawnAlone) {
-  for (const std::int32_t order : {1, 2}) {
+  for (const auto& [order, subjects] : {std::pair{1, 300}, {2, 300}, {1, 150000}, {2, 150000}}) {
+    SCOPED_TRACE("order " + std::to_string(order) + ", " + std::to_string(subjects) + " subjects");
     const input::Model model = MakeModel(2, 3, {2, 3}, {2, 3}, 3, order);
     std::mt19937 random(order);
     const input::ParameterSet values = RandomValues(model, random);
     input::PatternTable observed;
     observed.itemCount = 8;
     observed.responses = {0, 2, 1, 0, 2, 3, 0, 0};
-    observed.frequencies = {300.0};
+    observed.frequencies = {static_cast<double>(subjects)};
     observed.patternCount = 1;
 
     SetGeneratorState(86421);
     MissingResponseDraw together(model);
     input::PatternTable completed;
-    together.DrawMissingResponses(values, observed, &completed);
+    ASSERT_TRUE(together.DrawMissingResponses(values, observed, &completed));
 
     SetGeneratorState(86421);
     MissingResponseDraw alone(model);
@@ -190,7 +194,7 @@ TEST(MissingResponseDraw, SubjectsOfAPatternDrawnTogetherEndAsDrawnAlone) {
     alone.Prepare(observed.responses.data());
     std::map<std::vector<std::int32_t>, double> expected;
     std::vector<std::int32_t> drawn(8);
-    for (int n = 0; n < 300; ++n) {
+    for (int n = 0; n < subjects; ++n) {
       ASSERT_TRUE(alone.DrawCompletion(NextUniform(0), drawn.data()));
       expected[drawn] += 1.0;
     }
@@ -227,7 +231,7 @@ TEST(MissingResponseDraw, RebuildsTheCompletedPatterns) {
   SetGeneratorState(state);
   MissingResponseDraw draw(model);
   input::PatternTable completed;
-  draw.DrawMissingResponses(values, observed, &completed);
+  ASSERT_TRUE(draw.DrawMissingResponses(values, observed, &completed));
   for (int n = 0; n < 4; ++n) state = NextState(state);
   EXPECT_EQ(GeneratorState(), state);
   EXPECT_EQ(completed.patternCount, 3);

@@ -263,8 +263,8 @@ TEST(Chain, KeepsTheRestrictionsAndRepeatsFromItsState) {
     CompletedData data;
     em::ExpectedCounts counts;
     for (std::int32_t t = 0; t < iterations; ++t) {
-      missing.DrawMissingResponses(values, observed, &completed);
-      imputation.Run(values, completed, &data, &counts);
+      EXPECT_TRUE(missing.DrawMissingResponses(values, observed, &completed));
+      EXPECT_TRUE(imputation.Run(values, completed, &data, &counts));
       EXPECT_EQ(counts.total, subjects);
       posterior.Run(counts, priors, weights, &values);
 

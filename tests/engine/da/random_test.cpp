@@ -3,14 +3,18 @@
 // exact integers, uniforms as state / 2^31 rounded to single precision, and every named
 // quantity of a gamma draw rounded to single precision as it is formed.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <mutex>
 #include <vector>
 
 #include "da/draws.h"
 #include "da/gamma_variate.h"
 #include "da/uniform.h"
+#include "run/status_record.h"
 
 namespace kov::da {
 namespace {
@@ -98,6 +102,38 @@ TEST(GammaVariate, MomentsMatchTheShape) {
     const double variance = squares / kDraws - mean * mean;
     EXPECT_NEAR(mean, a, 5.0 * std::sqrt(a / kDraws)) << a;
     EXPECT_NEAR(variance, a, 5.0 * std::sqrt((2.0 * a * a + 6.0 * a) / kDraws)) << a;
+  }
+}
+
+// Variates that are never accepted: a shape that is not a number (the method for small shapes),
+// and a shape of 3 from the state 0 (all uniforms 0, y infinite), where the seed 2^31 - 1 leads.
+// With an abort requested each gives up and returns 0; later variates then draw nothing until
+// the flag is cleared. Run in a child that an alarm ends if the draw never returns.
+TEST(GammaVariate, EndlessRejectionGivesUpWhenAnAbortIsRequested) {
+  struct Case {
+    float shape;
+    std::int32_t state;
+  };
+  const Case cases[] = {{std::nanf(""), 12345}, {3.0f, 0}};
+  for (const Case& c : cases) {
+    EXPECT_EXIT(
+        {
+          alarm(30);
+          run::ResetStatusForTesting();
+          {
+            std::lock_guard lock(run::Status().mutex);
+            run::Status().abortRequested = 1;
+          }
+          SetGeneratorState(c.state);
+          const bool gaveUp = GammaVariate(c.shape) == 0.0f && GammaDrawAbandoned();
+          SetGeneratorState(777);
+          const bool drewNothing = GammaVariate(2.0f) == 0.0f && GeneratorState() == 777;
+          ClearGammaDrawAbandoned();
+          const bool drawsAgain = GammaVariate(2.0f) > 0.0f && GeneratorState() != 777;
+          std::exit(gaveUp && drewNothing && drawsAgain ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "shape " << c.shape << ", state " << c.state;
   }
 }
 

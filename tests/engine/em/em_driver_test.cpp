@@ -697,9 +697,8 @@ TEST_F(EmDriverTest, ZeroIterationsEvaluateTheStartValuesOnly) {
   job.writeEstimates = true;
   ASSERT_EQ(Run(job), kRunCompleted) << errorMessage;
   ExpectStartValuesEvaluatedOnly(report, StoufferStartGSquared());
-  // The estimates file is opened (so it exists) and left empty.
-  ASSERT_TRUE(std::filesystem::exists(dir.Path("em.est")));
-  EXPECT_EQ(ReadFile(dir.Path("em.est")), "");
+  // No estimates are written, so no estimates file is made.
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("em.est")));
   EXPECT_TRUE(g_published.empty());
 
   // The same values from a parameter estimates file, with a fit-only job (type 4).
@@ -716,11 +715,13 @@ TEST_F(EmDriverTest, ZeroIterationsEvaluateTheStartValuesOnly) {
             " 12\n");
   job.type = 4;
   job.startFile = "start.est";
+  dir.Write("em.est", "estimates of an earlier run\n");
   ASSERT_EQ(Run(job), kRunCompleted) << errorMessage;
   ExpectStartValuesEvaluatedOnly(report, StoufferStartGSquared());
   EXPECT_TRUE(Contains(report, " START VALUES READ FROM FILE:"));
   EXPECT_TRUE(Contains(report, " NOTE: THESE START VALUES ARE PARAMETER ESTIMATES"));
-  EXPECT_EQ(ReadFile(dir.Path("em.est")), "");
+  // An existing estimates file stays as it was.
+  EXPECT_EQ(ReadFile(dir.Path("em.est")), "estimates of an earlier run\n");
 }
 
 // ---------------------------------------------------------------------------------------------

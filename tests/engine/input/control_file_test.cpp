@@ -365,29 +365,147 @@ TEST_F(ControlFileTest, AnUnreadableTitleIsRecordedAndReadingGoesOn) {
   EXPECT_EQ(message, "Error Reading Title");
 }
 
-TEST_F(ControlFileTest, RefusesAbsurdDimensionsBeforeSizingAnything) {
-  const char* common[] = {
-      "1000000000 2 1 1 2 1 0 0 0\n",  // C = 10^9
-      "2 2 1 1 6 1 0 0 0\n",           // six occasions
-      "-2 2 1 1 2 1 0 0 0\n",          // negative count
-      "2 1000 0 5 5 2 0 0 0\n",        // 3 x 10^6 extra transition rows
+TEST_F(ControlFileTest, RefusesAbsurdDimensionsNamingTheCountAndItsLimit) {
+  // The head of a file up to the category counts; the reader refuses before it needs more.
+  const auto head = [](const std::string& common, const std::string& categories = "") {
+    return common + "\n'd' ''\n1 0 10 0.1\n'o'\n'.'\n'.'\n1 1 1 0\n'a'\n'b'\n'c'\n'd'\n" +
+           categories;
   };
-  for (const char* line : common) {
+  Shape manyCategories;
+  manyCategories.classCategories = 150;
+  const std::string common = "Unable to read common model information from control file: ";
+  const std::string categories = "Unable to read response category information from control file: ";
+  const std::string limit = " values, over the limit of 16777216 in one parameter array.";
+  struct Case {
+    std::string text;
+    std::string stage;
+    std::string why;
+  };
+  const Case cases[] = {
+      {head("1000000000 2 1 1 2 1 0 0 0"), common,
+       "The number of latent classes (1000000000) is over the limit of 1000."},
+      {head("2 1500 0 1 2 1 0 0 0"), common,
+       "The number of latent statuses (1500) is over the limit of 1000."},
+      {head("2 2 1 1001 2 1 0 0 0"), common,
+       "The number of items per occasion measuring the latent statuses (1001) is over the "
+       "limit of 1000."},
+      {head("2 2 1 1 6 1 0 0 0"), common, "The number of occasions (6) is over the limit of 5."},
+      {head("-2 2 1 1 2 1 0 0 0"), common, "The number of latent classes (-2) is negative."},
+      // E = 3 x 1000^2, so tau takes (1000 + 3 x 10^6) x 1000 x 2 values.
+      {head("2 1000 0 5 5 2 0 0 0"), common, "The tau parameters would take 6002000000" + limit},
+      // 2^1000 rows per transition: counting stops long before.
+      {head("2 2 0 1 3 1000 0 0 0"), common,
+       "The tau parameters would take more than 16777216" + limit},
+      {ControlText(manyCategories), categories,
+       "The number of response categories of class item 1 (150) is over the limit of 99."},
+      // Big rho: 99 categories x 1000 items x 100 statuses x 1 class x 2 occasions.
+      {head("1 100 0 1000 2 1 0 0 0", Repeat("99", 1000)), categories,
+       "The big rho parameters would take 19800000" + limit},
+  };
+  for (const Case& c : cases) {
     run::ResetStatusForTesting();
     Model m;
-    ASSERT_EQ(Read(std::string(line) + "'d' ''\n", &m), 0) << line;
+    ASSERT_EQ(Read(c.text, &m), 0) << c.why;
     std::string message;
-    EXPECT_EQ(ErrorCode(&message), kModelTooLarge) << line;
-    EXPECT_EQ(message, Reading("Unable to read common model information from control file: "));
+    EXPECT_EQ(ErrorCode(&message), kModelTooLarge) << c.why;
+    EXPECT_EQ(message, c.stage + dir.Path("job.cnt") + "; " + c.why);
   }
-  // A category count beyond what a report can number is refused at the categories.
-  Shape s;
-  s.classCategories = 150;
-  Model m;
-  ASSERT_EQ(Read(ControlText(s), &m), 0);
-  std::string message;
-  EXPECT_EQ(ErrorCode(&message), kModelTooLarge);
-  EXPECT_EQ(message, Reading("Unable to read response category information from control file: "));
+}
+
+TEST_F(ControlFileTest, RefusesARestrictionCodeWhoseMagnitudeIsNoCode) {
+  // Line 20 of the default shape holds the two gamma codes.
+  std::string text = ControlText(Shape{});
+  std::size_t at = 0;
+  for (int i = 0; i < 19; ++i) at = text.find('\n', at) + 1;
+  const std::size_t end = text.find('\n', at);
+  const struct {
+    const char* codes;
+    bool accepted;
+  } cases[] = {{"-2147483648 1", false}, {"1 -2147483648", false}, {"-2147483647 2147483647", true}};
+  for (const auto& c : cases) {
+    run::ResetStatusForTesting();
+    Model m;
+    const std::int32_t result = Read(text.substr(0, at) + c.codes + text.substr(end), &m);
+    EXPECT_EQ(result, c.accepted ? 1 : 0) << c.codes;
+    if (c.accepted) continue;
+    std::string message;
+    EXPECT_EQ(ErrorCode(&message), kBadValue) << c.codes;
+    EXPECT_EQ(message, "Unable to read parameter restrictions from control file: " +
+                           dir.Path("job.cnt") +
+                           "; The restriction code -2147483648 is outside the range -2147483647 "
+                           "to 2147483647.");
+  }
+}
+
+TEST_F(ControlFileTest, RefusesAStoredIterationThatLeavesNoRoomForTheRun) {
+  // C = 2, S = 2, T = 3, one status item: the groups of the estimates file as in the test above.
+  std::string estimates = "0.6 0.4\n0.3 0.7\n";
+  for (int i = 0; i < 4; ++i) estimates += "0.5 0.5 0.5\n0.5\n";
+  for (int i = 0; i < 24; ++i) estimates += "0.25\n";
+  const struct {
+    const char* iteration;
+    int type, maxIterations;
+    bool accepted;
+  } cases[] = {
+      {"2147483647", 2, 10, false},
+      {"2147483638", 2, 10, false},  // one past room for ten more
+      {"-1", 2, 10, false},
+      {"2147483637", 2, 10, true},   // exactly room for ten more
+      {"2147483647", 4, 0, true},    // goodness of fit only: no iteration follows
+  };
+  for (const auto& c : cases) {
+    run::ResetStatusForTesting();
+    const std::string path = dir.Write("start.est", estimates + " " + c.iteration + "\n");
+    Shape s;
+    s.classItems = 0;
+    s.statusItems = 1;
+    s.occasions = 3;
+    s.estimationType = c.type;
+    s.maxIterations = c.maxIterations;
+    Model m;
+    ASSERT_EQ(Read(ControlText(s, path), &m), c.accepted ? 1 : 0) << c.iteration;
+    if (c.accepted) continue;
+    std::string message;
+    EXPECT_EQ(ErrorCode(&message), kBadValue) << c.iteration;
+    EXPECT_EQ(message, "Unable to read last iteration value from parameter estimates file: " +
+                           path +
+                           "; Please verify that this is a valid file name and path, and that the "
+                           "file is properly formatted.");
+  }
+}
+
+// The text as UTF-16, each character of ours followed (little end first) or preceded by a zero.
+std::string Utf16(const std::string& text, bool littleEndian) {
+  std::string wide;
+  for (char c : text) wide += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+  return wide;
+}
+
+TEST_F(ControlFileTest, SkipsAUtf8ByteOrderMarkAndRefusesUtf16) {
+  const std::string text = ControlText(Shape{});
+  const struct {
+    const char* encoding;
+    std::string bytes;
+    bool accepted;
+  } cases[] = {
+      {"UTF-8 with mark", "\xEF\xBB\xBF" + text, true},
+      {"UTF-16LE with mark", "\xFF\xFE" + Utf16(text, true), false},
+      {"UTF-16BE with mark", "\xFE\xFF" + Utf16(text, false), false},
+      {"UTF-16LE without mark", Utf16(text, true), false},
+  };
+  for (const auto& c : cases) {
+    run::ResetStatusForTesting();
+    Model m;
+    ASSERT_EQ(Read(c.bytes, &m), c.accepted ? 1 : 0) << c.encoding << ": " << lastError;
+    if (c.accepted) {
+      EXPECT_EQ(TrimRight(m.titles.at(0)), "* Title line 1");
+      continue;
+    }
+    std::string message;
+    EXPECT_EQ(ErrorCode(&message), EILSEQ) << c.encoding;
+    EXPECT_EQ(message, "The control file " + dir.Path("job.cnt") +
+                           " is saved as UTF-16; please save it as plain text (UTF-8 or ASCII).");
+  }
 }
 
 TEST_F(ControlFileTest, SurvivesBinaryAndGarbageInput) {

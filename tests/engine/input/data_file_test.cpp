@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <string>
+
+#include "run/engine_status.h"
 #include "run/result_codes.h"
 #include "run/status_record.h"
 #include "temp_files.h"
@@ -173,6 +177,63 @@ TEST_F(DataFileTest, ABadFixedFormatIsAReadFailure) {
   EXPECT_EQ(Load(layout, FourItemModel(false), &table), kBadDataFormat);
   EXPECT_EQ(Message(), "Unable to read from data file: " + layout.path +
                            "; Please make sure that this file is properly formatted.");
+}
+
+TEST_F(DataFileTest, RefusesFrequenciesWhoseTotalPassesWhatCanBeCounted) {
+  // The total may reach 1e15 and not pass it; each case names the line where it does.
+  const struct {
+    const char* text;
+    long line;  // 0: accepted
+  } cases[] = {
+      {"1 1 1 1 1e15\n", 0},
+      {"1 1 1 1 1e15\n1 1 1 1 1\n", 2},
+      {"1 1 1 1 2\n1 1 1 1 1.7e308\n1 1 1 1 1.7e308\n", 2},
+      {"1 1 1 1 1\n1 1 1 2 1\n\n1 1\n1 1 9e14\n1 1 1 1 9e14\n", 6},
+  };
+  for (const auto& c : cases) {
+    run::ResetStatusForTesting();
+    const DataLayout layout = Layout(c.text);
+    PatternTable table;
+    const std::int32_t expected = c.line == 0 ? kStatusOk : kFrequencyTooLarge;
+    EXPECT_EQ(Load(layout, FourItemModel(false), &table), expected) << c.text;
+    EXPECT_EQ(countStatus, expected) << c.text;
+    if (c.line == 0) continue;
+    EXPECT_EQ(Message(), "Unable to read from data file: " + layout.path +
+                             "; the frequencies up to line " + std::to_string(c.line) +
+                             " add up to more than 1e15 subjects, beyond what the estimation "
+                             "can count.");
+  }
+}
+
+TEST_F(DataFileTest, BothPassesStopAtAnAbortRequest) {
+  std::string records;
+  for (int i = 0; i < 10000; ++i) records += "1 1 1 1 1\n";
+  const DataLayout layout = Layout(records);
+  {
+    std::lock_guard lock(run::Status().mutex);
+    run::Status().abortRequested = run::kTrue16;
+  }
+  std::int32_t count = 0;
+  double subjects = 0.0;
+  // The flag is first asked for after 4096 records.
+  EXPECT_EQ(CountDataRecords(layout, &count, &subjects), kRunAborted);
+  EXPECT_EQ(count, 4096);
+  const std::string aborted = "The run was aborted while the data file was read.";
+  EXPECT_EQ(Message(), aborted);
+
+  run::SetEngineError(0, "");
+  DataFileReader reader;
+  ASSERT_EQ(OpenDataFile(layout, &reader), kStatusOk);
+  PatternTable table;
+  EXPECT_EQ(LoadPatterns(reader, FourItemModel(false), layout, 10000, &table), kRunAborted);
+  EXPECT_EQ(Message(), aborted);
+}
+
+TEST_F(DataFileTest, ReadsPastAUtf8ByteOrderMark) {
+  PatternTable table;
+  ASSERT_EQ(Load(Layout("\xEF\xBB\xBF" "1 2 1 2 5\n"), FourItemModel(false), &table), kStatusOk)
+      << Message();
+  EXPECT_EQ(table.responses, (std::vector{1, 2, 1, 2}));
 }
 
 }  // namespace

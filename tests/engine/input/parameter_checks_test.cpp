@@ -201,6 +201,62 @@ TEST(CheckStartValueSums, AnAbsentLatentVariableIsNotChecked) {
                                  "               SUM TO ONE"}));
 }
 
+TEST(CheckStartValueSums, AValueOutsideZeroToOneFailsItsVectorThoughTheSumIsOne) {
+  // Two classes, two statuses, one class item and one status item, two categories each; every
+  // changed vector below still sums to exactly one.
+  const ModelDimensions d = Dims(2, 2, 1, 1, 2, 1, 2, 2);
+  const struct {
+    const char* vector;
+    void (*change)(ParameterSet&, const ModelDimensions&);
+    Lines lines;  // empty: the vector passes
+  } cases[] = {
+      {"delta of class 2 at the bounds",
+       [](ParameterSet& p, const ModelDimensions& d) {
+         p.delta[DeltaShape(d)(1, 0, 0)] = 0.0;
+         p.delta[DeltaShape(d)(1, 1, 0)] = 1.0;
+       },
+       {}},
+      {"delta of class 2",
+       [](ParameterSet& p, const ModelDimensions& d) {
+         p.delta[DeltaShape(d)(1, 0, 0)] = 1.5;
+         p.delta[DeltaShape(d)(1, 1, 0)] = -0.5;
+       },
+       {kNotOne, "                      FOR LATENT CLASS  2",
+        "                      OF THE DELTA MATRIX", ""}},
+      {"tau row 2 of class 1",
+       [](ParameterSet& p, const ModelDimensions& d) {
+         p.tau[TauShape(d)(1, 0, 0)] = -1.0;
+         p.tau[TauShape(d)(1, 1, 0)] = 2.0;
+       },
+       {kNotOne, "               FOR ROW  2 LATENT CLASS  1", "               OF THE TAU MATRIX",
+        ""}},
+      {"big rho of class 1, status 2",
+       [](ParameterSet& p, const ModelDimensions& d) {
+         p.bigRho[BigRhoShape(d)(0, 0, 1, 0, 0)] = 1.25;
+         p.bigRho[BigRhoShape(d)(1, 0, 1, 0, 0)] = -0.25;
+       },
+       {kNotOne, "               FOR LATENT CLASS  1 LATENT STATUS  2, ITEM  1",
+        "               IN THE RH0 MATRIX FOR LATENT STATUS INDICATORS", ""}},
+      {"little rho of class 2",
+       [](ParameterSet& p, const ModelDimensions& d) {
+         p.littleRho[LittleRhoShape(d)(0, 0, 1)] = -0.75;
+         p.littleRho[LittleRhoShape(d)(1, 0, 1)] = 1.75;
+       },
+       {kNotOne, "               FOR LATENT CLASS  2, ITEM  1",
+        "               IN THE RHO MATRIX FOR LATENT CLASS INDICATORS", ""}},
+      {"gamma", [](ParameterSet& p, const ModelDimensions&) { p.gamma = {1.5, -0.5}; },
+       {" *** ERROR *** START VALUES FOR THE GAMMA PARAMTERS DO NOT", "               SUM TO ONE"}},
+  };
+  for (const auto& c : cases) {
+    ParameterSet p = Uniform(d);
+    c.change(p, d);
+    const SumResult result = CheckSums(d, p);
+    EXPECT_EQ(result.status, kStatusOk) << c.vector;
+    EXPECT_EQ(result.failures, c.lines.empty() ? 0 : 1) << c.vector;
+    EXPECT_EQ(result.lines, c.lines) << c.vector;
+  }
+}
+
 TEST(ParameterChecks, AFailedReportWriteIsReturned) {
   const ModelDimensions d = Dims(2, 2, 0, 1, 2, 1, 0, 2);
   ParameterSet p = Uniform(d);

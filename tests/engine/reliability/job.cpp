@@ -45,7 +45,7 @@ void Job::SetDa(int iterationsBetween, int imputations, int seed, bool individua
 std::string Job::Field() const {
   std::string text;
   for (const std::string& line : m_lines) text += line + "\n";
-  return test::PathField(m_dir.Write("job.cnt", text));
+  return test::PathField(m_dir.Write(m_controlName, text));
 }
 
 RecordedError LastError() {

@@ -35,13 +35,16 @@ class Job {
   // Replaces a line; text is written as it stands (quote file names with Quoted).
   void Set(Line line, const std::string& text);
   void SetDa(int iterationsBetween, int imputations, int seed, bool individual);
-  // Writes the control file as dir/job.cnt and returns its path in the engine's 300-byte field.
+  // Writes the control file as dir/job.cnt (or the name given here) and returns its path in the
+  // engine's 300-byte field.
   std::string Field() const;
+  void NameControlFile(const std::string& name) { m_controlName = name; }
 
  private:
   const test::TempDir& m_dir;
   std::vector<std::string> m_lines;
   std::size_t m_model = 0;
+  std::string m_controlName = "job.cnt";
 };
 
 std::string Quoted(const std::string& text);

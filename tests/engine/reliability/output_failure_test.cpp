@@ -170,20 +170,14 @@ TEST_F(OutputFailureTest, SeriesInAnUnwritableFolderFailsBeforeTheJobHeader) {
   EXPECT_EQ(ReadFile(dir.Path("da.out")), "");
 }
 
-TEST_F(OutputFailureTest, SeriesOnAFullDiskDoesNotStopTheRun) {
-  // The series is a diagnostic: a line that cannot be written is dropped and the run goes on to
-  // its combined results, as with a series that was never asked for.
+TEST_F(OutputFailureTest, SeriesOnAFullDiskEndsTheRunAtItsHeader) {
+  // A series cut short would pass in the viewer for a chain that stopped early.
   RunCleanJobs();
   job.Set(Line::kDaSeries, "'/dev/full'");
-  EXPECT_EQ(RunDa(job), kRunCompleted);
-  EXPECT_EQ(LastError().code, 0);
-  EXPECT_TRUE(OpenFilesUnder(dir.Path()).empty());
-  for (const char* name : {"da.ind", "imp1.dat", "imp2.dat", "Details.txt"}) {
-    EXPECT_EQ(ReadFile(dir.Path(name)), clean[name]) << name;
-  }
-  const std::vector<std::string> report = ReadLines(dir.Path("da.out"));
-  ASSERT_GE(report.size(), 2u);
-  EXPECT_TRUE(report[report.size() - 2].starts_with(" PROGRAM FINISHED: "));
+  ExpectFailure(RunDa(job), ENOSPC, WriteFailedMessage("/dev/full"));
+  // The series is headed before the report's first line.
+  EXPECT_EQ(ReadFile(dir.Path("da.out")), "");
+  EXPECT_FALSE(fs::exists(dir.Path("imp1.dat")));
 }
 
 TEST_F(OutputFailureTest, IndividualEstimatesInAnUnwritableFolderFailAtTheirOpening) {

@@ -38,8 +38,8 @@ TEST_F(ReaderRegressionTest, HugeOccasionCountWithoutStatusItemsIsRefusedWithout
   const RecordedError error = LastError();
   EXPECT_EQ(error.code, kModelTooLarge);
   EXPECT_EQ(error.message, "Unable to read common model information from control file: " + path +
-                               "; Please verify that this is a valid file name and path, and that "
-                               "the file is properly formatted.");
+                               "; The tau parameters would take more than 16777216 values, over "
+                               "the limit of 16777216 in one parameter array.");
 }
 
 TEST_F(ReaderRegressionTest, HugeProcessOrderWithOneStatusIsCountedAtOnce) {

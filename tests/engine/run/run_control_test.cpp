@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <semaphore>
 #include <string>
 
 #include "kov_exports.h"
@@ -201,6 +203,71 @@ TEST_F(RunControlTest, ACompleteRunLeavesAReportFromHeaderToRunEnd) {
   EXPECT_NE(report.find(" NUMBER OF SUBJECTS                         25\n"), std::string::npos);
   EXPECT_NE(report.find(" THE FOLLOWING PARAMETER RESTRICTIONS HAVE BEEN SPECIFIED"), std::string::npos);
   EXPECT_NE(report.find("START VALUES"), std::string::npos);
+}
+
+// Holds the worker at the start of its first iteration until the test lets it go on.
+std::binary_semaphore g_atFirstIteration{0};
+std::binary_semaphore g_goOn{0};
+
+void HoldAtFirstIteration(std::int32_t iteration) {
+  if (iteration != 1) return;
+  g_atFirstIteration.release();
+  g_goOn.acquire();
+}
+
+TEST_F(RunControlTest, AStartWhileAJobLivesIsRefusedAndLeavesTheJobAlone) {
+  struct Case {
+    const char* name;
+    bool liveJobRunning;  // else it still waits to be resumed
+  };
+  const std::string own = Control("1 1 20\n1 2 10\n2 2 5\n");
+  // Had the second start's path reached the live worker, its run would fail on this missing file
+  // and write no report.
+  const std::string other = PathField(dir.Path("other.cnt"));
+  for (const Case& c : {Case{"suspended", false}, Case{"running", true}}) {
+    SCOPED_TRACE(c.name);
+    ResetStatusForTesting();
+    std::filesystem::remove(dir.Path("em.out"));
+    if (c.liveJobRunning) SetProgressObserverForTesting(HoldAtFirstIteration);
+    const kovos::Handle thread = lRunKovEM(PathField(own).c_str(), 300);
+    ASSERT_NE(thread, 0);
+    if (c.liveJobRunning) {
+      ASSERT_TRUE(kovos::ResumeThread(thread));
+      g_atFirstIteration.acquire();
+    }
+    ASSERT_NE(lAbortRun(), 0);
+
+    for (const bool em : {true, false}) {
+      EXPECT_EQ(em ? lRunKovEM(other.c_str(), 300) : lRunKovDA(other.c_str(), 300), 0);
+      std::string message;
+      EXPECT_EQ(Error(&message), kJobAlreadyRunning);
+      EXPECT_EQ(input::TrimRight(message),
+                "A run is already in progress in this engine. Wait for it to finish, or abort it, "
+                "before starting another.");
+    }
+    EXPECT_TRUE(AbortRequested());
+    EXPECT_EQ(lCurrentlyRunning(), 1);
+
+    if (c.liveJobRunning) g_goOn.release();
+    ASSERT_TRUE(kovos::ResumeThread(thread));
+    ASSERT_EQ(kovos::WaitForHandle(thread, 60'000), kovos::kWaitSignalled);
+    kovos::CloseHandle(thread);
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("em.out")));
+    EXPECT_EQ(lCurrentlyRunning(), 0);
+  }
+}
+
+TEST_F(RunControlTest, AWorkerClosedBeforeItWasResumedFreesTheEngine) {
+  const std::string path = Control("1 1 20\n");
+  const kovos::Handle thread = lRunKovEM(PathField(path).c_str(), 300);
+  ASSERT_NE(thread, 0);
+  ASSERT_TRUE(kovos::CloseHandle(thread));
+  EXPECT_EQ(lCurrentlyRunning(), 0);
+  std::int16_t running = -1;
+  lGetIteration(nullptr, nullptr, &running);
+  EXPECT_EQ(running, 0);
+  EXPECT_EQ(lClean(), 1);
+  EXPECT_EQ(RunToEnd(true, path), 1);
 }
 
 TEST_F(RunControlTest, ErrorMessagesAreCutAtTheirFieldAndTheLastOneWins) {
