@@ -223,6 +223,7 @@ void frmEMRun::StartRun() {
   m_timer1.start();
   // The worker must never run at the wrong priority, so it is set while the worker still waits.
   SetRunPriority(m_worker);
+  ApplyThreadSetting();
   kovos::ResumeThread(m_worker);
   m_watch.Start(m_worker, [this] {
     QMetaObject::invokeMethod(this, &frmEMRun::OnWorkerEnded, Qt::QueuedConnection);

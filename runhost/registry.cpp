@@ -55,4 +55,13 @@ bool SetRunPriority(kovos::Handle worker) {
                                                    QStringLiteral("RunPriority"))));
 }
 
+void ApplyThreadSetting() {
+  const std::optional<QString> setting =
+      QueryRegValue(QStringLiteral("Settings"), QStringLiteral("Threads"));
+  if (!setting) return;
+  bool ok = false;
+  const int threads = setting->toInt(&ok);
+  if (ok && threads >= 1 && threads <= 256) qputenv("MARNEL_THREADS", QByteArray::number(threads));
+}
+
 }  // namespace kov::runhost

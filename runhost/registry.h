@@ -26,4 +26,10 @@ kovos::Priority RunPriorityFromSetting(const std::optional<QString>& setting);
 // Applies the configured run priority to the worker thread. False when the thread refused.
 bool SetRunPriority(kovos::Handle worker);
 
+// The configured number of threads for the estimation ("Threads" in "Settings": a whole number
+// from 1 to 256), handed to the engine through MARNEL_THREADS, which it reads as its run
+// begins. Without a valid setting the environment is left as it is (the engine then uses the
+// processors available, or a MARNEL_THREADS of the user's own).
+void ApplyThreadSetting();
+
 }  // namespace kov::runhost

@@ -285,6 +285,24 @@ void RunHostTest::registryValues() {
   QCOMPARE(kov::runhost::QueryRegValue("Settings", "RunPriority"), std::optional<QString>("LOWER"));
   QCOMPARE(kov::runhost::QueryRegValue("Settings", "Missing"), std::optional<QString>());
   QCOMPARE(kov::runhost::QueryRegValue("Nowhere", "RunPriority"), std::optional<QString>());
+
+  // The thread count reaches the engine through MARNEL_THREADS; an unusable setting leaves the
+  // environment as it was.
+  const auto settings = kov::automation::OpenMarnelSettings();
+  for (const auto& [setting, expected] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"3", "3"}, {"256", "256"}, {"0", "7"}, {"257", "7"}, {"two", "7"}, {nullptr, "7"}}) {
+    qputenv("MARNEL_THREADS", "7");
+    if (setting != nullptr) {
+      settings->setValue(QStringLiteral("Settings/Threads"), QString::fromLatin1(setting));
+    } else {
+      settings->remove(QStringLiteral("Settings/Threads"));
+    }
+    settings->sync();
+    kov::runhost::ApplyThreadSetting();
+    QCOMPARE(qgetenv("MARNEL_THREADS"), QByteArray(expected));
+  }
+  settings->remove(QStringLiteral("Settings/Threads"));
+  qunsetenv("MARNEL_THREADS");
 }
 
 void RunHostTest::protocolReadsWholeRecordsOnly() {

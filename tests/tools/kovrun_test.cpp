@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kUsage = "usage: kovrun [--em | --da] FILE.cnt";
+constexpr std::string_view kUsage = "usage: kovrun [--em | --da] [--threads N] FILE.cnt";
 
 struct Outcome {
   int exitCode = -1;  // -1 when the child did not exit by itself
@@ -200,6 +200,9 @@ TEST_F(KovrunTest, BadArgumentsGiveTheUsageAndExitTwo) {
       {"--bogus", "a.cnt"},
       {"a.cnt", "b.cnt"},
       {"--em", "--da", "a.cnt"},
+      {"--threads", "0", "a.cnt"},
+      {"--threads", "257", "a.cnt"},
+      {"--threads", "a.cnt"},
   };
   for (const std::vector<std::string>& arguments : cases) {
     const Outcome outcome = RunKovrun(KOVRUN_PATH, arguments);

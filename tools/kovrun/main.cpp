@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include <CLI/CLI.hpp>
+
 #include "engine_library.h"
 #include "iteration_limit.h"
 #include "kovos.h"
@@ -48,12 +50,18 @@ enum ExitCode : int {
 constexpr std::uint32_t kWaitStepMs = 250;
 constexpr int kFinalPollTries = 3;
 
-constexpr std::string_view kUsage = "usage: kovrun [--em | --da] FILE.cnt\n";
+// The engine's own limit of MARNEL_THREADS.
+constexpr std::int32_t kMaxThreads = 256;
+
+constexpr std::string_view kUsage = "usage: kovrun [--em | --da] [--threads N] FILE.cnt\n";
 constexpr std::string_view kHelp =
     "Runs one job of the Marnel engine (libkov.so beside this program) on a control file.\n"
     "\n"
     "  --em        estimate by EM (the default)\n"
     "  --da        run data augmentation\n"
+    "  --threads N estimate on N threads (1 to 256; default: the processors this process\n"
+    "              may use, or MARNEL_THREADS when it is set); the results are the same\n"
+    "              for any number\n"
     "  --help      show this text\n"
     "\n"
     "Progress goes to standard error. Ctrl-C asks the engine to stop after the current\n"
@@ -93,51 +101,37 @@ std::string TrimMessage(const char* buffer, std::size_t length) {
 struct Arguments {
   RunKind kind = RunKind::kEM;
   std::string controlFile;
+  std::optional<std::int32_t> threads;
   bool help = false;
 };
 
 std::optional<Arguments> ParseArguments(int argc, char** argv) {
   Arguments arguments;
-  std::optional<RunKind> kind;
-  bool haveFile = false;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
-      if (argument == "--") {
-        optionsEnded = true;
-        continue;
-      }
-      if (argument == "--help" || argument == "-h") {
-        arguments.help = true;
-        return arguments;
-      }
-      std::optional<RunKind> chosen;
-      if (argument == "--em") chosen = RunKind::kEM;
-      if (argument == "--da") chosen = RunKind::kDataAugmentation;
-      if (!chosen) {
-        Complain("unknown option " + std::string(argument));
-        return std::nullopt;
-      }
-      if (kind && *kind != *chosen) {
-        Complain("choose one of --em and --da");
-        return std::nullopt;
-      }
-      kind = chosen;
-      continue;
-    }
-    if (haveFile) {
-      Complain("one control file per run; the engine accepts one job per process");
-      return std::nullopt;
-    }
-    arguments.controlFile = argument;
-    haveFile = true;
+  bool em = false, da = false;
+  std::int32_t threads = 0;
+  CLI::App app("kovrun");
+  // Our own help text, not the library's.
+  app.set_help_flag();
+  app.add_flag("-h,--help", arguments.help);
+  CLI::Option* emOption = app.add_flag("--em", em);
+  CLI::Option* daOption = app.add_flag("--da", da);
+  emOption->excludes(daOption);
+  CLI::Option* threadsOption =
+      app.add_option("--threads", threads)->check(CLI::Range(1, kMaxThreads));
+  app.add_option("FILE", arguments.controlFile);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    Complain(error.what());
+    return std::nullopt;
   }
-  if (!haveFile) {
+  if (arguments.help) return arguments;
+  if (arguments.controlFile.empty()) {
     Complain("no control file given");
     return std::nullopt;
   }
-  if (kind) arguments.kind = *kind;
+  if (da) arguments.kind = RunKind::kDataAugmentation;
+  if (threadsOption->count() > 0) arguments.threads = threads;
   return arguments;
 }
 
@@ -177,6 +171,11 @@ int RunJob(const Arguments& arguments) {
   path.fill(' ');
   arguments.controlFile.copy(path.data(), path.size());
 
+  // The engine reads its thread count from the environment when a run starts.
+  if (arguments.threads && setenv("MARNEL_THREADS", Decimal(*arguments.threads).c_str(), 1) != 0) {
+    Complain("could not set the thread count");
+    return kExitRunFailed;
+  }
   EngineLibrary engine;
   engine.Load(ExecutableFolder());
 

@@ -1,0 +1,56 @@
+// The engine's parallel loops: work split into fixed blocks, run on a few threads, each block
+// writing only results of its own, which the caller then combines in block order. The blocks
+// never depend on the number of threads, so neither does any sum: a run's files are the same
+// byte for byte whether it had one thread or many.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace kov::run {
+
+// The threads a run may use: MARNEL_THREADS when it holds a whole number from 1 to
+// kMaxEngineThreads, else the processors this process may run on.
+inline constexpr std::int32_t kMaxEngineThreads = 256;
+std::int32_t EngineThreadCount();
+
+class BlockPool {
+ public:
+  using Work = std::function<void(std::size_t block)>;
+
+  // threads counts the caller's own thread: 1 runs every block on the caller's thread.
+  explicit BlockPool(std::int32_t threads);
+  ~BlockPool();
+  BlockPool(const BlockPool&) = delete;
+  BlockPool& operator=(const BlockPool&) = delete;
+
+  std::int32_t Threads() const { return static_cast<std::int32_t>(m_helpers.size()) + 1; }
+
+  // Runs work(b) for every block b in [0, blocks), and returns when all have returned. An
+  // exception of a block (bad_alloc above all) is thrown again here, after the others ended.
+  void Run(std::size_t blocks, const Work& work);
+
+ private:
+  void Help();
+  void RunBlocks();
+
+  std::vector<std::thread> m_helpers;
+  std::mutex m_mutex;
+  std::condition_variable m_started, m_finished;
+  // Guarded by m_mutex.
+  const Work* m_work = nullptr;
+  std::size_t m_blocks = 0;
+  std::size_t m_nextBlock = 0;
+  std::size_t m_unfinished = 0;
+  std::uint64_t m_round = 0;
+  bool m_stopping = false;
+  std::exception_ptr m_failure;
+};
+
+}  // namespace kov::run
