@@ -183,6 +183,7 @@ input::PatternTable Simulate(const input::Model& model, const input::ParameterSe
 struct Problem {
   input::Model model;
   input::PatternTable patterns;
+  input::RestrictionStructure restrictions;
   // Data augmentation
   input::ParameterSet daValues, priors, weights;
   std::unique_ptr<da::MissingResponseDraw> missingDraw;
@@ -208,7 +209,8 @@ std::unique_ptr<Problem> MakeProblem(const Shape& shape) {
   const input::ParameterSet truth = RandomValues(p->model, random);
   p->patterns = Simulate(p->model, truth, shape, random);
   p->model.start = RandomValues(p->model, random);
-  em::MarkAndCountEstimatedParameters(d, &p->model.codes);
+  p->restrictions = input::RestrictionStructure(d, p->model.codes, p->model.start);
+  em::MarkAndCountEstimatedParameters(p->restrictions, &p->model.codes);
 
   p->daValues = p->emValues = p->model.start;
   p->priors = da::PriorArrays(d);
@@ -216,7 +218,7 @@ std::unique_ptr<Problem> MakeProblem(const Shape& shape) {
   p->weights = da::ComputeSeriesWeights(d, truth, p->model.start);
   if (p->model.missingData) p->missingDraw = std::make_unique<da::MissingResponseDraw>(p->model);
   p->imputation = std::make_unique<da::ImputationStep>(p->model);
-  p->posterior = std::make_unique<da::PosteriorStep>(d, p->model.codes);
+  p->posterior = std::make_unique<da::PosteriorStep>(p->restrictions);
 
   p->grouped = em::GroupByMissingness(p->patterns, p->model);
   p->estep = std::make_unique<em::EStep>(p->model);
@@ -238,22 +240,19 @@ void DaIteration(Problem& p) {
 // rho and little rho. False when the TAU update met a zero denominator.
 bool EmIteration(Problem& p) {
   const input::ModelDimensions& d = p.model.dims;
-  const input::RestrictionSet& codes = p.model.codes;
-  const input::ParameterSet& start = p.model.start;
+  const input::RestrictionStructure& r = p.restrictions;
   em::ChangeSums sums;
   p.estep->Run(p.emValues, p.grouped, &p.emCounts, &p.probabilities);
-  if (d.HasClasses()) em::UpdateGamma(d, codes, start, p.emCounts, &p.emValues, &sums.gamma);
+  if (d.HasClasses()) em::UpdateGamma(r, p.emCounts, &p.emValues, &sums.gamma);
   if (d.HasStatuses()) {
-    if (em::UpdateTau(d, codes, start, p.emCounts, &p.emValues, &sums.tau, p.report) != 0) {
+    if (em::UpdateTau(r, p.emCounts, &p.emValues, &sums.tau, p.report) != 0) {
       return false;
     }
-    em::UpdateDelta(d, codes, start, p.emCounts, &p.emValues, &sums.delta);
+    em::UpdateDelta(r, p.emCounts, &p.emValues, &sums.delta);
     em::DeriveOccasionPrevalences(d, &p.emValues);
-    em::UpdateBigRho(d, codes, start, p.emCounts, &p.emValues, &sums.bigRho);
+    em::UpdateBigRho(r, p.emCounts, &p.emValues, &sums.bigRho);
   }
-  if (d.HasClasses()) {
-    em::UpdateLittleRho(d, codes, start, p.emCounts, &p.emValues, &sums.littleRho);
-  }
+  if (d.HasClasses()) em::UpdateLittleRho(r, p.emCounts, &p.emValues, &sums.littleRho);
   benchmark::DoNotOptimize(sums.Total());
   return true;
 }

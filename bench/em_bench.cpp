@@ -34,6 +34,7 @@ struct Shape {
   std::int32_t order = 1;
   std::int32_t subjects = 0;
   double missingShare = 0.0;  // each response missing completely at random with this chance
+  bool bigRhoTiedOverOccasions = false;  // measurement invariance: one big rho for all occasions
 };
 
 std::int32_t Power(std::int32_t base, std::int32_t exponent) {
@@ -68,6 +69,12 @@ input::Model MakeModel(const Shape& shape) {
   for (std::vector<std::int32_t>* codes : {&model.codes.gamma, &model.codes.delta, &model.codes.tau,
                                            &model.codes.littleRho, &model.codes.bigRho}) {
     std::fill(codes->begin(), codes->end(), 1);
+  }
+  if (shape.bigRhoTiedOverOccasions) {
+    const std::size_t slice = model.codes.bigRho.size() / static_cast<std::size_t>(d.occasions);
+    for (std::size_t i = 0; i < model.codes.bigRho.size(); ++i) {
+      model.codes.bigRho[i] = 2 + static_cast<std::int32_t>(i % slice);
+    }
   }
   model.restrictionsRead = true;
   return model;
@@ -202,6 +209,7 @@ struct Problem {
   em::ExpectedCounts counts;
   std::vector<double> probabilities;
   input::TextOutput report;  // never opened: the TAU update writes to it only when it fails
+  input::RestrictionStructure restrictions;
 };
 
 std::unique_ptr<Problem> MakeProblem(const Shape& shape, std::uint32_t seed) {
@@ -214,28 +222,35 @@ std::unique_ptr<Problem> MakeProblem(const Shape& shape, std::uint32_t seed) {
   // EM starts from other random values, as a user's start values would differ from the truth.
   problem->model.start = RandomValues(problem->model, random);
   problem->values = problem->model.start;
-  em::MarkAndCountEstimatedParameters(problem->model.dims, &problem->model.codes);
+  problem->restrictions =
+      input::RestrictionStructure(problem->model.dims, problem->model.codes, problem->model.start);
+  em::MarkAndCountEstimatedParameters(problem->restrictions, &problem->model.codes);
   problem->grouped = em::GroupByMissingness(table, problem->model);
   problem->estep = std::make_unique<em::EStep>(problem->model);
   return problem;
 }
 
-// The driver's iteration: E-step, then gamma, tau, delta with the occasion prevalences, big rho
-// and little rho. Returns false when the TAU update met a zero denominator.
-bool EmIteration(Problem& p) {
+// The M-step updates in the driver's order: gamma, tau, delta with the occasion prevalences, big
+// rho and little rho. Returns false when the TAU update met a zero denominator.
+bool MStep(Problem& p, em::ChangeSums* sums) {
   const input::ModelDimensions& d = p.model.dims;
-  const input::RestrictionSet& codes = p.model.codes;
-  const input::ParameterSet& start = p.model.start;
+  const input::RestrictionStructure& r = p.restrictions;
+  if (d.HasClasses()) em::UpdateGamma(r, p.counts, &p.values, &sums->gamma);
+  if (d.HasStatuses()) {
+    if (em::UpdateTau(r, p.counts, &p.values, &sums->tau, p.report) != 0) return false;
+    em::UpdateDelta(r, p.counts, &p.values, &sums->delta);
+    em::DeriveOccasionPrevalences(d, &p.values);
+    em::UpdateBigRho(r, p.counts, &p.values, &sums->bigRho);
+  }
+  if (d.HasClasses()) em::UpdateLittleRho(r, p.counts, &p.values, &sums->littleRho);
+  return true;
+}
+
+// The driver's iteration: the E-step, then the M-step.
+bool EmIteration(Problem& p) {
   em::ChangeSums sums;
   p.estep->Run(p.values, p.grouped, &p.counts, &p.probabilities);
-  if (d.HasClasses()) em::UpdateGamma(d, codes, start, p.counts, &p.values, &sums.gamma);
-  if (d.HasStatuses()) {
-    if (em::UpdateTau(d, codes, start, p.counts, &p.values, &sums.tau, p.report) != 0) return false;
-    em::UpdateDelta(d, codes, start, p.counts, &p.values, &sums.delta);
-    em::DeriveOccasionPrevalences(d, &p.values);
-    em::UpdateBigRho(d, codes, start, p.counts, &p.values, &sums.bigRho);
-  }
-  if (d.HasClasses()) em::UpdateLittleRho(d, codes, start, p.counts, &p.values, &sums.littleRho);
+  if (!MStep(p, &sums)) return false;
   benchmark::DoNotOptimize(sums.Total());
   return true;
 }
@@ -286,6 +301,19 @@ void RunEStep(benchmark::State& state, Problem& p) {
   SetCounters(state, p, 0.0);
 }
 
+// The M-step alone, on the expected counts of one E-step.
+void RunMStep(benchmark::State& state, Problem& p) {
+  p.estep->Run(p.values, p.grouped, &p.counts, &p.probabilities);
+  for (auto _ : state) {
+    em::ChangeSums sums;
+    if (!MStep(p, &sums)) {
+      state.SkipWithError("zero TAU denominator");
+      break;
+    }
+    benchmark::DoNotOptimize(sums.Total());
+  }
+}
+
 Shape Binary(std::int32_t classes, std::int32_t classItems, std::int32_t statuses,
              std::int32_t statusItems, std::int32_t occasions, std::int32_t order,
              std::int32_t subjects) {
@@ -328,6 +356,11 @@ void Register(const std::string& name, const Shape& shape, double targetMs, bool
                                  RunEStep(state, problem->Get());
                                })
       ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(("MStep/" + name).c_str(),
+                               [problem](benchmark::State& state) {
+                                 RunMStep(state, problem->Get());
+                               })
+      ->Unit(benchmark::kMicrosecond);
 }
 
 void RegisterAll() {
@@ -341,6 +374,9 @@ void RegisterAll() {
   Shape e = Binary(1, 0, 4, 6, 5, 1, 5000);
   e.missingShare = 0.2;
   Register("e_b_with_20pct_missing", e, 0.0, true);
+  Shape f = c;
+  f.bigRhoTiedOverOccasions = true;
+  Register("f_c_with_big_rho_tied_over_occasions", f, 0.0, true);
 
   // Growth: (b)'s shape over T at S = 4, and over S at T = 5, first and second order.
   for (std::int32_t t = 2; t <= 5; ++t) {

@@ -77,6 +77,7 @@ class DaRun {
   input::ParameterSet m_firstSet;  // the set before the chain's start in the starting values file
   input::ParameterSet m_values;    // the chain's current parameters
   input::ParameterSet m_weights;   // series weights
+  input::RestrictionStructure m_restrictions;
   input::PatternTable m_patterns;  // the observed patterns
   ImputationStore m_store;
 };
@@ -191,7 +192,7 @@ std::int32_t DaRun::Chain(bool* aborted) {
   const std::int32_t length = m_model.imputations * k;
   const input::ParameterSet priors = PriorArrays(d);
   ImputationStep imputation(m_model);
-  PosteriorStep posterior(d, m_model.codes);
+  PosteriorStep posterior(m_restrictions);
   std::unique_ptr<MissingResponseDraw> missingDraw;
   if (m_model.missingData) missingDraw = std::make_unique<MissingResponseDraw>(m_model);
   input::PatternTable completedPatterns;
@@ -213,7 +214,7 @@ std::int32_t DaRun::Chain(bool* aborted) {
     std::int32_t status = kStatusOk;
     if (t % k == 0) {
       if ((status = WriteImputedDataFile(j, m_pathField, d, completed)) != kStatusOk) return status;
-      status = AnalyseImputation(j, counts, m_model.codes, d, m_model.start, m_report, &m_store);
+      status = AnalyseImputation(j, counts, m_restrictions, d, m_model.start, m_report, &m_store);
       if (status != kStatusOk) return status;
       ++j;
     }
@@ -338,8 +339,9 @@ std::int32_t DaRun::Run(const char* controlFilePath) {
   if ((status = report::WriteRestrictionsReport(m_report, m_model, m_model.codes)) != kStatusOk) {
     return WriteFailed(status);
   }
-  em::MarkAndCountEstimatedParameters(d, &m_model.codes);
   if ((status = ReadStartSets()) != kStatusOk) return status;
+  m_restrictions = input::RestrictionStructure(d, m_model.codes, m_model.start);
+  em::MarkAndCountEstimatedParameters(m_restrictions, &m_model.codes);
   m_weights = ComputeSeriesWeights(d, m_firstSet, m_model.start);
   status = run::CheckStartValuesAndRestrictions(m_model, /*checkRestrictions=*/true, m_report,
                                                 m_reportName);

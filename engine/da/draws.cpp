@@ -1,6 +1,5 @@
 #include "draws.h"
 
-#include <cstdlib>
 #include <vector>
 
 #include "gamma_variate.h"
@@ -22,23 +21,26 @@ std::size_t DrawCategory(std::span<const double> weights, double total) {
   return ChooseCell(NextUniform(0), weights, total);
 }
 
-double DrawGroupedDirichlet(std::span<const std::int32_t> codes, std::span<const double> alpha,
+double DrawGroupedDirichlet(const input::ArrayRestrictions& vector, std::span<const double> alpha,
                             std::span<const double> weights, std::span<double> values) {
-  const std::size_t n = codes.size();
+  const std::size_t n = vector.sets.size;
+  const std::int32_t* codes = vector.codes.data();
   double fixedSum = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
     if (codes[i] == 0) fixedSum += values[i];
   }
 
   // One draw per opening cell, kept at the opener's index.
-  std::vector<double> draws(n, 0.0);
+  double* draws = vector.work.data();
   double drawSum = 0.0;
   bool anyGroup = false;
   for (std::size_t i = 0; i < n; ++i) {
     if (codes[i] <= 0) continue;
     double shape = 0.0;
-    for (std::size_t j = 0; j < n; ++j) {
-      if (j == i || (codes[i] >= 2 && std::abs(codes[j]) == codes[i])) shape += alpha[j];
+    if (codes[i] == 1) {
+      shape = alpha[i];
+    } else {
+      for (const std::size_t j : vector.groups[vector.groupOf[i]].members) shape += alpha[j];
     }
     draws[i] = GammaVariate(static_cast<float>(shape));
     drawSum += draws[i];
@@ -54,12 +56,9 @@ double DrawGroupedDirichlet(std::span<const std::int32_t> codes, std::span<const
         values[i] = mass * share;
         continue;
       }
-      std::size_t members = 0;
-      for (std::size_t j = 0; j < n; ++j) members += std::abs(codes[j]) == codes[i] ? 1 : 0;
-      const double each = mass * share / static_cast<double>(members);
-      for (std::size_t j = 0; j < n; ++j) {
-        if (std::abs(codes[j]) == codes[i]) values[j] = each;
-      }
+      const std::vector<std::size_t>& members = vector.groups[vector.groupOf[i]].members;
+      const double each = mass * share / static_cast<double>(members.size());
+      for (const std::size_t j : members) values[j] = each;
     }
   }
 

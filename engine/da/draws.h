@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "input/restriction_structure.h"
+
 namespace kov::da {
 
 // The cell that u falls into: the first i with u < (w_1 + ... + w_i) / total, the running sum
@@ -17,16 +19,15 @@ std::size_t ChooseCell(double u, std::span<const double> weights, double total);
 std::size_t DrawCategory(std::span<const double> weights, double total);
 
 // One probability vector drawn from its posterior, in place, with fixed entries and equality
-// groups. codes: 0 fixed, 1 free, k >= 2 equality group k whose first member carries k and the
-// later members -k (marked as the restriction model marks them before a run). alpha: the
-// posterior parameters (completed-data counts plus prior). The fixed entries keep their values
-// and leave 1 - F to share, F their sum; every cell with a positive code opens a group (a code-1
-// cell alone, a code k every cell of code k or -k), and the groups draw, in cell order, one gamma
-// variate each with the sum of their members' alpha as shape. Each group's share of the draws is
-// split equally among its members, times 1 - F. A vector without free or tied cells draws
-// nothing. All four spans have one entry per cell. Returns the series value, the sum of
-// weights[i] * values[i] over all cells.
-double DrawGroupedDirichlet(std::span<const std::int32_t> codes, std::span<const double> alpha,
+// groups: the single set of `vector` (gamma's), whose marked codes say 0 fixed, 1 free, k the
+// head of equality group k and -k its other members. alpha: the posterior parameters
+// (completed-data counts plus prior). The fixed entries keep their values and leave 1 - F to
+// share, F their sum; every cell with a positive code opens a group (a code-1 cell alone, a head
+// its whole group), and the groups draw, in cell order, one gamma variate each with the sum of
+// their members' alpha as shape. Each group's share of the draws is split equally among its
+// members, times 1 - F. A vector without free or tied cells draws nothing. The spans have one
+// entry per cell. Returns the series value, the sum of weights[i] * values[i] over all cells.
+double DrawGroupedDirichlet(const input::ArrayRestrictions& vector, std::span<const double> alpha,
                             std::span<const double> weights, std::span<double> values);
 
 }  // namespace kov::da

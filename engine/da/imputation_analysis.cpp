@@ -71,7 +71,7 @@ bool SameLengths(const ParameterSet& a, const ParameterSet& b) {
 
 // Calls visit(offset, set) for every entry of the sets.
 template <typename Visit>
-void ForEachEntry(const em::ParameterSets& sets, Visit&& visit) {
+void ForEachEntry(const input::ParameterSets& sets, Visit&& visit) {
   for (std::size_t q = 0; q < sets.sets; ++q) {
     for (std::size_t e = 0; e < sets.size; ++e) visit(sets.At(q, e), q);
   }
@@ -121,7 +121,7 @@ double CountAt(const std::vector<double>& counts, std::size_t offset) {
 }
 
 // n per entry: the subjects of the entry's set in the completed data.
-void SetDenominators(const em::ParameterSets& sets, const std::vector<double>& counts,
+void SetDenominators(const input::ParameterSets& sets, const std::vector<double>& counts,
                      std::vector<double>* n) {
   std::vector<double> perSet(sets.sets, 0.0);
   ForEachEntry(sets,
@@ -144,9 +144,9 @@ ParameterSet Denominators(const input::ModelDimensions& dims, const em::Expected
       for (std::size_t s = 0; s < shape.Extent(1); ++s) n.delta[shape(c, s, t)] = members;
     }
   }
-  SetDenominators(em::TauSets(dims), counts.transitionCounts, &n.tau);
-  SetDenominators(em::LittleRhoSets(dims), counts.littleRhoCounts, &n.littleRho);
-  SetDenominators(em::BigRhoSets(dims), counts.bigRhoCounts, &n.bigRho);
+  SetDenominators(input::TauSets(dims), counts.transitionCounts, &n.tau);
+  SetDenominators(input::LittleRhoSets(dims), counts.littleRhoCounts, &n.littleRho);
+  SetDenominators(input::BigRhoSets(dims), counts.bigRhoCounts, &n.bigRho);
   return n;
 }
 
@@ -375,7 +375,7 @@ std::string DetailsFilePath(const std::string& controlFilePath) {
 }
 
 std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
-                               const input::RestrictionSet& codes,
+                               const input::RestrictionStructure& restrictions,
                                const input::ModelDimensions& dims,
                                const input::ParameterSet& start, input::TextOutput& report,
                                ImputationStore* store) {
@@ -385,19 +385,19 @@ std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
     ParameterSet& p = analysis.estimates;
     double changeSum = 0.0;  // the change sums serve EM's convergence test only
     if (dims.HasClasses()) {
-      em::UpdateGamma(dims, codes, start, counts, &p, &changeSum);
-      em::UpdateLittleRho(dims, codes, start, counts, &p, &changeSum);
+      em::UpdateGamma(restrictions, counts, &p, &changeSum);
+      em::UpdateLittleRho(restrictions, counts, &p, &changeSum);
     }
     if (dims.HasStatuses()) {
-      const std::int32_t status = em::UpdateTau(dims, codes, start, counts, &p, &changeSum,
-                                                report, kZeroDenominatorMessage);
+      const std::int32_t status = em::UpdateTau(restrictions, counts, &p, &changeSum, report,
+                                                kZeroDenominatorMessage);
       if (status != kStatusOk) return status;
-      em::UpdateDelta(dims, codes, start, counts, &p, &changeSum);
-      em::UpdateBigRho(dims, codes, start, counts, &p, &changeSum);
+      em::UpdateDelta(restrictions, counts, &p, &changeSum);
+      em::UpdateBigRho(restrictions, counts, &p, &changeSum);
       DeriveClassPrevalences(dims, &p);
     }
 
-    const EstimatedMask estimated = Estimated(dims, codes);
+    const EstimatedMask estimated = Estimated(dims, restrictions.markedCodes);
     const ParameterSet n = Denominators(dims, counts);
     analysis.variances = analysis.logits = analysis.logitVariances = p;
     for (std::size_t f = 0; f < kFamilies; ++f) {

@@ -9,6 +9,7 @@
 
 #include "em/estep.h"
 #include "input/model.h"
+#include "input/restriction_structure.h"
 #include "input/text_output.h"
 
 namespace kov::da {
@@ -72,10 +73,10 @@ class ImputationStore {
 //
 // Delta beyond occasion 1 holds the status prevalences that the estimates imply; each is analysed
 // as a proportion of its class, and is not estimated when its class's delta and tau are all
-// fixed. Codes must be marked (MarkAndCountEstimatedParameters). Returns kStatusOk or the status
-// recorded through SetEngineError.
+// fixed. The restrictions are the run's structure. Returns kStatusOk or the status recorded
+// through SetEngineError.
 std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
-                               const input::RestrictionSet& codes,
+                               const input::RestrictionStructure& restrictions,
                                const input::ModelDimensions& dims,
                                const input::ParameterSet& start, input::TextOutput& report,
                                ImputationStore* store);

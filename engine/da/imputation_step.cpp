@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "em/missingness.h"
+#include "em/scaling.h"
 #include "run/engine_status.h"
 #include "uniform.h"
 
@@ -180,6 +181,13 @@ LatentRecursions::LatentRecursions(const input::Model& model)
   m_beta.assign(table * Size(m_stateStride), 0.0);
   m_weights.assign(std::max(c, s), 0.0);
   m_itemRows.assign(Size(m_statusItems), nullptr);
+  m_classExponent.assign(c, 0);
+  m_dynamicExponent.assign(c, 0);
+  m_emissionExponent.assign(table, 0);
+  m_alphaExponent.assign(table, 0);
+  m_betaExponent.assign(table, 0);
+  m_statusExponent.assign(s, 0);
+  m_ownExponent.assign(s, 0);
 }
 
 void LatentRecursions::SetParameters(const input::ParameterSet& values) {
@@ -273,6 +281,7 @@ void LatentRecursions::Backward(std::int32_t c) {
   const std::int32_t s = m_statuses;
   const std::int32_t last = m_occasions - 1;
   std::fill_n(m_beta.data() + Slot(c, last) * Size(m_stateStride), Size(States(last)), 1.0);
+  m_betaExponent[Slot(c, last)] = 0;
   for (std::int32_t t = last - 1; t >= 0; --t) {
     double* beta = m_beta.data() + Slot(c, t) * Size(m_stateStride);
     const double* next = Beta(c, t + 1);
@@ -305,14 +314,38 @@ void LatentRecursions::Backward(std::int32_t c) {
         }
       }
     }
+    int& exponent = m_betaExponent[Slot(c, t)];
+    exponent = m_betaExponent[Slot(c, t + 1)] + m_emissionExponent[Slot(c, t + 1)];
+    em::KeepAbove(beta, Size(States(t)), &exponent);
   }
 }
+
+namespace {
+
+// Brings the products of one occasion, each with its own exponent, to the largest exponent of
+// a positive product, which it returns.
+int CommonExponent(double* values, int* exponents, std::size_t n) {
+  int common = 0;
+  bool any = false;
+  for (std::size_t d = 0; d < n; ++d) {
+    if (values[d] > 0.0 && (!any || exponents[d] > common)) common = exponents[d];
+    any = any || values[d] > 0.0;
+  }
+  for (std::size_t d = 0; d < n; ++d) {
+    if (exponents[d] != common) values[d] = em::TimesPowerOfTwo(values[d], exponents[d] - common);
+  }
+  return common;
+}
+
+}  // namespace
 
 // The product runs in a register per status: multiplying into e[] item by item would make
 // every item wait for the store of the one before.
 void LatentRecursions::Emissions(std::int32_t c, const std::int32_t* responses,
-                                 double* observedEmission) {
+                                 double* observedEmission, int* observedExponent) {
   const std::size_t s = Size(m_statuses);
+  int* exponents = m_statusExponent.data();
+  int* ownExponents = m_ownExponent.data();
   for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
     double* e = m_emission.data() + Slot(c, t) * s;
     const std::int32_t* y = responses + m_classItems + t * m_statusItems;
@@ -324,21 +357,42 @@ void LatentRecursions::Emissions(std::int32_t c, const std::int32_t* responses,
     double* own = observedEmission != nullptr ? observedEmission + Slot(c, t) * s : nullptr;
     for (std::size_t d = 0; d < s; ++d) {
       double product = 1.0;
-      for (std::size_t i = 0; i < observed; ++i) product *= m_itemRows[i][d];
-      if (own != nullptr) own[d] = product;
-      for (std::size_t i = observed; i < Size(m_statusItems); ++i) product *= m_itemRows[i][d];
+      int exponent = 0;
+      for (std::size_t i = 0; i < observed; ++i) {
+        product *= m_itemRows[i][d];
+        if (product < em::kRescaleBelow) em::KeepAbove(&product, &exponent);
+      }
+      if (own != nullptr) {
+        own[d] = product;
+        ownExponents[d] = exponent;
+      }
+      for (std::size_t i = observed; i < Size(m_statusItems); ++i) {
+        product *= m_itemRows[i][d];
+        if (product < em::kRescaleBelow) em::KeepAbove(&product, &exponent);
+      }
       e[d] = product;
+      exponents[d] = exponent;
+    }
+    m_emissionExponent[Slot(c, t)] = CommonExponent(e, exponents, s);
+    if (own != nullptr) {
+      const int common = CommonExponent(own, ownExponents, s);
+      if (observedExponent != nullptr) observedExponent[Slot(c, t)] = common;
     }
   }
 }
 
-double LatentRecursions::Prepare(const std::int32_t* responses, double* observedEmission) {
+double LatentRecursions::Prepare(const std::int32_t* responses, double* observedEmission,
+                                 int* observedExponent) {
   const std::size_t s = Size(m_statuses);
-  double total = 0.0;
   for (std::int32_t c = 0; c < m_classes; ++c) {
     double factor = m_gamma[Size(c)];
-    for (std::int32_t j = 0; j < m_classItems; ++j) factor *= ClassRho(c, j)[responses[j]];
-    Emissions(c, responses, observedEmission);
+    int factorExponent = 0;
+    for (std::int32_t j = 0; j < m_classItems; ++j) {
+      factor *= ClassRho(c, j)[responses[j]];
+      if (factor < em::kRescaleBelow) em::KeepAbove(&factor, &factorExponent);
+    }
+    m_classExponent[Size(c)] = factorExponent;
+    Emissions(c, responses, observedEmission, observedExponent);
     Backward(c);
 
     const double* delta = Delta(c);
@@ -347,10 +401,27 @@ double LatentRecursions::Prepare(const std::int32_t* responses, double* observed
     double dynamic = 0.0;
     for (std::size_t d = 0; d < s; ++d) dynamic += delta[d] * e0[d] * beta0[d];
     m_dynamic[Size(c)] = dynamic;
+    m_dynamicExponent[Size(c)] = EmissionExponent(c, 0) + BetaExponent(c, 0);
     m_classWeight[Size(c)] = factor * dynamic;
-    total += factor * dynamic;
+  }
+  // The class weights are brought to the exponent of the largest, so that the class is drawn
+  // from values of one scale; the sum runs in class order as the unscaled one would.
+  int common = 0;
+  bool any = false;
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    const int exponent = m_classExponent[Size(c)] + m_dynamicExponent[Size(c)];
+    if (m_classWeight[Size(c)] > 0.0 && (!any || exponent > common)) common = exponent;
+    any = any || m_classWeight[Size(c)] > 0.0;
+  }
+  double total = 0.0;
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    double& weight = m_classWeight[Size(c)];
+    const int exponent = m_classExponent[Size(c)] + m_dynamicExponent[Size(c)];
+    if (weight > 0.0 && exponent != common) weight = em::TimesPowerOfTwo(weight, exponent - common);
+    total += weight;
   }
   m_total = total;
+  m_totalExponent = common;
   return total;
 }
 
@@ -363,12 +434,17 @@ void LatentRecursions::Forward(std::int32_t occasions) {
     const double* delta = Delta(c);
     const double* e0 = Emission(c, 0);
     for (std::size_t d = 0; d < s; ++d) alpha[d] = delta[d] * e0[d];
+    m_alphaExponent[Slot(c, 0)] = EmissionExponent(c, 0);
+    em::KeepAbove(alpha, s, &m_alphaExponent[Slot(c, 0)]);
     for (std::int32_t t = 1; t < occasions; ++t) {
       double* current = m_alpha.data() + Slot(c, t) * stride;
       ForwardStep(c, t, Alpha(c, t - 1), current);
       const double* e = Emission(c, t);
       const std::int32_t states = States(t);
       for (std::int32_t x = 0; x < states; ++x) current[x] *= e[Size(x) % s];
+      int& exponent = m_alphaExponent[Slot(c, t)];
+      exponent = m_alphaExponent[Slot(c, t - 1)] + EmissionExponent(c, t);
+      em::KeepAbove(current, Size(states), &exponent);
     }
   }
 }

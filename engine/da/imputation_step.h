@@ -111,12 +111,21 @@ class LatentRecursions {
   void SetParameters(const input::ParameterSet& values);
 
   // Emissions and backward messages of a pattern (0 = missing response); returns P(pattern),
-  // the probability of its observed part. The latent draw needs nothing more: each conditional
-  // weighs a status by what leads into it (already chosen) and the backward message.
+  // the probability of its observed part, as a value to be multiplied by 2^TotalExponent().
+  // The latent draw needs nothing more: each conditional weighs a status by what leads into it
+  // (already chosen) and the backward message.
   // With observedEmission, also the emissions of the observed items alone, in the layout of
-  // Emission (per class and occasion, S values).
-  double Prepare(const std::int32_t* responses, double* observedEmission = nullptr);
+  // Emission (per class and occasion, S values), each (class, occasion) scaled by
+  // 2^observedExponent[(class, occasion)].
+  //
+  // Every product and message is scaled by powers of two (em/scaling.h), each with the binary
+  // exponent its accessor gives: no pattern underflows whatever the number of items, a draw
+  // weighs values of one scale against each other only, and where nothing needed rescaling
+  // every value and every draw is exactly that of unscaled recursions.
+  double Prepare(const std::int32_t* responses, double* observedEmission = nullptr,
+                 int* observedExponent = nullptr);
   double Total() const { return m_total; }
+  int TotalExponent() const { return m_totalExponent; }
   // The forward messages of the prepared pattern at occasions 0 .. occasions - 1.
   void Forward(std::int32_t occasions);
 
@@ -165,6 +174,13 @@ class LatentRecursions {
   }
   // P(status responses | c).
   double Dynamic(std::int32_t c) const { return m_dynamic[Size(c)]; }
+  // The binary exponents of the values above: GAMMA x the class items' LITTLE RHO of class c,
+  // Dynamic(c), and Emission, Alpha and Beta of class c at occasion t.
+  int ClassExponent(std::int32_t c) const { return m_classExponent[Size(c)]; }
+  int DynamicExponent(std::int32_t c) const { return m_dynamicExponent[Size(c)]; }
+  int EmissionExponent(std::int32_t c, std::int32_t t) const { return m_emissionExponent[Slot(c, t)]; }
+  int AlphaExponent(std::int32_t c, std::int32_t t) const { return m_alphaExponent[Slot(c, t)]; }
+  int BetaExponent(std::int32_t c, std::int32_t t) const { return m_betaExponent[Slot(c, t)]; }
 
   // The forward step into occasion t >= 1 of class c before the emission of t:
   // current(state at t) = sum over the states at t - 1 of previous x the transition.
@@ -172,7 +188,8 @@ class LatentRecursions {
 
  private:
   static std::size_t Size(std::int32_t n) { return static_cast<std::size_t>(n > 0 ? n : 0); }
-  void Emissions(std::int32_t c, const std::int32_t* responses, double* observedEmission);
+  void Emissions(std::int32_t c, const std::int32_t* responses, double* observedEmission,
+                 int* observedExponent);
   std::size_t Slot(std::int32_t c, std::int32_t t) const {
     return Size(c) * Size(m_occasions) + Size(t);
   }
@@ -204,11 +221,15 @@ class LatentRecursions {
   std::vector<double> m_classWeight;  // c: P(pattern, class)
   std::vector<double> m_dynamic;      // c: P(status responses | class)
   std::vector<double> m_emission, m_alpha, m_beta;
+  std::vector<int> m_classExponent, m_dynamicExponent;                 // c
+  std::vector<int> m_emissionExponent, m_alphaExponent, m_betaExponent;  // (c, t)
+  std::vector<int> m_statusExponent, m_ownExponent;                    // s: one occasion's products
   std::vector<double> m_weights;
   // Per status item of an occasion: its response's row of BIG RHO, the observed items first,
   // then the row sums of the missing ones.
   std::vector<const double*> m_itemRows;
   double m_total = 0.0;
+  int m_totalExponent = 0;
 };
 
 // The latent draw of every subject and the completed-data counts, one iteration at a time.

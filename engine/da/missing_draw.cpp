@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "em/missingness.h"
+#include "em/scaling.h"
 #include "uniform.h"
 
 namespace kov::da {
@@ -25,6 +26,10 @@ MissingResponseDraw::MissingResponseDraw(const input::Model& model)
   m_classSuffix.assign(items * c, 0.0);
   m_statusSuffix.assign(items * c * s, 0.0);
   m_observedEmission.assign(c * Size(m_latent.Occasions()) * s, 1.0);
+  m_observedExponent.assign(c * Size(m_latent.Occasions()), 0);
+  m_baseExponent.assign(c, 0);
+  m_beforeExponent.assign(levels * c, 0);
+  m_afterExponent.assign(c, 0);
   m_base.assign(levels * c, 0.0);
   m_before.assign(levels * m_classStates, 0.0);
   m_emission.assign(levels * m_classStatuses, 0.0);
@@ -60,7 +65,8 @@ void MissingResponseDraw::SetParameters(const input::ParameterSet& values) {
 
 double MissingResponseDraw::Prepare(const std::int32_t* responses) {
   std::copy_n(responses, Size(m_items), m_pattern.begin());
-  m_total = m_latent.Prepare(responses, m_observedEmission.data());
+  m_total = m_latent.Prepare(responses, m_observedEmission.data(), m_observedExponent.data());
+  m_totalExponent = m_latent.TotalExponent();
   const std::int32_t classItems = m_latent.ClassItems();
   const std::int32_t statusItems = m_latent.StatusItems();
   const std::size_t c = Size(m_classes);
@@ -85,10 +91,14 @@ double MissingResponseDraw::Prepare(const std::int32_t* responses) {
   double* base = LevelBase(0);
   for (std::int32_t k = 0; k < m_classes; ++k) {
     double factor = m_latent.Gamma(k);
+    int exponent = 0;
     for (std::int32_t j = 0; j < classItems; ++j) {
-      if (responses[j] != 0) factor *= m_latent.ClassRho(k, j)[responses[j]];
+      if (responses[j] == 0) continue;
+      factor *= m_latent.ClassRho(k, j)[responses[j]];
+      if (factor < em::kRescaleBelow) em::KeepAbove(&factor, &exponent);
     }
     base[k] = factor;
+    m_baseExponent[Size(k)] = exponent;
     double suffix = 1.0;
     for (std::size_t q = classLevels; q-- > 0;) {
       m_classSuffix[q * c + Size(k)] = suffix;
@@ -126,29 +136,40 @@ void MissingResponseDraw::EnterOccasion(std::size_t q, std::int32_t t, std::int3
   const std::size_t stride = Size(m_latent.MaxStates());
   const std::size_t states = Size(m_latent.States(t));
   const double* base = LevelBase(q);
+  const std::size_t occasions = Size(m_latent.Occasions());
   for (std::int32_t c = 0; c < m_classes; ++c) {
     double* before = LevelBefore(q) + Size(c) * stride;
+    int& beforeExponent = m_beforeExponent[q * Size(m_classes) + Size(c)];
     if (from < 0 && t == 0) {
       std::copy_n(m_latent.Delta(c), s, before);
+      beforeExponent = 0;
     } else if (from < 0) {
       m_latent.ForwardStep(c, t, m_latent.Alpha(c, t - 1), before);
+      beforeExponent = m_latent.AlphaExponent(c, t - 1);
     } else {
       double* after = m_after.data() + Size(c) * stride;
       double* step = m_step.data() + Size(c) * stride;
+      int& afterExponent = m_afterExponent[Size(c)];
       for (std::int32_t between = from + 1; between < t; ++between) {
         m_latent.ForwardStep(c, between, after, step);
         const double* e = m_latent.Emission(c, between);
-        for (std::size_t x = 0; x < Size(m_latent.States(between)); ++x) {
-          after[x] = step[x] * e[x % s];
-        }
+        const std::size_t betweenStates = Size(m_latent.States(between));
+        for (std::size_t x = 0; x < betweenStates; ++x) after[x] = step[x] * e[x % s];
+        afterExponent += m_latent.EmissionExponent(c, between);
+        em::KeepAbove(after, betweenStates, &afterExponent);
       }
       m_latent.ForwardStep(c, t, after, before);
+      beforeExponent = afterExponent;
     }
     const double* beta = m_latent.Beta(c, t);
     double* reach = LevelReach(q) + Size(c) * s;
     std::fill_n(reach, s, 0.0);
     for (std::size_t x = 0; x < states; ++x) reach[x % s] += before[x] * beta[x];
-    for (std::size_t d = 0; d < s; ++d) reach[d] *= base[c];
+    // Everything that weighs this class's statuses at this level, against the pattern's total.
+    const int shift = beforeExponent + m_latent.BetaExponent(c, t) + m_baseExponent[Size(c)] +
+                      m_observedExponent[Size(c) * occasions + Size(t)] - m_totalExponent;
+    const double scaledBase = em::TimesPowerOfTwo(base[c], shift);
+    for (std::size_t d = 0; d < s; ++d) reach[d] *= scaledBase;
     std::copy_n(m_observedEmission.data() + (Size(c) * Size(m_latent.Occasions()) + Size(t)) * s, s,
                 LevelEmission(q) + Size(c) * s);
   }
@@ -172,14 +193,20 @@ void MissingResponseDraw::Advance(std::size_t q, std::int32_t k) {
     const double* rho = m_latent.StatusRho(c, t, level.index) + Size(k) * s;
     const double* emission = LevelEmission(q) + Size(c) * s;
     const double* before = LevelBefore(q) + Size(c) * stride;
+    const int beforeExponent = m_beforeExponent[q * Size(m_classes) + Size(c)];
     if (next.occasion == t) {
       double* nextEmission = LevelEmission(q + 1) + Size(c) * s;
       for (std::size_t d = 0; d < s; ++d) nextEmission[d] = emission[d] * rho[d];
       std::copy_n(before, states, LevelBefore(q + 1) + Size(c) * stride);
+      m_beforeExponent[(q + 1) * Size(m_classes) + Size(c)] = beforeExponent;
       std::copy_n(LevelReach(q) + Size(c) * s, s, LevelReach(q + 1) + Size(c) * s);
     } else {
       double* after = m_after.data() + Size(c) * stride;
       for (std::size_t x = 0; x < states; ++x) after[x] = before[x] * emission[x % s] * rho[x % s];
+      m_afterExponent[Size(c)] =
+          beforeExponent +
+          m_observedExponent[Size(c) * Size(m_latent.Occasions()) + Size(t)];
+      em::KeepAbove(after, states, &m_afterExponent[Size(c)]);
     }
   }
   if (next.occasion != t) EnterOccasion(q + 1, next.occasion, t);
@@ -206,7 +233,9 @@ void MissingResponseDraw::Descend(std::size_t q, std::size_t begin, std::size_t 
     const double* suffix = m_classSuffix.data() + q * Size(m_classes);
     for (std::int32_t c = 0; c < m_classes; ++c) {
       const double* rho = m_latent.ClassRho(c, level.index);
-      const double scale = base[c] * suffix[c] * m_latent.Dynamic(c);
+      const double scale = em::TimesPowerOfTwo(
+          base[c] * suffix[c] * m_latent.Dynamic(c),
+          m_baseExponent[Size(c)] + m_latent.DynamicExponent(c) - m_totalExponent);
       for (std::size_t k = 0; k < own; ++k) w[k] += scale * rho[k + 1];
     }
   } else {

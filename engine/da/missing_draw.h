@@ -104,6 +104,12 @@ class MissingResponseDraw {
   std::vector<double> m_classSuffix;       // (q, c): row sums of the missing class items after q
   std::vector<double> m_statusSuffix;      // (q, c, s): row sums of the occasion's later missing
   std::vector<double> m_observedEmission;  // (c, t, s): the observed status items of occasion t
+  // The binary exponents of the scaled values (em/scaling.h): of m_total, of each observed
+  // emission (c, t), of each level's base (c; the drawn items never take it out of range), of
+  // each level's forward message (q, c) and of m_after (c). A level's reach carries them all,
+  // taken relative to m_total's, so that the weights of all classes share one scale.
+  int m_totalExponent = 0;
+  std::vector<int> m_observedExponent, m_baseExponent, m_beforeExponent, m_afterExponent;
 
   // Per level: the state before its item is drawn. base: GAMMA x the class items' LITTLE RHO
   // so far (the missing ones not yet drawn left out); before: the forward message before the

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <span>
 
 #include "draws.h"
@@ -18,12 +17,6 @@ double Posterior(const std::vector<double>& counts, const std::vector<double>& p
   return (i < counts.size() ? counts[i] : 0.0) + (i < priors.size() ? priors[i] : 0.0);
 }
 
-std::vector<std::int32_t> Padded(const std::vector<std::int32_t>& codes, std::size_t size) {
-  std::vector<std::int32_t> padded = codes;
-  if (padded.size() < size) padded.resize(size, 0);  // codes never read mean fixed cells
-  return padded;
-}
-
 }  // namespace
 
 input::ParameterSet PriorArrays(const input::ModelDimensions& dims) {
@@ -36,41 +29,26 @@ input::ParameterSet PriorArrays(const input::ModelDimensions& dims) {
   return priors;
 }
 
-PosteriorStep::Rows PosteriorStep::MakeRows(const em::ParameterSets& sets,
-                                            const std::vector<std::int32_t>& codes) {
+PosteriorStep::Rows PosteriorStep::MakeRows(const input::ArrayRestrictions& array) {
+  const input::ParameterSets& sets = array.sets;
   Rows rows;
-  rows.sets = sets;
-  rows.codes = Padded(codes, sets.sets * sets.size);
+  rows.array = &array;
   const std::size_t n = sets.sets;
   rows.links.assign(n, 0);
   rows.fixedSum.assign(n, 0.0);
   rows.freeShape.assign(n, 0.0);
   rows.freeMass.assign(n, 0.0);
-  const auto code = [&rows](std::size_t row, std::size_t entry) {
-    return rows.codes[rows.sets.At(row, entry)];
-  };
-
-  // The rows that hold each equality code, in storage order.
-  std::map<std::int32_t, std::vector<std::size_t>> holders;
-  for (std::size_t q = 0; q < n; ++q) {
-    for (std::size_t e = 0; e < sets.size; ++e) {
-      const std::int32_t k = std::abs(code(q, e));
-      if (k < 2) continue;
-      std::vector<std::size_t>& list = holders[k];
-      if (list.empty() || list.back() != q) list.push_back(q);
-    }
-  }
 
   for (std::size_t q = 0; q < n; ++q) {
     if (rows.links[q] != 0) continue;
     bool opens = false;
-    for (std::size_t e = 0; e < sets.size; ++e) opens |= code(q, e) >= 2;
+    for (std::size_t e = 0; e < sets.size; ++e) opens |= array.Code(q, e) >= 2;
     if (!opens) continue;
     const std::int32_t d = static_cast<std::int32_t>(rows.linked.size()) + 1;
     Link link;
     link.head = q;
     rows.links[q] = d;
-    // Every row that shares an equality code with a row of the link joins it, so that each
+    // Every row that shares an equality group with a row of the link joins it, so that each
     // group's cells all receive their value from the same draw.
     std::vector<std::size_t> pending = {q};
     link.rows.push_back(q);
@@ -78,9 +56,9 @@ PosteriorStep::Rows PosteriorStep::MakeRows(const em::ParameterSets& sets,
       const std::size_t r = pending.back();
       pending.pop_back();
       for (std::size_t e = 0; e < sets.size; ++e) {
-        const std::int32_t k = std::abs(code(r, e));
-        if (k < 2) continue;
-        for (const std::size_t other : holders[k]) {
+        const std::int32_t g = array.groupOf[sets.At(r, e)];
+        if (g == input::kNoGroup) continue;
+        for (const std::size_t other : array.groups[static_cast<std::size_t>(g)].sets) {
           if (rows.links[other] != 0) continue;
           rows.links[other] = -d;
           link.rows.push_back(other);
@@ -96,21 +74,14 @@ PosteriorStep::Rows PosteriorStep::MakeRows(const em::ParameterSets& sets,
     }
     for (const std::size_t r : order) {
       for (std::size_t e = 0; e < sets.size; ++e) {
-        const std::int32_t k = std::abs(code(r, e));
-        if (k < 2) continue;
+        const std::int32_t g = array.groupOf[sets.At(r, e)];
+        if (g == input::kNoGroup) continue;
+        const std::size_t group = static_cast<std::size_t>(g);
         if (std::any_of(link.groups.begin(), link.groups.end(),
-                        [k](const Group& g) { return g.code == k; })) {
+                        [group](const Group& known) { return known.group == group; })) {
           continue;
         }
-        Group group;
-        group.code = k;
-        for (std::size_t f = 0; f < sets.size; ++f) group.members += std::abs(code(r, f)) == k;
-        for (const std::size_t member : link.rows) {
-          for (std::size_t f = 0; f < sets.size; ++f) {
-            if (std::abs(code(member, f)) == k) group.cells.push_back(sets.At(member, f));
-          }
-        }
-        link.groups.push_back(std::move(group));
+        link.groups.push_back({group, array.MembersIn(group, r)});
       }
     }
     rows.linked.push_back(std::move(link));
@@ -118,21 +89,21 @@ PosteriorStep::Rows PosteriorStep::MakeRows(const em::ParameterSets& sets,
   return rows;
 }
 
-PosteriorStep::PosteriorStep(const input::ModelDimensions& dims, const input::RestrictionSet& codes)
-    : m_dims(dims),
-      m_gammaCodes(Padded(codes.gamma, input::GammaShape(dims).Size())),
-      m_delta(MakeRows(em::DeltaSets(dims), codes.delta)),
-      m_tau(MakeRows(em::TauSets(dims), codes.tau)),
-      m_littleRho(MakeRows(em::LittleRhoSets(dims), codes.littleRho)),
-      m_bigRho(MakeRows(em::BigRhoSets(dims), codes.bigRho)) {
-  m_gammaCodes.resize(input::GammaShape(dims).Size());
-  m_alpha.assign(m_gammaCodes.size(), 0.0);
-  m_gammaWeights.assign(m_gammaCodes.size(), 0.0);
+PosteriorStep::PosteriorStep(const input::RestrictionStructure& restrictions)
+    : m_restrictions(restrictions),
+      m_dims(restrictions.dims),
+      m_delta(MakeRows(restrictions.delta)),
+      m_tau(MakeRows(restrictions.tau)),
+      m_littleRho(MakeRows(restrictions.littleRho)),
+      m_bigRho(MakeRows(restrictions.bigRho)) {
+  const std::size_t classes = restrictions.gamma.sets.size;
+  m_alpha.assign(classes, 0.0);
+  m_gammaWeights.assign(classes, 0.0);
   std::size_t widest = 0;
   for (const Rows* rows : {&m_delta, &m_tau, &m_littleRho, &m_bigRho}) {
-    widest = std::max(widest, rows->sets.size);
+    widest = std::max(widest, rows->array->sets.size);
   }
-  m_draws.reserve(widest);
+  m_draws.reserve(std::max(widest, classes));
 }
 
 const std::vector<std::int32_t>& PosteriorStep::RowLinks(RowFamily family) const {
@@ -151,7 +122,9 @@ const std::vector<std::int32_t>& PosteriorStep::RowLinks(RowFamily family) const
 
 void PosteriorStep::DrawRows(Rows& rows, const std::vector<double>& counts,
                              const std::vector<double>& priors, std::vector<double>* values) {
-  const em::ParameterSets& sets = rows.sets;
+  const input::ArrayRestrictions& array = *rows.array;
+  const input::ParameterSets& sets = array.sets;
+  const std::vector<std::int32_t>& codes = array.codes;
   std::vector<double>& v = *values;
 
   // Phase 1: fixed sums and free shapes.
@@ -160,8 +133,8 @@ void PosteriorStep::DrawRows(Rows& rows, const std::vector<double>& counts,
     double free = 0.0;
     for (std::size_t e = 0; e < sets.size; ++e) {
       const std::size_t i = sets.At(q, e);
-      if (rows.codes[i] == 0) fixed += v[i];
-      if (rows.codes[i] == 1) free += Posterior(counts, priors, i);
+      if (codes[i] == 0) fixed += v[i];
+      if (codes[i] == 1) free += Posterior(counts, priors, i);
     }
     rows.fixedSum[q] = fixed;
     rows.freeShape[q] = free;
@@ -177,7 +150,9 @@ void PosteriorStep::DrawRows(Rows& rows, const std::vector<double>& counts,
     m_draws.clear();
     for (const Group& group : link.groups) {
       double shape = 0.0;
-      for (const std::size_t i : group.cells) shape += Posterior(counts, priors, i);
+      for (const std::size_t i : array.groups[group.group].members) {
+        shape += Posterior(counts, priors, i);
+      }
       m_draws.push_back(GammaVariate(static_cast<float>(shape)));
       sum += m_draws.back();
     }
@@ -185,7 +160,7 @@ void PosteriorStep::DrawRows(Rows& rows, const std::vector<double>& counts,
     for (std::size_t g = 0; g < link.groups.size(); ++g) {
       const Group& group = link.groups[g];
       const double each = mass * m_draws[g] / (static_cast<double>(group.members) * sum);
-      for (const std::size_t i : group.cells) v[i] = each;
+      for (const std::size_t i : array.groups[group.group].members) v[i] = each;
     }
     const double freeMass = mass * freeDraw / sum;
     for (const std::size_t r : link.rows) rows.freeMass[r] = freeMass;
@@ -197,7 +172,7 @@ void PosteriorStep::DrawRows(Rows& rows, const std::vector<double>& counts,
     double sum = 0.0;
     for (std::size_t e = 0; e < sets.size; ++e) {
       const std::size_t i = sets.At(q, e);
-      if (rows.codes[i] != 1) continue;
+      if (codes[i] != 1) continue;
       m_draws.push_back(GammaVariate(static_cast<float>(Posterior(counts, priors, i))));
       sum += m_draws.back();
     }
@@ -205,7 +180,7 @@ void PosteriorStep::DrawRows(Rows& rows, const std::vector<double>& counts,
     std::size_t k = 0;
     for (std::size_t e = 0; e < sets.size; ++e) {
       const std::size_t i = sets.At(q, e);
-      if (rows.codes[i] == 1) v[i] = m_draws[k++] / sum * rows.freeMass[q];
+      if (codes[i] == 1) v[i] = m_draws[k++] / sum * rows.freeMass[q];
     }
   }
 }
@@ -214,12 +189,12 @@ SeriesValues PosteriorStep::Run(const em::ExpectedCounts& counts, const input::P
                                 const input::ParameterSet& weights, input::ParameterSet* values) {
   SeriesValues series{};
   if (m_dims.HasClasses()) {
-    const std::size_t classes = m_gammaCodes.size();
+    const std::size_t classes = m_alpha.size();
     for (std::size_t c = 0; c < classes; ++c) {
       m_alpha[c] = Posterior(counts.classCounts, priors.gamma, c);
       m_gammaWeights[c] = c < weights.gamma.size() ? weights.gamma[c] : 0.0;
     }
-    series[kGammaSeries] = DrawGroupedDirichlet(m_gammaCodes, m_alpha, m_gammaWeights,
+    series[kGammaSeries] = DrawGroupedDirichlet(m_restrictions.gamma, m_alpha, m_gammaWeights,
                                                 std::span<double>(values->gamma).first(classes));
     DrawRows(m_littleRho, counts.littleRhoCounts, priors.littleRho, &values->littleRho);
     series[kLittleRhoSeries] = SeriesValue(weights.littleRho, values->littleRho);

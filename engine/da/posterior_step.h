@@ -34,8 +34,8 @@
 #include <vector>
 
 #include "em/estep.h"
-#include "em/parameter_count.h"
 #include "input/model.h"
+#include "input/restriction_structure.h"
 #include "series_file.h"
 
 namespace kov::da {
@@ -51,9 +51,8 @@ enum class RowFamily { kDelta, kTau, kLittleRho, kBigRho };
 
 class PosteriorStep {
  public:
-  // codes: the restriction codes with every equality group marked (its later members -k), as
-  // MarkAndCountEstimatedParameters leaves them. Computes the row links.
-  PosteriorStep(const input::ModelDimensions& dims, const input::RestrictionSet& codes);
+  // Computes the row links from the run's restriction structure, which must outlive the step.
+  explicit PosteriorStep(const input::RestrictionStructure& restrictions);
 
   // Draws the families in order into *values and returns the five series values: for each
   // drawn family the sum of weight x new value over the family in storage order; 0 for a
@@ -70,9 +69,8 @@ class PosteriorStep {
 
  private:
   struct Group {
-    std::int32_t code = 0;     // k, the magnitude
-    std::int32_t members = 0;  // n_k
-    std::vector<std::size_t> cells;
+    std::size_t group = 0;    // in the array's equality groups, whose members are its cells
+    std::size_t members = 0;  // n_k
   };
   struct Link {
     std::size_t head = 0;
@@ -80,19 +78,18 @@ class PosteriorStep {
     std::vector<Group> groups;
   };
   struct Rows {
-    em::ParameterSets sets;
-    std::vector<std::int32_t> codes;
+    const input::ArrayRestrictions* array = nullptr;
     std::vector<std::int32_t> links;                    // per row
     std::vector<Link> linked;                           // link D at D - 1
     std::vector<double> fixedSum, freeShape, freeMass;  // per row, work of one draw
   };
 
-  static Rows MakeRows(const em::ParameterSets& sets, const std::vector<std::int32_t>& codes);
+  static Rows MakeRows(const input::ArrayRestrictions& array);
   void DrawRows(Rows& rows, const std::vector<double>& counts, const std::vector<double>& priors,
                 std::vector<double>* values);
 
+  const input::RestrictionStructure& m_restrictions;
   input::ModelDimensions m_dims;
-  std::vector<std::int32_t> m_gammaCodes;
   Rows m_delta, m_tau, m_littleRho, m_bigRho;
   std::vector<double> m_alpha;         // GAMMA's posterior parameters
   std::vector<double> m_gammaWeights;  // GAMMA's series weights, one per class

@@ -77,6 +77,8 @@ class EmRun {
   input::ParameterSet m_values;
   ExpectedCounts m_counts;
   std::vector<double> m_probabilities;
+  std::vector<double> m_logProbabilities;
+  input::RestrictionStructure m_restrictions;
   std::int32_t m_estimated = 0;   // estimated-parameter count
   double m_cells = 0.0;           // cells of the complete contingency table
   double m_degreesOfFreedom = 0.0;
@@ -178,25 +180,24 @@ std::int32_t EmRun::WriteHistoryEntry() {
 // prior and the occasion prevalences refreshed), big rho, little rho; then the new MAD.
 std::int32_t EmRun::OneIteration() {
   const input::ModelDimensions& d = m_model.dims;
-  const input::RestrictionSet& codes = m_model.codes;
-  const input::ParameterSet& start = m_model.start;
+  const input::RestrictionStructure& r = m_restrictions;
   run::PublishProgress(m_iteration, m_mad);
   ChangeSums sums;
-  m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities);
-  if (d.HasClasses()) UpdateGamma(d, codes, start, m_counts, &m_values, &sums.gamma);
+  m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities, &m_logProbabilities);
+  if (d.HasClasses()) UpdateGamma(r, m_counts, &m_values, &sums.gamma);
   if (d.HasStatuses()) {
-    const std::int32_t failed = UpdateTau(d, codes, start, m_counts, &m_values, &sums.tau, m_report);
+    const std::int32_t failed = UpdateTau(r, m_counts, &m_values, &sums.tau, m_report);
     // The update has recorded its error; a zero denominator is no file failure.
     if (failed != 0) {
       m_failed = true;
       return failed == kZeroDenominatorConstrained || failed == kZeroDenominatorFree ? kNoIoError
                                                                                       : failed;
     }
-    UpdateDelta(d, codes, start, m_counts, &m_values, &sums.delta);
+    UpdateDelta(r, m_counts, &m_values, &sums.delta);
     DeriveOccasionPrevalences(d, &m_values);
-    UpdateBigRho(d, codes, start, m_counts, &m_values, &sums.bigRho);
+    UpdateBigRho(r, m_counts, &m_values, &sums.bigRho);
   }
-  if (d.HasClasses()) UpdateLittleRho(d, codes, start, m_counts, &m_values, &sums.littleRho);
+  if (d.HasClasses()) UpdateLittleRho(r, m_counts, &m_values, &sums.littleRho);
   if (m_estimated != 0) m_mad = sums.Total() / m_estimated;
   m_lastIteration = m_iteration;
   return kStatusOk;
@@ -240,7 +241,7 @@ std::int32_t EmRun::WriteCrossValidation(double startGSquared) {
 
 // MODEL FIT and, with missing data, the saturated model and the MCAR test.
 std::int32_t EmRun::WriteFitBlocks() {
-  const double modelGSquared = ModelGSquared(m_grouped, m_probabilities);
+  const double modelGSquared = ModelGSquared(m_grouped, m_probabilities, &m_logProbabilities);
   std::int32_t status = kStatusOk;
   if (!m_model.missingData) {
     return WriteModelFitBlock(m_report, modelGSquared, m_degreesOfFreedom);
@@ -343,7 +344,8 @@ std::int32_t EmRun::Run(const char* controlFilePath) {
   if (m_model.maxIterations != 0) {
     status = report::WriteRestrictionsReport(m_report, m_model, m_model.codes);
     if (status != kStatusOk) return WriteFailed(status);
-    m_estimated = MarkAndCountEstimatedParameters(d, &m_model.codes);
+    m_restrictions = input::RestrictionStructure(d, m_model.codes, m_model.start);
+    m_estimated = MarkAndCountEstimatedParameters(m_restrictions, &m_model.codes);
     m_degreesOfFreedom = DegreesOfFreedom(m_cells, m_estimated);
   }
   // Estimates of a previous run were consistent when they were made.
@@ -362,8 +364,8 @@ std::int32_t EmRun::Run(const char* controlFilePath) {
   }
   m_grouped = GroupByMissingness(patterns, m_model);
   m_estep = std::make_unique<EStep>(m_model);
-  m_estep->Run(m_values, m_grouped, nullptr, &m_probabilities);
-  const double startGSquared = ModelGSquared(m_grouped, m_probabilities);
+  m_estep->Run(m_values, m_grouped, nullptr, &m_probabilities, &m_logProbabilities);
+  const double startGSquared = ModelGSquared(m_grouped, m_probabilities, &m_logProbabilities);
   status = Line(kAsteriskLine);
   if (status == kStatusOk) status = Line("");
   if (status != kStatusOk) return WriteFailed(status);
@@ -378,7 +380,7 @@ std::int32_t EmRun::Run(const char* controlFilePath) {
   bool left = false;
   if ((status = Iterate(/*silent=*/false, &left)) != kStatusOk || m_failed) return status;
 
-  m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities);
+  m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities, &m_logProbabilities);
   if ((status = WriteFitBlocks()) != kStatusOk) return WriteFailed(status);
   if ((status = WriteResults()) != kStatusOk) return status;
   if (m_model.writeEstimates) {

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <utility>
+
+#include "scaling.h"
 
 namespace kov::em {
 
@@ -64,9 +67,7 @@ EStep::EStep(const input::Model& model)
       m_statusCategories(ModelDimensions::Positive(model.dims.maxStatusCategories)) {
   const std::size_t c = Size(m_classes);
   const std::size_t s = Size(m_statuses);
-  const std::size_t t = Size(m_occasions);
   m_stateStride = m_secondOrder ? m_statuses * m_statuses : m_statuses;
-  const std::size_t states = Size(m_stateStride);
   const std::size_t classItemSlots = c * Size(m_classItems);
   const std::size_t statusItemSlots = c * Size(m_itemOccasions) * Size(m_statusItems);
 
@@ -79,22 +80,35 @@ EStep::EStep(const input::Model& model)
   m_statusRho.assign(statusItemSlots * (Size(m_statusCategories) + 1) * s, 0.0);
   m_statusSpread.assign(statusItemSlots * Size(m_statusCategories) * s, 0.0);
 
-  m_classFactor.assign(c, 0.0);
-  m_emission.assign(c * t * s, 1.0);
-  m_alpha.assign(c * t * states, 0.0);
-  m_classProbability.assign(c, 0.0);
-  m_beta.assign(states, 0.0);
-  m_betaNext.assign(states, 0.0);
-  m_scaled.assign(states, 0.0);
-  m_pairPosterior.assign(states, 0.0);
-  m_posterior.assign(s, 0.0);
-  m_itemRows.assign(Size(m_statusItems), nullptr);
+  PrepareWork(&m_work);
+}
 
-  m_classCount.assign(c, 0.0);
-  m_marginCount.assign(c * t * s, 0.0);
-  m_tauCount.assign(m_tau.size(), 0.0);
-  m_classRhoCount.assign(m_classSpread.size(), 0.0);
-  m_statusRhoCount.assign(m_statusSpread.size(), 0.0);
+void EStep::PrepareWork(Work* work) const {
+  const std::size_t c = Size(m_classes);
+  const std::size_t s = Size(m_statuses);
+  const std::size_t t = Size(m_occasions);
+  const std::size_t states = Size(m_stateStride);
+  work->classFactor.assign(c, 0.0);
+  work->classExponent.assign(c, 0);
+  work->emission.assign(c * t * s, 1.0);
+  work->emissionExponent.assign(c * t, 0);
+  work->statusExponent.assign(s, 0);
+  work->alpha.assign(c * t * states, 0.0);
+  work->alphaExponent.assign(c * t, 0);
+  work->classProbability.assign(c, 0.0);
+  work->patternExponent = 0;
+  work->beta.assign(states, 0.0);
+  work->betaNext.assign(states, 0.0);
+  work->scaled.assign(states, 0.0);
+  work->pairPosterior.assign(states, 0.0);
+  work->posterior.assign(s, 0.0);
+  work->itemRows.assign(Size(m_statusItems), nullptr);
+
+  work->classCount.assign(c, 0.0);
+  work->marginCount.assign(c * t * s, 0.0);
+  work->tauCount.assign(m_tau.size(), 0.0);
+  work->classRhoCount.assign(m_classSpread.size(), 0.0);
+  work->statusRhoCount.assign(m_statusSpread.size(), 0.0);
 }
 
 void EStep::SetParameters(const input::ParameterSet& values) {
@@ -168,52 +182,100 @@ void EStep::SetParameters(const input::ParameterSet& values) {
   }
 }
 
-// The forward recursion of every class: alpha at each occasion is the probability of the
-// responses up to that occasion jointly with the current status (or pair of statuses), given
-// the class. Returns the pattern probability; keeps the per-class parts.
-double EStep::Forward(const std::int32_t* responses) {
+// The emissions of class c: per occasion, the product over the status items of each status,
+// carried in a register per status (accumulating in memory would make every item wait for the
+// store of the one before) with its own exponent, then brought to the occasion's largest.
+void EStep::Emissions(const std::int32_t* responses, std::int32_t c, Work& work) const {
   const std::size_t s = Size(m_statuses);
-  const std::size_t states = Size(m_stateStride);
   const std::size_t ks1 = Size(m_statusCategories + 1);
-  const std::size_t kc1 = Size(m_classCategories + 1);
+  double* emission = work.emission.data() + Size(c) * Size(m_occasions) * s;
+  int* exponents = work.statusExponent.data();
+  for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
+    double* e = emission + Size(t) * s;
+    const std::int32_t* y = responses + m_classItems + t * m_statusItems;
+    const double* table =
+        m_statusRho.data() +
+        (Size(c) * Size(m_itemOccasions) + Size(t)) * Size(m_statusItems) * ks1 * s;
+    for (std::int32_t i = 0; i < m_statusItems; ++i) {
+      work.itemRows[Size(i)] = table + (Size(i) * ks1 + Size(y[i])) * s;
+    }
+    const double* const* rows = work.itemRows.data();
+    int scaledAny = 0;
+    for (std::size_t d = 0; d < s; ++d) {
+      int exponent = 0;
+      e[d] = ScaledProduct(rows[0][d], m_statusItems - 1,
+                           [rows, d](int i) { return rows[i + 1][d]; }, &exponent);
+      exponents[d] = exponent;
+      scaledAny |= exponent;
+    }
+    int common = 0;
+    if (scaledAny != 0) {
+      bool any = false;
+      for (std::size_t d = 0; d < s; ++d) {
+        if (e[d] > 0.0 && (!any || exponents[d] > common)) common = exponents[d];
+        any = any || e[d] > 0.0;
+      }
+      for (std::size_t d = 0; d < s; ++d) {
+        if (exponents[d] != common) e[d] = TimesPowerOfTwo(e[d], exponents[d] - common);
+      }
+    }
+    work.emissionExponent[Size(c) * Size(m_occasions) + Size(t)] = common;
+  }
+}
+
+double EStep::CombineClasses(const int* exponents, Work& work) const {
+  int common = 0;
+  bool any = false;
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    if (!(work.classProbability[Size(c)] > 0.0)) continue;
+    if (!any || exponents[c] > common) common = exponents[c];
+    any = true;
+  }
   double probability = 0.0;
   for (std::int32_t c = 0; c < m_classes; ++c) {
-    double factor = m_gamma[Size(c)];
+    double& term = work.classProbability[Size(c)];
+    if (term > 0.0 && exponents[c] != common) term = TimesPowerOfTwo(term, exponents[c] - common);
+    probability += term;
+  }
+  work.patternExponent = common;
+  return probability;
+}
+
+// The forward recursion of every class: alpha at each occasion is the probability of the
+// responses up to that occasion jointly with the current status (or pair of statuses), given
+// the class. Returns the pattern probability (times 2^-patternExponent); keeps the per-class
+// parts.
+double EStep::Forward(const std::int32_t* responses, Work& work) const {
+  const std::size_t s = Size(m_statuses);
+  const std::size_t states = Size(m_stateStride);
+  const std::size_t kc1 = Size(m_classCategories + 1);
+  for (std::int32_t c = 0; c < m_classes; ++c) {
     const double* classRho = m_classRho.data() + Size(c) * Size(m_classItems) * kc1;
-    for (std::int32_t j = 0; j < m_classItems; ++j) {
-      factor *= classRho[Size(j) * kc1 + Size(responses[j])];
-    }
-    m_classFactor[Size(c)] = factor;
+    int factorExponent = 0;
+    const double factor = ScaledProduct(
+        m_gamma[Size(c)], m_classItems,
+        [classRho, responses, kc1](int j) {
+          return classRho[Size(j) * kc1 + Size(responses[j])];
+        },
+        &factorExponent);
+    work.classFactor[Size(c)] = factor;
+    work.classExponent[Size(c)] = factorExponent;
     if (factor == 0.0) {
-      m_classProbability[Size(c)] = 0.0;
+      work.classProbability[Size(c)] = 0.0;
       continue;
     }
 
-    // Emissions: the product over the status items of each occasion.
-    double* emission = m_emission.data() + Size(c) * Size(m_occasions) * s;
-    for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
-      double* e = emission + Size(t) * s;
-      const std::int32_t* y = responses + m_classItems + t * m_statusItems;
-      const double* table =
-          m_statusRho.data() +
-          (Size(c) * Size(m_itemOccasions) + Size(t)) * Size(m_statusItems) * ks1 * s;
-      // The product runs over the items in a register per status: accumulating in e[] would
-      // make every item wait for the store of the one before.
-      for (std::int32_t i = 0; i < m_statusItems; ++i) {
-        m_itemRows[Size(i)] = table + (Size(i) * ks1 + Size(y[i])) * s;
-      }
-      const double* const* rows = m_itemRows.data();
-      for (std::size_t d = 0; d < s; ++d) {
-        double product = rows[0][d];
-        for (std::int32_t i = 1; i < m_statusItems; ++i) product *= rows[i][d];
-        e[d] = product;
-      }
-    }
+    Emissions(responses, c, work);
+    const double* emission = work.emission.data() + Size(c) * Size(m_occasions) * s;
+    const int* emissionExponent = work.emissionExponent.data() + Size(c) * Size(m_occasions);
+    int* alphaExponent = work.alphaExponent.data() + Size(c) * Size(m_occasions);
 
-    double* alpha = m_alpha.data() + Size(c) * Size(m_occasions) * states;
+    double* alpha = work.alpha.data() + Size(c) * Size(m_occasions) * states;
     const double* delta = m_delta.data() + Size(c) * s;
     const double* tau = m_tau.data() + Size(c) * Size(m_rows) * s;
     for (std::size_t d = 0; d < s; ++d) alpha[d] = delta[d] * emission[d];
+    alphaExponent[0] = emissionExponent[0];
+    KeepAbove(alpha, s, &alphaExponent[0]);
     std::int32_t t = 1;
     if (m_secondOrder) {
       // Occasion 2 over pairs (s1, s2): the first transition uses row s1.
@@ -222,6 +284,8 @@ double EStep::Forward(const std::int32_t* responses) {
       for (std::size_t a = 0; a < s; ++a) {
         for (std::size_t b = 0; b < s; ++b) pair[a * s + b] = alpha[a] * tau[a * s + b] * e[b];
       }
+      alphaExponent[1] = alphaExponent[0] + emissionExponent[1];
+      KeepAbove(pair, states, &alphaExponent[1]);
       t = 2;
     }
     const double* tauForward = m_tauForward.data() + Size(c) * Size(m_rows) * s;
@@ -229,6 +293,7 @@ double EStep::Forward(const std::int32_t* responses) {
       const double* previous = alpha + Size(t - 1) * states;
       double* current = alpha + Size(t) * states;
       const double* e = emission + Size(t) * s;
+      double largest = 0.0;
       if (m_secondOrder) {
         // From the pair (a, b) at t-1, t to (b, d) at t, t+1, by row S + (t-2) S^2 + aS + b
         // (occasions counted from 1).
@@ -238,7 +303,9 @@ double EStep::Forward(const std::int32_t* responses) {
             const double* column = block + (b * s + d) * s;
             double sum = 0.0;
             for (std::size_t a = 0; a < s; ++a) sum += previous[a * s + b] * column[a];
-            current[b * s + d] = sum * e[d];
+            const double value = sum * e[d];
+            current[b * s + d] = value;
+            largest = value > largest ? value : largest;
           }
         }
       } else {
@@ -247,91 +314,119 @@ double EStep::Forward(const std::int32_t* responses) {
           const double* column = block + d * s;
           double sum = 0.0;
           for (std::size_t a = 0; a < s; ++a) sum += previous[a] * column[a];
-          current[d] = sum * e[d];
+          const double value = sum * e[d];
+          current[d] = value;
+          largest = value > largest ? value : largest;
         }
+      }
+      alphaExponent[t] = alphaExponent[t - 1] + emissionExponent[t];
+      if (largest < kRescaleBelow) {
+        KeepAbove(current, m_secondOrder ? states : s, largest, &alphaExponent[t]);
       }
     }
     const double* last = alpha + Size(m_occasions - 1) * states;
     const std::size_t lastStates = m_occasions == 1 ? s : states;
     double sum = 0.0;
     for (std::size_t x = 0; x < lastStates; ++x) sum += last[x];
-    m_classProbability[Size(c)] = factor * sum;
-    probability += factor * sum;
+    work.classProbability[Size(c)] = factor * sum;
+    // The exponent of the class's term, kept until the classes are combined.
+    work.classExponent[Size(c)] = factorExponent + alphaExponent[m_occasions - 1];
   }
-  return probability;
-}
-
-double EStep::ClassTerms(const std::int32_t* responses) {
-  const std::size_t kc1 = Size(m_classCategories + 1);
-  double probability = 0.0;
+  const double probability = CombineClasses(work.classExponent.data(), work);
+  // Back to the factor's own exponent, which Backward needs.
   for (std::int32_t c = 0; c < m_classes; ++c) {
-    double term = m_gamma[Size(c)] * m_delta[Size(c)];
-    const double* classRho = m_classRho.data() + Size(c) * Size(m_classItems) * kc1;
-    for (std::int32_t j = 0; j < m_classItems; ++j) {
-      term *= classRho[Size(j) * kc1 + Size(responses[j])];
-    }
-    m_classProbability[Size(c)] = term;
-    probability += term;
+    if (work.classFactor[Size(c)] == 0.0) continue;
+    work.classExponent[Size(c)] -= work.alphaExponent[Size(c) * Size(m_occasions) +
+                                                      Size(m_occasions - 1)];
   }
   return probability;
 }
 
-void EStep::AccumulateClasses(const std::int32_t* responses, double weight) {
+double EStep::ClassTerms(const std::int32_t* responses, Work& work) const {
+  const std::size_t kc1 = Size(m_classCategories + 1);
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    const double* classRho = m_classRho.data() + Size(c) * Size(m_classItems) * kc1;
+    int exponent = 0;
+    const double term = ScaledProduct(
+        m_gamma[Size(c)] * m_delta[Size(c)], m_classItems,
+        [classRho, responses, kc1](int j) {
+          return classRho[Size(j) * kc1 + Size(responses[j])];
+        },
+        &exponent);
+    work.classProbability[Size(c)] = term;
+    work.classExponent[Size(c)] = exponent;
+  }
+  return CombineClasses(work.classExponent.data(), work);
+}
+
+void EStep::AccumulateClasses(const std::int32_t* responses, double weight, Work& work) const {
   const std::size_t margins = Size(m_occasions) * Size(m_statuses);
   for (std::int32_t c = 0; c < m_classes; ++c) {
-    const double term = m_classProbability[Size(c)];
+    const double term = work.classProbability[Size(c)];
     if (term == 0.0) continue;
     const double posterior = weight * term;
-    m_classCount[Size(c)] += posterior;
-    m_marginCount[Size(c) * margins] += posterior;
-    AccumulateClassItems(responses, c, posterior);
+    work.classCount[Size(c)] += posterior;
+    work.marginCount[Size(c) * margins] += posterior;
+    AccumulateClassItems(responses, c, posterior, work);
   }
 }
 
 // The backward recursion of every class after Forward, adding weight times the posterior
-// counts: weight is n / P, so each class adds n P(class, statuses | pattern).
-void EStep::Backward(const std::int32_t* responses, double weight) {
+// counts: weight is n / P (P without its factor 2^patternExponent), so each class adds
+// n P(class, statuses | pattern). Every product of a forward message, a backward message and
+// the class factor is brought to its true scale through the one multiplier k that stands in
+// front of it.
+void EStep::Backward(const std::int32_t* responses, double weight, Work& work) const {
   const std::size_t s = Size(m_statuses);
   const std::size_t states = Size(m_stateStride);
   for (std::int32_t c = 0; c < m_classes; ++c) {
-    if (m_classProbability[Size(c)] == 0.0) continue;
-    const double k = weight * m_classFactor[Size(c)];
-    const double* emission = m_emission.data() + Size(c) * Size(m_occasions) * s;
-    const double* alpha = m_alpha.data() + Size(c) * Size(m_occasions) * states;
+    if (work.classProbability[Size(c)] == 0.0) continue;
+    const double k = weight * work.classFactor[Size(c)];
+    const int kExponent = work.classExponent[Size(c)] - work.patternExponent;
+    const double* emission = work.emission.data() + Size(c) * Size(m_occasions) * s;
+    const int* emissionExponent = work.emissionExponent.data() + Size(c) * Size(m_occasions);
+    const double* alpha = work.alpha.data() + Size(c) * Size(m_occasions) * states;
+    const int* alphaExponent = work.alphaExponent.data() + Size(c) * Size(m_occasions);
     const double* tau = m_tau.data() + Size(c) * Size(m_rows) * s;
-    double* tauCount = m_tauCount.data() + Size(c) * Size(m_rows) * s;
-    double* beta = m_beta.data();
-    double* next = m_betaNext.data();
-    double* scaled = m_scaled.data();
-    double* posterior = m_posterior.data();
+    double* tauCount = work.tauCount.data() + Size(c) * Size(m_rows) * s;
+    double* beta = work.beta.data();
+    double* next = work.betaNext.data();
+    double* scaled = work.scaled.data();
+    double* posterior = work.posterior.data();
     double classPosterior = 0.0;
+    int betaExponent = 0;
 
     if (m_secondOrder) {
-      double* pairPosterior = m_pairPosterior.data();
+      double* pairPosterior = work.pairPosterior.data();
       std::fill_n(beta, states, 1.0);
       for (std::int32_t t = m_occasions - 1; t >= 1; --t) {
         const double* current = alpha + Size(t) * states;
-        for (std::size_t x = 0; x < states; ++x) pairPosterior[x] = k * current[x] * beta[x];
+        const double kt = TimesPowerOfTwo(k, kExponent + alphaExponent[t] + betaExponent);
+        for (std::size_t x = 0; x < states; ++x) pairPosterior[x] = kt * current[x] * beta[x];
         std::fill_n(posterior, s, 0.0);
         for (std::size_t a = 0; a < s; ++a) {
           for (std::size_t b = 0; b < s; ++b) posterior[b] += pairPosterior[a * s + b];
         }
-        AccumulateOccasion(responses, c, t, posterior);
+        AccumulateOccasion(responses, c, t, posterior, work);
         const double* e = emission + Size(t) * s;
         if (t >= 2) {
           // Pairs (a, b) at t-2, t-1 (counted from 0) move to d by row S + (t-2) S^2 + aS + b.
           for (std::size_t b = 0; b < s; ++b) {
             for (std::size_t d = 0; d < s; ++d) scaled[b * s + d] = e[d] * beta[b * s + d];
           }
+          const int scaledExponent = emissionExponent[t] + betaExponent;
+          const double kStep =
+              TimesPowerOfTwo(k, kExponent + alphaExponent[t - 1] + scaledExponent);
           const double* previous = alpha + Size(t - 1) * states;
           const std::size_t first = s + Size(t - 2) * states;
+          double largest = 0.0;
           for (std::size_t a = 0; a < s; ++a) {
             for (std::size_t b = 0; b < s; ++b) {
               const std::size_t pair = a * s + b;
               const double* row = tau + (first + pair) * s;
               double* count = tauCount + (first + pair) * s;
               const double* g = scaled + b * s;
-              const double kx = k * previous[pair];
+              const double kx = kStep * previous[pair];
               double sum = 0.0;
               for (std::size_t d = 0; d < s; ++d) {
                 const double x = row[d] * g[d];
@@ -339,9 +434,12 @@ void EStep::Backward(const std::int32_t* responses, double weight) {
                 count[d] += kx * x;
               }
               next[pair] = sum;
+              largest = sum > largest ? sum : largest;
             }
           }
           std::swap(beta, next);
+          betaExponent = scaledExponent;
+          if (largest < kRescaleBelow) KeepAbove(beta, states, largest, &betaExponent);
         } else {
           // The first transition: the posterior of the pair (s1, s2) is its count.
           for (std::size_t x = 0; x < states; ++x) tauCount[x] += pairPosterior[x];
@@ -352,27 +450,31 @@ void EStep::Backward(const std::int32_t* responses, double weight) {
             posterior[a] = sum;
             classPosterior += sum;
           }
-          AccumulateOccasion(responses, c, 0, posterior);
+          AccumulateOccasion(responses, c, 0, posterior, work);
         }
       }
     } else {
       std::fill_n(beta, s, 1.0);
       for (std::int32_t t = m_occasions - 1;; --t) {
         const double* current = alpha + Size(t) * states;
-        for (std::size_t x = 0; x < s; ++x) posterior[x] = k * current[x] * beta[x];
-        AccumulateOccasion(responses, c, t, posterior);
+        const double kt = TimesPowerOfTwo(k, kExponent + alphaExponent[t] + betaExponent);
+        for (std::size_t x = 0; x < s; ++x) posterior[x] = kt * current[x] * beta[x];
+        AccumulateOccasion(responses, c, t, posterior, work);
         if (t == 0) {
           for (std::size_t x = 0; x < s; ++x) classPosterior += posterior[x];
           break;
         }
         const double* e = emission + Size(t) * s;
         for (std::size_t d = 0; d < s; ++d) scaled[d] = e[d] * beta[d];
+        const int scaledExponent = emissionExponent[t] + betaExponent;
+        const double kStep = TimesPowerOfTwo(k, kExponent + alphaExponent[t - 1] + scaledExponent);
         const double* previous = alpha + Size(t - 1) * states;
         const std::size_t first = Size(t - 1) * s;
+        double largest = 0.0;
         for (std::size_t a = 0; a < s; ++a) {
           const double* row = tau + (first + a) * s;
           double* count = tauCount + (first + a) * s;
-          const double kx = k * previous[a];
+          const double kx = kStep * previous[a];
           double sum = 0.0;
           for (std::size_t d = 0; d < s; ++d) {
             const double x = row[d] * scaled[d];
@@ -380,26 +482,29 @@ void EStep::Backward(const std::int32_t* responses, double weight) {
             count[d] += kx * x;
           }
           next[a] = sum;
+          largest = sum > largest ? sum : largest;
         }
         std::swap(beta, next);
+        betaExponent = scaledExponent;
+        if (largest < kRescaleBelow) KeepAbove(beta, s, largest, &betaExponent);
       }
     }
-    m_classCount[Size(c)] += classPosterior;
-    AccumulateClassItems(responses, c, classPosterior);
+    work.classCount[Size(c)] += classPosterior;
+    AccumulateClassItems(responses, c, classPosterior, work);
   }
 }
 
 void EStep::AccumulateOccasion(const std::int32_t* responses, std::int32_t c, std::int32_t t,
-                               const double* posterior) {
+                               const double* posterior, Work& work) const {
   const std::size_t s = Size(m_statuses);
-  double* margin = m_marginCount.data() + (Size(c) * Size(m_occasions) + Size(t)) * s;
+  double* margin = work.marginCount.data() + (Size(c) * Size(m_occasions) + Size(t)) * s;
   for (std::size_t x = 0; x < s; ++x) margin[x] += posterior[x];
   if (t >= m_itemOccasions) return;
   const std::size_t ks = Size(m_statusCategories);
   const std::size_t slot = (Size(c) * Size(m_itemOccasions) + Size(t)) * Size(m_statusItems);
   const std::int32_t* y = responses + m_classItems + t * m_statusItems;
   for (std::int32_t i = 0; i < m_statusItems; ++i) {
-    double* count = m_statusRhoCount.data() + (slot + Size(i)) * ks * s;
+    double* count = work.statusRhoCount.data() + (slot + Size(i)) * ks * s;
     if (y[i] > 0) {
       count += Size(y[i] - 1) * s;
       for (std::size_t x = 0; x < s; ++x) count[x] += posterior[x];
@@ -415,11 +520,11 @@ void EStep::AccumulateOccasion(const std::int32_t* responses, std::int32_t c, st
 }
 
 void EStep::AccumulateClassItems(const std::int32_t* responses, std::int32_t c,
-                                 double posterior) {
+                                 double posterior, Work& work) const {
   const std::size_t kc = Size(m_classCategories);
   for (std::int32_t j = 0; j < m_classItems; ++j) {
     const std::size_t slot = Size(c) * Size(m_classItems) + Size(j);
-    double* count = m_classRhoCount.data() + slot * kc;
+    double* count = work.classRhoCount.data() + slot * kc;
     if (responses[j] > 0) {
       count[Size(responses[j] - 1)] += posterior;
       continue;
@@ -430,53 +535,120 @@ void EStep::AccumulateClassItems(const std::int32_t* responses, std::int32_t c,
   }
 }
 
+namespace {
+
+// Patterns of a block: enough that a block's own accumulators and their sum cost little beside
+// its recursions, few enough that the blocks keep two to eight threads busy. At most
+// kMaxBlocks blocks, so that their accumulators stay a small multiple of one set.
+constexpr std::size_t kPatternsPerBlock = 256;
+constexpr std::size_t kMaxBlocks = 64;
+
+std::size_t BlockCount(std::size_t patterns) {
+  return std::clamp<std::size_t>((patterns + kPatternsPerBlock - 1) / kPatternsPerBlock, 1,
+                                 kMaxBlocks);
+}
+
+void AddTo(const std::vector<double>& part, std::vector<double>* total) {
+  for (std::size_t i = 0; i < part.size(); ++i) (*total)[i] += part[i];
+}
+
+void ZeroAccumulators(EStep::Work* work) {
+  for (std::vector<double>* a : {&work->classCount, &work->marginCount, &work->tauCount,
+                                 &work->classRhoCount, &work->statusRhoCount}) {
+    std::fill(a->begin(), a->end(), 0.0);
+  }
+}
+
+}  // namespace
+
 double EStep::Run(const input::ParameterSet& values, const GroupedPatterns& grouped,
-                  ExpectedCounts* counts, std::vector<double>* probabilities) {
+                  ExpectedCounts* counts, std::vector<double>* probabilities,
+                  std::vector<double>* logProbabilities) {
   SetParameters(values);
   const input::PatternTable& patterns = grouped.patterns;
   const std::size_t patternCount = Size(patterns.patternCount);
   if (probabilities != nullptr) probabilities->assign(patternCount, 0.0);
-  if (counts != nullptr) {
-    std::fill(m_classCount.begin(), m_classCount.end(), 0.0);
-    std::fill(m_marginCount.begin(), m_marginCount.end(), 0.0);
-    std::fill(m_tauCount.begin(), m_tauCount.end(), 0.0);
-    std::fill(m_classRhoCount.begin(), m_classRhoCount.end(), 0.0);
-    std::fill(m_statusRhoCount.begin(), m_statusRhoCount.end(), 0.0);
+  if (logProbabilities != nullptr) logProbabilities->assign(patternCount, 0.0);
+  double* probabilityOut = probabilities != nullptr ? probabilities->data() : nullptr;
+  double* logOut = logProbabilities != nullptr ? logProbabilities->data() : nullptr;
+  const bool accumulate = counts != nullptr;
+  if (accumulate) ZeroAccumulators(&m_work);
+
+  const std::size_t blocks = BlockCount(patternCount);
+  if (blocks == 1) {
+    const BlockSums sums =
+        RunBlock(patterns, 0, patternCount, accumulate, &m_work, probabilityOut, logOut);
+    if (accumulate) StoreCounts(sums.frequency, m_work, counts);
+    return sums.logLikelihood;
   }
 
-  double total = 0.0;
-  double logLikelihood = 0.0;
-  for (std::size_t q = 0; q < patternCount; ++q) {
-    const std::int32_t* responses = patterns.Pattern(static_cast<std::int32_t>(q));
-    const double frequency = patterns.frequencies[q];
-    total += frequency;
-    const bool classesOnly = ClassesOnly();
-    const double probability = classesOnly ? ClassTerms(responses) : Forward(responses);
-    if (probabilities != nullptr) (*probabilities)[q] = probability;
-    // A pattern the model cannot produce (or one with no subjects) has no posterior; so has one
-    // whose probability is too small for n / P to be represented.
-    if (!(probability > 0.0) || !(frequency > 0.0)) continue;
-    logLikelihood += frequency * std::log(probability);
-    if (counts == nullptr) continue;
-    const double weight = frequency / probability;
-    if (!std::isfinite(weight)) continue;
-    if (classesOnly) {
-      AccumulateClasses(responses, weight);
-    } else {
-      Backward(responses, weight);
-    }
+  if (m_blockWork.size() != blocks) {
+    m_blockWork.resize(blocks);
+    for (Work& work : m_blockWork) PrepareWork(&work);
   }
-  if (counts != nullptr) StoreCounts(total, counts);
-  return logLikelihood;
+  if (!m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
+  std::vector<BlockSums> blockSums(blocks);
+  m_pool->Run(blocks, [&](std::size_t b) {
+    const std::size_t begin = patternCount * b / blocks;
+    const std::size_t end = patternCount * (b + 1) / blocks;
+    Work& work = m_blockWork[b];
+    if (accumulate) ZeroAccumulators(&work);
+    blockSums[b] = RunBlock(patterns, begin, end, accumulate, &work, probabilityOut, logOut);
+  });
+  BlockSums sums;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    sums.frequency += blockSums[b].frequency;
+    sums.logLikelihood += blockSums[b].logLikelihood;
+    if (!accumulate) continue;
+    const Work& part = m_blockWork[b];
+    AddTo(part.classCount, &m_work.classCount);
+    AddTo(part.marginCount, &m_work.marginCount);
+    AddTo(part.tauCount, &m_work.tauCount);
+    AddTo(part.classRhoCount, &m_work.classRhoCount);
+    AddTo(part.statusRhoCount, &m_work.statusRhoCount);
+  }
+  if (accumulate) StoreCounts(sums.frequency, m_work, counts);
+  return sums.logLikelihood;
 }
 
-void EStep::StoreCounts(double total, ExpectedCounts* counts) const {
+EStep::BlockSums EStep::RunBlock(const input::PatternTable& patterns, std::size_t begin,
+                                 std::size_t end, bool accumulate, Work* work,
+                                 double* probabilities, double* logProbabilities) const {
+  BlockSums sums;
+  const bool classesOnly = ClassesOnly();
+  for (std::size_t q = begin; q < end; ++q) {
+    const std::int32_t* responses = patterns.Pattern(static_cast<std::int32_t>(q));
+    const double frequency = patterns.frequencies[q];
+    sums.frequency += frequency;
+    // The probability is `scaled` x 2^exponent.
+    const double scaled = classesOnly ? ClassTerms(responses, *work) : Forward(responses, *work);
+    const int exponent = work->patternExponent;
+    const double logProbability = scaled > 0.0 ? LogOfScaled(scaled, exponent)
+                                               : -std::numeric_limits<double>::infinity();
+    if (probabilities != nullptr) probabilities[q] = TimesPowerOfTwo(scaled, exponent);
+    if (logProbabilities != nullptr) logProbabilities[q] = logProbability;
+    // A pattern the model cannot produce (or one with no subjects) has no posterior.
+    if (!(scaled > 0.0) || !(frequency > 0.0)) continue;
+    sums.logLikelihood += frequency * logProbability;
+    if (!accumulate) continue;
+    const double weight = frequency / scaled;
+    if (!std::isfinite(weight)) continue;
+    if (classesOnly) {
+      AccumulateClasses(responses, weight, *work);
+    } else {
+      Backward(responses, weight, *work);
+    }
+  }
+  return sums;
+}
+
+void EStep::StoreCounts(double total, const Work& work, ExpectedCounts* counts) const {
   const ModelDimensions& dims = m_dims;
   const std::size_t s = Size(m_statuses);
   counts->total = total;
 
   counts->classCounts.assign(input::GammaShape(dims).Size(), 0.0);
-  for (std::int32_t c = 0; c < m_classes; ++c) counts->classCounts[Size(c)] = m_classCount[Size(c)];
+  for (std::int32_t c = 0; c < m_classes; ++c) counts->classCounts[Size(c)] = work.classCount[Size(c)];
   if (!dims.HasClasses() && m_classes == 1) counts->classCounts[0] = total;
 
   const auto deltaShape = input::DeltaShape(dims);
@@ -487,7 +659,7 @@ void EStep::StoreCounts(double total, ExpectedCounts* counts) const {
     for (std::int32_t t = 0; t < marginOccasions; ++t) {
       for (std::int32_t st = 0; st < m_statuses; ++st) {
         counts->statusMargins[deltaShape(c, st, t)] =
-            m_marginCount[(Size(c) * Size(m_occasions) + Size(t)) * s + Size(st)];
+            work.marginCount[(Size(c) * Size(m_occasions) + Size(t)) * s + Size(st)];
       }
     }
   }
@@ -497,7 +669,7 @@ void EStep::StoreCounts(double total, ExpectedCounts* counts) const {
   const std::int32_t rows = std::min(m_rows, m_tableRows);
   for (std::int32_t c = 0; c < m_classes; ++c) {
     for (std::int32_t row = 0; row < rows; ++row) {
-      const double* count = m_tauCount.data() + (Size(c) * Size(m_rows) + Size(row)) * s;
+      const double* count = work.tauCount.data() + (Size(c) * Size(m_rows) + Size(row)) * s;
       for (std::int32_t j = 0; j < m_statuses; ++j) {
         counts->transitionCounts[tauShape(row, j, c)] = count[j];
       }
@@ -510,7 +682,7 @@ void EStep::StoreCounts(double total, ExpectedCounts* counts) const {
   for (std::int32_t c = 0; c < m_classes; ++c) {
     for (std::int32_t j = 0; j < m_classItems; ++j) {
       const double* count =
-          m_classRhoCount.data() + (Size(c) * Size(m_classItems) + Size(j)) * kc;
+          work.classRhoCount.data() + (Size(c) * Size(m_classItems) + Size(j)) * kc;
       for (std::size_t k = 0; k < kc; ++k) counts->littleRhoCounts[littleShape(k, j, c)] = count[k];
     }
   }
@@ -522,7 +694,7 @@ void EStep::StoreCounts(double total, ExpectedCounts* counts) const {
     for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
       for (std::int32_t i = 0; i < m_statusItems; ++i) {
         const double* count =
-            m_statusRhoCount.data() +
+            work.statusRhoCount.data() +
             ((Size(c) * Size(m_itemOccasions) + Size(t)) * Size(m_statusItems) + Size(i)) * ks * s;
         for (std::size_t k = 0; k < ks; ++k) {
           for (std::int32_t st = 0; st < m_statuses; ++st) {
@@ -534,12 +706,16 @@ void EStep::StoreCounts(double total, ExpectedCounts* counts) const {
   }
 }
 
-double EStep::Probability(const std::int32_t* responses) { return Forward(responses); }
+double EStep::Probability(const std::int32_t* responses) {
+  const double scaled =
+      ClassesOnly() ? ClassTerms(responses, m_work) : Forward(responses, m_work);
+  return TimesPowerOfTwo(scaled, m_work.patternExponent);
+}
 
 double EStep::PatternProbability(const input::ParameterSet& values,
                                  const std::int32_t* responses) {
   SetParameters(values);
-  return Forward(responses);
+  return Probability(responses);
 }
 
 void DeriveOccasionPrevalences(const ModelDimensions& dims, input::ParameterSet* values) {

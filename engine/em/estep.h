@@ -10,10 +10,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "input/model.h"
 #include "missingness.h"
+#include "run/block_pool.h"
 
 namespace kov::em {
 
@@ -33,19 +35,68 @@ struct ExpectedCounts {
 // Without status items the latent process has one occasion: the status margins of later
 // occasions stay 0 and DeriveOccasionPrevalences leaves delta alone. With one status the joint
 // prior is GAMMA alone (DELTA and TAU enter as 1).
+//
+// The recursions are scaled by powers of two (scaling.h): class factors, emissions, forward and
+// backward messages each carry a binary exponent, so that no pattern probability underflows
+// whatever the number of items, and a pattern whose products stay in range gets exactly the
+// values of unscaled recursions.
 class EStep {
  public:
+  // The per-pattern work arrays and the accumulators of one run over a block of patterns. A
+  // block may be given its own Work, so that blocks can run side by side and their counts be
+  // added in block order.
+  struct Work {
+    std::vector<double> classFactor;       // c, scaled by 2^classExponent[c]
+    std::vector<int> classExponent;        // c
+    std::vector<double> emission;          // ((c, t), s), scaled by 2^emissionExponent[(c, t)]
+    std::vector<int> emissionExponent;     // (c, t)
+    std::vector<int> statusExponent;       // s: the exponents of one occasion's products
+    std::vector<double> alpha;             // ((c, t), state), scaled by 2^alphaExponent[(c, t)]
+    std::vector<int> alphaExponent;        // (c, t)
+    std::vector<double> classProbability;  // c: P(pattern, c) scaled by 2^patternExponent
+    int patternExponent = 0;
+    std::vector<double> beta, betaNext, scaled, pairPosterior, posterior;
+    std::vector<const double*> itemRows;  // per status item: its response's row of rho
+
+    // Accumulators, in the layouts of the parameters below.
+    std::vector<double> classCount;
+    std::vector<double> marginCount;      // ((c, t), s)
+    std::vector<double> tauCount;         // ((c, row), j)
+    std::vector<double> classRhoCount;    // ((c, j), y - 1)
+    std::vector<double> statusRhoCount;   // ((((c, t), i), y - 1), s)
+  };
+
+  // What a block adds to the run's totals.
+  struct BlockSums {
+    double frequency = 0.0;      // sum of n_q
+    double logLikelihood = 0.0;  // sum of n_q ln P(q) over P(q) > 0, n_q > 0
+  };
+
   explicit EStep(const input::Model& model);
 
   // Accumulates the expected counts of every pattern and stores the probability of each
-  // pattern's observed part in probabilities[q] (sorted order). A pattern whose probability is
-  // not greater than 0 adds nothing. Returns the log-likelihood sum n_q ln P(q) over the
-  // patterns with P(q) > 0 and n_q > 0. Either output may be null: with counts null only the
-  // probabilities and the log-likelihood are computed.
+  // pattern's observed part in probabilities[q] (sorted order) and its natural logarithm in
+  // logProbabilities[q] (minus infinity for probability 0). The logarithm is computed without
+  // underflow: a pattern of many items may have a probability that is 0 as a double and a
+  // finite logarithm, and its expected counts are added all the same. A pattern whose
+  // probability is 0 adds nothing. Returns the log-likelihood sum n_q ln P(q) over the patterns
+  // with P(q) > 0 and n_q > 0. Any output may be null: with counts null only the probabilities
+  // and the log-likelihood are computed.
   double Run(const input::ParameterSet& values, const GroupedPatterns& grouped,
-             ExpectedCounts* counts, std::vector<double>* probabilities);
+             ExpectedCounts* counts, std::vector<double>* probabilities,
+             std::vector<double>* logProbabilities = nullptr);
 
-  // The probability of one pattern's observed part (0 = missing), under the values.
+  // Work arrays sized for this model, with the accumulators at 0.
+  void PrepareWork(Work* work) const;
+  // Patterns [begin, end) of the table, in order, under the values of the last SetParameters:
+  // their probabilities and logarithms into probabilities[q] and logProbabilities[q] when those
+  // are not null, and, with accumulate, their expected counts added to work's accumulators.
+  BlockSums RunBlock(const input::PatternTable& patterns, std::size_t begin, std::size_t end,
+                     bool accumulate, Work* work, double* probabilities,
+                     double* logProbabilities) const;
+
+  // The probability of one pattern's observed part (0 = missing), under the values; 0 when it
+  // is below the smallest double.
   double PatternProbability(const input::ParameterSet& values, const std::int32_t* responses);
 
   // For many probabilities under the same values (the cells of a table): SetParameters once,
@@ -54,17 +105,22 @@ class EStep {
   double Probability(const std::int32_t* responses);
 
  private:
-  double Forward(const std::int32_t* responses);
+  // The pattern probability as a value to be multiplied by 2^work.patternExponent.
+  double Forward(const std::int32_t* responses, Work& work) const;
   // A model with latent classes only needs no recursion: each class's term is its prevalence
   // times the product of its item probabilities.
   bool ClassesOnly() const { return m_itemOccasions == 0 && m_statuses == 1 && m_occasions == 1; }
-  double ClassTerms(const std::int32_t* responses);
-  void AccumulateClasses(const std::int32_t* responses, double weight);
-  void Backward(const std::int32_t* responses, double weight);
+  double ClassTerms(const std::int32_t* responses, Work& work) const;
+  // Scales the class terms to the largest class exponent and returns their sum.
+  double CombineClasses(const int* exponents, Work& work) const;
+  void Emissions(const std::int32_t* responses, std::int32_t c, Work& work) const;
+  void AccumulateClasses(const std::int32_t* responses, double weight, Work& work) const;
+  void Backward(const std::int32_t* responses, double weight, Work& work) const;
   void AccumulateOccasion(const std::int32_t* responses, std::int32_t c, std::int32_t t,
-                          const double* posterior);
-  void AccumulateClassItems(const std::int32_t* responses, std::int32_t c, double posterior);
-  void StoreCounts(double total, ExpectedCounts* counts) const;
+                          const double* posterior, Work& work) const;
+  void AccumulateClassItems(const std::int32_t* responses, std::int32_t c, double posterior,
+                            Work& work) const;
+  void StoreCounts(double total, const Work& work, ExpectedCounts* counts) const;
 
   input::ModelDimensions m_dims;
   std::vector<std::int32_t> m_categories;  // per item of a pattern
@@ -96,20 +152,12 @@ class EStep {
   std::vector<double> m_statusRho;        // ((((c, t), i), y), s), y = 0..Ks
   std::vector<double> m_statusSpread;     // ((((c, t), i), y - 1), s)
 
-  // Per-pattern work.
-  std::vector<double> m_classFactor;      // c
-  std::vector<double> m_emission;         // ((c, t), s)
-  std::vector<double> m_alpha;            // ((c, t), state)
-  std::vector<double> m_classProbability; // c
-  std::vector<double> m_beta, m_betaNext, m_scaled, m_pairPosterior, m_posterior;
-  std::vector<const double*> m_itemRows;  // per status item: its response's row of rho
-
-  // Accumulators, in the layouts above.
-  std::vector<double> m_classCount;
-  std::vector<double> m_marginCount;      // ((c, t), s)
-  std::vector<double> m_tauCount;         // ((c, row), j)
-  std::vector<double> m_classRhoCount;    // ((c, j), y - 1)
-  std::vector<double> m_statusRhoCount;   // ((((c, t), i), y - 1), s)
+  Work m_work;  // Run's and Probability's
+  // Run splits the patterns into fixed blocks (their number depends on the patterns alone),
+  // each with its own Work, and adds the blocks' sums in block order: the counts are the same
+  // for any number of threads.
+  std::vector<Work> m_blockWork;
+  std::unique_ptr<run::BlockPool> m_pool;
 };
 
 // The derived status prevalences of occasions 2..T in delta: for each class c, status s and

@@ -1,5 +1,6 @@
 #include "fit.h"
 
+#include <cfloat>
 #include <cmath>
 #include <string>
 
@@ -30,12 +31,22 @@ double LikelihoodRatioTerm(double observed, double expected) {
   return 2.0 * observed * std::log(observed / expected);
 }
 
-double ModelGSquared(const GroupedPatterns& grouped, const std::vector<double>& probabilities) {
+double ModelGSquared(const GroupedPatterns& grouped, const std::vector<double>& probabilities,
+                     const std::vector<double>* logProbabilities) {
   double sum = 0.0;
   for (const MissingnessGroup& group : grouped.groups) {
     for (std::int32_t p = group.first; p < group.first + group.count; ++p) {
       const auto q = static_cast<std::size_t>(p);
-      sum += LikelihoodRatioTerm(grouped.patterns.frequencies[q], group.frequency * probabilities[q]);
+      const double observed = grouped.patterns.frequencies[q];
+      const double logProbability =
+          logProbabilities != nullptr ? (*logProbabilities)[q] : -HUGE_VAL;
+      if (probabilities[q] >= DBL_MIN || !std::isfinite(logProbability) || observed == 0.0 ||
+          !(group.frequency > 0.0)) {
+        sum += LikelihoodRatioTerm(observed, group.frequency * probabilities[q]);
+      } else {
+        sum += 2.0 * observed *
+               (std::log(observed) - std::log(group.frequency) - logProbability);
+      }
     }
   }
   return sum;

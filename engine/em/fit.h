@@ -19,8 +19,12 @@ double LikelihoodRatioTerm(double observed, double expected);
 
 // G-squared over the observed patterns: E_p = N_g P(p), with N_g the frequency of the pattern's
 // missingness group and P(p) = probabilities[p] the probability of its observed part (sorted
-// pattern order, one entry per pattern).
-double ModelGSquared(const GroupedPatterns& grouped, const std::vector<double>& probabilities);
+// pattern order, one entry per pattern). With logProbabilities (ln P(p), as the E-step gives
+// them), a pattern whose probability is below the smallest normal double takes its term from
+// the logarithm, 2 n (ln n - ln N_g - ln P(p)), instead of counting as a pattern the model
+// cannot produce.
+double ModelGSquared(const GroupedPatterns& grouped, const std::vector<double>& probabilities,
+                     const std::vector<double>* logProbabilities = nullptr);
 
 // The number of cells of the complete contingency table, the product of the category counts.
 // A double: a few hundred items go beyond every integer type, and far beyond that it is

@@ -1,14 +1,9 @@
 #include "mstep.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
-#include "parameter_count.h"
 #include "run/engine_status.h"
 #include "run/result_codes.h"
 
@@ -16,56 +11,129 @@ namespace kov::em {
 
 namespace {
 
-// Equality classes are keyed by the magnitude of their code, widened so that the most negative
-// 32-bit code has one.
-std::int64_t Magnitude(std::int32_t code) { return std::llabs(static_cast<std::int64_t>(code)); }
+using input::ArrayRestrictions;
 
-struct EqualityClass {
-  double counts = 0.0;        // A: expected counts of all members
-  double denominators = 0.0;  // B: D(set of member), summed member by member
-  double valueSum = 0.0;      // gamma: values of the members, for their mean
-  std::size_t members = 0;
-  bool hasHead = false;
-  std::size_t headOffset = 0;
-  std::size_t headSet = 0;
-  double value = 0.0;
-};
-
-using EqualityClasses = std::unordered_map<std::int64_t, EqualityClass>;
-
-void NoteHead(EqualityClass& equality, std::size_t offset, std::size_t set) {
-  if (equality.hasHead && equality.headOffset <= offset) return;
-  equality.hasHead = true;
-  equality.headOffset = offset;
-  equality.headSet = set;
+// D(q): the counts of every entry of set q that is not fixed.
+double SetDenominator(const ArrayRestrictions& array, std::size_t q, const double* counts) {
+  double denominator = 0.0;
+  for (std::size_t e = 0; e < array.sets.size; ++e) {
+    const std::size_t offset = array.sets.At(q, e);
+    if (array.codes[offset] != 0) denominator += counts[offset];
+  }
+  return denominator;
 }
 
-// The free entries of a set share `share` in proportion to their current values, or equally
+// The common value of every equality group with a head: A, the counts of all its members, over
+// B, the denominators of their sets taken member by member, times what the fixed entries of the
+// head's set leave. A group without any expected count keeps its head's current value. Returns
+// the first such group in storage order of the heads, or groups.size() when there is none.
+std::size_t GroupValues(const ArrayRestrictions& array, const double* counts,
+                        const double* current, double* values) {
+  std::size_t firstEmpty = array.groups.size();
+  for (std::size_t g = 0; g < array.groups.size(); ++g) {
+    const input::EqualityGroup& group = array.groups[g];
+    if (!group.hasHead) continue;  // members without a head keep their values
+    double groupCounts = 0.0, denominators = 0.0, denominator = 0.0;
+    for (std::size_t m = 0; m < group.members.size(); ++m) {
+      if (m == 0 || group.memberSets[m] != group.memberSets[m - 1]) {
+        denominator = SetDenominator(array, group.memberSets[m], counts);
+      }
+      groupCounts += counts[group.members[m]];
+      denominators += denominator;
+    }
+    if (denominators == 0.0) {
+      if (firstEmpty == array.groups.size() || group.head < array.groups[firstEmpty].head) {
+        firstEmpty = g;
+      }
+      values[g] = current[group.head];
+      continue;
+    }
+    values[g] = groupCounts / denominators * (1.0 - array.fixedSum[group.headSet]);
+  }
+  return firstEmpty;
+}
+
+// The first set with free entries but no expected count in them, or sets.sets.
+std::size_t FirstSetWithoutFreeCounts(const ArrayRestrictions& array, const double* counts) {
+  for (std::size_t q = 0; q < array.sets.sets; ++q) {
+    double freeCounts = 0.0;
+    bool hasFree = false;
+    for (std::size_t e = 0; e < array.sets.size; ++e) {
+      const std::size_t offset = array.sets.At(q, e);
+      if (array.codes[offset] != 1) continue;
+      hasFree = true;
+      freeCounts += counts[offset];
+    }
+    if (hasFree && freeCounts == 0.0) return q;
+  }
+  return array.sets.sets;
+}
+
+// The free entries of set q share `share` in proportion to their current values, or equally
 // when those are all 0: the fallback when they have no expected count to go by.
-void ShareByCurrentValues(const ParameterSets& sets, std::size_t set, const std::int32_t* codes,
-                          const double* current, double share, std::vector<double>& next) {
+void ShareByCurrentValues(const ArrayRestrictions& array, std::size_t q, const double* current,
+                          double share, double* next) {
   double currentSum = 0.0;
   std::size_t freeEntries = 0;
-  for (std::size_t e = 0; e < sets.size; ++e) {
-    const std::size_t offset = sets.At(set, e);
-    if (codes[offset] != 1) continue;
+  for (std::size_t e = 0; e < array.sets.size; ++e) {
+    const std::size_t offset = array.sets.At(q, e);
+    if (array.codes[offset] != 1) continue;
     currentSum += current[offset];
     ++freeEntries;
   }
-  for (std::size_t e = 0; e < sets.size; ++e) {
-    const std::size_t offset = sets.At(set, e);
-    if (codes[offset] != 1) continue;
-    next[offset] = currentSum > 0.0 ? current[offset] / currentSum * share
-                                    : share / static_cast<double>(freeEntries);
+  for (std::size_t e = 0; e < array.sets.size; ++e) {
+    const std::size_t offset = array.sets.At(q, e);
+    if (array.codes[offset] != 1) continue;
+    next[e] = currentSum > 0.0 ? current[offset] / currentSum * share
+                               : share / static_cast<double>(freeEntries);
   }
 }
 
-double ChangeOf(const ParameterSets& sets, const std::int32_t* codes, const double* current,
-                const std::vector<double>& next) {
+// The new values of set q, entry by entry into next: fixed entries at their start values, tied
+// entries at their group's value, and the free entries sharing what those leave by their counts.
+void NewSetValues(const ArrayRestrictions& array, std::size_t q, const double* counts,
+                  const double* current, const double* groupValues, double* next) {
+  double freeCounts = 0.0, rest = 0.0;
+  bool hasFree = false;
+  for (std::size_t e = 0; e < array.sets.size; ++e) {
+    const std::size_t offset = array.sets.At(q, e);
+    const std::int32_t code = array.codes[offset];
+    const std::int32_t g = array.groupOf[offset];
+    if (code == 0) {
+      next[e] = array.start[offset];
+    } else if (g != input::kNoGroup && array.groups[static_cast<std::size_t>(g)].hasHead) {
+      next[e] = groupValues[g];
+    } else {
+      next[e] = current[offset];
+    }
+    if (code == 1) {
+      hasFree = true;
+      freeCounts += counts[offset];
+    } else {
+      rest += next[e];
+    }
+  }
+  if (!hasFree) return;
+  if (freeCounts == 0.0) {
+    ShareByCurrentValues(array, q, current, 1.0 - rest, next);
+    return;
+  }
+  for (std::size_t e = 0; e < array.sets.size; ++e) {
+    const std::size_t offset = array.sets.At(q, e);
+    if (array.codes[offset] == 1) next[e] = counts[offset] / freeCounts * (1.0 - rest);
+  }
+}
+
+// Writes set q's new values over the current ones and returns the change of its estimated
+// entries.
+double ReplaceSetValues(const ArrayRestrictions& array, std::size_t q, const double* next,
+                        double* current) {
   double change = 0.0;
-  ForEachEstimatedEntry(sets, codes, [&](std::size_t offset) {
-    change += std::fabs(next[offset] - current[offset]);
-  });
+  for (std::size_t e = 0; e < array.sets.size; ++e) {
+    const std::size_t offset = array.sets.At(q, e);
+    if (array.estimated[offset]) change += std::fabs(next[e] - current[offset]);
+    current[offset] = next[e];
+  }
   return change;
 }
 
@@ -76,95 +144,27 @@ struct ZeroDenominator {
   std::size_t set = 0;
 };
 
-// The update of delta, tau and both rho arrays over their sets. The first `entries` offsets of
-// codes, start, counts and current are the ones updated. With kStop, a zero denominator is
-// returned before any value changes.
-ZeroDenominator UpdateSets(const ParameterSets& sets, std::size_t entries,
-                           const std::int32_t* codes, const double* start, const double* counts,
-                           double* current, double* changeSum, OnZeroDenominator onZero) {
-  std::vector<double> next(current, current + entries);
-
-  // Fixed entries and the set denominators D: the counts of every entry that is not fixed.
-  std::vector<double> denominator(sets.sets, 0.0);
-  for (std::size_t q = 0; q < sets.sets; ++q) {
-    for (std::size_t e = 0; e < sets.size; ++e) {
-      const std::size_t offset = sets.At(q, e);
-      if (codes[offset] == 0) {
-        next[offset] = start[offset];
-      } else {
-        denominator[q] += counts[offset];
-      }
+// The update of delta, tau and both rho arrays over their sets. With kStop, a zero denominator
+// is returned before any value changes.
+ZeroDenominator UpdateSets(const ArrayRestrictions& array, const double* counts, double* current,
+                           double* changeSum, OnZeroDenominator onZero) {
+  double* next = array.work.data();
+  double* groupValues = next + array.sets.size;
+  const std::size_t firstEmpty = GroupValues(array, counts, current, groupValues);
+  if (onZero == OnZeroDenominator::kStop) {
+    if (firstEmpty != array.groups.size()) {
+      return {kZeroDenominatorConstrained, array.groups[firstEmpty].headSet};
+    }
+    if (const std::size_t q = FirstSetWithoutFreeCounts(array, counts); q != array.sets.sets) {
+      return {kZeroDenominatorFree, q};
     }
   }
-
-  // Equality classes: A over all members, B one set denominator per member.
-  EqualityClasses classes;
-  for (std::size_t q = 0; q < sets.sets; ++q) {
-    for (std::size_t e = 0; e < sets.size; ++e) {
-      const std::size_t offset = sets.At(q, e);
-      const std::int32_t code = codes[offset];
-      if (Magnitude(code) < 2) continue;
-      EqualityClass& equality = classes[Magnitude(code)];
-      equality.counts += counts[offset];
-      equality.denominators += denominator[q];
-      if (code >= 2) NoteHead(equality, offset, q);
-    }
+  double change = 0.0;
+  for (std::size_t q = 0; q < array.sets.sets; ++q) {
+    NewSetValues(array, q, counts, current, groupValues, next);
+    change += ReplaceSetValues(array, q, next, current);
   }
-  const EqualityClass* firstEmpty = nullptr;
-  for (auto& [code, equality] : classes) {
-    if (!equality.hasHead) continue;  // members without a head keep their values
-    if (equality.denominators == 0.0) {
-      if (firstEmpty == nullptr || equality.headOffset < firstEmpty->headOffset) {
-        firstEmpty = &equality;
-      }
-      equality.value = current[equality.headOffset];
-      continue;
-    }
-    double fixedSum = 0.0;
-    for (std::size_t e = 0; e < sets.size; ++e) {
-      const std::size_t offset = sets.At(equality.headSet, e);
-      if (codes[offset] == 0) fixedSum += start[offset];
-    }
-    equality.value = equality.counts / equality.denominators * (1.0 - fixedSum);
-  }
-  if (firstEmpty != nullptr && onZero == OnZeroDenominator::kStop) {
-    return {kZeroDenominatorConstrained, firstEmpty->headSet};
-  }
-  if (!classes.empty()) {
-    for (std::size_t offset = 0; offset < entries; ++offset) {
-      if (Magnitude(codes[offset]) < 2) continue;
-      const EqualityClass& equality = classes.find(Magnitude(codes[offset]))->second;
-      if (equality.hasHead) next[offset] = equality.value;
-    }
-  }
-
-  // Free entries share what the fixed and tied entries of their set leave, by their counts.
-  for (std::size_t q = 0; q < sets.sets; ++q) {
-    double freeCounts = 0.0, rest = 0.0;
-    bool hasFree = false;
-    for (std::size_t e = 0; e < sets.size; ++e) {
-      const std::size_t offset = sets.At(q, e);
-      if (codes[offset] == 1) {
-        hasFree = true;
-        freeCounts += counts[offset];
-      } else {
-        rest += next[offset];
-      }
-    }
-    if (!hasFree) continue;
-    if (freeCounts == 0.0) {
-      if (onZero == OnZeroDenominator::kStop) return {kZeroDenominatorFree, q};
-      ShareByCurrentValues(sets, q, codes, current, 1.0 - rest, next);
-      continue;
-    }
-    for (std::size_t e = 0; e < sets.size; ++e) {
-      const std::size_t offset = sets.At(q, e);
-      if (codes[offset] == 1) next[offset] = counts[offset] / freeCounts * (1.0 - rest);
-    }
-  }
-
-  *changeSum += ChangeOf(sets, codes, current, next);
-  std::copy(next.begin(), next.end(), current);
+  *changeSum += change;
   return {};
 }
 
@@ -211,19 +211,18 @@ std::int32_t ReportZeroTauDenominator(const input::ModelDimensions& dims,
 
 }  // namespace
 
-void UpdateGamma(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
-                 const input::ParameterSet& start, const ExpectedCounts& counts,
+void UpdateGamma(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
                  input::ParameterSet* values, double* changeSum) {
-  const ParameterSets sets = GammaSets(dims);
-  const std::size_t classCount = sets.size;
-  const std::int32_t* code = codes.gamma.data();
+  const ArrayRestrictions& array = restrictions.gamma;
+  const std::size_t classCount = array.sets.size;
+  const std::int32_t* code = array.codes.data();
   double* current = values->gamma.data();
-  std::vector<double> next(current, current + classCount);
+  double* next = array.work.data();
 
   double fixedSum = 0.0, estimatedSum = 0.0;
   for (std::size_t c = 0; c < classCount; ++c) {
     if (code[c] == 0) {
-      next[c] = start.gamma[c];
+      next[c] = array.start[c];
       fixedSum += next[c];
     } else {
       next[c] = counts.total > 0.0 ? counts.classCounts[c] / counts.total : 0.0;
@@ -249,41 +248,31 @@ void UpdateGamma(const input::ModelDimensions& dims, const input::RestrictionSet
     }
   }
 
-  EqualityClasses classes;
-  for (std::size_t c = 0; c < classCount; ++c) {
-    if (Magnitude(code[c]) < 2) continue;
-    EqualityClass& equality = classes[Magnitude(code[c])];
-    equality.valueSum += next[c];
-    ++equality.members;
-    if (code[c] >= 2) NoteHead(equality, c, 0);
-  }
-  for (std::size_t c = 0; c < classCount; ++c) {
-    if (Magnitude(code[c]) < 2) continue;
-    const EqualityClass& equality = classes[Magnitude(code[c])];
-    if (equality.hasHead) next[c] = equality.valueSum / static_cast<double>(equality.members);
+  // The members of each equality group get the arithmetic mean of their values.
+  for (const input::EqualityGroup& group : array.groups) {
+    if (!group.hasHead) continue;
+    double valueSum = 0.0;
+    for (const std::size_t c : group.members) valueSum += next[c];
+    const double mean = valueSum / static_cast<double>(group.members.size());
+    for (const std::size_t c : group.members) next[c] = mean;
   }
 
-  *changeSum += ChangeOf(sets, code, current, next);
-  std::copy(next.begin(), next.end(), current);
+  *changeSum += ReplaceSetValues(array, 0, next, current);
 }
 
-void UpdateDelta(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
-                 const input::ParameterSet& start, const ExpectedCounts& counts,
+void UpdateDelta(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
                  input::ParameterSet* values, double* changeSum) {
-  UpdateSets(DeltaSets(dims), codes.delta.size(), codes.delta.data(), start.delta.data(),
-             counts.statusMargins.data(), values->delta.data(), changeSum,
+  UpdateSets(restrictions.delta, counts.statusMargins.data(), values->delta.data(), changeSum,
              OnZeroDenominator::kCarryOn);
 }
 
-std::int32_t UpdateTau(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
-                       const input::ParameterSet& start, const ExpectedCounts& counts,
-                       input::ParameterSet* values, double* changeSum, input::TextOutput& report,
+std::int32_t UpdateTau(const input::RestrictionStructure& restrictions,
+                       const ExpectedCounts& counts, input::ParameterSet* values, double* changeSum, input::TextOutput& report,
                        std::string_view zeroDenominatorMessage) {
-  const ZeroDenominator zero = UpdateSets(TauSets(dims), codes.tau.size(), codes.tau.data(),
-                                          start.tau.data(), counts.transitionCounts.data(),
+  const ZeroDenominator zero = UpdateSets(restrictions.tau, counts.transitionCounts.data(),
                                           values->tau.data(), changeSum, OnZeroDenominator::kStop);
   if (zero.kind == 0) return kStatusOk;
-  if (const std::int32_t status = ReportZeroTauDenominator(dims, zero, report);
+  if (const std::int32_t status = ReportZeroTauDenominator(restrictions.dims, zero, report);
       status != kStatusOk) {
     run::SetEngineError(status, "Unable to write to output file.");
     return status;
@@ -292,19 +281,15 @@ std::int32_t UpdateTau(const input::ModelDimensions& dims, const input::Restrict
   return zero.kind;
 }
 
-void UpdateLittleRho(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
-                     const input::ParameterSet& start, const ExpectedCounts& counts,
+void UpdateLittleRho(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
                      input::ParameterSet* values, double* changeSum) {
-  UpdateSets(LittleRhoSets(dims), codes.littleRho.size(), codes.littleRho.data(),
-             start.littleRho.data(), counts.littleRhoCounts.data(), values->littleRho.data(),
+  UpdateSets(restrictions.littleRho, counts.littleRhoCounts.data(), values->littleRho.data(),
              changeSum, OnZeroDenominator::kCarryOn);
 }
 
-void UpdateBigRho(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
-                  const input::ParameterSet& start, const ExpectedCounts& counts,
+void UpdateBigRho(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
                   input::ParameterSet* values, double* changeSum) {
-  UpdateSets(BigRhoSets(dims), codes.bigRho.size(), codes.bigRho.data(), start.bigRho.data(),
-             counts.bigRhoCounts.data(), values->bigRho.data(), changeSum,
+  UpdateSets(restrictions.bigRho, counts.bigRhoCounts.data(), values->bigRho.data(), changeSum,
              OnZeroDenominator::kCarryOn);
 }
 

@@ -1,11 +1,11 @@
 // The M-step under restrictions: new parameter values from the expected counts, with fixed
 // entries at their start values and equality classes estimated as one common value.
 //
-// Every update expects codes marked by MarkAndCountEstimatedParameters (the head of each
-// equality class keeps its code k, the other members carry -k) and arrays sized from dims.
-// An update reads the current values, writes the new ones in their place, and adds to its change
-// sum |new - old| over the entries that ForEachEstimatedEntry counts, so that the change sums
-// divided by the estimated-parameter count give MAD.
+// Every update reads the run's restriction structure (sets, fixed entries with their start
+// values, equality groups with their heads) and takes arrays sized from its dimensions. An update
+// reads the current values, writes the new ones in their place, and adds to its change sum
+// |new - old| over the estimated entries of the structure, so that the change sums divided by
+// the estimated-parameter count give MAD.
 //
 // Zero denominators: TAU stops the run (see UpdateTau). The other arrays carry on with values
 // that keep every set summing to one instead of producing not-a-number, which the E-step would
@@ -21,6 +21,7 @@
 
 #include "estep.h"
 #include "input/model.h"
+#include "input/restriction_structure.h"
 #include "input/text_output.h"
 
 namespace kov::em {
@@ -42,14 +43,12 @@ inline constexpr std::string_view kEmZeroDenominatorMessage =
 // GAMMA from the expected class counts E(c) / N: fixed classes keep their start values, the
 // others are rescaled to share 1 - (fixed sum), and the members of each equality class then get
 // the arithmetic mean of their values.
-void UpdateGamma(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
-                 const input::ParameterSet& start, const ExpectedCounts& counts,
+void UpdateGamma(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
                  input::ParameterSet* values, double* changeSum);
 
 // DELTA at occasion 1 from the status margins m(c, s, 1). The later occasions are left alone:
 // they are derived from the joint prior once GAMMA, DELTA and TAU are new.
-void UpdateDelta(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
-                 const input::ParameterSet& start, const ExpectedCounts& counts,
+void UpdateDelta(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
                  input::ParameterSet* values, double* changeSum);
 
 // TAU from the expected transition counts. Returns kStatusOk, or a nonzero code after which the
@@ -65,18 +64,16 @@ void UpdateDelta(const input::ModelDimensions& dims, const input::RestrictionSet
 // there is more than one class, the class follows on a line of its own
 // ("OF THE TAU MATRIX FOR LATENT CLASS   2"). Numbers wider than 4 columns are written whole.
 // The run's error message is zeroDenominatorMessage (each run names its own routine).
-std::int32_t UpdateTau(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
-                       const input::ParameterSet& start, const ExpectedCounts& counts,
-                       input::ParameterSet* values, double* changeSum, input::TextOutput& report,
+std::int32_t UpdateTau(const input::RestrictionStructure& restrictions,
+                       const ExpectedCounts& counts, input::ParameterSet* values,
+                       double* changeSum, input::TextOutput& report,
                        std::string_view zeroDenominatorMessage = kEmZeroDenominatorMessage);
 
 // LITTLE RHO and BIG RHO (every occasion) from the expected response counts. Categories beyond
 // an item's own count are ordinary entries: with code 0 and start value 0 they stay 0.
-void UpdateLittleRho(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
-                     const input::ParameterSet& start, const ExpectedCounts& counts,
+void UpdateLittleRho(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
                      input::ParameterSet* values, double* changeSum);
-void UpdateBigRho(const input::ModelDimensions& dims, const input::RestrictionSet& codes,
-                  const input::ParameterSet& start, const ExpectedCounts& counts,
+void UpdateBigRho(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
                   input::ParameterSet* values, double* changeSum);
 
 }  // namespace kov::em

@@ -3,13 +3,12 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <initializer_list>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "../run/result_codes.h"
+#include "restriction_structure.h"
 
 namespace kov::input {
 
@@ -71,22 +70,6 @@ const std::string kNotOneLine = " *** ERROR *** START VALUES DO NOT SUM TO ONE";
 
 // --- Restriction consistency -----------------------------------------------------------------
 
-// The rows (probability vectors) of one array, copied out entry by entry in index order, each
-// with the 0-based indices that name it in a message.
-struct RowTable {
-  std::size_t entries = 0;
-  std::vector<double> values;
-  std::vector<std::int32_t> codes;
-  std::vector<std::array<std::size_t, 4>> names;
-
-  std::size_t Rows() const { return names.size(); }
-  std::int32_t Code(std::size_t row, std::size_t entry) const {
-    return codes[row * entries + entry];
-  }
-};
-
-std::int64_t Magnitude(std::int32_t code) { return std::abs(static_cast<std::int64_t>(code)); }
-
 enum class Inconsistency { kNone, kFixedSum, kMemberCount };
 
 struct Finding {
@@ -98,49 +81,41 @@ struct Finding {
 
 // Finds the first pair of rows A, B whose equality link (an entry of A that starts an
 // equivalence class x, an entry of B in class x) joins rows with different fixed sums, or with a
-// different number of members of some class y that occurs in A.
-Finding FindInconsistency(const RowTable& table) {
-  const std::size_t rows = table.Rows();
-  std::vector<double> fixedSum(rows, 0.0);
-  // Rows holding at least one member of each equivalence class, in index order: every entry of
-  // B with magnitude x leads to the same comparison, so one visit per row suffices.
-  std::unordered_map<std::int64_t, std::vector<std::size_t>> rowsWithClass;
-  for (std::size_t row = 0; row < rows; ++row) {
-    for (std::size_t e = 0; e < table.entries; ++e) {
-      const std::int32_t code = table.Code(row, e);
-      if (code == 0) fixedSum[row] += table.values[row * table.entries + e];
-      const std::int64_t magnitude = Magnitude(code);
-      if (magnitude > 1) {
-        std::vector<std::size_t>& list = rowsWithClass[magnitude];
-        if (list.empty() || list.back() != row) list.push_back(row);
-      }
-    }
-  }
-  auto members = [&table](std::size_t row, std::int64_t magnitude) {
-    std::size_t n = 0;
-    for (std::size_t e = 0; e < table.entries; ++e) n += Magnitude(table.Code(row, e)) == magnitude;
-    return n;
+// different number of members of some class y that occurs in A. Rows are the array's sets; an
+// entry starts comparisons when its code as given is above 1.
+Finding FindInconsistency(const ArrayRestrictions& array, const std::vector<std::int32_t>& given) {
+  const ParameterSets& sets = array.sets;
+  auto startCode = [&](std::size_t row, std::size_t entry) -> std::int32_t {
+    const std::size_t offset = sets.At(row, entry);
+    return offset < given.size() ? given[offset] : 0;
   };
-  // A value seen at an earlier entry of the row repeats comparisons that already passed.
-  auto seenBefore = [&table](std::size_t row, std::size_t entry, auto&& key) {
+  auto groupAt = [&](std::size_t row, std::size_t entry) {
+    return array.groupOf[sets.At(row, entry)];
+  };
+  // A code or class seen at an earlier entry of the row repeats comparisons that already passed.
+  auto seenBefore = [&](std::size_t row, std::size_t entry, auto&& key) {
     for (std::size_t e = 0; e < entry; ++e) {
-      if (key(table.Code(row, e)) == key(table.Code(row, entry))) return true;
+      if (key(row, e) == key(row, entry)) return true;
     }
     return false;
   };
-  auto signedCode = [](std::int32_t code) { return static_cast<std::int64_t>(code); };
 
-  for (std::size_t a = 0; a < rows; ++a) {
-    for (std::size_t ex = 0; ex < table.entries; ++ex) {
-      const std::int64_t x = table.Code(a, ex);
-      if (x <= 1 || seenBefore(a, ex, signedCode)) continue;
-      for (std::size_t ey = 0; ey < table.entries; ++ey) {
-        const std::int64_t y = Magnitude(table.Code(a, ey));
-        if (y <= 1 || seenBefore(a, ey, Magnitude)) continue;
-        const std::size_t countA = members(a, y);
-        for (std::size_t b : rowsWithClass[x]) {
-          if (fixedSum[a] != fixedSum[b]) return {Inconsistency::kFixedSum, a, b, y};
-          if (members(b, y) != countA) return {Inconsistency::kMemberCount, a, b, y};
+  for (std::size_t a = 0; a < sets.sets; ++a) {
+    for (std::size_t ex = 0; ex < sets.size; ++ex) {
+      if (startCode(a, ex) <= 1 || seenBefore(a, ex, startCode)) continue;
+      const EqualityGroup& x = array.groups[static_cast<std::size_t>(groupAt(a, ex))];
+      for (std::size_t ey = 0; ey < sets.size; ++ey) {
+        const std::int32_t y = groupAt(a, ey);
+        if (y == kNoGroup || seenBefore(a, ey, groupAt)) continue;
+        const std::size_t g = static_cast<std::size_t>(y);
+        const std::size_t countA = array.MembersIn(g, a);
+        for (const std::size_t b : x.sets) {
+          if (array.fixedSum[a] != array.fixedSum[b]) {
+            return {Inconsistency::kFixedSum, a, b, array.groups[g].code};
+          }
+          if (array.MembersIn(g, b) != countA) {
+            return {Inconsistency::kMemberCount, a, b, array.groups[g].code};
+          }
         }
       }
     }
@@ -148,84 +123,21 @@ Finding FindInconsistency(const RowTable& table) {
   return {};
 }
 
-// Little rho rows (item i, class c) over categories; names {i, c}.
-RowTable LittleRhoRows(const ModelDimensions& dims, const ParameterSet& values,
-                       const RestrictionSet& codes) {
-  const MultiIndex<3> at = LittleRhoShape(dims);
-  RowTable table;
-  table.entries = at.Extent(0);
-  for (std::size_t c = 0; c < at.Extent(2); ++c) {
-    for (std::size_t i = 0; i < at.Extent(1); ++i) {
-      for (std::size_t k = 0; k < at.Extent(0); ++k) {
-        table.values.push_back(values.littleRho[at(k, i, c)]);
-        table.codes.push_back(codes.littleRho[at(k, i, c)]);
-      }
-      table.names.push_back({i, c, 0, 0});
-    }
+// The 0-based indices that name row q in a message, from the shape of its array without the
+// entry index: little rho {i, c}, big rho {i, s, c, t}, tau {r, c}, delta {c}.
+using RowName = std::array<std::size_t, 4>;
+template <std::size_t N>
+RowName NameOf(const MultiIndex<N>& shape, std::size_t firstIndex, std::size_t q) {
+  RowName name{};
+  for (std::size_t k = firstIndex, n = 0; k < N; ++k, ++n) {
+    name[n] = q % shape.Extent(k);
+    q /= shape.Extent(k);
   }
-  return table;
+  return name;
 }
 
-// Big rho rows (item i, status s, class c, occasion t) over categories; names {i, s, c, t}.
-RowTable BigRhoRows(const ModelDimensions& dims, const ParameterSet& values,
-                    const RestrictionSet& codes) {
-  const MultiIndex<5> at = BigRhoShape(dims);
-  RowTable table;
-  table.entries = at.Extent(0);
-  for (std::size_t t = 0; t < at.Extent(4); ++t) {
-    for (std::size_t c = 0; c < at.Extent(3); ++c) {
-      for (std::size_t s = 0; s < at.Extent(2); ++s) {
-        for (std::size_t i = 0; i < at.Extent(1); ++i) {
-          for (std::size_t k = 0; k < at.Extent(0); ++k) {
-            table.values.push_back(values.bigRho[at(k, i, s, c, t)]);
-            table.codes.push_back(codes.bigRho[at(k, i, s, c, t)]);
-          }
-          table.names.push_back({i, s, c, t});
-        }
-      }
-    }
-  }
-  return table;
-}
-
-// Tau rows (row r, class c) over target statuses; names {r, c}.
-RowTable TauRows(const ModelDimensions& dims, const ParameterSet& values,
-                 const RestrictionSet& codes) {
-  const MultiIndex<3> at = TauShape(dims);
-  RowTable table;
-  table.entries = at.Extent(1);
-  for (std::size_t c = 0; c < at.Extent(2); ++c) {
-    for (std::size_t r = 0; r < at.Extent(0); ++r) {
-      for (std::size_t j = 0; j < at.Extent(1); ++j) {
-        table.values.push_back(values.tau[at(r, j, c)]);
-        table.codes.push_back(codes.tau[at(r, j, c)]);
-      }
-      table.names.push_back({r, c, 0, 0});
-    }
-  }
-  return table;
-}
-
-// Delta rows (class c) over statuses at occasion 1; names {c}.
-RowTable DeltaRows(const ModelDimensions& dims, const ParameterSet& values,
-                   const RestrictionSet& codes) {
-  const MultiIndex<3> valueAt = DeltaShape(dims);
-  const MultiIndex<2> codeAt = DeltaCodeShape(dims);
-  RowTable table;
-  table.entries = codeAt.Extent(1);
-  for (std::size_t c = 0; c < codeAt.Extent(0); ++c) {
-    for (std::size_t s = 0; s < codeAt.Extent(1); ++s) {
-      table.values.push_back(values.delta[valueAt(c, s, 0)]);
-      table.codes.push_back(codes.delta[codeAt(c, s)]);
-    }
-    table.names.push_back({c, 0, 0, 0});
-  }
-  return table;
-}
-
-std::int32_t WriteLittleRhoMessage(TextOutput& report, const Finding& f, const RowTable& t) {
-  const auto& a = t.names[f.rowA];
-  const auto& b = t.names[f.rowB];
+std::int32_t WriteLittleRhoMessage(TextOutput& report, const Finding& f, const RowName& a,
+                           const RowName& b) {
   if (f.kind == Inconsistency::kFixedSum) {
     return WriteMessage(
         report,
@@ -246,9 +158,8 @@ std::int32_t WriteLittleRhoMessage(TextOutput& report, const Finding& f, const R
       true);
 }
 
-std::int32_t WriteBigRhoMessage(TextOutput& report, const Finding& f, const RowTable& t) {
-  const auto& a = t.names[f.rowA];  // {i, s, c, t}
-  const auto& b = t.names[f.rowB];
+std::int32_t WriteBigRhoMessage(TextOutput& report, const Finding& f, const RowName& a,
+                           const RowName& b) {
   if (f.kind == Inconsistency::kFixedSum) {
     return WriteMessage(
         report,
@@ -275,9 +186,8 @@ std::int32_t WriteBigRhoMessage(TextOutput& report, const Finding& f, const RowT
       false);
 }
 
-std::int32_t WriteTauMessage(TextOutput& report, const Finding& f, const RowTable& t) {
-  const auto& a = t.names[f.rowA];  // {r, c}
-  const auto& b = t.names[f.rowB];
+std::int32_t WriteTauMessage(TextOutput& report, const Finding& f, const RowName& a,
+                           const RowName& b) {
   if (f.kind == Inconsistency::kFixedSum) {
     return WriteMessage(
         report,
@@ -298,9 +208,8 @@ std::int32_t WriteTauMessage(TextOutput& report, const Finding& f, const RowTabl
       true);
 }
 
-std::int32_t WriteDeltaMessage(TextOutput& report, const Finding& f, const RowTable& t) {
-  const auto& a = t.names[f.rowA];  // {c}
-  const auto& b = t.names[f.rowB];
+std::int32_t WriteDeltaMessage(TextOutput& report, const Finding& f, const RowName& a,
+                           const RowName& b) {
   if (f.kind == Inconsistency::kFixedSum) {
     return WriteMessage(
         report,
@@ -403,28 +312,41 @@ std::int32_t CheckRestrictions(const ModelDimensions& dims, const ParameterSet& 
                                const RestrictionSet& codes, TextOutput& report,
                                std::int32_t* failedCheck) {
   *failedCheck = 0;
-  using RowBuilder = RowTable (*)(const ModelDimensions&, const ParameterSet&,
-                                  const RestrictionSet&);
-  using MessageWriter = std::int32_t (*)(TextOutput&, const Finding&, const RowTable&);
+  const RestrictionStructure structure(dims, codes, values);
+  using MessageWriter =
+      std::int32_t (*)(TextOutput&, const Finding&, const RowName&, const RowName&);
   struct Block {
     bool applies;
-    RowBuilder rows;
+    const ArrayRestrictions& array;
+    const std::vector<std::int32_t>& given;
+    RowName (*name)(const ModelDimensions&, std::size_t);
     MessageWriter write;
     std::int32_t sumCheck;  // the count check is the next number
   };
   const Block blocks[] = {
-      {dims.HasClasses(), LittleRhoRows, WriteLittleRhoMessage, 2},
-      {dims.HasStatuses(), BigRhoRows, WriteBigRhoMessage, 4},
-      {dims.HasStatuses(), TauRows, WriteTauMessage, 6},
-      {dims.HasStatuses(), DeltaRows, WriteDeltaMessage, 8},
+      {dims.HasClasses(), structure.littleRho, codes.littleRho,
+       [](const ModelDimensions& d, std::size_t q) { return NameOf(LittleRhoShape(d), 1, q); },
+       WriteLittleRhoMessage, 2},
+      {dims.HasStatuses(), structure.bigRho, codes.bigRho,
+       [](const ModelDimensions& d, std::size_t q) { return NameOf(BigRhoShape(d), 1, q); },
+       WriteBigRhoMessage, 4},
+      {dims.HasStatuses(), structure.tau, codes.tau,
+       [](const ModelDimensions& d, std::size_t q) {
+         const MultiIndex<3> shape = TauShape(d);
+         return RowName{q % shape.Extent(0), q / shape.Extent(0), 0, 0};
+       },
+       WriteTauMessage, 6},
+      {dims.HasStatuses(), structure.delta, codes.delta,
+       [](const ModelDimensions&, std::size_t q) { return RowName{q, 0, 0, 0}; },
+       WriteDeltaMessage, 8},
   };
   for (const Block& block : blocks) {
     if (!block.applies) continue;
-    const RowTable table = block.rows(dims, values, codes);
-    const Finding finding = FindInconsistency(table);
+    const Finding finding = FindInconsistency(block.array, block.given);
     if (finding.kind == Inconsistency::kNone) continue;
     *failedCheck = block.sumCheck + (finding.kind == Inconsistency::kMemberCount ? 1 : 0);
-    return block.write(report, finding, table);
+    return block.write(report, finding, block.name(dims, finding.rowA),
+                       block.name(dims, finding.rowB));
   }
   return kStatusOk;
 }

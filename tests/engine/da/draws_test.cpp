@@ -17,6 +17,13 @@ using Codes = std::vector<std::int32_t>;
 using Values = std::vector<double>;
 
 // Running sums 0.25, 0.75, 1.0: a u on a boundary belongs to the next cell.
+// One probability vector (gamma's) with the given codes.
+input::ArrayRestrictions Vector(const Codes& codes) {
+  input::ModelDimensions d;
+  d.classes = static_cast<std::int32_t>(codes.size());
+  return input::CompileArray(input::GammaSets(d), codes, {});
+}
+
 TEST(ChooseCell, StrictBoundaries) {
   const Values weights = {1.0, 2.0, 1.0};
   EXPECT_EQ(ChooseCell(0.0, weights, 4.0), 0u);
@@ -39,8 +46,8 @@ TEST(DrawCategory, OneUniformPerDraw) {
 TEST(GroupedDirichlet, AllFixedDrawsNothing) {
   Values values = {0.2, 0.3, 0.5};
   SetGeneratorState(1);
-  EXPECT_DOUBLE_EQ(DrawGroupedDirichlet(Codes{0, 0, 0}, Values{5, 5, 5}, Values{1, 2, 3}, values),
-                   2.3);
+  EXPECT_DOUBLE_EQ(
+      DrawGroupedDirichlet(Vector({0, 0, 0}), Values{5, 5, 5}, Values{1, 2, 3}, values), 2.3);
   EXPECT_EQ(values, (Values{0.2, 0.3, 0.5}));
   EXPECT_EQ(GeneratorState(), 1);
 }
@@ -51,7 +58,7 @@ TEST(GroupedDirichlet, AllFixedDrawsNothing) {
 TEST(GroupedDirichlet, EqualityGroupOfThreeSharesItsDrawEqually) {
   Values values = {0.4, 0.1, 0.2, 0.1, 0.2};
   SetGeneratorState(1);
-  const double series = DrawGroupedDirichlet(Codes{0, 2, 1, -2, -2},
+  const double series = DrawGroupedDirichlet(Vector({0, 2, 1, -2, -2}),
                                              Values{9.0, 0.25, 1.0, 0.5, 0.25},
                                              Values{1, 2, 3, 4, 5}, values);
   EXPECT_EQ(values[0], 0.4);
@@ -77,11 +84,12 @@ TEST(GroupedDirichlet, MeansFollowThePosteriorParameters) {
       {{2, 1, -2}, {1.0, 3.0, 2.0}, {0.25, 0.5, 0.25}},
   };
   for (const Case& c : cases) {
+    const input::ArrayRestrictions vector = Vector(c.codes);
     NextUniform(4711);
     Values mean(3, 0.0);
     Values values(3, 0.0);
     for (int i = 0; i < kDraws; ++i) {
-      DrawGroupedDirichlet(c.codes, c.alpha, Values{0, 0, 0}, values);
+      DrawGroupedDirichlet(vector, c.alpha, Values{0, 0, 0}, values);
       EXPECT_NEAR(values[0] + values[1] + values[2], 1.0, 1e-12);
       for (int k = 0; k < 3; ++k) mean[k] += values[k] / kDraws;
     }

@@ -114,7 +114,8 @@ TEST_F(Analysis, EstimatesAndVariancesOnBothScalesWithFixedParametersMarked) {
   counts.classCounts = {40, 60};
   counts.littleRhoCounts = {0, 40, 20, 40};
   ASSERT_EQ(store.Prepare(2, d), kStatusOk);
-  ASSERT_EQ(AnalyseImputation(2, counts, codes, d, start, report, &store), kStatusOk);
+  ASSERT_EQ(AnalyseImputation(2, counts, input::RestrictionStructure(d, codes, start), d,
+                              start, report, &store), kStatusOk);
 
   EXPECT_EQ(store.Entry(1), nullptr);
   ASSERT_NE(store.Entry(2), nullptr);
@@ -157,7 +158,8 @@ TEST_F(Analysis, LaterOccasionsOfDeltaAreTheImpliedPrevalencesOfTheClass) {
   counts.transitionCounts = {20, 35, 10, 35};
   counts.bigRhoCounts.assign(8, 10);
   ASSERT_EQ(store.Prepare(2, d), kStatusOk);
-  ASSERT_EQ(AnalyseImputation(1, counts, codes, d, start, report, &store), kStatusOk);
+  ASSERT_EQ(AnalyseImputation(1, counts, input::RestrictionStructure(d, codes, start), d,
+                              start, report, &store), kStatusOk);
   const ImputationAnalysis& entry = *store.Entry(1);
   ExpectNear(entry.estimates.delta, {0.3, 0.7, 0.55, 0.45});
   ExpectNear(entry.variances.delta, {0.0021, 0.0021, 0.002475, 0.002475});
@@ -182,7 +184,8 @@ TEST_F(Analysis, ARowOfTauWithoutSubjectsEndsTheRunWithTheDaMessage) {
   counts.statusMargins = {100, 0, 0, 0};
   counts.transitionCounts = {60, 0, 40, 0};  // nobody starts in status 2
   ASSERT_EQ(store.Prepare(2, d), kStatusOk);
-  EXPECT_EQ(AnalyseImputation(1, counts, codes, d, start, report, &store), 2);
+  EXPECT_EQ(AnalyseImputation(1, counts, input::RestrictionStructure(d, codes, start), d,
+                              start, report, &store), 2);
   EXPECT_EQ(store.Entry(1), nullptr);
   std::string message;
   EXPECT_EQ(Error(&message), 2);
@@ -202,7 +205,8 @@ TEST_F(Analysis, StoringWithoutRoomFailsWithTheStoreMessage) {
   counts.total = 10;
   counts.classCounts = {5, 5};
   counts.littleRhoCounts = {1, 4, 2, 3};
-  EXPECT_EQ(AnalyseImputation(1, counts, codes, d, start, report, &store), kOutOfMemory);
+  EXPECT_EQ(AnalyseImputation(1, counts, input::RestrictionStructure(d, codes, start), d,
+                              start, report, &store), kOutOfMemory);
   std::string message;
   EXPECT_EQ(Error(&message), kOutOfMemory);
   EXPECT_EQ(message,

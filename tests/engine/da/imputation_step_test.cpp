@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "da/missing_draw.h"
 #include "da/uniform.h"
 
 namespace kov::da {
@@ -92,6 +93,7 @@ input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random
 struct Table {
   std::vector<LatentCell> cells;
   std::vector<double> joint;
+  std::vector<double> logJoint;  // the same in logarithms, for patterns beyond double range
   double total = 0.0;
 };
 
@@ -110,26 +112,33 @@ Table LatentTable(const input::Model& model, const input::ParameterSet& v, const
     const std::int32_t c = rest;
     std::int32_t s[6] = {};
     for (std::int32_t t = 1; t <= occasions; ++t) s[t] = cell.statuses[t - 1] + 1;
-    double p = v.gamma[c];
+    double p = 1.0;
+    double logP = 0.0;
+    const auto times = [&p, &logP](double x) {
+      p *= x;
+      logP += std::log(x);
+    };
+    times(v.gamma[c]);
     if (S > 1) {
-      p *= v.delta[input::DeltaShape(d)(c, s[1] - 1, 0)];
+      times(v.delta[input::DeltaShape(d)(c, s[1] - 1, 0)]);
       for (std::int32_t t = 1; t < occasions; ++t) {
         const std::int32_t row = t == 1         ? s[1]
                                  : d.order == 2 ? S + (t - 2) * S * S + (s[t - 1] - 1) * S + s[t]
                                                 : (t - 1) * S + s[t];
-        p *= v.tau[input::TauShape(d)(row - 1, s[t + 1] - 1, c)];
+        times(v.tau[input::TauShape(d)(row - 1, s[t + 1] - 1, c)]);
       }
     }
     for (std::int32_t j = 0; j < d.classItems; ++j) {
-      p *= v.littleRho[input::LittleRhoShape(d)(y[j] - 1, j, c)];
+      times(v.littleRho[input::LittleRhoShape(d)(y[j] - 1, j, c)]);
     }
     for (std::int32_t t = 1; t <= (d.HasStatuses() ? occasions : 0); ++t) {
       for (std::int32_t i = 0; i < d.statusItems; ++i) {
         const std::int32_t r = y[d.classItems + (t - 1) * d.statusItems + i];
-        p *= v.bigRho[input::BigRhoShape(d)(r - 1, i, s[t] - 1, c, t - 1)];
+        times(v.bigRho[input::BigRhoShape(d)(r - 1, i, s[t] - 1, c, t - 1)]);
       }
     }
     table.cells.push_back(cell);
+    table.logJoint.push_back(logP);
     table.joint.push_back(p);
     table.total += p;
   }
@@ -419,6 +428,94 @@ TEST(TallyCompletedCounts, CountsEveryFamilyFromTheRecords) {
       big[bigAt(k, 0, s, c, t)] = n;
     }
     EXPECT_EQ(counts.bigRhoCounts, big);
+  }
+}
+
+// A pattern of a few hundred items has a probability far below the smallest double. Only its
+// first two items of each kind tell the latent values apart (the others have the same uniform
+// row everywhere), so its posterior is spread over many cells: the draw must still follow it,
+// as the walk over the latent table computed in logarithms does, and the imputation step and
+// the missing-response draw must place every subject.
+TEST(LatentDraw, PatternsOfTinyProbabilityFollowTheirPosterior) {
+  struct Tiny {
+    std::string name;
+    Shape shape;
+  };
+  const std::vector<Tiny> cases = {
+      {"latent classes, 600 five-category items", {3, 1, std::vector<std::int32_t>(600, 5), {}, 0, 1}},
+      {"first order, 150 four-category items at 5 occasions",
+       {2, 2, {2}, std::vector<std::int32_t>(150, 4), 5, 1}},
+      {"second order, 300 three-category items at 4 occasions",
+       {1, 2, {}, std::vector<std::int32_t>(300, 3), 4, 2}},
+  };
+  std::mt19937 random(424242);
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  for (const Tiny& c : cases) {
+    SCOPED_TRACE(c.name);
+    input::Model model = MakeModel(c.shape);
+    input::ParameterSet values = RandomValues(model, random);
+    const input::ModelDimensions& d = model.dims;
+    for (std::size_t k = 0; k < values.littleRho.size(); ++k) {
+      const auto j = static_cast<std::int32_t>(k / d.maxClassCategories) % d.classItems;
+      if (j >= 2) values.littleRho[k] = 1.0 / d.maxClassCategories;
+    }
+    for (std::size_t k = 0; k < values.bigRho.size(); ++k) {
+      const auto i = static_cast<std::int32_t>(k / d.maxStatusCategories) % d.statusItems;
+      if (i >= 2) values.bigRho[k] = 1.0 / d.maxStatusCategories;
+    }
+    std::vector<std::int32_t> y;
+    Table table;
+    do {  // a pattern the model can produce
+      y = RandomPattern(model, random);
+      table = LatentTable(model, values, y.data());
+    } while (*std::max_element(table.logJoint.begin(), table.logJoint.end()) == -HUGE_VAL);
+    double largest = -HUGE_VAL;
+    for (double x : table.logJoint) largest = std::max(largest, x);
+    double sum = 0.0;
+    for (double x : table.logJoint) sum += std::exp(x - largest);
+    const double logTotal = largest + std::log(sum);
+    ASSERT_LT(logTotal, -900.0);
+
+    LatentRecursions latent(model);
+    latent.SetParameters(values);
+    const double scaled = latent.Prepare(y.data());
+    ASSERT_GT(scaled, 0.0);
+    EXPECT_NEAR(std::log(scaled) + latent.TotalExponent() * std::log(2.0), logTotal,
+                1e-12 * std::abs(logTotal));
+    std::vector<double> boundaries;
+    double running = 0.0;
+    for (double x : table.logJoint) boundaries.push_back(running += std::exp(x - logTotal));
+    for (std::int32_t n = 0; n < 2000; ++n) {
+      const double u = uniform(random);
+      const auto expected = static_cast<std::size_t>(
+          std::upper_bound(boundaries.begin(), boundaries.end(), u) - boundaries.begin());
+      LatentCell drawn;
+      ASSERT_TRUE(latent.DrawCell(u, &drawn));
+      if (expected < table.cells.size() && SameCell(drawn, table.cells[expected])) continue;
+      double nearest = 1.0;
+      for (double b : boundaries) nearest = std::min(nearest, std::abs(u - b));
+      EXPECT_LT(nearest, 1e-9) << "u = " << u << " left the cell of the walk, " << expected;
+    }
+
+    input::PatternTable patterns;
+    patterns.itemCount = static_cast<std::int32_t>(y.size());
+    patterns.responses = y;
+    patterns.frequencies = {40.0};
+    patterns.patternCount = 1;
+    patterns.subjectCount = 40.0;
+    ImputationStep step(model);
+    CompletedData completed;
+    em::ExpectedCounts counts;
+    ASSERT_TRUE(step.Run(values, patterns, &completed, &counts));
+    EXPECT_EQ(counts.total, 40.0);
+
+    // The first item and the second item of the second occasion missing.
+    patterns.responses[0] = 0;
+    patterns.responses[static_cast<std::size_t>(d.classItems + d.statusItems + 1)] = 0;
+    MissingResponseDraw draw(model);
+    input::PatternTable drawn;
+    ASSERT_TRUE(draw.DrawMissingResponses(values, patterns, &drawn));
+    EXPECT_EQ(drawn.subjectCount, 40.0);
   }
 }
 

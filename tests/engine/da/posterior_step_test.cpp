@@ -65,7 +65,8 @@ TEST(PosteriorStep, GammaIsOneWithOneClassOrWithoutClassItems) {
   model.codes.littleRho = {1, 1, 0, 1, 1, 1};
   model.start.gamma = {1.0};
   model.start.littleRho = {0.5, 0.5, 0.0, 0.2, 0.3, 0.5};
-  PosteriorStep step(model.dims, model.codes);
+  const input::RestrictionStructure restrictions(model.dims, model.codes, model.start);
+  PosteriorStep step(restrictions);
   em::ExpectedCounts counts = ZeroCounts(model.dims);
   SetGeneratorState(77);
   for (double n : {0.0, 3.0, 250.0}) {
@@ -80,7 +81,7 @@ TEST(PosteriorStep, GammaIsOneWithOneClassOrWithoutClassItems) {
   input::ParameterSet weights = ZeroWeights(dynamic.dims);
   std::fill(weights.gamma.begin(), weights.gamma.end(), 1.0);
   const SeriesValues series =
-      PosteriorStep(dynamic.dims, dynamic.codes)
+      PosteriorStep(input::RestrictionStructure(dynamic.dims, dynamic.codes, dynamic.start))
           .Run(ZeroCounts(dynamic.dims), PriorArrays(dynamic.dims), weights, &dynamic.start);
   EXPECT_EQ(dynamic.start.gamma, (std::vector<double>{1.0, 1.0}));
   EXPECT_EQ(series[kGammaSeries], 0.0);
@@ -98,8 +99,9 @@ TEST(PosteriorStep, FixedGammaKeepsItsStartValues) {
   counts.classCounts = {50.0, 10.0, 40.0};
   const input::ParameterSet before = model.start;
   SetGeneratorState(1);
-  const SeriesValues series = PosteriorStep(model.dims, model.codes)
-                                  .Run(counts, PriorArrays(model.dims), weights, &model.start);
+  const input::RestrictionStructure restrictions(model.dims, model.codes, model.start);
+  const SeriesValues series =
+      PosteriorStep(restrictions).Run(counts, PriorArrays(model.dims), weights, &model.start);
   EXPECT_EQ(GeneratorState(), 1);
   EXPECT_EQ(model.start.gamma, before.gamma);
   EXPECT_EQ(model.start.littleRho, before.littleRho);
@@ -116,7 +118,8 @@ TEST(PosteriorStep, LinkedDeltaRowsShareTheirGroup) {
   input::Model model = MakeModel(2, 2, {}, {2}, 2);
   const input::ModelDimensions& d = model.dims;
   model.codes.delta = {2, 2, 1, 1};  // (c, s)
-  em::MarkAndCountEstimatedParameters(d, &model.codes);
+  em::MarkAndCountEstimatedParameters(input::RestrictionStructure(d, model.codes, model.start),
+                                      &model.codes);
   model.start.gamma = {1.0, 1.0};
   model.start.delta = {0.5, 0.5, 0.5, 0.5, 0.0, 0.0, 0.0, 0.0};
   model.start.tau = {0.9, 0.2, 0.1, 0.8, 0.9, 0.2, 0.1, 0.8};  // (r, j, c)
@@ -124,7 +127,8 @@ TEST(PosteriorStep, LinkedDeltaRowsShareTheirGroup) {
   input::ParameterSet weights = ZeroWeights(d);
   weights.delta = {1.0, 2.0, 3.0, 4.0, 0.0, 0.0, 0.0, 0.0};
 
-  PosteriorStep step(d, model.codes);
+  const input::RestrictionStructure restrictions(d, model.codes, model.start);
+  PosteriorStep step(restrictions);
   EXPECT_EQ(step.RowLinks(RowFamily::kDelta), (std::vector<std::int32_t>{1, -1}));
   SetGeneratorState(1);
   const SeriesValues series = step.Run(ZeroCounts(d), PriorArrays(d), weights, &model.start);
@@ -147,7 +151,8 @@ TEST(PosteriorStep, EqualityGroupOfThreeGetsThreeEqualValues) {
   input::Model model = MakeModel(1, 5, {}, {2}, 2);
   const input::ModelDimensions& d = model.dims;
   model.codes.delta = {0, 2, 2, 2, 1};
-  em::MarkAndCountEstimatedParameters(d, &model.codes);
+  em::MarkAndCountEstimatedParameters(input::RestrictionStructure(d, model.codes, model.start),
+                                      &model.codes);
   std::fill(model.start.tau.begin(), model.start.tau.end(), 0.2);
   model.start.delta = {0.2, 0.2, 0.2, 0.2, 0.2, 0, 0, 0, 0, 0};
   input::ParameterSet priors = PriorArrays(d);
@@ -155,7 +160,8 @@ TEST(PosteriorStep, EqualityGroupOfThreeGetsThreeEqualValues) {
   em::ExpectedCounts counts = ZeroCounts(d);
   counts.statusMargins[4] = 0.5;
 
-  PosteriorStep step(d, model.codes);
+  const input::RestrictionStructure restrictions(d, model.codes, model.start);
+  PosteriorStep step(restrictions);
   SetGeneratorState(1);
   step.Run(counts, priors, ZeroWeights(d), &model.start);
   const std::vector<double>& delta = model.start.delta;
@@ -176,13 +182,15 @@ TEST(PosteriorStep, RowsSharingAGroupAreDrawnTogether) {
   const input::ModelDimensions& d = model.dims;
   model.codes.delta = {1, 1};
   model.codes.tau = {1, 2, 1, 0, 2, 1, 1, 0};
-  em::MarkAndCountEstimatedParameters(d, &model.codes);
+  em::MarkAndCountEstimatedParameters(input::RestrictionStructure(d, model.codes, model.start),
+                                      &model.codes);
   EXPECT_EQ(model.codes.tau[4], -2);
   model.start.delta = {0.5, 0.5, 0, 0, 0, 0};
   model.start.tau = {0.5, 0.5, 0.5, 0.25, 0.5, 0.5, 0.5, 0.75};
   std::fill(model.start.bigRho.begin(), model.start.bigRho.end(), 0.5);
 
-  PosteriorStep step(d, model.codes);
+  const input::RestrictionStructure restrictions(d, model.codes, model.start);
+  PosteriorStep step(restrictions);
   EXPECT_EQ(step.RowLinks(RowFamily::kTau), (std::vector<std::int32_t>{-1, 1, 0, 0}));
   em::ExpectedCounts counts = ZeroCounts(d);
   counts.transitionCounts = {7, 1, 4, 0, 2, 9, 5, 0};
@@ -222,7 +230,8 @@ TEST(Chain, KeepsTheRestrictionsAndRepeatsFromItsState) {
       }
     }
   }
-  em::MarkAndCountEstimatedParameters(d, &model.codes);
+  em::MarkAndCountEstimatedParameters(input::RestrictionStructure(d, model.codes, model.start),
+                                      &model.codes);
   input::ParameterSet& v = model.start;
   v.gamma = {0.6, 0.4};
   v.littleRho = {0.7, 0.3, 0.2, 0.8};
@@ -256,7 +265,8 @@ TEST(Chain, KeepsTheRestrictionsAndRepeatsFromItsState) {
     SetGeneratorState(123456789);
     MissingResponseDraw missing(model);
     ImputationStep imputation(model);
-    PosteriorStep posterior(d, model.codes);
+    const input::RestrictionStructure restrictions(d, model.codes, model.start);
+    PosteriorStep posterior(restrictions);
     const input::ParameterSet priors = PriorArrays(d);
     const input::ParameterSet weights = ZeroWeights(d);
     input::PatternTable completed;

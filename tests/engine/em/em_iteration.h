@@ -22,7 +22,8 @@ class EmIterations {
   // (big rho of every occasion already filled in).
   EmIterations(input::Model model, GroupedPatterns grouped)
       : m_model(std::move(model)), m_grouped(std::move(grouped)) {
-    m_estimated = MarkAndCountEstimatedParameters(m_model.dims, &m_model.codes);
+    m_restrictions = input::RestrictionStructure(m_model.dims, m_model.codes, m_model.start);
+    m_estimated = MarkAndCountEstimatedParameters(m_restrictions, &m_model.codes);
     m_values = m_model.start;
     DeriveOccasionPrevalences(m_model.dims, &m_values);
     m_estep = std::make_unique<EStep>(m_model);
@@ -34,22 +35,19 @@ class EmIterations {
     const input::ModelDimensions& d = m_model.dims;
     ChangeSums sums;
     const double logLikelihood = m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities);
-    if (d.HasClasses())
-      UpdateGamma(d, m_model.codes, m_model.start, m_counts, &m_values, &sums.gamma);
+    if (d.HasClasses()) UpdateGamma(m_restrictions, m_counts, &m_values, &sums.gamma);
     if (d.HasStatuses()) {
       // No report is open here: the explanation of a zero denominator is not wanted.
       input::TextOutput noReport;
       const std::int32_t failed =
-          UpdateTau(d, m_model.codes, m_model.start, m_counts, &m_values, &sums.tau, noReport);
+          UpdateTau(m_restrictions, m_counts, &m_values, &sums.tau, noReport);
       if (tauFailed != nullptr) *tauFailed = failed != 0;
       if (failed != 0) return logLikelihood;
-      UpdateDelta(d, m_model.codes, m_model.start, m_counts, &m_values, &sums.delta);
+      UpdateDelta(m_restrictions, m_counts, &m_values, &sums.delta);
       DeriveOccasionPrevalences(d, &m_values);
-      UpdateBigRho(d, m_model.codes, m_model.start, m_counts, &m_values, &sums.bigRho);
+      UpdateBigRho(m_restrictions, m_counts, &m_values, &sums.bigRho);
     }
-    if (d.HasClasses()) {
-      UpdateLittleRho(d, m_model.codes, m_model.start, m_counts, &m_values, &sums.littleRho);
-    }
+    if (d.HasClasses()) UpdateLittleRho(m_restrictions, m_counts, &m_values, &sums.littleRho);
     if (m_estimated != 0) m_mad = sums.Total() / m_estimated;
     return logLikelihood;
   }
@@ -71,6 +69,7 @@ class EmIterations {
 
  private:
   input::Model m_model;
+  input::RestrictionStructure m_restrictions;
   GroupedPatterns m_grouped;
   input::ParameterSet m_values;
   ExpectedCounts m_counts;

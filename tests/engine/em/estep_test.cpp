@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "brute_force.h"
+#include "em/fit.h"
 #include "em/missingness.h"
 #include "input/model.h"
 
@@ -52,9 +53,9 @@ input::Model MakeModel(const Shape& shape) {
 // A random probability vector of n entries in values[offset + stride * k]; now and then an
 // entry is exactly 0, so that zero paths get exercised.
 void RandomRow(std::mt19937& random, std::vector<double>* values, std::size_t offset,
-               std::size_t stride, std::int32_t n) {
+               std::size_t stride, std::int32_t n, double zeroChance = 0.08) {
   std::uniform_real_distribution<double> uniform(0.05, 1.0);
-  std::bernoulli_distribution zero(0.08);
+  std::bernoulli_distribution zero(zeroChance);
   double sum = 0.0;
   std::vector<double> row(static_cast<std::size_t>(n));
   for (double& v : row) {
@@ -68,11 +69,12 @@ void RandomRow(std::mt19937& random, std::vector<double>* values, std::size_t of
   }
 }
 
-input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random) {
+input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random,
+                                 double zeroChance = 0.08) {
   const input::ModelDimensions& d = model.dims;
   input::ParameterSet values;
   input::AllocateParameters(d, &values);
-  RandomRow(random, &values.gamma, 0, 1, d.classes);
+  RandomRow(random, &values.gamma, 0, 1, d.classes, zeroChance);
   const auto delta = input::DeltaShape(d);
   const auto tau = input::TauShape(d);
   const auto little = input::LittleRhoShape(d);
@@ -81,9 +83,9 @@ input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random
   std::fill(values.delta.begin(), values.delta.end(), 0.7);
   for (std::int32_t c = 0; c < d.classes; ++c) {
     if (d.HasStatuses()) {
-      RandomRow(random, &values.delta, delta(c, 0, 0), delta(0, 1, 0), d.statuses);
+      RandomRow(random, &values.delta, delta(c, 0, 0), delta(0, 1, 0), d.statuses, zeroChance);
       for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
-        RandomRow(random, &values.tau, tau(r, 0, c), tau(0, 1, 0), d.statuses);
+        RandomRow(random, &values.tau, tau(r, 0, c), tau(0, 1, 0), d.statuses, zeroChance);
       }
     } else {
       values.delta[delta(c, 0, 0)] = 1.0;
@@ -91,13 +93,13 @@ input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random
     }
     for (std::int32_t j = 0; j < d.classItems; ++j) {
       RandomRow(random, &values.littleRho, little(0, j, c), 1,
-                model.classItemCategories[static_cast<std::size_t>(j)]);
+                model.classItemCategories[static_cast<std::size_t>(j)], zeroChance);
     }
     for (std::int32_t t = 0; t < (d.HasStatuses() ? d.occasions : 0); ++t) {
       for (std::int32_t s = 0; s < d.statuses; ++s) {
         for (std::int32_t i = 0; i < d.statusItems; ++i) {
           RandomRow(random, &values.bigRho, big(0, i, s, c, t), 1,
-                    model.statusItemCategories[static_cast<std::size_t>(i)]);
+                    model.statusItemCategories[static_cast<std::size_t>(i)], zeroChance);
         }
       }
     }
@@ -359,6 +361,278 @@ TEST(EStepTest, DerivedPrevalencesFollowTheTransitions) {
     const std::vector<double> expected = testing::BruteForcePrevalences(model.dims, values);
     DeriveOccasionPrevalences(model.dims, &values);
     EXPECT_TRUE(Near(values.delta, expected)) << "order " << shape.order;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Patterns of a few hundred items, whose probabilities lie far below the smallest double.
+
+double LogSumExp(const std::vector<double>& terms) {
+  double largest = -HUGE_VAL;
+  for (double x : terms) largest = std::max(largest, x);
+  if (!std::isfinite(largest)) return largest;
+  double sum = 0.0;
+  for (double x : terms) sum += std::exp(x - largest);
+  return largest + std::log(sum);
+}
+
+// The E-step of a first-order model in logarithms: forward and backward messages as logs, so
+// nothing underflows. Returns the log-likelihood; fills the counts in the parameter layouts.
+double LogSpaceEStep(const input::Model& model, const input::ParameterSet& v,
+                     const input::PatternTable& table, ExpectedCounts* counts) {
+  const input::ModelDimensions& d = model.dims;
+  const std::int32_t classes = d.classes;
+  const std::int32_t statuses = std::max(d.statuses, 1);
+  const std::int32_t occasions = d.HasStatuses() ? d.occasions : 1;
+  const auto gamma = input::GammaShape(d);
+  const auto delta = input::DeltaShape(d);
+  const auto tau = input::TauShape(d);
+  const auto little = input::LittleRhoShape(d);
+  const auto big = input::BigRhoShape(d);
+  counts->total = 0.0;
+  counts->classCounts.assign(gamma.Size(), 0.0);
+  counts->statusMargins.assign(delta.Size(), 0.0);
+  counts->transitionCounts.assign(tau.Size(), 0.0);
+  counts->littleRhoCounts.assign(little.Size(), 0.0);
+  counts->bigRhoCounts.assign(big.Size(), 0.0);
+  // ln of item probabilities; a missing item enters as its row sum.
+  const auto classItem = [&](std::int32_t j, std::int32_t y, std::int32_t c) {
+    double p = 0.0;
+    for (std::int32_t k = 1; k <= model.classItemCategories[std::size_t(j)]; ++k) {
+      if (y == 0 || y == k) p += v.littleRho[little(k - 1, j, c)];
+    }
+    return std::log(p);
+  };
+  const auto statusItem = [&](std::int32_t i, std::int32_t y, std::int32_t s, std::int32_t c,
+                              std::int32_t t) {
+    double p = 0.0;
+    for (std::int32_t k = 1; k <= model.statusItemCategories[std::size_t(i)]; ++k) {
+      if (y == 0 || y == k) p += v.bigRho[big(k - 1, i, s, c, t)];
+    }
+    return std::log(p);
+  };
+  const auto logDelta = [&](std::int32_t c, std::int32_t s) {
+    return statuses == 1 ? 0.0 : std::log(v.delta[delta(c, s, 0)]);
+  };
+  const auto logTau = [&](std::int32_t row, std::int32_t j, std::int32_t c) {
+    return statuses == 1 ? 0.0 : std::log(v.tau[tau(row, j, c)]);
+  };
+  const std::size_t S = std::size_t(statuses);
+  double logLikelihood = 0.0;
+  for (std::int32_t q = 0; q < table.patternCount; ++q) {
+    const std::int32_t* y = table.Pattern(q);
+    const double n = table.frequencies[std::size_t(q)];
+    counts->total += n;
+    std::vector<double> factor(static_cast<std::size_t>(classes));
+    std::vector<std::vector<double>> e(std::size_t(classes * occasions), std::vector<double>(S));
+    std::vector<std::vector<double>> a = e, b = e;
+    std::vector<double> classTerms;
+    for (std::int32_t c = 0; c < classes; ++c) {
+      double f = std::log(v.gamma[gamma(c)]);
+      for (std::int32_t j = 0; j < d.classItems; ++j) f += classItem(j, y[j], c);
+      factor[std::size_t(c)] = f;
+      for (std::int32_t t = 0; t < occasions; ++t) {
+        for (std::int32_t s = 0; s < statuses; ++s) {
+          double x = 0.0;
+          for (std::int32_t i = 0; i < (d.HasStatuses() ? d.statusItems : 0); ++i) {
+            x += statusItem(i, y[d.classItems + t * d.statusItems + i], s, c, t);
+          }
+          e[std::size_t(c * occasions + t)][std::size_t(s)] = x;
+        }
+      }
+      auto* ac = &a[std::size_t(c * occasions)];
+      auto* bc = &b[std::size_t(c * occasions)];
+      auto* ec = &e[std::size_t(c * occasions)];
+      for (std::int32_t s = 0; s < statuses; ++s) ac[0][std::size_t(s)] = logDelta(c, s) + ec[0][std::size_t(s)];
+      for (std::int32_t t = 1; t < occasions; ++t) {
+        for (std::int32_t j = 0; j < statuses; ++j) {
+          std::vector<double> terms;
+          for (std::int32_t i = 0; i < statuses; ++i) {
+            terms.push_back(ac[t - 1][std::size_t(i)] + logTau((t - 1) * statuses + i, j, c));
+          }
+          ac[t][std::size_t(j)] = LogSumExp(terms) + ec[t][std::size_t(j)];
+        }
+      }
+      std::fill(bc[occasions - 1].begin(), bc[occasions - 1].end(), 0.0);
+      for (std::int32_t t = occasions - 2; t >= 0; --t) {
+        for (std::int32_t i = 0; i < statuses; ++i) {
+          std::vector<double> terms;
+          for (std::int32_t j = 0; j < statuses; ++j) {
+            terms.push_back(logTau(t * statuses + i, j, c) + ec[t + 1][std::size_t(j)] +
+                            bc[t + 1][std::size_t(j)]);
+          }
+          bc[t][std::size_t(i)] = LogSumExp(terms);
+        }
+      }
+      classTerms.push_back(f + LogSumExp(ac[occasions - 1]));
+    }
+    const double logP = LogSumExp(classTerms);
+    logLikelihood += n * logP;
+    for (std::int32_t c = 0; c < classes; ++c) {
+      const auto* ac = &a[std::size_t(c * occasions)];
+      const auto* bc = &b[std::size_t(c * occasions)];
+      const auto* ec = &e[std::size_t(c * occasions)];
+      const double f = factor[std::size_t(c)] - logP;
+      const double classPosterior = n * std::exp(classTerms[std::size_t(c)] - logP);
+      counts->classCounts[gamma(c)] += classPosterior;
+      for (std::int32_t j = 0; j < d.classItems; ++j) {
+        for (std::int32_t k = 1; k <= model.classItemCategories[std::size_t(j)]; ++k) {
+          if (y[j] != 0 && y[j] != k) continue;
+          const double share = y[j] == 0 ? v.littleRho[little(k - 1, j, c)] /
+                                               std::exp(classItem(j, 0, c))
+                                         : 1.0;
+          counts->littleRhoCounts[little(k - 1, j, c)] += classPosterior * share;
+        }
+      }
+      for (std::int32_t t = 0; t < occasions; ++t) {
+        for (std::int32_t s = 0; s < statuses; ++s) {
+          const double m = n * std::exp(f + ac[t][std::size_t(s)] + bc[t][std::size_t(s)]);
+          if (t < std::int32_t(delta.Extent(2))) counts->statusMargins[delta(c, s, t)] += m;
+          for (std::int32_t i = 0; i < (d.HasStatuses() ? d.statusItems : 0); ++i) {
+            const std::int32_t r = y[d.classItems + t * d.statusItems + i];
+            for (std::int32_t k = 1; k <= model.statusItemCategories[std::size_t(i)]; ++k) {
+              if (r != 0 && r != k) continue;
+              const double share = r == 0 ? v.bigRho[big(k - 1, i, s, c, t)] /
+                                                std::exp(statusItem(i, 0, s, c, t))
+                                          : 1.0;
+              counts->bigRhoCounts[big(k - 1, i, s, c, t)] += m * share;
+            }
+          }
+          if (t == 0) continue;
+          for (std::int32_t from = 0; from < statuses; ++from) {
+            const std::int32_t row = (t - 1) * statuses + from;
+            counts->transitionCounts[tau(row, s, c)] +=
+                n * std::exp(f + ac[t - 1][std::size_t(from)] + logTau(row, s, c) +
+                             ec[t][std::size_t(s)] + bc[t][std::size_t(s)]);
+          }
+        }
+      }
+    }
+  }
+  return logLikelihood;
+}
+
+// The M-step of a model without restrictions: every row its counts over their sum.
+void NormalizeCounts(const input::Model& model, const ExpectedCounts& counts,
+                     input::ParameterSet* v) {
+  const input::ModelDimensions& d = model.dims;
+  const auto delta = input::DeltaShape(d);
+  const auto tau = input::TauShape(d);
+  const auto little = input::LittleRhoShape(d);
+  const auto big = input::BigRhoShape(d);
+  const auto normalize = [](const std::vector<double>& from, std::vector<double>* to,
+                            const std::vector<std::size_t>& row) {
+    double sum = 0.0;
+    for (std::size_t k : row) sum += from[k];
+    for (std::size_t k : row) (*to)[k] = from[k] / sum;
+  };
+  std::vector<std::size_t> row;
+  for (std::int32_t c = 0; c < d.classes; ++c) {
+    v->gamma[std::size_t(c)] = counts.classCounts[std::size_t(c)] / counts.total;
+    for (std::int32_t j = 0; j < d.classItems; ++j) {
+      row.clear();
+      for (std::int32_t k = 0; k < model.classItemCategories[std::size_t(j)]; ++k) row.push_back(little(k, j, c));
+      normalize(counts.littleRhoCounts, &v->littleRho, row);
+    }
+    if (!d.HasStatuses()) continue;
+    row.clear();
+    for (std::int32_t s = 0; s < d.statuses; ++s) row.push_back(delta(c, s, 0));
+    normalize(counts.statusMargins, &v->delta, row);
+    for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
+      row.clear();
+      for (std::int32_t s = 0; s < d.statuses; ++s) row.push_back(tau(r, s, c));
+      normalize(counts.transitionCounts, &v->tau, row);
+    }
+    for (std::int32_t t = 0; t < d.occasions; ++t) {
+      for (std::int32_t s = 0; s < d.statuses; ++s) {
+        for (std::int32_t i = 0; i < d.statusItems; ++i) {
+          row.clear();
+          for (std::int32_t k = 0; k < model.statusItemCategories[std::size_t(i)]; ++k) {
+            row.push_back(big(k, i, s, c, t));
+          }
+          normalize(counts.bigRhoCounts, &v->bigRho, row);
+        }
+      }
+    }
+  }
+  DeriveOccasionPrevalences(d, v);
+}
+
+::testing::AssertionResult RelativelyNear(const std::vector<double>& actual,
+                                          const std::vector<double>& expected) {
+  if (actual.size() != expected.size()) return ::testing::AssertionFailure() << "sizes differ";
+  double scale = 0.0;
+  for (double e : expected) scale = std::max(scale, std::abs(e));
+  for (std::size_t k = 0; k < actual.size(); ++k) {
+    const double a = actual[k];
+    const double e = expected[k];
+    if (!(std::abs(a - e) <= 1e-9 * std::max(std::abs(a), std::abs(e)) + 1e-14 * scale)) {
+      return ::testing::AssertionFailure() << "entry " << k << ": " << a << " instead of " << e;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Each E-step's counts and log-likelihood, and the estimates after a few EM iterations, against
+// the same iterations in logarithms; and the G-squared from the logarithms of the probabilities.
+TEST(EStepTest, PatternsOfManyItemsAgreeWithLogSpaceRecursions) {
+  struct ManyItems {
+    std::string name;
+    Shape shape;
+    double missing;
+    int iterations;  // one where a status is left with no posterior mass (a row 0 / 0)
+  };
+  const std::vector<ManyItems> cases = {
+      {"latent classes, 600 five-category items",
+       {3, 1, std::vector<std::int32_t>(600, 5), {}, 0, 1}, 0.05, 3},
+      {"latent transitions, 150 four-category items at 5 occasions",
+       {2, 2, {3, 2}, std::vector<std::int32_t>(150, 4), 5, 1}, 0.05, 3},
+      {"latent transitions, 1000 binary items at 2 occasions",
+       {1, 3, {}, std::vector<std::int32_t>(1000, 2), 2, 1}, 0.0, 1},
+  };
+  std::mt19937 random(31);
+  for (const ManyItems& c : cases) {
+    SCOPED_TRACE(c.name);
+    const input::Model model = MakeModel(c.shape);
+    input::ParameterSet values = RandomValues(model, random, /*zeroChance=*/0.0);
+    DeriveOccasionPrevalences(model.dims, &values);
+    const input::PatternTable table = RandomPatterns(model, random, 12, c.missing);
+    const GroupedPatterns grouped = GroupByMissingness(table, model);
+    EStep estep(model);
+    input::ParameterSet reference = values;
+    for (int iteration = 0; iteration < c.iterations; ++iteration) {
+      SCOPED_TRACE(iteration);
+      ExpectedCounts counts, expected;
+      std::vector<double> probabilities, logProbabilities;
+      const double logLikelihood =
+          estep.Run(values, grouped, &counts, &probabilities, &logProbabilities);
+      const double expectedLogLikelihood =
+          LogSpaceEStep(model, reference, grouped.patterns, &expected);
+      ASSERT_LT(expectedLogLikelihood, -900.0);  // far below ln of the smallest double
+      EXPECT_TRUE(RelativelyNear({logLikelihood}, {expectedLogLikelihood}));
+      EXPECT_DOUBLE_EQ(counts.total, expected.total);
+      EXPECT_TRUE(RelativelyNear(counts.classCounts, expected.classCounts)) << "class counts";
+      EXPECT_TRUE(RelativelyNear(counts.statusMargins, expected.statusMargins)) << "margins";
+      EXPECT_TRUE(RelativelyNear(counts.transitionCounts, expected.transitionCounts)) << "tau";
+      EXPECT_TRUE(RelativelyNear(counts.littleRhoCounts, expected.littleRhoCounts)) << "little";
+      EXPECT_TRUE(RelativelyNear(counts.bigRhoCounts, expected.bigRhoCounts)) << "big rho";
+      // One group without missing data: G-squared = 2 sum n ln n - 2 n ln N - 2 LL.
+      if (c.missing == 0.0) {
+        double gSquared = -2.0 * expectedLogLikelihood;
+        for (double n : table.frequencies) {
+          if (n > 0.0) gSquared += 2.0 * n * (std::log(n) - std::log(table.subjectCount));
+        }
+        EXPECT_TRUE(RelativelyNear({ModelGSquared(grouped, probabilities, &logProbabilities)},
+                                   {gSquared}));
+      }
+      NormalizeCounts(model, counts, &values);
+      NormalizeCounts(model, expected, &reference);
+    }
+    EXPECT_TRUE(RelativelyNear(values.gamma, reference.gamma)) << "gamma";
+    EXPECT_TRUE(RelativelyNear(values.delta, reference.delta)) << "delta";
+    EXPECT_TRUE(RelativelyNear(values.tau, reference.tau)) << "tau";
+    EXPECT_TRUE(RelativelyNear(values.littleRho, reference.littleRho)) << "little rho";
+    EXPECT_TRUE(RelativelyNear(values.bigRho, reference.bigRho)) << "big rho";
   }
 }
 

@@ -56,10 +56,16 @@ struct Problem {
   }
   // The current values start at the start values.
   void Begin() { values = start; }
+  // The structure of the codes and start values as they are now.
+  const input::RestrictionStructure& Restrictions() {
+    restrictions = input::RestrictionStructure(d, codes, start);
+    return restrictions;
+  }
 
   ModelDimensions d;
   ParameterSet start, values;
   RestrictionSet codes;
+  input::RestrictionStructure restrictions;
   ExpectedCounts counts;
   double change = 0.0;
 };
@@ -79,7 +85,7 @@ TEST(MStepDelta, FreeEntriesShareWhatTheFixedEntryLeavesAndFixedSetsStay) {
   p.start.delta = {0.2, 0.5, 0.4, 0.3, 0.4, 0.2, /*occasion 2*/ 0.7, 0.1, 0.2, 0.6, 0.1, 0.3};
   p.counts.statusMargins = {50, 10, 30, 20, 10, 70, 1, 1, 1, 1, 1, 1};
   p.Begin();
-  UpdateDelta(p.d, p.codes, p.start, p.counts, &p.values, &p.change);
+  UpdateDelta(p.Restrictions(), p.counts, &p.values, &p.change);
   ExpectValues(p.values.delta, {0.2, 0.5, 0.6, 0.3, 0.2, 0.2, 0.7, 0.1, 0.2, 0.6, 0.1, 0.3});
   // The first free entry of class 1 is skipped; the second moved from 0.4 to 0.2.
   EXPECT_NEAR(p.change, 0.2, kTolerance);
@@ -94,7 +100,7 @@ TEST(MStepDelta, EqualityAcrossClassesPoolsCountsOverTheMembersDenominators) {
     p.start.delta = {0.5, 0.5, 0.5, 0.5, 0, 0, 0, 0};
     p.counts.statusMargins = {30, 10, 70, 40, 0, 0, 0, 0};
     p.Begin();
-    UpdateDelta(p.d, p.codes, p.start, p.counts, &p.values, &p.change);
+    UpdateDelta(p.Restrictions(), p.counts, &p.values, &p.change);
     ExpectValues(p.values.delta, {4.0 / 15, 4.0 / 15, 11.0 / 15, 11.0 / 15, 0, 0, 0, 0});
     // Only the head counts: |4/15 - 1/2| = 7/30.
     EXPECT_NEAR(p.change, 7.0 / 30, kTolerance);
@@ -107,7 +113,7 @@ TEST(MStepDelta, EqualityAcrossClassesPoolsCountsOverTheMembersDenominators) {
     p.start.delta = {0.2, 0.2, 0.6, 0, 0, 0};
     p.counts.statusMargins = {20, 30, 50, 0, 0, 0};
     p.Begin();
-    UpdateDelta(p.d, p.codes, p.start, p.counts, &p.values, &p.change);
+    UpdateDelta(p.Restrictions(), p.counts, &p.values, &p.change);
     ExpectValues(p.values.delta, {0.25, 0.25, 0.5, 0, 0, 0});
   }
   // With a fixed 0.1 in each set the fixed counts leave the denominators (90 and 50) and the
@@ -117,7 +123,7 @@ TEST(MStepDelta, EqualityAcrossClassesPoolsCountsOverTheMembersDenominators) {
   p.start.delta = {0.3, 0.3, 0.1, 0.1, 0.6, 0.6, 0, 0, 0, 0, 0, 0};
   p.counts.statusMargins = {30, 10, 99, 99, 60, 40, 0, 0, 0, 0, 0, 0};
   p.Begin();
-  UpdateDelta(p.d, p.codes, p.start, p.counts, &p.values, &p.change);
+  UpdateDelta(p.Restrictions(), p.counts, &p.values, &p.change);
   ExpectValues(p.values.delta,
                {9.0 / 35, 9.0 / 35, 0.1, 0.1, 9.0 / 14, 9.0 / 14, 0, 0, 0, 0, 0, 0});
 }
@@ -130,7 +136,7 @@ TEST(MStepGamma, TiedClassesTakeTheMeanOfTheirRescaledShares) {
   p.counts.classCounts = {50, 30, 20};
   p.counts.total = 100;
   p.Begin();
-  UpdateGamma(p.d, p.codes, p.start, p.counts, &p.values, &p.change);
+  UpdateGamma(p.Restrictions(), p.counts, &p.values, &p.change);
   ExpectValues(p.values.gamma, {0.4, 0.4, 0.2});
   // The head moved by 0.4 - 1/3 = 1/15; the member and the first free class are skipped.
   EXPECT_NEAR(p.change, 1.0 / 15, kTolerance);
@@ -142,7 +148,7 @@ TEST(MStepGamma, TiedClassesTakeTheMeanOfTheirRescaledShares) {
   p.counts.classCounts = {10, 60, 30};
   p.Begin();
   p.change = 0.0;
-  UpdateGamma(p.d, p.codes, p.start, p.counts, &p.values, &p.change);
+  UpdateGamma(p.Restrictions(), p.counts, &p.values, &p.change);
   ExpectValues(p.values.gamma, {0.5, 1.0 / 3, 1.0 / 6});
   EXPECT_NEAR(p.change, 0.25 - 1.0 / 6, kTolerance);
 }
@@ -154,7 +160,7 @@ TEST(MStepRho, CategoryOneIsLeftOutOfTheChangeSumAndUnusedCategoriesStayZero) {
   p.start.littleRho = {1.0 / 3, 1.0 / 3, 1.0 / 3, 0.5, 0.5, 0};
   p.counts.littleRhoCounts = {10, 30, 60, 25, 75, 0};
   p.Begin();
-  UpdateLittleRho(p.d, p.codes, p.start, p.counts, &p.values, &p.change);
+  UpdateLittleRho(p.Restrictions(), p.counts, &p.values, &p.change);
   ExpectValues(p.values.littleRho, {0.1, 0.3, 0.6, 0.25, 0.75, 0});
   // Categories 2 and 3 of item 1: 1/30 + 8/30; category 2 of item 2: 0.25.
   EXPECT_NEAR(p.change, 0.3 + 0.25, kTolerance);
@@ -168,7 +174,7 @@ TEST(MStepRho, BigRhoTiedAcrossOccasions) {
   p.start.bigRho = {0.5, 0.5, 0.5, 0.5};
   p.counts.bigRhoCounts = {20, 30, 40, 10};
   p.Begin();
-  UpdateBigRho(p.d, p.codes, p.start, p.counts, &p.values, &p.change);
+  UpdateBigRho(p.Restrictions(), p.counts, &p.values, &p.change);
   ExpectValues(p.values.bigRho, {0.6, 0.4, 0.6, 0.4});
   EXPECT_NEAR(p.change, 0.1, kTolerance);  // the head only
 }
@@ -180,7 +186,7 @@ TEST(MStepRho, ARowWithoutCountsKeepsItsValuesInsteadOfBecomingUndefined) {
   p.start.littleRho = {0.5, 0.5, 0.2, 0.8};
   p.counts.littleRhoCounts = {30, 10, 0, 0};
   p.Begin();
-  UpdateLittleRho(p.d, p.codes, p.start, p.counts, &p.values, &p.change);
+  UpdateLittleRho(p.Restrictions(), p.counts, &p.values, &p.change);
   ExpectValues(p.values.littleRho, {0.75, 0.25, 0.2, 0.8});
   EXPECT_NEAR(p.change, 0.25, kTolerance);
 }
@@ -238,7 +244,7 @@ TEST_F(MStepTau, RowsShareTheirCountsAndOnlyLaterFreeEntriesEnterTheChangeSum) {
   p.start.tau = {0.5, 0.2, 0.5, 0.5};
   p.counts.transitionCounts = {30, 7, 10, 5};
   p.Begin();
-  EXPECT_EQ(UpdateTau(p.d, p.codes, p.start, p.counts, &p.values, &p.change, report), kStatusOk);
+  EXPECT_EQ(UpdateTau(p.Restrictions(), p.counts, &p.values, &p.change, report), kStatusOk);
   ExpectValues(p.values.tau, {0.75, 0.2, 0.25, 0.8});
   // Row 1: |0.25 - 0.5|; row 2's free entry moved from 0.5 to 0.8 but is its row's first free
   // entry, so it is skipped.
@@ -253,7 +259,7 @@ TEST_F(MStepTau, FreeRowWithoutOriginCountStopsWithKindTwoNamingRowAndClass) {
   p.start.tau.assign(8, 0.5);
   p.counts.transitionCounts = {10, 10, 10, 10, 0, 10, 0, 10};
   p.Begin();
-  EXPECT_EQ(UpdateTau(p.d, p.codes, p.start, p.counts, &p.values, &p.change, report),
+  EXPECT_EQ(UpdateTau(p.Restrictions(), p.counts, &p.values, &p.change, report),
             kZeroDenominatorFree);
   ExpectValues(p.values.tau, Values(8, 0.5));
   EXPECT_EQ(p.change, 0.0);
@@ -272,7 +278,7 @@ TEST_F(MStepTau, OneClassLeavesTheClassOutOfTheMessage) {
   for (std::int32_t& code : p.codes.tau) code = 1;
   p.counts.transitionCounts = {5, 5, 5, 0, 5, 5, 5, 0};
   p.Begin();
-  EXPECT_EQ(UpdateTau(p.d, p.codes, p.start, p.counts, &p.values, &p.change, report),
+  EXPECT_EQ(UpdateTau(p.Restrictions(), p.counts, &p.values, &p.change, report),
             kZeroDenominatorFree);
   EXPECT_EQ(ReportLines(), Join({{kTerminated, "THIS OCCURED IN A FREE PARAMETER", "IN ROW    4"},
                                  kFreeExplanation,
@@ -287,7 +293,7 @@ TEST_F(MStepTau, TiedEntriesWithoutAnyCountStopWithKindOneAtTheHead) {
   p.start.tau.assign(8, 0.5);
   p.counts.transitionCounts = {10, 0, 10, 0, 10, 0, 10, 0};
   p.Begin();
-  EXPECT_EQ(UpdateTau(p.d, p.codes, p.start, p.counts, &p.values, &p.change, report),
+  EXPECT_EQ(UpdateTau(p.Restrictions(), p.counts, &p.values, &p.change, report),
             kZeroDenominatorConstrained);
   ExpectValues(p.values.tau, Values(8, 0.5));
   EXPECT_EQ(ReportLines(), Join({{kTerminated, "THIS OCCURED IN A CONSTRAINED PARAMETER",
@@ -307,7 +313,7 @@ TEST_F(MStepTau, AFailedWriteRecordsTheWriteStatusInstead) {
   Problem p(Dims(1, 2, 0, 1, 2, 0, 2));
   for (std::int32_t& code : p.codes.tau) code = 1;
   p.Begin();  // no counts anywhere
-  EXPECT_EQ(UpdateTau(p.d, p.codes, p.start, p.counts, &p.values, &p.change, full), ENOSPC);
+  EXPECT_EQ(UpdateTau(p.Restrictions(), p.counts, &p.values, &p.change, full), ENOSPC);
   std::string message;
   EXPECT_EQ(Error(&message), ENOSPC);
   EXPECT_EQ(message, "Unable to write to output file.");

@@ -40,10 +40,16 @@ RestrictionSet AllCodes(const ModelDimensions& d, std::int32_t code) {
   return r;
 }
 
+// Marks and counts through the structure of the codes, as a run does.
+std::int32_t MarkAndCount(const ModelDimensions& d, RestrictionSet* codes) {
+  const input::RestrictionStructure restrictions(d, *codes, input::ParameterSet{});
+  return MarkAndCountEstimatedParameters(restrictions, codes);
+}
+
 TEST(ParameterCount, AllFixedCountsNothingAndLeavesDegreesOfFreedomAtCellsMinusOne) {
   const ModelDimensions d = Dims(2, 2, 2, 2, 3, 3, 2);
   RestrictionSet codes = AllCodes(d, 0);
-  EXPECT_EQ(MarkAndCountEstimatedParameters(d, &codes), 0);
+  EXPECT_EQ(MarkAndCount(d, &codes), 0);
   EXPECT_EQ(codes.bigRho, Codes(codes.bigRho.size(), 0));
   // Class items with 2 and 3 categories, status items with 2 and 2 at three occasions:
   // 2 * 3 * (2 * 2)^3 = 384 cells.
@@ -68,7 +74,7 @@ TEST(ParameterCount, EveryFreeEntryOfAStandardModelCountsOncePerVector) {
   // 1 item x 2 statuses x 2 classes x 2 occasions x 2 = 16; 27 in all.
   const ModelDimensions d = Dims(2, 2, 2, 1, 2, 2, 3);
   RestrictionSet codes = AllCodes(d, 1);
-  EXPECT_EQ(MarkAndCountEstimatedParameters(d, &codes), 27);
+  EXPECT_EQ(MarkAndCount(d, &codes), 27);
   EXPECT_EQ(codes.gamma, (Codes{1, 1}));
 }
 
@@ -84,7 +90,7 @@ TEST(ParameterCount, MarkingKeepsTheFirstMemberInStorageOrderPerArray) {
   // Big rho: category 2 tied across both occasions of status 1, class 1 (k + 2*s + 8*t).
   codes.bigRho[1] = 4;
   codes.bigRho[1 + 8] = 4;
-  MarkAndCountEstimatedParameters(d, &codes);
+  MarkAndCount(d, &codes);
   EXPECT_EQ(codes.delta, (Codes{1, 2, -2, 1}));
   EXPECT_EQ(codes.tau, (Codes{0, 2, 0, -2, -3, 0, 3, -3}));
   EXPECT_EQ(codes.bigRho[1], 4);
@@ -99,7 +105,7 @@ TEST(ParameterCount, FirstFreeEntryOfEachSetAndCategoryOneAreNotCounted) {
   // Little rho item 1 (1, 1), item 2 (2, 2): item 1 holds one parameter; in item 2 the head
   // sits at category 1 and the member is marked, so item 2 adds nothing.
   codes.littleRho = {1, 1, 2, 2};
-  EXPECT_EQ(MarkAndCountEstimatedParameters(d, &codes), 3);
+  EXPECT_EQ(MarkAndCount(d, &codes), 3);
   EXPECT_EQ(codes.littleRho, (Codes{1, 1, 2, -2}));
 }
 
@@ -109,41 +115,41 @@ TEST(ParameterCount, HeadLastInASetWithoutFreeEntriesIsDiscounted) {
     const ModelDimensions d = Dims(3, 1, 1, 0, 0, 2, 0);
     RestrictionSet codes = AllCodes(d, 0);
     codes.gamma = {0, 0, 2};
-    EXPECT_EQ(MarkAndCountEstimatedParameters(d, &codes), 0);
+    EXPECT_EQ(MarkAndCount(d, &codes), 0);
   }
   // Delta class 1 (0, 2), class 2 (0, 2): the head (class 1, status 2) is the last entry of its
   // set, which has no free entry: 1 for the head, minus 1 for the set.
   const ModelDimensions d = Dims(2, 2, 0, 1, 2, 0, 2);
   RestrictionSet codes = AllCodes(d, 0);
   codes.delta = {0, 0, 2, 2};
-  EXPECT_EQ(MarkAndCountEstimatedParameters(d, &codes), 0);
+  EXPECT_EQ(MarkAndCount(d, &codes), 0);
   EXPECT_EQ(codes.delta, (Codes{0, 0, 2, -2}));
   // A free entry before the head keeps it: class 1 (1, 2), class 2 (1, 2) hold one parameter.
   codes = AllCodes(d, 0);
   codes.delta = {1, 1, 2, 2};
-  EXPECT_EQ(MarkAndCountEstimatedParameters(d, &codes), 1);
+  EXPECT_EQ(MarkAndCount(d, &codes), 1);
   // Class 1 (0, 2), class 2 (2, 0): the head is class 2's first status, not a last entry.
   codes = AllCodes(d, 0);
   codes.delta = {0, 2, 2, 0};
-  EXPECT_EQ(MarkAndCountEstimatedParameters(d, &codes), 1);
+  EXPECT_EQ(MarkAndCount(d, &codes), 1);
   // Two members in one set (0, 2, 2): the head is the middle entry, so no set is discounted.
   {
     const ModelDimensions d3 = Dims(1, 3, 0, 1, 2, 0, 2);
     RestrictionSet codes3 = AllCodes(d3, 0);
     codes3.delta = {0, 2, 2};
-    EXPECT_EQ(MarkAndCountEstimatedParameters(d3, &codes3), 1);
+    EXPECT_EQ(MarkAndCount(d3, &codes3), 1);
   }
   // Tau row 1 of class 1 (0, 2) tied to row 1 of class 2 (0, 2); every other row fixed.
   codes = AllCodes(d, 0);
   codes.tau[0 + 2 * (1 + 2 * 0)] = 2;
   codes.tau[0 + 2 * (1 + 2 * 1)] = 2;
-  EXPECT_EQ(MarkAndCountEstimatedParameters(d, &codes), 0);
+  EXPECT_EQ(MarkAndCount(d, &codes), 0);
   // Rho has no such rule: little rho (0, 2) in two classes still counts the head.
   {
     const ModelDimensions dr = Dims(2, 1, 1, 0, 0, 2, 0);
     RestrictionSet codesR = AllCodes(dr, 0);
     codesR.littleRho = {0, 2, 0, 2};
-    EXPECT_EQ(MarkAndCountEstimatedParameters(dr, &codesR), 1);
+    EXPECT_EQ(MarkAndCount(dr, &codesR), 1);
   }
 }
 
@@ -153,7 +159,7 @@ TEST(ParameterCount, PartsTheModelDoesNotEstimateAreNeitherMarkedNorCounted) {
   const ModelDimensions d = Dims(2, 2, 0, 1, 2, 0, 2);
   RestrictionSet codes = AllCodes(d, 1);
   codes.gamma = {2, 2};
-  EXPECT_EQ(MarkAndCountEstimatedParameters(d, &codes), 14);
+  EXPECT_EQ(MarkAndCount(d, &codes), 14);
   EXPECT_EQ(codes.gamma, (Codes{2, 2}));
 }
 
