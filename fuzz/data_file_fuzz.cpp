@@ -48,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const kov::input::DataLayout layout = kov::input::DataLayoutOf(model);
   std::int32_t patterns = 0;
   double subjects = 0.0;
-  kov::input::CountDataRecords(layout, &patterns, &subjects);
+  (void)kov::input::CountDataRecords(layout, &patterns, &subjects);
   kov::input::DataFileReader reader;
-  if (kov::input::OpenDataFile(layout, &reader) != 0) return 0;
+  if (!kov::input::OpenDataFile(layout, &reader).IsOk()) return 0;
   kov::input::PatternTable table;
-  if (kov::input::LoadPatterns(reader, model, layout, patterns, &table) == 0) {
+  if (kov::input::LoadPatterns(reader, model, layout, patterns, &table).IsOk()) {
     // Both passes read the same file: they must agree on what it holds.
     if (table.patternCount != patterns || table.subjectCount != subjects) __builtin_trap();
   }

@@ -9,12 +9,12 @@
 #include <cstdint>
 #include <string>
 
+#include "base/text_output.h"
 #include "fuzz_support.h"
 #include "input/control_file.h"
 #include "input/estimates_writer.h"
 #include "input/model.h"
 #include "input/text_input.h"
-#include "input/text_output.h"
 
 namespace {
 

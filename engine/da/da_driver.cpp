@@ -6,6 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "base/engine_status.h"
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "em/estep.h"
 #include "em/parameter_count.h"
 #include "gamma_variate.h"
@@ -23,12 +26,8 @@
 #include "report/parameter_tables.h"
 #include "report/restrictions_report.h"
 #include "report/run_end.h"
-#include "run/drivers.h"
-#include "run/engine_status.h"
-#include "run/result_codes.h"
 #include "run/run_files.h"
 #include "run/run_support.h"
-#include "run/status_record.h"
 #include "series_file.h"
 #include "uniform.h"
 
@@ -38,19 +37,18 @@ namespace {
 
 using input::TrimRight;
 
-constexpr std::int32_t kNoIoError = 0;
 constexpr double kNoCriterion = -9.0;
 const std::string kBlockRule(62, '*');
 
 class DaRun {
  public:
-  std::int32_t Run(const char* controlFilePath);
+  Status Run(const char* controlFilePath);
 
  private:
-  std::int32_t RefuseUnworkableSettings();
-  std::int32_t ClaimFiles();
-  std::int32_t OpenSideFiles();
-  std::int32_t ReadStartSets();
+  Status RefuseUnworkableSettings();
+  Status ClaimFiles();
+  Status OpenSideFiles();
+  Status ReadStartSets();
   std::int32_t Chain(bool* aborted);
   std::int32_t RefuseUndrawableFrequencies();
   std::int32_t EndAborted(std::int32_t iteration, bool* aborted);
@@ -59,7 +57,10 @@ class DaRun {
   }
   std::int32_t WriteAbortNotice(std::int32_t iteration);
   std::int32_t WriteFinalBlocks(const CombinedResults& results);
+  // The chain's steps still record their own failures (WriteFailed); the rest of the run returns
+  // them (WriteFailure).
   std::int32_t WriteFailed(std::int32_t status) { return run::ReportWriteFailed(status, m_reportName); }
+  Status WriteFailure(std::int32_t status) { return run::WriteFailure(status, m_reportName); }
 
   input::Model m_model;
   std::string m_pathField;  // the control file as the caller gave it, 300 characters
@@ -82,7 +83,7 @@ class DaRun {
   ImputationStore m_store;
 };
 
-std::int32_t DaRun::RefuseUnworkableSettings() {
+Status DaRun::RefuseUnworkableSettings() {
   const char* message = nullptr;
   if (m_model.imputations < 2) {
     // Rubin's rules need the spread between at least two imputations.
@@ -100,31 +101,31 @@ std::int32_t DaRun::RefuseUnworkableSettings() {
     message = "The number of imputations times the number of iterations between imputations on "
               "the DA tab is too large.";
   }
-  if (message == nullptr) return kStatusOk;
-  run::SetEngineError(kBadRunSetting, message);
-  return kBadRunSetting;
+  if (message == nullptr) return {};
+  return Status(kBadRunSetting, message);
 }
 
-std::int32_t DaRun::OpenSideFiles() {
+Status DaRun::OpenSideFiles() {
   const std::string seriesName = TrimRight(m_model.seriesFile);
   std::int32_t status = m_series.Create(seriesName);
   if (status != kStatusOk) {
-    return run::OpenFailed(status, "Unable to open the following DA series file for writing: ",
+    return run::OpenFailure(status, "Unable to open the following DA series file for writing: ",
                            seriesName,
                            "; Please make sure that this is a valid file path and name, and that "
                            "the file is available for writing.");
   }
   status = WriteSeriesHeader(m_series, m_model.imputations, m_model.iterationsBetweenImputations,
                              m_model.dims.classes, m_model.dims.statuses);
-  return status == kStatusOk ? kStatusOk : SeriesWriteFailed(status);
+  if (status != kStatusOk) return run::WriteFailure(status, TrimRight(m_model.seriesFile));
+  return {};
 }
 
-std::int32_t DaRun::ReadStartSets() {
+Status DaRun::ReadStartSets() {
   const std::string name = TrimRight(m_model.daStartValuesFile);
   input::TextInput in;
   std::int32_t status = in.Open(name);
   if (status != kStatusOk) {
-    return run::OpenFailed(status, "Unable to open starting values file for reading: ", name,
+    return run::OpenFailure(status, "Unable to open starting values file for reading: ", name,
                            run::kValidPathAndName);
   }
   input::AllocateParameters(m_model.dims, &m_firstSet);
@@ -136,13 +137,13 @@ std::int32_t DaRun::ReadStartSets() {
     status = input::ReadParameterSet(in, m_model.dims, &second, &secondIteration);
   }
   if (status != kStatusOk) {
-    return run::OpenFailed(status, "Unable to read starting values from file: ", name,
-                           "; Please make sure that this file is properly formatted.");
+    return run::OpenFailure(status, "Unable to read starting values from file: ", name,
+                            "; Please make sure that this file is properly formatted.");
   }
   input::FillAbsentLatentVariables(m_model.dims, &m_firstSet);
   input::FillAbsentLatentVariables(m_model.dims, &second);
   m_model.start = std::move(second);
-  return kStatusOk;
+  return {};
 }
 
 std::int32_t DaRun::WriteAbortNotice(std::int32_t iteration) {
@@ -263,7 +264,7 @@ std::int32_t DaRun::WriteFinalBlocks(const CombinedResults& results) {
   return kStatusOk;
 }
 
-std::int32_t DaRun::ClaimFiles() {
+Status DaRun::ClaimFiles() {
   std::vector<run::RunFile> files = {
       {"control file", m_job.controlFile},
       {"data file", TrimRight(m_model.dataFile)},
@@ -288,25 +289,32 @@ std::int32_t DaRun::ClaimFiles() {
   return m_claim.Take(files);
 }
 
-std::int32_t DaRun::Run(const char* controlFilePath) {
+Status DaRun::Run(const char* controlFilePath) {
   m_startTick = kovos::TickCount();
   m_job.started = run::LocalNow();
   m_job.runType = report::RunType::kDa;
   m_pathField.assign(controlFilePath, run::kPathBytes);
-  if (!input::ReadControlFile(m_pathField, &m_model)) return run::RecordedErrorCode();
+  // The control file's reading records its own failure.
+  if (!input::ReadControlFile(m_pathField, &m_model)) {
+    return Status::Recorded(run::RecordedErrorCode());
+  }
   m_job.controlFile = TrimRight(m_pathField);
   const input::ModelDimensions& d = m_model.dims;
-  std::int32_t status = RefuseUnworkableSettings();
-  if (status != kStatusOk) return kNoIoError;
-  if ((status = ClaimFiles()) != kStatusOk) return status;
+  if (Status settings = RefuseUnworkableSettings(); !settings.IsOk()) return settings;
+  if (Status claimed = ClaimFiles(); !claimed.IsOk()) return claimed;
 
   m_reportName = TrimRight(m_model.daOutputFile);
-  if ((status = run::CreateReport(m_reportName, &m_report)) != kStatusOk) return status;
+  if (Status created = run::CreateReport(m_reportName, &m_report); !created.IsOk()) return created;
   m_layout = input::DataLayoutOf(m_model);
-  // As in EM: only an abort or frequencies beyond counting end the run at the counting pass.
-  status = input::CountDataRecords(m_layout, &m_job.patternCount, &m_job.subjectCount);
-  if (status == kRunAborted || status == kFrequencyTooLarge) return status;
-  if ((status = input::OpenDataFile(m_layout, &m_data)) != kStatusOk) return status;
+  // As in EM: only an abort or frequencies beyond counting end the run at the counting pass;
+  // any other failure of the count stays recorded unless a later one replaces it.
+  if (Status counted = input::CountDataRecords(m_layout, &m_job.patternCount, &m_job.subjectCount);
+      !counted.IsOk()) {
+    if (counted.Code() == kRunAborted || counted.Code() == kFrequencyTooLarge) return counted;
+    run::Record(counted);
+  }
+  if (Status opened = input::OpenDataFile(m_layout, &m_data); !opened.IsOk()) return opened;
+  std::int32_t status = kStatusOk;
 
   // The seed is used once; every later draw continues its stream.
   NextUniform(m_model.seed);
@@ -315,74 +323,85 @@ std::int32_t DaRun::Run(const char* controlFilePath) {
     input::TextInput probe;
     const std::string name = TrimRight(m_model.daStartValuesFile);
     if ((status = probe.Open(name)) != kStatusOk) {
-      return run::OpenFailed(status, "Unable to open starting values file for reading: ", name,
-                             run::kValidPathAndName);
+      return run::OpenFailure(status, "Unable to open starting values file for reading: ", name,
+                              run::kValidPathAndName);
     }
   }
-  if ((status = OpenSideFiles()) != kStatusOk) return status;
+  if (Status opened = OpenSideFiles(); !opened.IsOk()) return opened;
   // The report names the start values of the chain, which always come from a file here.
   m_model.startValuesFromFile = true;
   if ((status = report::WriteJobHeader(m_report, m_model, m_job)) != kStatusOk) {
-    return WriteFailed(status);
+    return WriteFailure(status);
   }
-  m_store.Prepare(m_model.imputations, d);
+  // A store that could not be prepared has recorded why; the chain's first analysis then fails
+  // to store its results and ends the run.
+  (void)m_store.Prepare(m_model.imputations, d);
   if (m_model.writeIndividualEstimates) {
     const std::string name = TrimRight(m_model.individualEstimatesFile);
     if ((status = m_individual.Create(name)) != kStatusOk) {
-      return run::OpenFailed(status,
-                             "Unable to open the individual parameter estimates file for writing: ",
-                             name,
-                             "; Please make sure that this is a valid file path and name, and that "
-                             "the file is available for writing.");
+      return run::OpenFailure(status,
+                              "Unable to open the individual parameter estimates file for writing: ",
+                              name,
+                              "; Please make sure that this is a valid file path and name, and that "
+                              "the file is available for writing.");
     }
   }
   if ((status = report::WriteRestrictionsReport(m_report, m_model, m_model.codes)) != kStatusOk) {
-    return WriteFailed(status);
+    return WriteFailure(status);
   }
-  if ((status = ReadStartSets()) != kStatusOk) return status;
+  if (Status read = ReadStartSets(); !read.IsOk()) return read;
   m_restrictions = input::RestrictionStructure(d, m_model.codes, m_model.start);
   em::MarkAndCountEstimatedParameters(m_restrictions, &m_model.codes);
   m_weights = ComputeSeriesWeights(d, m_firstSet, m_model.start);
-  status = run::CheckStartValuesAndRestrictions(m_model, /*checkRestrictions=*/true, m_report,
-                                                m_reportName);
-  if (status != kRunCompleted) return status;
+  if (Status checked = run::CheckStartValuesAndRestrictions(m_model, /*checkRestrictions=*/true,
+                                                            m_report, m_reportName);
+      !checked.IsOk()) {
+    return checked;
+  }
 
-  status = input::LoadPatterns(m_data, m_model, m_layout, m_job.patternCount, &m_patterns);
-  if (status != kStatusOk) return status;
+  if (Status loaded =
+          input::LoadPatterns(m_data, m_model, m_layout, m_job.patternCount, &m_patterns);
+      !loaded.IsOk()) {
+    return loaded;
+  }
   m_values = m_model.start;
   em::DeriveOccasionPrevalences(d, &m_values);
   if ((status = report::WriteStartValues(m_report, m_model, m_values)) != kStatusOk) {
-    return WriteFailed(status);
+    return WriteFailure(status);
   }
 
   bool aborted = false;
-  if ((status = Chain(&aborted)) != kStatusOk) return status;
+  // The chain's steps record their own failures.
+  if ((status = Chain(&aborted)) != kStatusOk) return Status::Recorded(status);
   // The series is a diagnostic: a short series file does not void the run's results.
   m_series.Close();
   if (aborted) {
-    if ((status = m_report.Close()) != kStatusOk) return WriteFailed(status);
-    return kRunCompleted;
+    if ((status = m_report.Close()) != kStatusOk) return WriteFailure(status);
+    return {};
   }
 
   CombinedResults results;
-  status = CombineImputations(m_model.imputations, m_pathField, d, m_model.codes, m_store, &results);
-  if (status != kStatusOk) return status;
-  if ((status = WriteFinalBlocks(results)) != kStatusOk) return WriteFailed(status);
+  if (Status combined = CombineImputations(m_model.imputations, m_pathField, d, m_model.codes,
+                                           m_store, &results);
+      !combined.IsOk()) {
+    return combined;
+  }
+  if ((status = WriteFinalBlocks(results)) != kStatusOk) return WriteFailure(status);
   status = report::WriteRunEnd(m_report, run::LocalNow(), kovos::TickCount() - m_startTick,
                                report::RunType::kDa);
   if (status == kStatusOk) status = m_report.Close();
-  if (status != kStatusOk) return WriteFailed(status);
+  if (status != kStatusOk) return WriteFailure(status);
   if ((status = m_individual.Close()) != kStatusOk) {
-    return run::ReportWriteFailed(status, TrimRight(m_model.individualEstimatesFile));
+    return run::WriteFailure(status, TrimRight(m_model.individualEstimatesFile));
   }
-  return kRunCompleted;
+  return {};
 }
 
 }  // namespace
 
 std::int32_t RunDaDriver(const char* controlFilePath, std::int32_t) {
   DaRun run;
-  return run.Run(controlFilePath);
+  return run::Record(run.Run(controlFilePath));
 }
 
 }  // namespace kov::da

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "run/engine_status.h"
+#include "base/engine_status.h"
 #include "uniform.h"
 
 namespace kov::da {

@@ -8,13 +8,14 @@
 #include <string_view>
 #include <utility>
 
+#include "base/engine_status.h"
+#include "base/result_codes.h"
 #include "em/mstep.h"
 #include "em/parameter_count.h"
 #include "imputed_data_file.h"
 #include "input/estimates_writer.h"
 #include "quantiles.h"
-#include "run/engine_status.h"
-#include "run/result_codes.h"
+#include "report/tau_failure.h"
 
 namespace kov::da {
 
@@ -282,15 +283,14 @@ void CombineArray(Family family, const std::vector<const ImputationAnalysis*>& e
   }
 }
 
-std::int32_t WriteDetails(const std::string& controlFilePath, const input::ModelDimensions& dims,
-                          const CombinedResults& combined) {
+Status WriteDetails(const std::string& controlFilePath, const input::ModelDimensions& dims,
+                    const CombinedResults& combined) {
   const std::string path = DetailsFilePath(controlFilePath);
   input::TextOutput out;
   std::int32_t status = out.Create(path);
   if (status != kStatusOk) {
-    run::SetEngineError(status, "Unable to open imputation details text file: " + path +
-                                    std::string(kDetailsSuffix));
-    return status;
+    return Status(status, "Unable to open imputation details text file: " + path +
+                              std::string(kDetailsSuffix));
   }
   constexpr input::NumberFormat kDegreesFormat{3, 20, 10};
   struct Section {
@@ -315,10 +315,10 @@ std::int32_t WriteDetails(const std::string& controlFilePath, const input::Model
   const std::int32_t closed = out.Close();
   if (status == kStatusOk) status = closed;
   if (status != kStatusOk) {
-    run::SetEngineError(status, "Unable to write to imputation details text file: " + path +
-                                    std::string(kDetailsSuffix));
+    return Status(status, "Unable to write to imputation details text file: " + path +
+                              std::string(kDetailsSuffix));
   }
-  return status;
+  return {};
 }
 
 }  // namespace
@@ -389,9 +389,16 @@ std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
       em::UpdateLittleRho(restrictions, counts, &p, &changeSum);
     }
     if (dims.HasStatuses()) {
-      const std::int32_t status = em::UpdateTau(restrictions, counts, &p, &changeSum, report,
-                                                kZeroDenominatorMessage);
-      if (status != kStatusOk) return status;
+      report::ZeroTauDenominator where;
+      if (Status tau = em::UpdateTau(restrictions, counts, &p, &changeSum, &where,
+                                     kZeroDenominatorMessage);
+          !tau.IsOk()) {
+        // The chain takes its steps' results as numbers, so the failure is recorded here, and
+        // the result is the number the user is shown.
+        const Status failure = report::ExplainZeroTauDenominator(report, std::move(tau), where);
+        run::SetEngineError(ShownCodeOf(failure), failure.Message());
+        return ShownCodeOf(failure);
+      }
       em::UpdateDelta(restrictions, counts, &p, &changeSum);
       em::UpdateBigRho(restrictions, counts, &p, &changeSum);
       DeriveClassPrevalences(dims, &p);
@@ -418,23 +425,16 @@ std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
   }
 }
 
-std::int32_t CombineImputations(std::int32_t imputations, const std::string& controlFilePath,
-                                const input::ModelDimensions& dims,
-                                const input::RestrictionSet& codes,
-                                const ImputationStore& store, CombinedResults* results) {
-  if (imputations < 2) {
-    run::SetEngineError(kBadValue, kTooFewImputations);
-    return kBadValue;
-  }
+Status CombineImputations(std::int32_t imputations, const std::string& controlFilePath,
+                          const input::ModelDimensions& dims, const input::RestrictionSet& codes,
+                          const ImputationStore& store, CombinedResults* results) {
+  if (imputations < 2) return Status(kBadValue, std::string(kTooFewImputations));
   CombinedResults combined;
   try {
     std::vector<const ImputationAnalysis*> entries;
     for (std::int32_t j = 1; j <= imputations; ++j) {
       const ImputationAnalysis* entry = store.Entry(j);
-      if (entry == nullptr) {
-        run::SetEngineError(kInternalError, kRetrievalFailed);
-        return kInternalError;
-      }
+      if (entry == nullptr) return Status(kInternalError, std::string(kRetrievalFailed));
       entries.push_back(entry);
     }
     for (ParameterSet* set : {&combined.estimates, &combined.standardErrors,
@@ -443,8 +443,7 @@ std::int32_t CombineImputations(std::int32_t imputations, const std::string& con
                               &combined.degreesOfFreedom}) {
       input::AllocateParameters(dims, set);
       if (!SameLengths(*set, entries[0]->estimates)) {
-        run::SetEngineError(kInternalError, kRetrievalFailed);
-        return kInternalError;
+        return Status(kInternalError, std::string(kRetrievalFailed));
       }
     }
     const EstimatedMask estimated = Estimated(dims, codes);
@@ -452,15 +451,13 @@ std::int32_t CombineImputations(std::int32_t imputations, const std::string& con
       CombineArray(static_cast<Family>(f), entries, estimated[f], &combined);
     }
   } catch (const std::bad_alloc&) {
-    run::SetEngineError(kOutOfMemory, kAllocationFailed);
-    return kOutOfMemory;
+    return Status(kOutOfMemory, std::string(kAllocationFailed));
   }
-  if (const std::int32_t status = WriteDetails(controlFilePath, dims, combined);
-      status != kStatusOk) {
-    return status;
+  if (Status written = WriteDetails(controlFilePath, dims, combined); !written.IsOk()) {
+    return written;
   }
   *results = std::move(combined);
-  return kStatusOk;
+  return {};
 }
 
 }  // namespace kov::da

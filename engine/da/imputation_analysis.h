@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
+#include "base/text_output.h"
 #include "em/estep.h"
 #include "input/model.h"
 #include "input/restriction_structure.h"
-#include "input/text_output.h"
 
 namespace kov::da {
 
@@ -84,13 +85,11 @@ std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
 // Combines the m stored analyses by Rubin's rules, on the probability scale for the estimates,
 // standard errors, degrees of freedom and fractions of missing information, and on the logit
 // scale for the 95 % bounds; writes "Details.txt" into the control file's folder (the path may
-// be blank-padded); then fills *results. Returns kStatusOk or the status recorded through
-// SetEngineError, leaving *results alone. Fewer than two imputations are refused: the between
-// variance needs two.
-std::int32_t CombineImputations(std::int32_t imputations, const std::string& controlFilePath,
-                                const input::ModelDimensions& dims,
-                                const input::RestrictionSet& codes,
-                                const ImputationStore& store, CombinedResults* results);
+// be blank-padded); then fills *results. Returns success, or the failure (leaving *results
+// alone). Fewer than two imputations are refused: the between variance needs two.
+Status CombineImputations(std::int32_t imputations, const std::string& controlFilePath,
+                          const input::ModelDimensions& dims, const input::RestrictionSet& codes,
+                          const ImputationStore& store, CombinedResults* results);
 
 // The path of "Details.txt" for the control file.
 std::string DetailsFilePath(const std::string& controlFilePath);

@@ -6,7 +6,8 @@
 
 #include "em/missingness.h"
 #include "em/scaling.h"
-#include "run/engine_status.h"
+#include "base/block_pool.h"
+#include "base/engine_status.h"
 #include "uniform.h"
 
 namespace kov::da {
@@ -56,6 +57,24 @@ std::int64_t SubjectsOf(double frequency) {
   // llround has no answer past the 64-bit range.
   if (frequency >= 0x1p63) return std::numeric_limits<std::int64_t>::max();
   return std::llround(frequency);
+}
+
+void DrawUniforms(float* out, std::size_t n) {
+  constexpr std::uint64_t kModulus = 2147483647;  // 2^31 - 1
+  std::int32_t state = GeneratorState();
+  if (state < 1 || static_cast<std::uint64_t>(state) >= kModulus) {
+    for (std::size_t k = 0; k < n; ++k) out[k] = NextUniform(0);
+    return;
+  }
+  std::uint64_t x = static_cast<std::uint64_t>(state);
+  for (std::size_t k = 0; k < n; ++k) {
+    // 2^31 is 1 modulo 2^31 - 1: the high bits of the product fold onto the low ones.
+    const std::uint64_t product = x * 16807;
+    x = (product & kModulus) + (product >> 31);
+    if (x >= kModulus) x -= kModulus;
+    out[k] = StateToUniform(static_cast<std::int32_t>(x));
+  }
+  SetGeneratorState(static_cast<std::int32_t>(x));
 }
 
 bool SubjectsFitTheDraws(const input::PatternTable& patterns) {
@@ -325,6 +344,8 @@ namespace {
 // Brings the products of one occasion, each with its own exponent, to the largest exponent of
 // a positive product, which it returns.
 int CommonExponent(double* values, int* exponents, std::size_t n) {
+  // Products that never needed rescaling, the common case, share the exponent 0 already.
+  if (std::all_of(exponents, exponents + n, [](int e) { return e == 0; })) return 0;
   int common = 0;
   bool any = false;
   for (std::size_t d = 0; d < n; ++d) {
@@ -351,8 +372,10 @@ void LatentRecursions::Emissions(std::int32_t c, const std::int32_t* responses,
     const std::int32_t* y = responses + m_classItems + t * m_statusItems;
     std::size_t observed = 0;
     std::size_t missing = Size(m_statusItems);
-    for (std::int32_t i = 0; i < m_statusItems; ++i) {
-      m_itemRows[y[i] != 0 ? observed++ : --missing] = StatusRho(c, t, i) + Size(y[i]) * s;
+    const double* rho = StatusRho(c, t, 0);
+    const std::size_t itemStride = Size(m_statusSlots) * s;
+    for (std::int32_t i = 0; i < m_statusItems; ++i, rho += itemStride) {
+      m_itemRows[y[i] != 0 ? observed++ : --missing] = rho + Size(y[i]) * s;
     }
     double* own = observedEmission != nullptr ? observedEmission + Slot(c, t) * s : nullptr;
     for (std::size_t d = 0; d < s; ++d) {
@@ -492,6 +515,18 @@ bool LatentRecursions::DrawCell(double u, LatentCell* cell) {
 
 ImputationStep::ImputationStep(const input::Model& model) : m_dims(model.dims), m_latent(model) {}
 
+ImputationStep::~ImputationStep() = default;
+
+ImputationStep::Block& ImputationStep::BlockAt(std::size_t b) {
+  while (m_blocks.size() <= b) m_blocks.push_back(std::make_unique<Block>(m_latent));
+  Block& block = *m_blocks[b];
+  if (!block.parametersSet) {
+    block.latent.SetParameters(*m_values);
+    block.parametersSet = true;
+  }
+  return block;
+}
+
 std::uint64_t ImputationStep::CellIndex(const LatentCell& cell) const {
   const std::uint64_t s = static_cast<std::uint64_t>(m_latent.Statuses());
   std::uint64_t index = static_cast<std::uint64_t>(cell.latentClass);
@@ -512,45 +547,140 @@ LatentCell ImputationStep::DecodeCell(std::uint64_t index) const {
   return cell;
 }
 
+void ImputationStep::AppendRecords(std::int32_t pattern, Block* block) const {
+  // The cell index grows in latent-table order, so the sorted cells are the records in order.
+  for (const auto& [index, count] : block->drawn.TakeSorted()) {
+    const LatentCell drawn = DecodeCell(index);
+    CompletedRecord record;
+    record.pattern = pattern;
+    record.latentClass = drawn.latentClass;
+    record.statuses = drawn.statuses;
+    record.count = static_cast<double>(count);
+    block->records.push_back(record);
+  }
+}
+
+void ImputationStep::DrawPatterns(const input::PatternTable& patterns, std::int32_t begin,
+                                  std::int32_t end, const float* uniforms, Block* block) const {
+  LatentCell cell;
+  for (std::int32_t p = begin; p < end; ++p) {
+    const std::int64_t subjects = SubjectsOf(patterns.frequencies[Size(p)]);
+    if (subjects == 0) continue;
+    block->latent.Prepare(patterns.Pattern(p));
+    for (std::int64_t n = 0; n < subjects; ++n) {
+      if (block->latent.DrawCell(*uniforms++, &cell)) block->drawn.Add(CellIndex(cell));
+    }
+    AppendRecords(p, block);
+  }
+}
+
+namespace {
+
+// Blocks hold about this many patterns, and a group of patterns at most kMaxBlocks blocks, so
+// that the blocks' work arrays stay a small multiple of one set.
+constexpr std::size_t kPatternsPerBlock = 256;
+constexpr std::size_t kMaxBlocks = 64;
+
+std::size_t BlockCount(std::size_t patterns) {
+  return std::clamp<std::size_t>((patterns + kPatternsPerBlock - 1) / kPatternsPerBlock, 1,
+                                 kMaxBlocks);
+}
+
+}  // namespace
+
+void ImputationStep::DrawGroup(const input::PatternTable& patterns, std::int32_t begin,
+                               std::int32_t end) {
+  const std::size_t count = Size(end - begin);
+  const std::size_t blocks = BlockCount(count);
+  for (std::size_t b = 0; b < blocks; ++b) BlockAt(b).records.clear();
+  const auto drawBlock = [&](std::size_t b) {
+    const std::int32_t first = begin + static_cast<std::int32_t>(count * b / blocks);
+    const std::int32_t last = begin + static_cast<std::int32_t>(count * (b + 1) / blocks);
+    DrawPatterns(patterns, first, last, m_uniforms.data() + m_firstUniform[Size(first - begin)],
+                 m_blocks[b].get());
+  };
+  if (blocks == 1) {
+    drawBlock(0);
+  } else {
+    if (!m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
+    m_pool->Run(blocks, drawBlock);
+  }
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const std::vector<CompletedRecord>& records = m_blocks[b]->records;
+    m_completed->records.insert(m_completed->records.end(), records.begin(), records.end());
+  }
+}
+
+bool ImputationStep::DrawLargePattern(const input::PatternTable& patterns, std::int32_t p,
+                                      AbortCheck* abortCheck) {
+  Block& block = BlockAt(0);
+  block.records.clear();
+  block.latent.Prepare(patterns.Pattern(p));
+  LatentCell cell;
+  for (std::uint64_t left = static_cast<std::uint64_t>(SubjectsOf(patterns.frequencies[Size(p)]));
+       left > 0;) {
+    const std::uint64_t batch = std::min(left, AbortCheck::kSubjectsPerQuestion);
+    for (std::uint64_t n = 0; n < batch; ++n) {
+      if (block.latent.DrawCell(NextUniform(0), &cell)) block.drawn.Add(CellIndex(cell));
+    }
+    left -= batch;
+    if (abortCheck->Drawn(batch)) {
+      block.drawn.TakeSorted();
+      return false;
+    }
+  }
+  AppendRecords(p, &block);
+  m_completed->records.insert(m_completed->records.end(), block.records.begin(),
+                              block.records.end());
+  return true;
+}
+
 bool ImputationStep::Run(const input::ParameterSet& values, const input::PatternTable& patterns,
                          CompletedData* completed, em::ExpectedCounts* counts) {
-  m_latent.SetParameters(values);
+  m_values = &values;
+  for (const std::unique_ptr<Block>& block : m_blocks) block->parametersSet = false;
+  m_completed = completed;
   completed->itemCount = patterns.itemCount;
   completed->responses = patterns.responses;
   completed->frequencies = patterns.frequencies;
   completed->records.clear();
 
   AbortCheck abortCheck;
-  for (std::int32_t p = 0; p < patterns.patternCount; ++p) {
-    const std::int64_t subjects = SubjectsOf(patterns.frequencies[Size(p)]);
-    if (subjects == 0) continue;
-    m_latent.Prepare(patterns.Pattern(p));
-    LatentCell cell;
-    for (std::int64_t n = 0; n < subjects; ++n) {
-      const double u = NextUniform(0);
-      if (m_latent.DrawCell(u, &cell)) m_drawn.Add(CellIndex(cell));
-      if (abortCheck.Drawn(1)) {
-        m_drawn.TakeSorted();
-        return false;
-      }
+  const std::uint64_t groupSize = AbortCheck::kSubjectsPerQuestion;
+  for (std::int32_t begin = 0; begin < patterns.patternCount;) {
+    const std::uint64_t first = static_cast<std::uint64_t>(SubjectsOf(patterns.frequencies[Size(begin)]));
+    if (first > groupSize) {
+      if (!DrawLargePattern(patterns, begin, &abortCheck)) return false;
+      ++begin;
+      continue;
     }
-    // The cell index grows in latent-table order, so the sorted cells are the records in order.
-    for (const auto& [index, count] : m_drawn.TakeSorted()) {
-      const LatentCell drawn = DecodeCell(index);
-      CompletedRecord record;
-      record.pattern = p;
-      record.latentClass = drawn.latentClass;
-      record.statuses = drawn.statuses;
-      record.count = static_cast<double>(count);
-      completed->records.push_back(record);
+    // The longest run of patterns from `begin` whose subjects fit one group.
+    std::uint64_t subjects = 0;
+    std::int32_t end = begin;
+    m_firstUniform.clear();
+    while (end < patterns.patternCount) {
+      const std::uint64_t more = static_cast<std::uint64_t>(SubjectsOf(patterns.frequencies[Size(end)]));
+      if (subjects + more > groupSize) break;
+      m_firstUniform.push_back(static_cast<std::size_t>(subjects));
+      subjects += more;
+      ++end;
     }
+    m_firstUniform.push_back(static_cast<std::size_t>(subjects));
+    m_uniforms.resize(static_cast<std::size_t>(subjects));
+    DrawUniforms(m_uniforms.data(), m_uniforms.size());
+    DrawGroup(patterns, begin, end);
+    if (abortCheck.Drawn(subjects)) return false;
+    begin = end;
   }
-  TallyCompletedCounts(m_dims, *completed, counts);
+  TallyInBlocks(*completed, counts);
   return true;
 }
 
-void TallyCompletedCounts(const ModelDimensions& dims, const CompletedData& data,
-                          em::ExpectedCounts* counts) {
+namespace {
+
+// The counts of records [first, last) alone.
+void TallyRecords(const ModelDimensions& dims, const CompletedData& data, std::size_t first,
+                  std::size_t last, em::ExpectedCounts* counts) {
   const std::int32_t statuses = std::max<std::int32_t>(dims.statuses, 1);
   const std::int32_t classItems = ModelDimensions::Positive(dims.classItems);
   const std::int32_t statusItems = ModelDimensions::Positive(dims.statusItems);
@@ -574,7 +704,8 @@ void TallyCompletedCounts(const ModelDimensions& dims, const CompletedData& data
   counts->littleRhoCounts.assign(littleShape.Size(), 0.0);
   counts->bigRhoCounts.assign(bigShape.Size(), 0.0);
 
-  for (const CompletedRecord& record : data.records) {
+  for (std::size_t r = first; r < last; ++r) {
+    const CompletedRecord& record = data.records[r];
     const double n = record.count;
     const std::int32_t c = record.latentClass;
     const std::int32_t* s = record.statuses.data();
@@ -601,6 +732,45 @@ void TallyCompletedCounts(const ModelDimensions& dims, const CompletedData& data
         if (occasion[i] >= 1 && occasion[i] <= dims.maxStatusCategories) big[occasion[i] - 1] += n;
       }
     }
+  }
+}
+
+void AddTo(const std::vector<double>& part, std::vector<double>* total) {
+  for (std::size_t i = 0; i < part.size(); ++i) (*total)[i] += part[i];
+}
+
+}  // namespace
+
+void TallyCompletedCounts(const ModelDimensions& dims, const CompletedData& data,
+                          em::ExpectedCounts* counts) {
+  TallyRecords(dims, data, 0, data.records.size(), counts);
+}
+
+// The records are split into fixed blocks counted on the engine's threads. Every count is a
+// whole number of subjects, so the blocks' sums add up exactly, in any order, to the count of
+// all records at once.
+void ImputationStep::TallyInBlocks(const CompletedData& data, em::ExpectedCounts* counts) {
+  constexpr std::size_t kRecordsPerBlock = 2048;
+  const std::size_t records = data.records.size();
+  const std::size_t blocks = std::clamp<std::size_t>(records / kRecordsPerBlock, 1, kMaxBlocks);
+  if (blocks == 1) {
+    TallyCompletedCounts(m_dims, data, counts);
+    return;
+  }
+  m_blockCounts.resize(blocks);
+  if (!m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
+  m_pool->Run(blocks, [&](std::size_t b) {
+    TallyRecords(m_dims, data, records * b / blocks, records * (b + 1) / blocks, &m_blockCounts[b]);
+  });
+  *counts = m_blockCounts[0];
+  for (std::size_t b = 1; b < blocks; ++b) {
+    const em::ExpectedCounts& part = m_blockCounts[b];
+    counts->total += part.total;
+    AddTo(part.classCounts, &counts->classCounts);
+    AddTo(part.statusMargins, &counts->statusMargins);
+    AddTo(part.transitionCounts, &counts->transitionCounts);
+    AddTo(part.littleRhoCounts, &counts->littleRhoCounts);
+    AddTo(part.bigRhoCounts, &counts->bigRhoCounts);
   }
 }
 

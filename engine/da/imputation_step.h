@@ -19,6 +19,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,10 @@
 #include "input/data_file.h"
 #include "input/model.h"
 #include "uniform.h"
+
+namespace kov::run {
+class BlockPool;
+}  // namespace kov::run
 
 namespace kov::da {
 
@@ -46,6 +51,12 @@ std::int64_t SubjectsOf(double frequency);
 // round again, and later subjects would repeat the draws of earlier ones instead of drawing
 // their own.
 inline constexpr std::int64_t kMaxPatternSubjects = kGeneratorPeriod;
+
+// The next n uniforms of the engine's generator into out[0, n), and the generator left after
+// them: exactly what n calls of NextUniform(0) give, by 64-bit arithmetic instead of the 32-bit
+// splitting (the same residue for every state from 1 to 2^31 - 2; any other state takes the
+// calls themselves).
+void DrawUniforms(float* out, std::size_t n);
 
 // True when no frequency of the table stands for more than kMaxPatternSubjects subjects.
 bool SubjectsFitTheDraws(const input::PatternTable& patterns);
@@ -234,9 +245,16 @@ class LatentRecursions {
 
 // The latent draw of every subject and the completed-data counts, one iteration at a time.
 // Constructed once per run; Run allocates nothing once its arrays have grown to the data.
+//
+// The subjects' uniforms are drawn from the generator in pattern and subject order, a group of
+// at most 2^16 subjects at a time, before any is used; the patterns of a group are then split
+// into fixed blocks, drawn on the engine's threads, and their records and counts joined in block
+// order. Every subject thus keeps the uniform it would have had one after the other, and the
+// files of a run do not depend on the number of threads.
 class ImputationStep {
  public:
   explicit ImputationStep(const input::Model& model);
+  ~ImputationStep();
 
   // For each pattern in order and each of its subjects (the frequency rounded): one uniform,
   // then the latent cell by the nested walk. A pattern of frequency 0 draws nothing; a pattern
@@ -250,12 +268,41 @@ class ImputationStep {
            CompletedData* completed, em::ExpectedCounts* counts);
 
  private:
+  // The work of one block of patterns: its own recursions, tally and records.
+  struct Block {
+    explicit Block(const LatentRecursions& prototype) : latent(prototype) {}
+    LatentRecursions latent;
+    CellTally drawn;
+    std::vector<CompletedRecord> records;
+    bool parametersSet = false;
+  };
+
   std::uint64_t CellIndex(const LatentCell& cell) const;
   LatentCell DecodeCell(std::uint64_t index) const;
+  // Draws the subjects of patterns [begin, end), whose uniforms start at `uniforms`, and
+  // appends the records of each pattern to block->records.
+  void DrawPatterns(const input::PatternTable& patterns, std::int32_t begin, std::int32_t end,
+                    const float* uniforms, Block* block) const;
+  // Draws a group of patterns whose uniforms are in m_uniforms, over the blocks.
+  void DrawGroup(const input::PatternTable& patterns, std::int32_t begin, std::int32_t end);
+  // One pattern of more subjects than a group holds, on this thread, its uniforms drawn 2^16 at
+  // a time. False when an abort was requested.
+  bool DrawLargePattern(const input::PatternTable& patterns, std::int32_t p,
+                        AbortCheck* abortCheck);
+  void AppendRecords(std::int32_t pattern, Block* block) const;
+  // TallyCompletedCounts over the engine's threads.
+  void TallyInBlocks(const CompletedData& data, em::ExpectedCounts* counts);
+  Block& BlockAt(std::size_t b);
 
   input::ModelDimensions m_dims;
-  LatentRecursions m_latent;
-  CellTally m_drawn;  // the cells of one pattern's subjects
+  const input::ParameterSet* m_values = nullptr;  // of the running step
+  LatentRecursions m_latent;                      // laid out, never prepared: the blocks' model
+  std::vector<std::unique_ptr<Block>> m_blocks;
+  std::vector<float> m_uniforms;                  // of one group
+  std::vector<std::size_t> m_firstUniform;        // per pattern of the group, and its end
+  std::unique_ptr<run::BlockPool> m_pool;
+  std::vector<em::ExpectedCounts> m_blockCounts;
+  CompletedData* m_completed = nullptr;
 };
 
 // The completed-data counts of the records, in the shapes of the parameter arrays: per class

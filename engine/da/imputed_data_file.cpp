@@ -3,10 +3,10 @@
 #include <charconv>
 #include <cmath>
 
-#include "input/text_output.h"
+#include "base/engine_status.h"
+#include "base/result_codes.h"
+#include "base/text_output.h"
 #include "report/fields.h"
-#include "run/engine_status.h"
-#include "run/result_codes.h"
 
 namespace kov::da {
 

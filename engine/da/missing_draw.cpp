@@ -6,6 +6,7 @@
 
 #include "em/missingness.h"
 #include "em/scaling.h"
+#include "base/block_pool.h"
 #include "uniform.h"
 
 namespace kov::da {
@@ -14,7 +15,8 @@ MissingResponseDraw::MissingResponseDraw(const input::Model& model)
     : m_latent(model),
       m_items(model.dims.ItemCount()),
       m_classes(m_latent.Classes()),
-      m_statuses(m_latent.Statuses()) {
+      m_statuses(m_latent.Statuses()),
+      m_model(model) {
   const std::size_t c = Size(m_classes);
   const std::size_t s = Size(m_statuses);
   const std::size_t items = Size(m_items);
@@ -58,6 +60,8 @@ MissingResponseDraw::MissingResponseDraw(const input::Model& model)
     radix *= k;
   }
 }
+
+MissingResponseDraw::~MissingResponseDraw() = default;
 
 void MissingResponseDraw::SetParameters(const input::ParameterSet& values) {
   m_latent.SetParameters(values);
@@ -334,15 +338,31 @@ void MissingResponseDraw::MergeBatches(std::size_t firstRow) {
                           m_mergedFrequencies.end());
 }
 
-bool MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values,
-                                               const input::PatternTable& observed,
-                                               input::PatternTable* completed) {
-  SetParameters(values);
+std::uint64_t MissingResponseDraw::UniformsOf(const input::PatternTable& observed,
+                                              std::int32_t p) const {
+  const std::int32_t* y = observed.Pattern(p);
+  if (std::find(y, y + Size(observed.itemCount), 0) == y + Size(observed.itemCount)) return 0;
+  return static_cast<std::uint64_t>(SubjectsOf(observed.frequencies[Size(p)]));
+}
+
+MissingResponseDraw& MissingResponseDraw::BlockDraw(std::size_t b) {
+  while (m_blockDraws.size() <= b) {
+    m_blockDraws.push_back(std::make_unique<MissingResponseDraw>(m_model));
+  }
+  MissingResponseDraw& block = *m_blockDraws[b];
+  if (!block.m_parametersSet) {
+    block.SetParameters(*m_values);
+    block.m_parametersSet = true;
+  }
+  return block;
+}
+
+void MissingResponseDraw::DrawPatterns(const input::PatternTable& observed, std::int32_t begin,
+                                       std::int32_t end, const float* uniforms) {
   const std::size_t items = Size(observed.itemCount);
   m_rows.clear();
   m_rowFrequencies.clear();
-  AbortCheck abortCheck;
-  for (std::int32_t p = 0; p < observed.patternCount; ++p) {
+  for (std::int32_t p = begin; p < end; ++p) {
     const std::int32_t* y = observed.Pattern(p);
     const double frequency = observed.frequencies[Size(p)];
     if (std::find(y, y + items, 0) == y + items) {
@@ -353,26 +373,107 @@ bool MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values
     const std::int64_t subjects = SubjectsOf(frequency);
     if (subjects == 0) continue;
     Prepare(y);
-    const std::size_t firstRow = m_rowFrequencies.size();
-    // Each subject's path depends on its own uniform only, so batches of consecutive uniforms
-    // end where one batch of all of them would.
-    for (std::uint64_t left = static_cast<std::uint64_t>(subjects); left > 0;) {
-      const std::uint64_t batch = std::min(left, AbortCheck::kSubjectsPerQuestion);
-      m_uniforms.resize(static_cast<std::size_t>(batch));
-      for (double& u : m_uniforms) u = NextUniform(0);
-      std::sort(m_uniforms.begin(), m_uniforms.end());
-      std::copy(m_pattern.begin(), m_pattern.end(), m_current.begin());
-      Descend(0, 0, m_uniforms.size());
-      left -= batch;
-      // A pattern of one batch keeps its rows exactly as drawn.
-      if (batch < static_cast<std::uint64_t>(subjects)) MergeBatches(firstRow);
-      if (abortCheck.Drawn(batch)) return false;
-    }
+    m_uniforms.assign(uniforms, uniforms + subjects);
+    uniforms += subjects;
+    std::sort(m_uniforms.begin(), m_uniforms.end());
+    std::copy(m_pattern.begin(), m_pattern.end(), m_current.begin());
+    Descend(0, 0, m_uniforms.size());
   }
+}
 
+void MissingResponseDraw::DrawGroup(const input::PatternTable& observed, std::int32_t begin,
+                                    std::int32_t end) {
+  // Blocks of about 256 patterns, at most 64 to a group, so that the blocks' work arrays stay a
+  // small multiple of one set.
+  const std::size_t count = Size(end - begin);
+  const std::size_t blocks = std::clamp<std::size_t>((count + 255) / 256, 1, 64);
+  for (std::size_t b = 0; b < blocks; ++b) BlockDraw(b);
+  const auto drawBlock = [&](std::size_t b) {
+    const std::int32_t first = begin + static_cast<std::int32_t>(count * b / blocks);
+    const std::int32_t last = begin + static_cast<std::int32_t>(count * (b + 1) / blocks);
+    m_blockDraws[b]->DrawPatterns(observed, first, last,
+                                  m_groupUniforms.data() + m_firstUniform[Size(first - begin)]);
+  };
+  if (blocks == 1) {
+    drawBlock(0);
+  } else {
+    if (!m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
+    m_pool->Run(blocks, drawBlock);
+  }
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const MissingResponseDraw& block = *m_blockDraws[b];
+    m_rows.insert(m_rows.end(), block.m_rows.begin(), block.m_rows.end());
+    m_rowFrequencies.insert(m_rowFrequencies.end(), block.m_rowFrequencies.begin(),
+                            block.m_rowFrequencies.end());
+  }
+}
+
+bool MissingResponseDraw::DrawLargePattern(const std::int32_t* responses, std::uint64_t subjects,
+                                           AbortCheck* abortCheck) {
+  Prepare(responses);
+  const std::size_t firstRow = m_rowFrequencies.size();
+  // Each subject's path depends on its own uniform only, so batches of consecutive uniforms
+  // end where one batch of all of them would.
+  for (std::uint64_t left = subjects; left > 0;) {
+    const std::uint64_t batch = std::min(left, AbortCheck::kSubjectsPerQuestion);
+    m_uniforms.resize(static_cast<std::size_t>(batch));
+    for (double& u : m_uniforms) u = NextUniform(0);
+    std::sort(m_uniforms.begin(), m_uniforms.end());
+    std::copy(m_pattern.begin(), m_pattern.end(), m_current.begin());
+    Descend(0, 0, m_uniforms.size());
+    left -= batch;
+    MergeBatches(firstRow);
+    if (abortCheck->Drawn(batch)) return false;
+  }
+  return true;
+}
+
+bool MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values,
+                                               const input::PatternTable& observed,
+                                               input::PatternTable* completed) {
+  SetParameters(values);
+  m_values = &values;
+  for (const std::unique_ptr<MissingResponseDraw>& block : m_blockDraws) {
+    block->m_parametersSet = false;
+  }
+  m_rows.clear();
+  m_rowFrequencies.clear();
+  AbortCheck abortCheck;
+  const std::uint64_t groupSize = AbortCheck::kSubjectsPerQuestion;
+  for (std::int32_t begin = 0; begin < observed.patternCount;) {
+    const std::uint64_t first = UniformsOf(observed, begin);
+    if (first > groupSize) {
+      if (!DrawLargePattern(observed.Pattern(begin), first, &abortCheck)) return false;
+      ++begin;
+      continue;
+    }
+    // The longest run of patterns from `begin` whose uniforms fit one group.
+    std::uint64_t subjects = 0;
+    std::int32_t end = begin;
+    m_firstUniform.clear();
+    while (end < observed.patternCount) {
+      const std::uint64_t more = UniformsOf(observed, end);
+      if (subjects + more > groupSize) break;
+      m_firstUniform.push_back(static_cast<std::size_t>(subjects));
+      subjects += more;
+      ++end;
+    }
+    m_firstUniform.push_back(static_cast<std::size_t>(subjects));
+    m_groupUniforms.resize(static_cast<std::size_t>(subjects));
+    DrawUniforms(m_groupUniforms.data(), m_groupUniforms.size());
+    DrawGroup(observed, begin, end);
+    if (abortCheck.Drawn(subjects)) return false;
+    begin = end;
+  }
+  Rebuild(observed.itemCount, completed);
+  return true;
+}
+
+void MissingResponseDraw::Rebuild(std::int32_t itemCount, input::PatternTable* completed) {
+  const std::size_t items = Size(itemCount);
   // Distinct patterns in increasing complete cell index. The index itself is the sort key when
-  // it fits 64 bits; otherwise patterns are compared from the last item, the most significant
-  // digit, down, which gives the same order.
+  // it fits 64 bits, and then equal keys are equal patterns; otherwise patterns are compared
+  // from the last item, the most significant digit, down, which gives the same order.
   const std::size_t rowCount = m_rowFrequencies.size();
   const std::int32_t* rows = m_rows.data();
   const auto before = [rows, items](std::size_t a, std::size_t b) {
@@ -394,32 +495,38 @@ bool MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values
     }
     m_keys[r] = {key, r};
   }
-  // Ties in the key are equal patterns (or, when the key does not fit, all rows): the row
-  // number keeps their order, and the comparison of responses decides the rest.
-  std::sort(m_keys.begin(), m_keys.end(), [&before](const auto& a, const auto& b) {
-    if (a.first != b.first) return a.first < b.first;
-    if (before(a.second, b.second)) return true;
-    if (before(b.second, a.second)) return false;
-    return a.second < b.second;
-  });
+  // Equal patterns keep the order of their rows, so that their frequencies are summed in it.
+  if (m_keysFit) {
+    std::sort(m_keys.begin(), m_keys.end());
+  } else {
+    std::sort(m_keys.begin(), m_keys.end(), [&before](const auto& a, const auto& b) {
+      if (before(a.second, b.second)) return true;
+      if (before(b.second, a.second)) return false;
+      return a.second < b.second;
+    });
+  }
+  const auto same = [this, &before](const std::pair<std::uint64_t, std::size_t>& a,
+                                    const std::pair<std::uint64_t, std::size_t>& b) {
+    return m_keysFit ? a.first == b.first : !before(a.second, b.second);
+  };
 
-  completed->itemCount = observed.itemCount;
+  completed->itemCount = itemCount;
   completed->responses.clear();
   completed->frequencies.clear();
   completed->subjectCount = 0.0;
   for (std::size_t k = 0; k < rowCount;) {
-    const std::size_t first = m_keys[k].second;
+    const std::size_t first = k;
     double frequency = 0.0;
-    for (; k < rowCount && !before(first, m_keys[k].second); ++k) {
+    for (; k < rowCount && same(m_keys[first], m_keys[k]); ++k) {
       frequency += m_rowFrequencies[m_keys[k].second];
     }
-    completed->responses.insert(completed->responses.end(), rows + first * items,
-                                rows + (first + 1) * items);
+    const std::size_t row = m_keys[first].second;
+    completed->responses.insert(completed->responses.end(), rows + row * items,
+                                rows + (row + 1) * items);
     completed->frequencies.push_back(frequency);
     completed->subjectCount += frequency;
   }
   completed->patternCount = static_cast<std::int32_t>(completed->frequencies.size());
-  return true;
 }
 
 }  // namespace kov::da

@@ -24,16 +24,27 @@
 // forward pass per subject. A pattern of many subjects goes down the tree in batches of 2^16
 // consecutive uniforms, and the counts of its completions are added up over the batches, so
 // that its room follows the distinct completions drawn rather than its frequency.
+//
+// The uniforms of the other patterns are drawn from the generator in pattern and subject order,
+// a group of at most 2^16 subjects at a time, before any is used; the patterns of a group are
+// split into fixed blocks that go down their trees on the engine's threads, and the blocks'
+// completions are joined in block order. Every subject keeps the uniform it would have had one
+// after the other, and the completed table does not depend on the number of threads.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "imputation_step.h"
 #include "input/data_file.h"
 #include "input/model.h"
+
+namespace kov::run {
+class BlockPool;
+}  // namespace kov::run
 
 namespace kov::da {
 
@@ -42,6 +53,7 @@ namespace kov::da {
 class MissingResponseDraw {
  public:
   explicit MissingResponseDraw(const input::Model& model);
+  ~MissingResponseDraw();
 
   // Completes the observed patterns (0 = missing) into *completed. Patterns with no missing
   // response keep their frequencies and draw nothing. Every other pattern, in order, draws one
@@ -71,6 +83,22 @@ class MissingResponseDraw {
   };
 
   std::size_t Size(std::int32_t n) const { return static_cast<std::size_t>(n > 0 ? n : 0); }
+  // The uniforms pattern p of the table draws: none when it is complete.
+  std::uint64_t UniformsOf(const input::PatternTable& observed, std::int32_t p) const;
+  // The rows of patterns [begin, end) of the table, in order, into m_rows: complete patterns as
+  // they are, the others completed with the uniforms from `uniforms` on.
+  void DrawPatterns(const input::PatternTable& observed, std::int32_t begin, std::int32_t end,
+                    const float* uniforms);
+  // A group of patterns whose uniforms are in m_groupUniforms, over the blocks.
+  void DrawGroup(const input::PatternTable& observed, std::int32_t begin, std::int32_t end);
+  // One pattern of more subjects than a group holds, on this thread, in batches of 2^16
+  // uniforms. False when an abort was requested.
+  bool DrawLargePattern(const std::int32_t* responses, std::uint64_t subjects,
+                        AbortCheck* abortCheck);
+  MissingResponseDraw& BlockDraw(std::size_t b);
+  // The distinct rows of m_rows with their summed frequencies, in increasing complete cell
+  // index.
+  void Rebuild(std::int32_t itemCount, input::PatternTable* completed);
   // Draws level q for the subjects whose rescaled uniforms are m_uniforms[begin, end), sorted.
   void Descend(std::size_t q, std::size_t begin, std::size_t end);
   // The state of level q + 1 once level q has taken category k.
@@ -135,6 +163,15 @@ class MissingResponseDraw {
   std::vector<std::pair<std::uint64_t, std::size_t>> m_keys;  // (complete cell index, row)
   std::vector<std::uint64_t> m_cellRadix;                     // per item
   bool m_keysFit = true;  // the complete cell index fits 63 bits
+
+  // The blocks of a group, each its own draw of the same model.
+  input::Model m_model;
+  const input::ParameterSet* m_values = nullptr;  // of the running draw
+  bool m_parametersSet = false;                   // for m_values, as a block
+  std::vector<std::unique_ptr<MissingResponseDraw>> m_blockDraws;
+  std::vector<float> m_groupUniforms;
+  std::vector<std::size_t> m_firstUniform;  // per pattern of the group, and its end
+  std::unique_ptr<run::BlockPool> m_pool;
 };
 
 }  // namespace kov::da

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "base/result_codes.h"
 #include "report/fields.h"
-#include "run/result_codes.h"
 
 namespace kov::da {
 

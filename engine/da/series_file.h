@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/text_output.h"
 #include "input/model.h"
-#include "input/text_output.h"
 
 namespace kov::da {
 

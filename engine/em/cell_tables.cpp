@@ -5,10 +5,10 @@
 #include <string_view>
 #include <utility>
 
+#include "base/result_codes.h"
 #include "fit.h"
 #include "report/fields.h"
 #include "report/report_lines.h"
-#include "run/result_codes.h"
 
 namespace kov::em {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "input/text_output.h"
+#include "base/text_output.h"
 #include "missingness.h"
 #include "saturated_model.h"
 

@@ -8,9 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "base/engine_status.h"
+#include "base/result_codes.h"
+#include "base/status_record.h"
+#include "cell_tables.h"
 #include "estep.h"
 #include "fit.h"
-#include "cell_tables.h"
 #include "input/control_file.h"
 #include "input/data_file.h"
 #include "input/estimates_writer.h"
@@ -23,12 +26,9 @@
 #include "report/parameter_tables.h"
 #include "report/restrictions_report.h"
 #include "report/run_end.h"
-#include "run/drivers.h"
-#include "run/engine_status.h"
-#include "run/result_codes.h"
+#include "report/tau_failure.h"
 #include "run/run_files.h"
 #include "run/run_support.h"
-#include "run/status_record.h"
 #include "saturated_model.h"
 
 namespace kov::em {
@@ -37,29 +37,27 @@ namespace {
 
 using input::TrimRight;
 
-// A run that ends on a check or a zero denominator met no file or memory failure.
-constexpr std::int32_t kNoIoError = 0;
 const std::string kAsteriskLine = " " + std::string(50, '*');
 
 class EmRun {
  public:
-  std::int32_t Run(const char* controlFilePath);
+  Status Run(const char* controlFilePath);
 
  private:
-  std::int32_t ClaimFiles();
-  std::int32_t OpenFiles();
-  std::int32_t Iterate(bool silent, bool* left);
-  std::int32_t OneIteration();
+  Status ClaimFiles();
+  Status OpenFiles();
+  Status Iterate(bool silent, bool* left);
+  Status OneIteration();
   std::int32_t WriteHistoryHeading(double startGSquared);
   std::int32_t WriteHistoryEntry();
   std::int32_t WriteCrossValidation(double startGSquared);
   std::int32_t WriteFitBlocks();
-  std::int32_t WriteResults();
-  std::int32_t WriteEstimatesSet();
-  std::int32_t Finish();
+  Status WriteResults();
+  Status WriteEstimatesSet();
+  Status Finish();
 
   std::int32_t Line(std::string_view text) { return m_report.WriteLine(text); }
-  std::int32_t WriteFailed(std::int32_t status) { return run::ReportWriteFailed(status, m_reportName); }
+  Status WriteFailed(std::int32_t status) { return run::WriteFailure(status, m_reportName); }
 
   input::Model m_model;
   input::DataLayout m_layout;
@@ -87,11 +85,10 @@ class EmRun {
   std::int32_t m_lastIteration = 0;  // the last iteration completed
   bool m_aborted = false;
   bool m_estimatesWritten = false;
-  bool m_failed = false;  // an update ended the run; its error is recorded
   std::optional<SaturatedModel> m_saturated;
 };
 
-std::int32_t EmRun::ClaimFiles() {
+Status EmRun::ClaimFiles() {
   std::vector<run::RunFile> files = {
       {"control file", m_job.controlFile},
       {"data file", TrimRight(m_model.dataFile)},
@@ -110,19 +107,19 @@ std::int32_t EmRun::ClaimFiles() {
   return m_claim.Take(files);
 }
 
-std::int32_t EmRun::OpenFiles() {
-  std::int32_t status = input::OpenDataFile(m_layout, &m_data);
-  if (status != kStatusOk) return status;
+Status EmRun::OpenFiles() {
+  if (Status opened = input::OpenDataFile(m_layout, &m_data); !opened.IsOk()) return opened;
   m_reportName = TrimRight(m_model.emOutputFile);
-  if ((status = run::CreateReport(m_reportName, &m_report)) != kStatusOk) return status;
+  if (Status created = run::CreateReport(m_reportName, &m_report); !created.IsOk()) return created;
   if (m_model.writeEstimates) {
     const std::string name = TrimRight(m_model.emEstimatesFile);
-    if ((status = m_estimates.CreateReplacing(name)) != kStatusOk) {
-      return run::OpenFailed(status, "Unable to open parameter estimates file for reading/writing: ",
-                             name, run::kValidPathAndName);
+    if (const std::int32_t status = m_estimates.CreateReplacing(name); status != kStatusOk) {
+      return run::OpenFailure(status,
+                              "Unable to open parameter estimates file for reading/writing: ", name,
+                              run::kValidPathAndName);
     }
   }
-  return kStatusOk;
+  return {};
 }
 
 // The big rho start values of the control file are those of occasion 1; every later occasion
@@ -178,7 +175,7 @@ std::int32_t EmRun::WriteHistoryEntry() {
 
 // Steps of one iteration: E-step, then the M-steps in the order gamma, tau, delta (with the
 // prior and the occasion prevalences refreshed), big rho, little rho; then the new MAD.
-std::int32_t EmRun::OneIteration() {
+Status EmRun::OneIteration() {
   const input::ModelDimensions& d = m_model.dims;
   const input::RestrictionStructure& r = m_restrictions;
   run::PublishProgress(m_iteration, m_mad);
@@ -186,12 +183,9 @@ std::int32_t EmRun::OneIteration() {
   m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities, &m_logProbabilities);
   if (d.HasClasses()) UpdateGamma(r, m_counts, &m_values, &sums.gamma);
   if (d.HasStatuses()) {
-    const std::int32_t failed = UpdateTau(r, m_counts, &m_values, &sums.tau, m_report);
-    // The update has recorded its error; a zero denominator is no file failure.
-    if (failed != 0) {
-      m_failed = true;
-      return failed == kZeroDenominatorConstrained || failed == kZeroDenominatorFree ? kNoIoError
-                                                                                      : failed;
+    report::ZeroTauDenominator where;
+    if (Status tau = UpdateTau(r, m_counts, &m_values, &sums.tau, &where); !tau.IsOk()) {
+      return report::ExplainZeroTauDenominator(m_report, std::move(tau), where);
     }
     UpdateDelta(r, m_counts, &m_values, &sums.delta);
     DeriveOccasionPrevalences(d, &m_values);
@@ -200,26 +194,29 @@ std::int32_t EmRun::OneIteration() {
   if (d.HasClasses()) UpdateLittleRho(r, m_counts, &m_values, &sums.littleRho);
   if (m_estimated != 0) m_mad = sums.Total() / m_estimated;
   m_lastIteration = m_iteration;
-  return kStatusOk;
+  return {};
 }
 
 // Runs iterations from m_iteration while the maximum allows; a silent run writes no history.
 // *left tells whether the loop ended by its test (abort, convergence, maximum).
-std::int32_t EmRun::Iterate(bool silent, bool* left) {
+Status EmRun::Iterate(bool silent, bool* left) {
   *left = false;
   while (m_iteration <= m_model.maxIterations) {
-    std::int32_t status = OneIteration();
-    if (m_failed) return status;
-    if (!silent && (status = WriteHistoryEntry()) != kStatusOk) return WriteFailed(status);
+    if (Status step = OneIteration(); !step.IsOk()) return step;
+    if (!silent) {
+      if (const std::int32_t status = WriteHistoryEntry(); status != kStatusOk) {
+        return WriteFailed(status);
+      }
+    }
     m_aborted = m_aborted || run::AbortRequested();
     // A MAD that is not a number fails "less than" and keeps the loop going to the maximum.
     if (m_aborted || m_mad < m_model.criterion || m_iteration == m_model.maxIterations) {
       *left = true;
-      return kStatusOk;
+      return {};
     }
     ++m_iteration;
   }
-  return kStatusOk;
+  return {};
 }
 
 std::int32_t EmRun::WriteCrossValidation(double startGSquared) {
@@ -259,15 +256,15 @@ std::int32_t EmRun::WriteFitBlocks() {
   return WriteMcarBlock(m_report, m_saturated->GSquared(), McarDegreesOfFreedom(m_grouped));
 }
 
-std::int32_t EmRun::WriteEstimatesSet() {
+Status EmRun::WriteEstimatesSet() {
   m_estimatesWritten = true;
   const std::int32_t status = input::WriteParameterEstimates(
       m_model.dims, m_values, m_lastIteration, input::kEstimatesFileFormat, m_estimates);
-  if (status != kStatusOk) return run::ReportWriteFailed(status, TrimRight(m_model.emEstimatesFile));
-  return kStatusOk;
+  if (status != kStatusOk) return run::WriteFailure(status, TrimRight(m_model.emEstimatesFile));
+  return {};
 }
 
-std::int32_t EmRun::WriteResults() {
+Status EmRun::WriteResults() {
   std::int32_t status = Line(kAsteriskLine);
   if (status == kStatusOk) status = Line("");
   if (status == kStatusOk && m_mad > m_model.criterion) {
@@ -299,41 +296,45 @@ std::int32_t EmRun::WriteResults() {
     if (status == kStatusOk) status = Line("");
     if (status != kStatusOk) return WriteFailed(status);
   }
-  return kStatusOk;
+  return {};
 }
 
-std::int32_t EmRun::Finish() {
+Status EmRun::Finish() {
   std::int32_t status =
       report::WriteRunEnd(m_report, run::LocalNow(), kovos::TickCount() - m_startTick);
   if (status == kStatusOk) status = m_report.Close();
   if (status != kStatusOk) return WriteFailed(status);
   // A run that wrote no estimates (fit only) leaves the file as it was.
   status = m_estimatesWritten ? m_estimates.Commit() : m_estimates.Close();
-  if (status != kStatusOk) {
-    return run::ReportWriteFailed(status, TrimRight(m_model.emEstimatesFile));
-  }
-  return kRunCompleted;
+  if (status != kStatusOk) return run::WriteFailure(status, TrimRight(m_model.emEstimatesFile));
+  return {};
 }
 
-std::int32_t EmRun::Run(const char* controlFilePath) {
+Status EmRun::Run(const char* controlFilePath) {
   m_startTick = kovos::TickCount();
   m_job.started = run::LocalNow();
   m_job.runType = report::RunType::kEm;
   const std::string pathField(controlFilePath, run::kPathBytes);
-  if (!input::ReadControlFile(pathField, &m_model)) return run::RecordedErrorCode();
+  // The control file's reading records its own failure.
+  if (!input::ReadControlFile(pathField, &m_model)) {
+    return Status::Recorded(run::RecordedErrorCode());
+  }
   m_job.controlFile = TrimRight(pathField);
   const input::ModelDimensions& d = m_model.dims;
 
-  std::int32_t status = ClaimFiles();
-  if (status != kStatusOk) return status;
+  if (Status claimed = ClaimFiles(); !claimed.IsOk()) return claimed;
   m_layout = input::DataLayoutOf(m_model);
-  // A failed count stays recorded and the loading pass below reports its own failure, except
-  // for what no second pass would mend: an abort, or frequencies beyond counting (the header
-  // would show their total).
-  status = input::CountDataRecords(m_layout, &m_job.patternCount, &m_job.subjectCount);
-  if (status == kRunAborted || status == kFrequencyTooLarge) return status;
-  status = OpenFiles();
-  if (status != kStatusOk) return status;
+  // A failed count is recorded at once and stays unless a later failure replaces it (the
+  // loading pass below meets it again and reports it in its own words), except for what no
+  // second pass would mend: an abort, or frequencies beyond counting (the header would show
+  // their total).
+  if (Status counted = input::CountDataRecords(m_layout, &m_job.patternCount, &m_job.subjectCount);
+      !counted.IsOk()) {
+    if (counted.Code() == kRunAborted || counted.Code() == kFrequencyTooLarge) return counted;
+    run::Record(counted);
+  }
+  if (Status opened = OpenFiles(); !opened.IsOk()) return opened;
+  std::int32_t status = kStatusOk;
 
   m_cells = CompleteTableCells(d, m_model.classItemCategories, m_model.statusItemCategories);
   m_degreesOfFreedom = m_cells;
@@ -349,13 +350,18 @@ std::int32_t EmRun::Run(const char* controlFilePath) {
     m_degreesOfFreedom = DegreesOfFreedom(m_cells, m_estimated);
   }
   // Estimates of a previous run were consistent when they were made.
-  status = run::CheckStartValuesAndRestrictions(m_model, !m_model.startValuesFromFile, m_report,
-                                                m_reportName);
-  if (status != kRunCompleted) return status;
+  if (Status checked = run::CheckStartValuesAndRestrictions(
+          m_model, !m_model.startValuesFromFile, m_report, m_reportName);
+      !checked.IsOk()) {
+    return checked;
+  }
 
   input::PatternTable patterns;
-  status = input::LoadPatterns(m_data, m_model, m_layout, m_job.patternCount, &patterns);
-  if (status != kStatusOk) return status;
+  if (Status loaded =
+          input::LoadPatterns(m_data, m_model, m_layout, m_job.patternCount, &patterns);
+      !loaded.IsOk()) {
+    return loaded;
+  }
 
   m_values = m_model.start;
   DeriveOccasionPrevalences(d, &m_values);
@@ -378,20 +384,20 @@ std::int32_t EmRun::Run(const char* controlFilePath) {
   m_iteration = m_model.startValuesFromFile ? m_model.startIteration + 1 : 1;
   m_lastIteration = m_iteration - 1;
   bool left = false;
-  if ((status = Iterate(/*silent=*/false, &left)) != kStatusOk || m_failed) return status;
+  if (Status iterated = Iterate(/*silent=*/false, &left); !iterated.IsOk()) return iterated;
 
   m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities, &m_logProbabilities);
   if ((status = WriteFitBlocks()) != kStatusOk) return WriteFailed(status);
-  if ((status = WriteResults()) != kStatusOk) return status;
+  if (Status results = WriteResults(); !results.IsOk()) return results;
   if (m_model.writeEstimates) {
-    if ((status = WriteEstimatesSet()) != kStatusOk) return status;
+    if (Status written = WriteEstimatesSet(); !written.IsOk()) return written;
     // Iterations left: go on silently until the loop's test would end it, and save that
     // iteration as the second set; the two sets start a data-augmentation run.
     if (left && m_lastIteration < m_model.maxIterations) {
       m_iteration = m_lastIteration + 1;
       bool ended = false;
-      if ((status = Iterate(/*silent=*/true, &ended)) != kStatusOk || m_failed) return status;
-      if ((status = WriteEstimatesSet()) != kStatusOk) return status;
+      if (Status iterated = Iterate(/*silent=*/true, &ended); !iterated.IsOk()) return iterated;
+      if (Status written = WriteEstimatesSet(); !written.IsOk()) return written;
     }
   }
   return Finish();
@@ -401,7 +407,7 @@ std::int32_t EmRun::Run(const char* controlFilePath) {
 
 std::int32_t RunEmDriver(const char* controlFilePath, std::int32_t) {
   EmRun run;
-  return run.Run(controlFilePath);
+  return run::Record(run.Run(controlFilePath));
 }
 
 }  // namespace kov::em

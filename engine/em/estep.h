@@ -15,7 +15,7 @@
 
 #include "input/model.h"
 #include "missingness.h"
-#include "run/block_pool.h"
+#include "base/block_pool.h"
 
 namespace kov::em {
 
@@ -54,15 +54,22 @@ class EStep {
     std::vector<double> alpha;             // ((c, t), state), scaled by 2^alphaExponent[(c, t)]
     std::vector<int> alphaExponent;        // (c, t)
     std::vector<double> classProbability;  // c: P(pattern, c) scaled by 2^patternExponent
+    std::vector<double> classPosterior;    // c: the class terms times n / P
     int patternExponent = 0;
     std::vector<double> beta, betaNext, scaled, pairPosterior, posterior;
+    std::vector<double> origin;  // 3 S: a backward step's origin factors, sums and terms
     std::vector<const double*> itemRows;  // per status item: its response's row of rho
+    // The status responses whose emissions and forward messages a class's arrays hold, so
+    // that the next pattern recomputes them only from its first occasion that differs (sorted
+    // patterns share their first occasions). Valid only where known[c].
+    std::vector<std::int32_t> knownResponses;  // (c, (t, i))
+    std::vector<char> known;                   // c
 
     // Accumulators, in the layouts of the parameters below.
     std::vector<double> classCount;
     std::vector<double> marginCount;      // ((c, t), s)
-    std::vector<double> tauCount;         // ((c, row), j)
-    std::vector<double> classRhoCount;    // ((c, j), y - 1)
+    std::vector<double> tauCount;         // per class, in the layout of m_tauForward
+    std::vector<double> classRhoCount;    // ((j, y - 1), c)
     std::vector<double> statusRhoCount;   // ((((c, t), i), y - 1), s)
   };
 
@@ -105,22 +112,54 @@ class EStep {
   double Probability(const std::int32_t* responses);
 
  private:
+  // The recursions take the number of statuses as kStatuses when it is one of the small counts
+  // compiled for (their loops then run on whole vectors), as m_statuses when it is 0.
+  //
   // The pattern probability as a value to be multiplied by 2^work.patternExponent.
+  template <int kStatuses>
   double Forward(const std::int32_t* responses, Work& work) const;
   // A model with latent classes only needs no recursion: each class's term is its prevalence
   // times the product of its item probabilities.
   bool ClassesOnly() const { return m_itemOccasions == 0 && m_statuses == 1 && m_occasions == 1; }
+  template <int kClasses>
   double ClassTerms(const std::int32_t* responses, Work& work) const;
+  double ClassTermsScaled(const std::int32_t* responses, Work& work) const;
   // Scales the class terms to the largest class exponent and returns their sum.
   double CombineClasses(const int* exponents, Work& work) const;
-  void Emissions(const std::int32_t* responses, std::int32_t c, Work& work) const;
+  template <int kStatuses>
+  void Emissions(const std::int32_t* responses, std::int32_t c, std::int32_t t,
+                 Work& work) const;
+  void ScaledEmissions(const double* const* rows, double* e, int* exponent, Work& work) const;
+  // The first occasion whose status responses differ from those that class c's arrays hold
+  // (m_occasions when none does); records the pattern's responses as the held ones.
+  std::int32_t FirstNewOccasion(const std::int32_t* responses, std::int32_t c, Work& work) const;
+  // The place of TAU row `row`, destination j, in m_tauForward's layout within one class.
+  std::size_t ForwardIndex(std::int32_t row, std::int32_t j) const;
+  template <int kClasses>
   void AccumulateClasses(const std::int32_t* responses, double weight, Work& work) const;
+  template <int kStatuses>
   void Backward(const std::int32_t* responses, double weight, Work& work) const;
+  template <int kStatuses>
   void AccumulateOccasion(const std::int32_t* responses, std::int32_t c, std::int32_t t,
                           const double* posterior, Work& work) const;
   void AccumulateClassItems(const std::int32_t* responses, std::int32_t c, double posterior,
                             Work& work) const;
   void StoreCounts(double total, const Work& work, ExpectedCounts* counts) const;
+  // RunBlock's loop over the patterns, compiled once per instruction set it may use.
+  // kClasses is the compiled number of classes of a model with latent classes only (0: read at
+  // run time).
+  template <int kStatuses, int kClasses>
+  BlockSums RunPatterns(const input::PatternTable& patterns, std::size_t begin, std::size_t end,
+                        bool accumulate, Work* work, double* probabilities,
+                        double* logProbabilities) const;
+  template <int kStatuses, int kClasses>
+  __attribute__((target("avx2"))) BlockSums RunPatternsWide(
+      const input::PatternTable& patterns, std::size_t begin, std::size_t end, bool accumulate,
+      Work* work, double* probabilities, double* logProbabilities) const;
+  template <int kStatuses, int kClasses>
+  BlockSums RunPatternsPlain(const input::PatternTable& patterns, std::size_t begin,
+                             std::size_t end, bool accumulate, Work* work,
+                             double* probabilities, double* logProbabilities) const;
 
   input::ModelDimensions m_dims;
   std::vector<std::int32_t> m_categories;  // per item of a pattern
@@ -148,6 +187,7 @@ class EStep {
   // (a, b) of the block; the first S rows of a second-order process as in first order.
   std::vector<double> m_tauForward;
   std::vector<double> m_classRho;         // ((c, j), y), y = 0..Kc
+  std::vector<double> m_classRhoByClass;  // ((j, y), c): the classes of one response side by side
   std::vector<double> m_classSpread;      // ((c, j), y - 1): rho over its row sum
   std::vector<double> m_statusRho;        // ((((c, t), i), y), s), y = 0..Ks
   std::vector<double> m_statusSpread;     // ((((c, t), i), y - 1), s)

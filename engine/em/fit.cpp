@@ -4,9 +4,9 @@
 #include <cmath>
 #include <string>
 
+#include "base/result_codes.h"
 #include "report/fields.h"
 #include "report/report_lines.h"
-#include "run/result_codes.h"
 
 namespace kov::em {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "input/text_output.h"
+#include "base/text_output.h"
 #include "missingness.h"
 
 namespace kov::em {

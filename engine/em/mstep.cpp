@@ -1,11 +1,8 @@
 #include "mstep.h"
 
-#include <charconv>
 #include <cmath>
-#include <string>
 
-#include "run/engine_status.h"
-#include "run/result_codes.h"
+#include "base/result_codes.h"
 
 namespace kov::em {
 
@@ -140,7 +137,7 @@ double ReplaceSetValues(const ArrayRestrictions& array, std::size_t q, const dou
 enum class OnZeroDenominator { kCarryOn, kStop };
 
 struct ZeroDenominator {
-  std::int32_t kind = 0;  // 0 none, else kZeroDenominatorConstrained or kZeroDenominatorFree
+  std::int32_t kind = kStatusOk;  // else kZeroTauDenominatorConstrained or ...Free
   std::size_t set = 0;
 };
 
@@ -153,10 +150,10 @@ ZeroDenominator UpdateSets(const ArrayRestrictions& array, const double* counts,
   const std::size_t firstEmpty = GroupValues(array, counts, current, groupValues);
   if (onZero == OnZeroDenominator::kStop) {
     if (firstEmpty != array.groups.size()) {
-      return {kZeroDenominatorConstrained, array.groups[firstEmpty].headSet};
+      return {kZeroTauDenominatorConstrained, array.groups[firstEmpty].headSet};
     }
     if (const std::size_t q = FirstSetWithoutFreeCounts(array, counts); q != array.sets.sets) {
-      return {kZeroDenominatorFree, q};
+      return {kZeroTauDenominatorFree, q};
     }
   }
   double change = 0.0;
@@ -166,47 +163,6 @@ ZeroDenominator UpdateSets(const ArrayRestrictions& array, const double* counts,
   }
   *changeSum += change;
   return {};
-}
-
-// The number right-aligned in 4 columns, or all its digits when it is wider.
-std::string Number4(std::size_t value) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  const std::size_t length = static_cast<std::size_t>(end - digits);
-  std::string field(length < 4 ? 4 - length : 0, ' ');
-  return field.append(digits, length);
-}
-
-std::int32_t ReportZeroTauDenominator(const input::ModelDimensions& dims,
-                                      const ZeroDenominator& zero, input::TextOutput& report) {
-  const input::MultiIndex<3> shape = input::TauShape(dims);
-  const std::size_t rows = shape.Extent(0);
-  const std::size_t row = zero.set % rows + 1, latentClass = zero.set / rows + 1;
-  const bool free = zero.kind == kZeroDenominatorFree;
-
-  std::string text = "PROGRAM TERMINATED - DIVISION BY ZERO ATTEMPTED IN TAU MATRIX\n";
-  text += free ? "THIS OCCURED IN A FREE PARAMETER\n" : "THIS OCCURED IN A CONSTRAINED PARAMETER\n";
-  text += "IN ROW " + Number4(row) + "\n";
-  if (shape.Extent(2) > 1)
-    text += "OF THE TAU MATRIX FOR LATENT CLASS" + Number4(latentClass) + "\n";
-  if (free) {
-    text +=
-        "THIS MEANS THAT THE DENOMINATOR FOR THIS ROW\n"
-        "  (WHICH FOR FIRST-ORDER MODELS IS THE CORRESPONDING DELTA\n"
-        "   AND FOR SECOND-ORDER MODELS IS THE JOINT PROBABILITY OF \n"
-        "   LATENT STATUS MEMBERSHIP AT TIME T AND TIME T+1)\n"
-        "HAS BEEN ESTIMATED AT ZERO.  THUS THERE IS NO ONE TO TRANSITION\n";
-  } else {
-    text +=
-        "THIS MEANS THAT THE DENOMINATOR FOR THIS EQUIVALENCE CLASS\n"
-        "HAS BEEN ESTIMATED AT ZERO, SO THERE IS NO ONE TO TRANSITION\n";
-  }
-  text +=
-      "INTO THIS ROW OF THE TAU MATRIX.\n"
-      "A SUGGESTED WAY OF DEALING WITH THIS IS TO CHANGE THE CONSTRAINTS\n"
-      "SO THAT THE ENTIRE ROW OF THE TAU MATRIX IS FIXED TO ZERO\n"
-      "EXCEPT FOR THE DIAGONAL ELEMENT, WHICH SHOULD BE FIXED TO ONE.";
-  return report.WriteLine(text);
 }
 
 }  // namespace
@@ -266,19 +222,19 @@ void UpdateDelta(const input::RestrictionStructure& restrictions, const Expected
              OnZeroDenominator::kCarryOn);
 }
 
-std::int32_t UpdateTau(const input::RestrictionStructure& restrictions,
-                       const ExpectedCounts& counts, input::ParameterSet* values, double* changeSum, input::TextOutput& report,
-                       std::string_view zeroDenominatorMessage) {
+Status UpdateTau(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
+                 input::ParameterSet* values, double* changeSum,
+                 report::ZeroTauDenominator* where, std::string_view zeroDenominatorMessage) {
   const ZeroDenominator zero = UpdateSets(restrictions.tau, counts.transitionCounts.data(),
                                           values->tau.data(), changeSum, OnZeroDenominator::kStop);
-  if (zero.kind == 0) return kStatusOk;
-  if (const std::int32_t status = ReportZeroTauDenominator(restrictions.dims, zero, report);
-      status != kStatusOk) {
-    run::SetEngineError(status, "Unable to write to output file.");
-    return status;
+  if (zero.kind == kStatusOk) return {};
+  if (where != nullptr) {
+    const input::MultiIndex<3> shape = input::TauShape(restrictions.dims);
+    const std::size_t rows = shape.Extent(0);
+    *where = {zero.kind == kZeroTauDenominatorFree, zero.set % rows + 1, zero.set / rows + 1,
+              shape.Extent(2) > 1};
   }
-  run::SetEngineError(zero.kind, zeroDenominatorMessage);
-  return zero.kind;
+  return Status(zero.kind, std::string(zeroDenominatorMessage));
 }
 
 void UpdateLittleRho(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,

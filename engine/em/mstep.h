@@ -19,10 +19,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/status.h"
 #include "estep.h"
 #include "input/model.h"
 #include "input/restriction_structure.h"
-#include "input/text_output.h"
+#include "report/tau_failure.h"
 
 namespace kov::em {
 
@@ -31,10 +32,6 @@ struct ChangeSums {
   double gamma = 0, delta = 0, tau = 0, littleRho = 0, bigRho = 0;
   double Total() const { return gamma + delta + tau + littleRho + bigRho; }
 };
-
-// Error codes of the TAU update (the run's error code when a transition denominator is zero).
-inline constexpr std::int32_t kZeroDenominatorConstrained = 1;
-inline constexpr std::int32_t kZeroDenominatorFree = 2;
 
 // The run's error message after a zero transition denominator, as an EM run words it.
 inline constexpr std::string_view kEmZeroDenominatorMessage =
@@ -51,23 +48,18 @@ void UpdateGamma(const input::RestrictionStructure& restrictions, const Expected
 void UpdateDelta(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
                  input::ParameterSet* values, double* changeSum);
 
-// TAU from the expected transition counts. Returns kStatusOk, or a nonzero code after which the
-// run ends: the update has then changed no value and has already recorded the run's error
-// through SetEngineError, and the code returned is the one it recorded:
-// - kZeroDenominatorConstrained: an equality class (taken head by head in storage order) whose
-//   members' rows have no expected count at all; the report names the head's row and class;
-// - kZeroDenominatorFree: a row (class by class, row by row) with free entries but no expected
-//   count in them;
-// - the report's write status, when writing the explanation failed.
-// The explanation is one block of lines in the report; "IN ROW " is followed directly by the
-// row number in 4 columns ("IN ROW    3"), rows counted from 1 within the class, and, when
-// there is more than one class, the class follows on a line of its own
-// ("OF THE TAU MATRIX FOR LATENT CLASS   2"). Numbers wider than 4 columns are written whole.
-// The run's error message is zeroDenominatorMessage (each run names its own routine).
-std::int32_t UpdateTau(const input::RestrictionStructure& restrictions,
-                       const ExpectedCounts& counts, input::ParameterSet* values,
-                       double* changeSum, input::TextOutput& report,
-                       std::string_view zeroDenominatorMessage = kEmZeroDenominatorMessage);
+// TAU from the expected transition counts. Returns success, or a failure after which the run
+// ends, having changed no value; its message is zeroDenominatorMessage (each run names its own
+// routine) and its code says where the zero was met:
+// - kZeroTauDenominatorConstrained: an equality class (taken head by head in storage order) whose
+//   members' rows have no expected count at all; *where names the head's row and class;
+// - kZeroTauDenominatorFree: a row (class by class, row by row) with free entries but no expected
+//   count in them.
+// *where (when given) receives the place, for the report's explanation.
+Status UpdateTau(const input::RestrictionStructure& restrictions, const ExpectedCounts& counts,
+                 input::ParameterSet* values, double* changeSum,
+                 report::ZeroTauDenominator* where = nullptr,
+                 std::string_view zeroDenominatorMessage = kEmZeroDenominatorMessage);
 
 // LITTLE RHO and BIG RHO (every occasion) from the expected response counts. Categories beyond
 // an item's own count are ordinary entries: with code 0 and start value 0 they stay 0.

@@ -5,8 +5,8 @@
 #include <limits>
 #include <string_view>
 
-#include "../run/engine_status.h"
-#include "../run/result_codes.h"
+#include "../base/engine_status.h"
+#include "../base/result_codes.h"
 #include "messages.h"
 #include "read_step.h"
 

@@ -3,16 +3,15 @@
 #include <charconv>
 #include <cmath>
 
-#include "../run/engine_status.h"
-#include "../run/result_codes.h"
+#include "../base/engine_status.h"
+#include "../base/result_codes.h"
+#include "../base/status.h"
 #include "messages.h"
 #include "read_step.h"
 
 namespace kov::input {
 
 namespace {
-
-using run::SetEngineError;
 
 // Records are many and cheap; the abort flag's lock may take up to a second to get. Asking
 // every few thousand records answers an abort within moments without slowing the reading. The
@@ -38,22 +37,21 @@ std::string Decimal(long value) {
   return std::string(digits, result.ptr);
 }
 
-void RecordReadFailure(std::int32_t status, const DataLayout& layout) {
-  SetEngineError(status, Message("Unable to read from data file: ", layout.path,
-                                 "; Please make sure that this file is properly formatted."));
+Status ReadFailure(std::int32_t status, const DataLayout& layout) {
+  return Status(status, Message("Unable to read from data file: ", layout.path,
+                                "; Please make sure that this file is properly formatted."));
 }
 
-// Adds a record's frequency to the total; false (after recording the error) when the total
-// passes kMaxSubjectCount at the record that ends on `line`.
-bool AddToSubjectCount(double frequency, const DataLayout& layout, long line, double* total) {
+// Adds a record's frequency to the total; a failure when the total passes kMaxSubjectCount at
+// the record that ends on `line`.
+Status AddToSubjectCount(double frequency, const DataLayout& layout, long line, double* total) {
   *total += frequency;
-  if (*total <= kMaxSubjectCount) return true;
-  SetEngineError(kFrequencyTooLarge,
-                 Message("Unable to read from data file: ", layout.path,
-                         "; the frequencies up to line " + Decimal(line) +
-                             " add up to more than 1e15 subjects, beyond what the estimation "
-                             "can count."));
-  return false;
+  if (*total <= kMaxSubjectCount) return {};
+  return Status(kFrequencyTooLarge,
+                Message("Unable to read from data file: ", layout.path,
+                        "; the frequencies up to line " + Decimal(line) +
+                            " add up to more than 1e15 subjects, beyond what the estimation "
+                            "can count."));
 }
 
 // A response is a category of its item, or 0 where missing responses are declared.
@@ -108,56 +106,46 @@ std::int32_t DataFileReader::ReadRecord(std::int32_t* responses, double* frequen
   return status == kEndOfFile ? kTruncatedRecord : status;
 }
 
-std::int32_t CountDataRecords(const DataLayout& layout, std::int32_t* patternCount,
-                              double* subjectCount) {
+Status CountDataRecords(const DataLayout& layout, std::int32_t* patternCount,
+                        double* subjectCount) {
   *patternCount = 0;
   *subjectCount = 0.0;
   DataFileReader reader;
   std::int32_t status = reader.Open(layout);
-  if (status == kBadDataFormat) {
-    SetEngineError(status, "Error reading data");
-    return status;
-  }
+  if (status == kBadDataFormat) return Status(status, "Error reading data");
   if (status != kStatusOk) {
     const std::string refused = RefusedFileMessage("data file", layout.path, status);
-    SetEngineError(status, refused.empty() ? std::string("Error Opening Data File") : refused);
-    return status;
+    return Status(status, refused.empty() ? std::string("Error Opening Data File") : refused);
   }
   std::vector<std::int32_t> scratch(static_cast<std::size_t>(layout.itemCount));
   for (std::size_t record = 0; !reader.AtEnd(); ++record) {
-    if (AbortDue(record)) {
-      SetEngineError(kRunAborted, kAbortedMessage);
-      return kRunAborted;
-    }
+    if (AbortDue(record)) return Status(kRunAborted, std::string(kAbortedMessage));
     ++*patternCount;
     double frequency = 0.0;
     status = reader.ReadRecord(scratch.data(), &frequency);
-    if (status > 0) {
-      SetEngineError(status, "Error reading data");
-      return status;
-    }
-    if (!AddToSubjectCount(frequency, layout, reader.LineNumber(), subjectCount)) {
-      return kFrequencyTooLarge;
+    if (status > 0) return Status(status, "Error reading data");
+    if (Status added = AddToSubjectCount(frequency, layout, reader.LineNumber(), subjectCount);
+        !added.IsOk()) {
+      return added;
     }
   }
-  return kStatusOk;
+  return {};
 }
 
-std::int32_t OpenDataFile(const DataLayout& layout, DataFileReader* reader) {
+Status OpenDataFile(const DataLayout& layout, DataFileReader* reader) {
   const std::int32_t status = reader->Open(layout);
-  if (status == kBadDataFormat) {
-    RecordReadFailure(status, layout);
-  } else if (status != kStatusOk) {
-    SetEngineError(status,
-                   OpenFailureMessage("data file", layout.path, status,
-                                      "Unable to open data file for reading: ",
-                                      ";  Please make sure this is a valid file path and name."));
+  if (status == kBadDataFormat) return ReadFailure(status, layout);
+  if (status != kStatusOk) {
+    return Status(status,
+                  OpenFailureMessage("data file", layout.path, status,
+                                     "Unable to open data file for reading: ",
+                                     ";  Please make sure this is a valid file path and name."));
   }
-  return status;
+  return {};
 }
 
-std::int32_t LoadPatterns(DataFileReader& reader, const Model& model, const DataLayout& layout,
-                          std::int32_t patternCount, PatternTable* table) {
+Status LoadPatterns(DataFileReader& reader, const Model& model, const DataLayout& layout,
+                    std::int32_t patternCount, PatternTable* table) {
   const std::size_t n = static_cast<std::size_t>(layout.itemCount);
   const std::size_t count = static_cast<std::size_t>(patternCount > 0 ? patternCount : 0);
   table->patternCount = static_cast<std::int32_t>(count);
@@ -166,10 +154,7 @@ std::int32_t LoadPatterns(DataFileReader& reader, const Model& model, const Data
   table->responses.assign(n * count, 0);
   table->frequencies.assign(count, 0.0);
   for (std::size_t p = 0; p < count; ++p) {
-    if (AbortDue(p)) {
-      SetEngineError(kRunAborted, kAbortedMessage);
-      return kRunAborted;
-    }
+    if (AbortDue(p)) return Status(kRunAborted, std::string(kAbortedMessage));
     std::int32_t* responses = table->responses.data() + p * n;
     double& frequency = table->frequencies[p];
     std::int32_t status = reader.ReadRecord(responses, &frequency);
@@ -179,15 +164,14 @@ std::int32_t LoadPatterns(DataFileReader& reader, const Model& model, const Data
         (!ResponsesFitModel(model, responses) || !std::isfinite(frequency) || frequency < 0.0)) {
       status = kBadResponse;
     }
-    if (status != kStatusOk) {
-      RecordReadFailure(status, layout);
-      return status;
-    }
-    if (!AddToSubjectCount(frequency, layout, reader.LineNumber(), &table->subjectCount)) {
-      return kFrequencyTooLarge;
+    if (status != kStatusOk) return ReadFailure(status, layout);
+    if (Status added =
+            AddToSubjectCount(frequency, layout, reader.LineNumber(), &table->subjectCount);
+        !added.IsOk()) {
+      return added;
     }
   }
-  return kStatusOk;
+  return {};
 }
 
 }  // namespace kov::input

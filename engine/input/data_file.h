@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "../base/status.h"
 #include "fixed_format.h"
 #include "model.h"
 #include "text_input.h"
@@ -51,16 +52,17 @@ class DataFileReader {
   std::int32_t m_itemCount = 0;
 };
 
-// The counting pass: the number of records and the sum of their frequencies. Records a failure
-// ("Error Opening Data File", "Error reading data") and returns its status, else kStatusOk.
-std::int32_t CountDataRecords(const DataLayout& layout, std::int32_t* patternCount,
-                              double* subjectCount);
+// The counting pass: the number of records and the sum of their frequencies. Success, or the
+// failure ("Error Opening Data File", "Error reading data", an abort, frequencies beyond
+// counting).
+Status CountDataRecords(const DataLayout& layout, std::int32_t* patternCount,
+                        double* subjectCount);
 
-// The loading pass, in two steps as the drivers need them: open (recording the open failure)
-// and, after the start-value checks, load P records (recording a read failure). Responses must
-// be categories of their items, or 0 where the model declares missing data.
-std::int32_t OpenDataFile(const DataLayout& layout, DataFileReader* reader);
-std::int32_t LoadPatterns(DataFileReader& reader, const Model& model, const DataLayout& layout,
-                          std::int32_t patternCount, PatternTable* table);
+// The loading pass, in two steps as the drivers need them: open and, after the start-value
+// checks, load P records; each returns its failure naming the file. Responses must be categories
+// of their items, or 0 where the model declares missing data.
+Status OpenDataFile(const DataLayout& layout, DataFileReader* reader);
+Status LoadPatterns(DataFileReader& reader, const Model& model, const DataLayout& layout,
+                    std::int32_t patternCount, PatternTable* table);
 
 }  // namespace kov::input

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <string>
 
-#include "../run/result_codes.h"
+#include "../base/result_codes.h"
 
 namespace kov::input {
 

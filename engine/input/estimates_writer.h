@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
+#include "../base/text_output.h"
 #include "model.h"
-#include "text_output.h"
 
 namespace kov::input {
 

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <utility>
 
-#include "../run/result_codes.h"
+#include "../base/result_codes.h"
 
 namespace kov::input {
 

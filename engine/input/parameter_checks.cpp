@@ -1,46 +1,15 @@
 #include "parameter_checks.h"
 
 #include <array>
-#include <charconv>
 #include <cmath>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "../run/result_codes.h"
 #include "restriction_structure.h"
 
 namespace kov::input {
 
 namespace {
-
-// The report's numbers sit in 2-column fields. A wider number (a tau row beyond 99 in a large
-// second-order model) is written whole: cut to asterisks it would not tell the user which row
-// to look at.
-constexpr int kNumberWidth = 2;
-
-std::string Number(std::int64_t value) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  const std::string_view text(digits, static_cast<std::size_t>(result.ptr - digits));
-  std::string field;
-  if (text.size() < static_cast<std::size_t>(kNumberWidth)) {
-    field.assign(kNumberWidth - text.size(), ' ');
-  }
-  field += text;
-  return field;
-}
-
-// 1-based number of a 0-based index.
-std::string Ordinal(std::size_t index) { return Number(static_cast<std::int64_t>(index) + 1); }
-
-std::int32_t WriteMessage(TextOutput& report, std::initializer_list<std::string> lines,
-                          bool emptyLineAfter) {
-  for (const std::string& line : lines) {
-    if (const std::int32_t status = report.WriteLine(line); status != kStatusOk) return status;
-  }
-  return emptyLineAfter ? report.WriteEmptyLine() : kStatusOk;
-}
 
 // --- Start-value sums ------------------------------------------------------------------------
 
@@ -65,8 +34,6 @@ class SinglePrecisionSum {
   float m_sum = 0.0f;
   bool m_probabilities = true;
 };
-
-const std::string kNotOneLine = " *** ERROR *** START VALUES DO NOT SUM TO ONE";
 
 // --- Restriction consistency -----------------------------------------------------------------
 
@@ -123,9 +90,6 @@ Finding FindInconsistency(const ArrayRestrictions& array, const std::vector<std:
   return {};
 }
 
-// The 0-based indices that name row q in a message, from the shape of its array without the
-// entry index: little rho {i, c}, big rho {i, s, c, t}, tau {r, c}, delta {c}.
-using RowName = std::array<std::size_t, 4>;
 template <std::size_t N>
 RowName NameOf(const MultiIndex<N>& shape, std::size_t firstIndex, std::size_t q) {
   RowName name{};
@@ -136,138 +100,29 @@ RowName NameOf(const MultiIndex<N>& shape, std::size_t firstIndex, std::size_t q
   return name;
 }
 
-std::int32_t WriteLittleRhoMessage(TextOutput& report, const Finding& f, const RowName& a,
-                           const RowName& b) {
-  if (f.kind == Inconsistency::kFixedSum) {
-    return WriteMessage(
-        report,
-        {"*** ERROR: LITTLE RHO CONSTRAINTS ***",
-         "SUM OF THE FIXED PARAMETERS FOR LATENT CLASS " + Ordinal(a[1]),
-         "ITEM " + Ordinal(a[0]) + " IS NOT EQUAL TO THE SUM OF THE FIXED PARAMETERS",
-         "FOR LATENT CLASS " + Ordinal(b[1]) + " ITEM " + Ordinal(b[0]) + "EVEN THOUGH",
-         "PARAMETERS CONDITIONED ON THESE ARE CONSTRAINED TO BE EQUAL."},
-        false);
-  }
-  return WriteMessage(
-      report,
-      {"*** ERROR: LITTLE RHO PARAMETERS ***",
-       "THE NUMBER OF ELEMENTS IN EQUIVALENCE CLASS " + Number(f.equivalenceClass),
-       "FOR LATENT CLASS " + Ordinal(a[1]) + " ITEM " + Ordinal(a[0]) + " DIFFERS FROM THE",
-       "NUMBER OF ELEMENTS IN THE SAME EQUIVALENCE CLASS FOR",
-       "LATENT CLASS " + Ordinal(b[1]) + " ITEM " + Ordinal(b[0])},
-      true);
-}
-
-std::int32_t WriteBigRhoMessage(TextOutput& report, const Finding& f, const RowName& a,
-                           const RowName& b) {
-  if (f.kind == Inconsistency::kFixedSum) {
-    return WriteMessage(
-        report,
-        {" *** ERROR: BIG RHO CONSTRAINTS ***",
-         " SUM OF THE FIXED RHO PARAMETERS FOR LATENT CLASS " + Ordinal(a[2]) + ",",
-         " LATENT STATUS " + Ordinal(a[1]) + " AT TIME " + Ordinal(a[3]) + " FOR ITEM " +
-             Ordinal(a[0]),
-         " ARE NOT EQUAL TO THE SUM OF THE FIXED RHO PARAMETERS",
-         " FOR LATENT CLASS " + Ordinal(b[2]) + ",",
-         " LATENT STATUS " + Ordinal(b[1]) + " AT TIME " + Ordinal(b[3]) + " FOR ITEM " +
-             Ordinal(b[0]),
-         " EVEN THOUGH PARAMETERS CONDITIONED ON THESE ARE", " CONSTRAINED TO BE EQUAL."},
-        true);
-  }
-  return WriteMessage(
-      report,
-      {" *** ERROR: BIG RHO CONSTRAINTS ***",
-       " THE NUMBER OF ELEMENTS IN EQUIVALENCE CLASS " + Number(f.equivalenceClass),
-       " FOR LATENT CLASS " + Ordinal(a[2]) + "LATENT STATUS " + Ordinal(a[1]),
-       " AT TIME " + Ordinal(a[3]) + " FOR ITEM " + Ordinal(a[0]),
-       " DIFFERS FROM THE NUMBER OF ELEMENTS IN THE SAME", " EQUIVALENCE CLASS",
-       " FOR LATENT CLASS " + Ordinal(b[2]) + " LATENT STATUS " + Ordinal(b[1]),
-       " AT TIME " + Ordinal(b[3]) + " FOR ITEM " + Ordinal(b[0])},
-      false);
-}
-
-std::int32_t WriteTauMessage(TextOutput& report, const Finding& f, const RowName& a,
-                           const RowName& b) {
-  if (f.kind == Inconsistency::kFixedSum) {
-    return WriteMessage(
-        report,
-        {" *** ERROR: TAU CONSTRAINTS ***",
-         " SUM OF THE FIXED TAU PARAMETERS FOR LATENT CLASS " + Ordinal(a[1]) + ",",
-         " ROW " + Ordinal(a[0]) + " ARE NOT EQUAL TO THE SUM OF THE FIXED TAU",
-         " PARAMETERS FOR LATENT CLASS " + Ordinal(b[1]) + ", ROW " + Ordinal(b[0]),
-         " EVEN THOUGH PARAMETERS CONDITIONED ON THESE ARE", " CONSTRAINED TO BE EQUAL."},
-        true);
-  }
-  return WriteMessage(
-      report,
-      {" *** ERROR: TAU CONSTRAINTS ***",
-       " THE NUMBER OF ELEMENTS IN EQUIVALENCE CLASS " + Number(f.equivalenceClass),
-       " FOR LATENT CLASS " + Ordinal(a[1]) + ", ROW " + Ordinal(a[0]) + " DIFFERS FROM THE",
-       " NUMBER OF ELEMENTS IN THE SAME EQUIVALENCE CLASS FOR",
-       " LATENT CLASS " + Ordinal(b[1]) + ", ROW " + Ordinal(b[0]) + "."},
-      true);
-}
-
-std::int32_t WriteDeltaMessage(TextOutput& report, const Finding& f, const RowName& a,
-                           const RowName& b) {
-  if (f.kind == Inconsistency::kFixedSum) {
-    return WriteMessage(
-        report,
-        {" *** ERROR: DELTA PARAMETERS ***",
-         " SUM OF THE FIXED DELTA PARAMETERS FOR LATENT CLASS " + Ordinal(a[0]),
-         " ARE NOT EQUAL TO THE SUM OF THE FIXED DELTA PARAMETERS ",
-         " FOR LATENT CLASS " + Ordinal(b[0]) + ", EVEN THOUGH PARAMETERS CONDITIONED",
-         " ON THESE ARE CONSTRAINED TO BE EQUAL."},
-        true);
-  }
-  return WriteMessage(
-      report,
-      {" *** ERROR: DELTA CONSTRAINTS ***",
-       " THE NUMBER OF ELEMENTS IN EQUIVALENCE CLASS " + Number(f.equivalenceClass),
-       " FOR LATENT CLASS " + Ordinal(a[0]) + " DIFFERS FROM THE NUMBER OF",
-       " ELEMENTS IN THE SAME EQUIVALENCE CLASS FOR LATENT",
-       " CLASS " + Ordinal(b[0]) + "."},
-      true);
-}
-
 }  // namespace
 
-std::int32_t CheckStartValueSums(const ModelDimensions& dims, const ParameterSet& start,
-                                 TextOutput& report, std::int32_t* failures) {
-  *failures = 0;
+std::vector<StartValueFailure> FindStartValueSumFailures(const ModelDimensions& dims,
+                                                       const ParameterSet& start) {
+  std::vector<StartValueFailure> failures;
   const MultiIndex<1> gammaAt = GammaShape(dims);
   const MultiIndex<3> deltaAt = DeltaShape(dims);
   const MultiIndex<3> tauAt = TauShape(dims);
   const MultiIndex<3> littleRhoAt = LittleRhoShape(dims);
   const MultiIndex<5> bigRhoAt = BigRhoShape(dims);
-
-  auto fail = [&](std::initializer_list<std::string> lines, bool emptyLineAfter) {
-    ++*failures;
-    return WriteMessage(report, lines, emptyLineAfter);
-  };
+  using Vector = StartValueFailure::Vector;
 
   SinglePrecisionSum gammaSum;
   for (std::size_t c = 0; c < gammaAt.Extent(0); ++c) {
     gammaSum.Add(start.gamma[gammaAt(c)]);
-    std::int32_t status = kStatusOk;
     if (dims.HasStatuses()) {
       SinglePrecisionSum delta;
       for (std::size_t s = 0; s < deltaAt.Extent(1); ++s) delta.Add(start.delta[deltaAt(c, s, 0)]);
-      if (!delta.Passes()) {
-        status = fail({kNotOneLine, "                      FOR LATENT CLASS " + Ordinal(c),
-                       "                      OF THE DELTA MATRIX"},
-                      true);
-        if (status != kStatusOk) return status;
-      }
+      if (!delta.Passes()) failures.push_back({Vector::kDelta, c});
       for (std::size_t r = 0; r < tauAt.Extent(0); ++r) {
         SinglePrecisionSum tau;
         for (std::size_t j = 0; j < tauAt.Extent(1); ++j) tau.Add(start.tau[tauAt(r, j, c)]);
-        if (tau.Passes()) continue;
-        status = fail({kNotOneLine,
-                       "               FOR ROW " + Ordinal(r) + " LATENT CLASS " + Ordinal(c),
-                       "               OF THE TAU MATRIX"},
-                      true);
-        if (status != kStatusOk) return status;
+        if (!tau.Passes()) failures.push_back({Vector::kTau, c, r});
       }
       for (std::size_t i = 0; i < bigRhoAt.Extent(1); ++i) {
         for (std::size_t s = 0; s < bigRhoAt.Extent(2); ++s) {
@@ -275,13 +130,7 @@ std::int32_t CheckStartValueSums(const ModelDimensions& dims, const ParameterSet
           for (std::size_t k = 0; k < bigRhoAt.Extent(0); ++k) {
             rho.Add(start.bigRho[bigRhoAt(k, i, s, c, 0)]);
           }
-          if (rho.Passes()) continue;
-          status = fail({kNotOneLine,
-                         "               FOR LATENT CLASS " + Ordinal(c) + " LATENT STATUS " +
-                             Ordinal(s) + ", ITEM " + Ordinal(i),
-                         "               IN THE RH0 MATRIX FOR LATENT STATUS INDICATORS"},
-                        true);
-          if (status != kStatusOk) return status;
+          if (!rho.Passes()) failures.push_back({Vector::kBigRho, c, s, i});
         }
       }
     }
@@ -291,64 +140,51 @@ std::int32_t CheckStartValueSums(const ModelDimensions& dims, const ParameterSet
         for (std::size_t k = 0; k < littleRhoAt.Extent(0); ++k) {
           rho.Add(start.littleRho[littleRhoAt(k, i, c)]);
         }
-        if (rho.Passes()) continue;
-        status = fail({kNotOneLine,
-                       "               FOR LATENT CLASS " + Ordinal(c) + ", ITEM " + Ordinal(i),
-                       "               IN THE RHO MATRIX FOR LATENT CLASS INDICATORS"},
-                      true);
-        if (status != kStatusOk) return status;
+        if (!rho.Passes()) failures.push_back({Vector::kLittleRho, c, 0, i});
       }
     }
   }
-  if (dims.HasClasses() && !gammaSum.Passes()) {
-    return fail({" *** ERROR *** START VALUES FOR THE GAMMA PARAMTERS DO NOT",
-                 "               SUM TO ONE"},
-                false);
-  }
-  return kStatusOk;
+  if (dims.HasClasses() && !gammaSum.Passes()) failures.push_back({Vector::kGamma});
+  return failures;
 }
 
-std::int32_t CheckRestrictions(const ModelDimensions& dims, const ParameterSet& values,
-                               const RestrictionSet& codes, TextOutput& report,
-                               std::int32_t* failedCheck) {
-  *failedCheck = 0;
+RestrictionFinding FindRestrictionInconsistency(const ModelDimensions& dims,
+                                                const ParameterSet& values,
+                                                const RestrictionSet& codes) {
   const RestrictionStructure structure(dims, codes, values);
-  using MessageWriter =
-      std::int32_t (*)(TextOutput&, const Finding&, const RowName&, const RowName&);
+  using Array = RestrictionFinding::Array;
   struct Block {
     bool applies;
-    const ArrayRestrictions& array;
+    Array array;
+    const ArrayRestrictions& restrictions;
     const std::vector<std::int32_t>& given;
     RowName (*name)(const ModelDimensions&, std::size_t);
-    MessageWriter write;
     std::int32_t sumCheck;  // the count check is the next number
   };
   const Block blocks[] = {
-      {dims.HasClasses(), structure.littleRho, codes.littleRho,
-       [](const ModelDimensions& d, std::size_t q) { return NameOf(LittleRhoShape(d), 1, q); },
-       WriteLittleRhoMessage, 2},
-      {dims.HasStatuses(), structure.bigRho, codes.bigRho,
-       [](const ModelDimensions& d, std::size_t q) { return NameOf(BigRhoShape(d), 1, q); },
-       WriteBigRhoMessage, 4},
-      {dims.HasStatuses(), structure.tau, codes.tau,
+      {dims.HasClasses(), Array::kLittleRho, structure.littleRho, codes.littleRho,
+       [](const ModelDimensions& d, std::size_t q) { return NameOf(LittleRhoShape(d), 1, q); }, 2},
+      {dims.HasStatuses(), Array::kBigRho, structure.bigRho, codes.bigRho,
+       [](const ModelDimensions& d, std::size_t q) { return NameOf(BigRhoShape(d), 1, q); }, 4},
+      {dims.HasStatuses(), Array::kTau, structure.tau, codes.tau,
        [](const ModelDimensions& d, std::size_t q) {
          const MultiIndex<3> shape = TauShape(d);
          return RowName{q % shape.Extent(0), q / shape.Extent(0), 0, 0};
        },
-       WriteTauMessage, 6},
-      {dims.HasStatuses(), structure.delta, codes.delta,
-       [](const ModelDimensions&, std::size_t q) { return RowName{q, 0, 0, 0}; },
-       WriteDeltaMessage, 8},
+       6},
+      {dims.HasStatuses(), Array::kDelta, structure.delta, codes.delta,
+       [](const ModelDimensions&, std::size_t q) { return RowName{q, 0, 0, 0}; }, 8},
   };
   for (const Block& block : blocks) {
     if (!block.applies) continue;
-    const Finding finding = FindInconsistency(block.array, block.given);
+    const Finding finding = FindInconsistency(block.restrictions, block.given);
     if (finding.kind == Inconsistency::kNone) continue;
-    *failedCheck = block.sumCheck + (finding.kind == Inconsistency::kMemberCount ? 1 : 0);
-    return block.write(report, finding, block.name(dims, finding.rowA),
-                       block.name(dims, finding.rowB));
+    const bool memberCount = finding.kind == Inconsistency::kMemberCount;
+    return {block.sumCheck + (memberCount ? 1 : 0), block.array, memberCount,
+            block.name(dims, finding.rowA), block.name(dims, finding.rowB),
+            finding.equivalenceClass};
   }
-  return kStatusOk;
+  return {};
 }
 
 }  // namespace kov::input

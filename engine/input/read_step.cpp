@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "../run/result_codes.h"
+#include "../base/result_codes.h"
 
 namespace kov::input {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "../run/result_codes.h"
+#include "../base/result_codes.h"
 
 namespace kov::input {
 

@@ -3,9 +3,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result_codes.h"
 #include "report/fields.h"
 #include "report/report_lines.h"
-#include "run/result_codes.h"
 
 namespace kov::report {
 

@@ -5,8 +5,8 @@
 #include <ctime>
 #include <string>
 
+#include "base/text_output.h"
 #include "input/model.h"
-#include "input/text_output.h"
 #include "report/run_type.h"
 
 namespace kov::report {

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "base/result_codes.h"
 #include "report/fields.h"
 #include "report/report_lines.h"
 #include "report/table_bodies.h"
-#include "run/result_codes.h"
 
 namespace kov::report {
 

@@ -1,8 +1,8 @@
 #include "report/report_lines.h"
 
+#include "base/result_codes.h"
 #include "input/model.h"
 #include "report/fields.h"
-#include "run/result_codes.h"
 
 namespace kov::report {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "input/text_output.h"
+#include "base/text_output.h"
 
 namespace kov::report {
 

@@ -17,8 +17,8 @@
 
 #include <cstdint>
 
+#include "base/text_output.h"
 #include "input/model.h"
-#include "input/text_output.h"
 
 namespace kov::report {
 

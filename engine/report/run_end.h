@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "input/text_output.h"
+#include "base/text_output.h"
 #include "report/run_type.h"
 
 namespace kov::report {

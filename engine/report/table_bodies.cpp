@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "base/result_codes.h"
 #include "report/fields.h"
 #include "report/grid.h"
 #include "report/report_lines.h"
-#include "run/result_codes.h"
 
 namespace kov::report {
 

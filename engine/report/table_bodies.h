@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text_output.h"
 #include "input/model.h"
-#include "input/text_output.h"
 
 namespace kov::report {
 

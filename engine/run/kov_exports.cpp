@@ -10,12 +10,11 @@
 #include <string_view>
 #include <thread>
 
-#include "drivers.h"
+#include "base/engine_status.h"
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "da/da_driver.h"
 #include "em/em_driver.h"
-#include "engine_status.h"
-#include "result_codes.h"
-#include "status_record.h"
 
 namespace kov::run {
 

@@ -9,9 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine_status.h"
+#include "base/result_codes.h"
 #include "input/messages.h"
-#include "result_codes.h"
 
 namespace kov::run {
 
@@ -37,12 +36,11 @@ bool MayShare(const RunFile& a, const RunFile& b) {
   return input.continuedByRun && output.replacedWhole;
 }
 
-std::int32_t RefuseSharedFile(const RunFile& a, const RunFile& b) {
-  const std::string message = "The " + std::string(a.role) + " and the " + std::string(b.role) +
-                              " are the same file: " + ResolvedPath(b.path) +
-                              ";  Please give every file of the run a name of its own.";
-  SetEngineError(kFileRoleClash, message);
-  return kFileRoleClash;
+kov::Status RefuseSharedFile(const RunFile& a, const RunFile& b) {
+  return kov::Status(kFileRoleClash, "The " + std::string(a.role) + " and the " +
+                                         std::string(b.role) + " are the same file: " +
+                                         ResolvedPath(b.path) +
+                                         ";  Please give every file of the run a name of its own.");
 }
 
 }  // namespace
@@ -80,7 +78,7 @@ void OutputClaim::Release() {
   m_held.clear();
 }
 
-std::int32_t OutputClaim::Take(const std::vector<RunFile>& files) {
+kov::Status OutputClaim::Take(const std::vector<RunFile>& files) {
   Release();
   std::vector<FileIdentity> identities;
   identities.reserve(files.size());
@@ -119,15 +117,14 @@ std::int32_t OutputClaim::Take(const std::vector<RunFile>& files) {
       ::close(held.descriptor);
       if (error != EWOULDBLOCK) continue;  // a file system without locks: nothing to guard with
       Release();
-      SetEngineError(kOutputInUse,
-                     input::Message("The " + std::string(file.role) + " " , file.path,
-                                    " is being written by another run at this moment;  Please "
-                                    "wait until that run ends, or choose another name."));
-      return kOutputInUse;
+      return kov::Status(kOutputInUse,
+                         input::Message("The " + std::string(file.role) + " ", file.path,
+                                        " is being written by another run at this moment;  "
+                                        "Please wait until that run ends, or choose another name."));
     }
     m_held.push_back(std::move(held));
   }
-  return kStatusOk;
+  return {};
 }
 
 }  // namespace kov::run

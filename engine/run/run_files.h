@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
+
 namespace kov::run {
 
 struct RunFile {
@@ -37,10 +39,9 @@ class OutputClaim {
   OutputClaim& operator=(const OutputClaim&) = delete;
 
   // Refuses a run in which two roles name the same file (kFileRoleClash) or an output is locked
-  // by another run (kOutputInUse), recording the message; otherwise locks every output and
-  // returns kStatusOk. An output that cannot be opened is left to the run's own open, which
-  // reports it in its own words.
-  std::int32_t Take(const std::vector<RunFile>& files);
+  // by another run (kOutputInUse); otherwise locks every output and succeeds. An output that
+  // cannot be opened is left to the run's own open, which reports it in its own words.
+  kov::Status Take(const std::vector<RunFile>& files);
   void Release();
 
  private:

@@ -1,9 +1,10 @@
 #include "run_support.h"
 
-#include "engine_status.h"
+#include "base/engine_status.h"
+#include "base/result_codes.h"
 #include "input/messages.h"
 #include "input/parameter_checks.h"
-#include "result_codes.h"
+#include "report/check_reports.h"
 
 namespace kov::run {
 
@@ -14,49 +15,52 @@ std::tm LocalNow() {
   return local;
 }
 
+kov::Status WriteFailure(std::int32_t status, const std::string& reportName) {
+  return kov::Status(status, input::Message("Unable to write to output file: ", reportName,
+                                       "; Please make sure that this is a valid file path and "
+                                       "name, and that the file is available for writing."));
+}
+
 std::int32_t ReportWriteFailed(std::int32_t status, const std::string& reportName) {
-  SetEngineError(status, input::Message("Unable to write to output file: ", reportName,
-                                        "; Please make sure that this is a valid file path and "
-                                        "name, and that the file is available for writing."));
+  const kov::Status failure = WriteFailure(status, reportName);
+  SetEngineError(failure.Code(), failure.Message());
   return status;
 }
 
-std::int32_t OpenFailed(std::int32_t status, std::string_view prefix, const std::string& name,
-                        std::string_view suffix) {
-  SetEngineError(status, input::Message(prefix, name, suffix));
-  return status;
+kov::Status OpenFailure(std::int32_t status, std::string_view prefix, const std::string& name,
+                   std::string_view suffix) {
+  return kov::Status(status, input::Message(prefix, name, suffix));
 }
 
-std::int32_t CreateReport(const std::string& name, input::TextOutput* report) {
+kov::Status CreateReport(const std::string& name, input::TextOutput* report) {
   const std::int32_t status = report->Create(name);
   if (status != kStatusOk) {
-    return OpenFailed(status, "Unable to open output file for writing: ", name, kValidPathAndName);
+    return OpenFailure(status, "Unable to open output file for writing: ", name, kValidPathAndName);
   }
-  return kStatusOk;
+  return {};
 }
 
-std::int32_t CheckStartValuesAndRestrictions(const input::Model& model, bool checkRestrictions,
-                                             input::TextOutput& report,
-                                             const std::string& reportName) {
-  // A failed check is no file or memory failure: the run's result is 0.
-  constexpr std::int32_t kNoIoError = 0;
-  std::int32_t failures = 0;
-  std::int32_t status = input::CheckStartValueSums(model.dims, model.start, report, &failures);
-  if (status != kStatusOk) return ReportWriteFailed(status, reportName);
-  if (failures != 0) {
-    SetEngineError(failures, "Starting values do not sum to 1.0 .  Please see output file for details.");
-    return kNoIoError;
+kov::Status CheckStartValuesAndRestrictions(const input::Model& model, bool checkRestrictions,
+                                       input::TextOutput& report, const std::string& reportName) {
+  const auto failures = input::FindStartValueSumFailures(model.dims, model.start);
+  std::int32_t status = report::WriteStartValueFailures(report, failures);
+  if (status != kStatusOk) return WriteFailure(status, reportName);
+  if (!failures.empty()) {
+    return kov::Status::Check(kStartValuesDoNotSum, static_cast<std::int32_t>(failures.size()),
+                         "Starting values do not sum to 1.0 .  Please see output file for details.");
   }
-  if (!checkRestrictions) return kRunCompleted;
-  std::int32_t failedCheck = 0;
-  status = input::CheckRestrictions(model.dims, model.start, model.codes, report, &failedCheck);
-  if (status != kStatusOk) return ReportWriteFailed(status, reportName);
-  if (failedCheck != 0) {
-    SetEngineError(failedCheck, "One or more parameter restrictions was not appropriate.  "
-                                "Please see output file for details.");
-    return kNoIoError;
+  if (!checkRestrictions) return {};
+  const input::RestrictionFinding finding =
+      input::FindRestrictionInconsistency(model.dims, model.start, model.codes);
+  if ((status = report::WriteRestrictionFinding(report, finding)) != kStatusOk) {
+    return WriteFailure(status, reportName);
   }
-  return kRunCompleted;
+  if (finding.check != 0) {
+    return kov::Status::Check(kRestrictionsInconsistent, finding.check,
+                         "One or more parameter restrictions was not appropriate.  "
+                         "Please see output file for details.");
+  }
+  return {};
 }
 
 }  // namespace kov::run

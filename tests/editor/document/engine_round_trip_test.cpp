@@ -4,11 +4,11 @@
 #include <QtTest>
 #include <string>
 
+#include "base/status_record.h"
 #include "document/document.h"
 #include "document/text_helpers.h"
 #include "input/control_file.h"
 #include "plain_grids.h"
-#include "run/status_record.h"
 #include "scripted_ui.h"
 
 namespace kov::document::test {

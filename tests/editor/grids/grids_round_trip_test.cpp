@@ -9,13 +9,13 @@
 #include <memory>
 #include <string>
 
+#include "base/status_record.h"
 #include "document/control_file_io.h"
 #include "document/document.h"
 #include "document/text_helpers.h"
 #include "grids/grid_set.h"
 #include "grids/grid_table_model.h"
 #include "input/control_file.h"
-#include "run/status_record.h"
 #include "scripted_ui.h"
 #include "test_files.h"
 

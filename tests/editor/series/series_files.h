@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
+#include "base/result_codes.h"
+#include "base/text_output.h"
 #include "da/series_file.h"
-#include "input/text_output.h"
-#include "run/result_codes.h"
 
 namespace kov::series::test {
 

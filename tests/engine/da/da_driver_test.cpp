@@ -18,12 +18,12 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "da/uniform.h"
 #include "em/em_driver.h"
 #include "input/model.h"
 #include "kov_exports.h"
-#include "run/result_codes.h"
-#include "run/status_record.h"
 #include "temp_files.h"
 
 namespace kov::da {

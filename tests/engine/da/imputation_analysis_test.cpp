@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "../../../engine/run/result_codes.h"
-#include "../../../engine/run/status_record.h"
+#include "../../../engine/base/result_codes.h"
+#include "../../../engine/base/status_record.h"
 #include "temp_files.h"
 
 namespace kov::da {
@@ -252,7 +252,7 @@ class Combination : public ::testing::Test {
   // = 0.82949308755760; on the logit scale q -0.5 / 0.5, u* 0.75: B* = 0.5, T* = 1.5,
   // nu* = (1 + 0.75 / 0.75)^2 = 4, bounds 1 / (1 + e^-+(2.7764451 x 1.2247449))
   // = 0.0322818 / 0.9677182. Gamma 2: 0.6 in both with u 0.001: B = 0.
-  std::int32_t CombineTwo(const std::string& controlFile, CombinedResults* results) {
+  Status CombineTwo(const std::string& controlFile, CombinedResults* results) {
     EXPECT_EQ(store.Prepare(2, d), kStatusOk);
     EXPECT_EQ(store.Store(1, Make(0.4, 0.002, -0.5, 0.75, 0.6, 0.001)), kStatusOk);
     EXPECT_EQ(store.Store(2, Make(0.5, 0.004, 0.5, 0.75, 0.6, 0.001)), kStatusOk);
@@ -267,7 +267,7 @@ class Combination : public ::testing::Test {
 
 TEST_F(Combination, TwoImputationsFollowRubinsRules) {
   CombinedResults r;
-  ASSERT_EQ(CombineTwo(dir.Path("model.cnt"), &r), kStatusOk);
+  ASSERT_TRUE(CombineTwo(dir.Path("model.cnt"), &r).IsOk());
   EXPECT_NEAR(r.estimates.gamma[0], 0.45, kTight);
   EXPECT_NEAR(r.totalVariances.gamma[0], 0.0105, kTight);
   EXPECT_NEAR(r.standardErrors.gamma[0], 0.10246950765959599, kTight);
@@ -303,8 +303,8 @@ TEST_F(Combination, EqualEstimatesHaveNoBetweenVarianceAndTheNormalQuantile) {
     ASSERT_EQ(store.Store(j, a), kStatusOk);
   }
   CombinedResults r;
-  ASSERT_EQ(CombineImputations(3, test::PathField(dir.Path("m.cnt")), d, codes, store, &r),
-            kStatusOk);
+  ASSERT_TRUE(
+      CombineImputations(3, test::PathField(dir.Path("m.cnt")), d, codes, store, &r).IsOk());
   EXPECT_EQ(r.estimates.gamma[0], 0.1);
   EXPECT_NEAR(r.totalVariances.gamma[0], 0.002, kTight);
   EXPECT_EQ(r.degreesOfFreedom.gamma[0], 0.0);
@@ -315,7 +315,7 @@ TEST_F(Combination, EqualEstimatesHaveNoBetweenVarianceAndTheNormalQuantile) {
 
 TEST_F(Combination, DetailsFileHoldsTheSixSectionsInTheControlFilesFolder) {
   CombinedResults r;
-  ASSERT_EQ(CombineTwo(dir.Path("model.cnt"), &r), kStatusOk);
+  ASSERT_TRUE(CombineTwo(dir.Path("model.cnt"), &r).IsOk());
   const Lines lines = test::ReadLines(dir.Path("Details.txt"));
   // Each section: its label, one gamma line (two values), four little rho lines (k = 1: class
   // 1, class 2; k = 2: class 1, class 2).
@@ -347,37 +347,35 @@ TEST_F(Combination, DetailsFileGoesToTheCurrentFolderWithoutASeparator) {
   const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(dir.Path());
   CombinedResults r;
-  const std::int32_t status = CombineTwo("model.cnt", &r);
+  const Status status = CombineTwo("model.cnt", &r);
   std::filesystem::current_path(previous);
-  ASSERT_EQ(status, kStatusOk);
+  ASSERT_TRUE(status.IsOk());
   EXPECT_EQ(test::ReadLines(dir.Path("Details.txt")).size(), 36u);
   EXPECT_EQ(DetailsFilePath("C:\\models\\run1.cnt   "), "C:\\models\\Details.txt");
 }
 
-TEST_F(Combination, FailuresLeaveTheResultsAloneAndRecordTheirMessage) {
+TEST_F(Combination, FailuresLeaveTheResultsAloneAndReturnTheirMessage) {
   CombinedResults r;
   r.estimates.gamma = {-1.0};
-  std::string message;
 
   const std::string missingFolder = dir.Path("missing") + "/model.cnt";
-  EXPECT_EQ(CombineTwo(missingFolder, &r), ENOENT);
-  EXPECT_EQ(Error(&message), ENOENT);
-  EXPECT_EQ(message, "Unable to open imputation details text file: " + dir.Path("missing") +
+  Status status = CombineTwo(missingFolder, &r);
+  EXPECT_EQ(status.Code(), ENOENT);
+  EXPECT_EQ(status.Message(), "Unable to open imputation details text file: " + dir.Path("missing") +
                          "/Details.txt; Please verify that this path exists and is writable.");
 
   // Three imputations asked for, two stored.
   ASSERT_EQ(store.Prepare(3, d), kStatusOk);
   ASSERT_EQ(store.Store(1, Make(0.4, 0.002, -0.5, 0.75, 0.6, 0.001)), kStatusOk);
   ASSERT_EQ(store.Store(3, Make(0.4, 0.002, -0.5, 0.75, 0.6, 0.001)), kStatusOk);
-  EXPECT_NE(CombineImputations(3, dir.Path("model.cnt"), d, codes, store, &r), kStatusOk);
-  Error(&message);
-  EXPECT_EQ(message,
+  status = CombineImputations(3, dir.Path("model.cnt"), d, codes, store, &r);
+  EXPECT_EQ(status.Code(), kInternalError);
+  EXPECT_EQ(status.Message(),
             "Error in the DA routine retrieving data from a stored array.  Please check to see "
             "that information on the DA tab is correct and try again.");
 
   // One imputation has no between variance to speak of.
-  EXPECT_NE(CombineImputations(1, dir.Path("model.cnt"), d, codes, store, &r), kStatusOk);
-  EXPECT_NE(Error(&message), kStatusOk);
+  EXPECT_EQ(CombineImputations(1, dir.Path("model.cnt"), d, codes, store, &r).Code(), kBadValue);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("Details.txt")));
   ExpectNear(r.estimates.gamma, {-1.0});
 }

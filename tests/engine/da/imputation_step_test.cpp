@@ -3,6 +3,7 @@
 #include "da/imputation_step.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <array>
@@ -240,31 +241,58 @@ TEST(ImputationStep, DrawsOneUniformPerSubject) {
   EXPECT_EQ(counts.total, 6.0);
 }
 
-// The records of a pattern are its subjects' own draws counted by cell, in latent-table order:
-// 70 000 subjects of one pattern and 5 of another, against LatentRecursions drawing one subject
-// at a time from the same uniforms, the cells counted in a map keyed (class, s1, ..., s5).
+// The records of a pattern are its subjects' own draws counted by cell, in latent-table order,
+// against LatentRecursions drawing one subject at a time from the same uniforms, the cells
+// counted in a map keyed (class, s1, ..., s5); the counts are those of the records. The patterns
+// of many small ones are split into blocks drawn on the engine's threads, which must change no
+// draw: 70 000 subjects of one pattern and 5 of another, and 6 000 patterns of 0 to 2 subjects
+// with one of 70 000 among them, on 1 and 3 threads.
 TEST(ImputationStep, RecordsCountEverySubjectsOwnDrawInLatentTableOrder) {
-  for (const std::int32_t order : {1, 2}) {
-    SCOPED_TRACE("order " + std::to_string(order));
-    const input::Model model = MakeModel({3, 2, {2}, {3}, 3, order});
-    std::mt19937 random(order + 20);
+  struct Case {
+    std::int32_t order;
+    std::int32_t smallPatterns;  // 0: the two patterns alone
+    const char* threads;
+  };
+  for (const Case& test : {Case{1, 0, "1"}, Case{2, 0, "1"}, Case{1, 6000, "1"},
+                           Case{1, 6000, "3"}, Case{2, 6000, "3"}}) {
+    SCOPED_TRACE("order " + std::to_string(test.order) + ", " +
+                 std::to_string(test.smallPatterns) + " small patterns, " + test.threads +
+                 " threads");
+    setenv("MARNEL_THREADS", test.threads, 1);
+    const input::Model model = MakeModel({3, 2, {2}, {3}, 3, test.order});
+    std::mt19937 random(test.order + 20);
     const input::ParameterSet values = RandomValues(model, random);
     input::PatternTable patterns;
     patterns.itemCount = 4;
     patterns.responses = {2, 3, 1, 2, 1, 1, 3, 3};
     patterns.frequencies = {70000.0, 5.0};
-    patterns.patternCount = 2;
+    for (std::int32_t p = 0; p < test.smallPatterns; ++p) {
+      for (const std::int32_t categories : {2, 3, 3, 3}) {
+        patterns.responses.push_back(std::uniform_int_distribution<std::int32_t>(1, categories)(random));
+      }
+      patterns.frequencies.push_back(std::uniform_int_distribution<std::int32_t>(0, 2)(random));
+    }
+    // The large pattern in the middle, between two groups of small ones.
+    if (test.smallPatterns > 0) {
+      std::rotate(patterns.responses.begin(), patterns.responses.begin() + 4,
+                  patterns.responses.begin() + 4 * (test.smallPatterns / 2 + 1));
+      std::rotate(patterns.frequencies.begin(), patterns.frequencies.begin() + 1,
+                  patterns.frequencies.begin() + test.smallPatterns / 2 + 1);
+    }
+    patterns.patternCount = static_cast<std::int32_t>(patterns.frequencies.size());
 
     SetGeneratorState(31337);
     ImputationStep step(model);
     CompletedData completed;
     em::ExpectedCounts counts;
     ASSERT_TRUE(step.Run(values, patterns, &completed, &counts));
+    const std::int32_t stateAfter = GeneratorState();
 
     SetGeneratorState(31337);
     LatentRecursions latent(model);
     latent.SetParameters(values);
-    std::vector<CompletedRecord> expected;
+    CompletedData expected = completed;
+    expected.records.clear();
     for (std::int32_t p = 0; p < patterns.patternCount; ++p) {
       latent.Prepare(patterns.Pattern(p));
       std::map<std::array<std::int32_t, 1 + kLatentOccasions>, double> cells;
@@ -281,17 +309,45 @@ TEST(ImputationStep, RecordsCountEverySubjectsOwnDrawInLatentTableOrder) {
         record.latentClass = key[0];
         std::copy(key.begin() + 1, key.end(), record.statuses.begin());
         record.count = count;
-        expected.push_back(record);
+        expected.records.push_back(record);
       }
     }
-    ASSERT_EQ(completed.records.size(), expected.size());
-    for (std::size_t r = 0; r < expected.size(); ++r) {
+    EXPECT_EQ(stateAfter, GeneratorState());
+    ASSERT_EQ(completed.records.size(), expected.records.size());
+    for (std::size_t r = 0; r < expected.records.size(); ++r) {
       const CompletedRecord& a = completed.records[r];
-      const CompletedRecord& b = expected[r];
-      EXPECT_TRUE(a.pattern == b.pattern && a.latentClass == b.latentClass &&
+      const CompletedRecord& b = expected.records[r];
+      ASSERT_TRUE(a.pattern == b.pattern && a.latentClass == b.latentClass &&
                   a.statuses == b.statuses && a.count == b.count)
           << "record " << r;
     }
+    em::ExpectedCounts expectedCounts;
+    TallyCompletedCounts(model.dims, expected, &expectedCounts);
+    EXPECT_EQ(counts.total, expectedCounts.total);
+    EXPECT_EQ(counts.classCounts, expectedCounts.classCounts);
+    EXPECT_EQ(counts.statusMargins, expectedCounts.statusMargins);
+    EXPECT_EQ(counts.transitionCounts, expectedCounts.transitionCounts);
+    EXPECT_EQ(counts.littleRhoCounts, expectedCounts.littleRhoCounts);
+    EXPECT_EQ(counts.bigRhoCounts, expectedCounts.bigRhoCounts);
+  }
+  unsetenv("MARNEL_THREADS");
+}
+
+// The block draw of the uniforms is the generator's own stream, from the smallest and largest
+// states and from a state that NextUniform maps to exactly 1.0, and leaves the generator where
+// the calls would; a state the generator never reaches (0) takes the calls themselves.
+TEST(DrawUniforms, GivesTheGeneratorsOwnStream) {
+  for (const std::int32_t start : {1, 2, 16807, 1234567, 2147483584, 2147483646, 0}) {
+    SCOPED_TRACE("state " + std::to_string(start));
+    std::vector<float> drawn(5000);
+    SetGeneratorState(start);
+    DrawUniforms(drawn.data(), drawn.size());
+    const std::int32_t after = GeneratorState();
+    std::vector<float> expected(drawn.size());
+    SetGeneratorState(start);
+    for (float& u : expected) u = NextUniform(0);
+    EXPECT_EQ(drawn, expected);
+    EXPECT_EQ(after, GeneratorState());
   }
 }
 
@@ -509,9 +565,11 @@ TEST(LatentDraw, PatternsOfTinyProbabilityFollowTheirPosterior) {
     ASSERT_TRUE(step.Run(values, patterns, &completed, &counts));
     EXPECT_EQ(counts.total, 40.0);
 
-    // The first item and the second item of the second occasion missing.
+    // The first item missing, and the second item of the second occasion (without status
+    // items, the second item).
     patterns.responses[0] = 0;
-    patterns.responses[static_cast<std::size_t>(d.classItems + d.statusItems + 1)] = 0;
+    patterns.responses[d.statusItems > 0 ? static_cast<std::size_t>(d.classItems + d.statusItems + 1)
+                                         : 1] = 0;
     MissingResponseDraw draw(model);
     input::PatternTable drawn;
     ASSERT_TRUE(draw.DrawMissingResponses(values, patterns, &drawn));

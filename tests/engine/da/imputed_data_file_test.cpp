@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "../../../engine/run/result_codes.h"
-#include "../../../engine/run/status_record.h"
+#include "../../../engine/base/result_codes.h"
+#include "../../../engine/base/status_record.h"
 #include "temp_files.h"
 
 namespace kov::da {

@@ -3,10 +3,12 @@
 #include "da/missing_draw.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -207,6 +209,70 @@ TEST(MissingResponseDraw, SubjectsOfAPatternDrawnTogetherEndAsDrawnAlone) {
     EXPECT_EQ(actual, expected);
     EXPECT_GT(actual.size(), 10u);
   }
+}
+
+// The patterns of a table are split into blocks that draw on the engine's threads, which must
+// change no draw: the completed table against DrawCompletion taking the same uniforms one subject
+// at a time, complete patterns passed through, and one pattern of 70 000 subjects among 4 000
+// small ones, on 1 and 3 threads.
+TEST(MissingResponseDraw, BlocksOnThreadsDrawAsOneSubjectAtATime) {
+  const input::Model model = MakeModel(2, 2, {2}, {2, 3}, 3, 1);
+  const std::vector<std::int32_t> categories = Categories(model);
+  std::mt19937 random(4242);
+  const input::ParameterSet values = RandomValues(model, random);
+  input::PatternTable observed;
+  observed.itemCount = static_cast<std::int32_t>(categories.size());
+  std::bernoulli_distribution isMissing(0.3);
+  for (std::int32_t p = 0; p < 4000; ++p) {
+    for (const std::int32_t k : categories) {
+      observed.responses.push_back(
+          isMissing(random) ? 0 : std::uniform_int_distribution<std::int32_t>(1, k)(random));
+    }
+    observed.frequencies.push_back(p == 2000 ? 70000.0 : std::uniform_int_distribution<int>(0, 3)(random));
+  }
+  observed.responses[2000 * categories.size()] = 0;
+  observed.patternCount = 4000;
+
+  // Keyed by the reversed pattern: the last item most significant, as the table is ordered.
+  std::map<std::vector<std::int32_t>, double> expected;
+  SetGeneratorState(777);
+  MissingResponseDraw alone(model);
+  alone.SetParameters(values);
+  std::vector<std::int32_t> drawn(categories.size());
+  for (std::int32_t p = 0; p < observed.patternCount; ++p) {
+    const std::int32_t* y = observed.Pattern(p);
+    if (std::find(y, y + categories.size(), 0) == y + categories.size()) {
+      expected[std::vector<std::int32_t>(std::make_reverse_iterator(y + categories.size()),
+                                         std::make_reverse_iterator(y))] += observed.frequencies[p];
+      continue;
+    }
+    if (!(alone.Prepare(y) > 0.0)) continue;
+    for (double n = 0; n < observed.frequencies[p]; ++n) {
+      ASSERT_TRUE(alone.DrawCompletion(NextUniform(0), drawn.data()));
+      expected[std::vector<std::int32_t>(drawn.rbegin(), drawn.rend())] += 1.0;
+    }
+  }
+  const std::int32_t expectedState = GeneratorState();
+
+  for (const char* threads : {"1", "3"}) {
+    SCOPED_TRACE(std::string(threads) + " threads");
+    setenv("MARNEL_THREADS", threads, 1);
+    SetGeneratorState(777);
+    MissingResponseDraw draw(model);
+    input::PatternTable completed;
+    ASSERT_TRUE(draw.DrawMissingResponses(values, observed, &completed));
+    EXPECT_EQ(GeneratorState(), expectedState);
+    std::vector<std::pair<std::vector<std::int32_t>, double>> actual;
+    for (std::int32_t p = 0; p < completed.patternCount; ++p) {
+      const std::int32_t* y = completed.Pattern(p);
+      actual.emplace_back(std::vector<std::int32_t>(std::make_reverse_iterator(y + categories.size()),
+                                                    std::make_reverse_iterator(y)),
+                          completed.frequencies[p]);
+    }
+    EXPECT_EQ(actual, (std::vector<std::pair<std::vector<std::int32_t>, double>>(expected.begin(),
+                                                                                 expected.end())));
+  }
+  unsetenv("MARNEL_THREADS");
 }
 
 // Two classes, two class items of two categories; item 2 answers 2 with certainty in both

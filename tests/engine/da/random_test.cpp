@@ -11,10 +11,10 @@
 #include <mutex>
 #include <vector>
 
+#include "base/status_record.h"
 #include "da/draws.h"
 #include "da/gamma_variate.h"
 #include "da/uniform.h"
-#include "run/status_record.h"
 
 namespace kov::da {
 namespace {

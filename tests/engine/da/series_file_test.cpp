@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../../../engine/run/result_codes.h"
+#include "../../../engine/base/result_codes.h"
 #include "temp_files.h"
 
 namespace kov::da {

@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "base/engine_status.h"
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "em/missingness.h"
 #include "em_iteration.h"
 #include "input/control_file.h"
 #include "input/data_file.h"
 #include "input/model.h"
-#include "run/engine_status.h"
-#include "run/result_codes.h"
-#include "run/status_record.h"
 #include "temp_files.h"
 
 namespace kov::em {
@@ -300,11 +300,11 @@ class EmDriverTest : public ::testing::Test {
     const input::DataLayout layout = input::DataLayoutOf(model);
     std::int32_t count = 0;
     double subjects = 0.0;
-    EXPECT_EQ(input::CountDataRecords(layout, &count, &subjects), kStatusOk);
+    EXPECT_TRUE(input::CountDataRecords(layout, &count, &subjects).IsOk());
     input::DataFileReader reader;
-    EXPECT_EQ(input::OpenDataFile(layout, &reader), kStatusOk);
+    EXPECT_TRUE(input::OpenDataFile(layout, &reader).IsOk());
     input::PatternTable patterns;
-    EXPECT_EQ(input::LoadPatterns(reader, model, layout, count, &patterns), kStatusOk);
+    EXPECT_TRUE(input::LoadPatterns(reader, model, layout, count, &patterns).IsOk());
     if (!model.startValuesFromFile) {
       const std::size_t perOccasion =
           model.start.bigRho.size() / static_cast<std::size_t>(model.dims.OccasionExtent());

@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/text_output.h"
 #include "em/estep.h"
 #include "em/fit.h"
 #include "em/missingness.h"
 #include "em/mstep.h"
 #include "em/parameter_count.h"
 #include "input/model.h"
-#include "input/text_output.h"
 
 namespace kov::em::testing {
 
@@ -37,12 +37,9 @@ class EmIterations {
     const double logLikelihood = m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities);
     if (d.HasClasses()) UpdateGamma(m_restrictions, m_counts, &m_values, &sums.gamma);
     if (d.HasStatuses()) {
-      // No report is open here: the explanation of a zero denominator is not wanted.
-      input::TextOutput noReport;
-      const std::int32_t failed =
-          UpdateTau(m_restrictions, m_counts, &m_values, &sums.tau, noReport);
-      if (tauFailed != nullptr) *tauFailed = failed != 0;
-      if (failed != 0) return logLikelihood;
+      const bool failed = !UpdateTau(m_restrictions, m_counts, &m_values, &sums.tau).IsOk();
+      if (tauFailed != nullptr) *tauFailed = failed;
+      if (failed) return logLikelihood;
       UpdateDelta(m_restrictions, m_counts, &m_values, &sums.delta);
       DeriveOccasionPrevalences(d, &m_values);
       UpdateBigRho(m_restrictions, m_counts, &m_values, &sums.bigRho);

@@ -202,6 +202,10 @@ TEST(EStepTest, AgreesWithBruteForceOnRandomModels) {
       {"second order T=4, three statuses", {1, 3, {2}, {3}, 4, 2}, 0.1},
       {"second order T=2", {2, 3, {2}, {2, 2}, 2, 2}, 0.2},
       {"one status measured at three occasions", {2, 1, {2}, {3}, 3, 1}, 0.2},
+      {"first order T=3, four statuses, classes", {2, 4, {2}, {2, 3}, 3, 1}, 0.2},
+      {"first order T=2, seven statuses", {1, 7, {}, {3, 2}, 2, 1}, 0.2},
+      {"second order T=3, four statuses", {1, 4, {}, {2}, 3, 2}, 0.2},
+      {"latent classes only, seven classes", {7, 1, {2, 3}, {}, 0, 1}, 0.25},
   };
   std::mt19937 random(20240611);
   for (const Case& c : cases) {
@@ -210,6 +214,46 @@ TEST(EStepTest, AgreesWithBruteForceOnRandomModels) {
     for (int draw = 0; draw < 3; ++draw) {
       const input::ParameterSet values = RandomValues(model, random);
       ExpectAgreesWithBruteForce(model, values, RandomPatterns(model, random, 30, c.missing));
+    }
+  }
+}
+
+// Probability reuses the emissions and forward messages of the occasions that a pattern shares
+// with the one before it. Patterns that differ from the one before at a single place (or not
+// at all), written over one buffer and taken under two sets of values in turn, must get exactly
+// what a fresh E-step gives them.
+TEST(EStepTest, ProbabilitiesOfChangingPatternsEqualThoseOfAFreshEStep) {
+  const std::vector<Case> cases = {
+      {"first order, classes, four statuses", {2, 4, {2}, {2, 3}, 4, 1}, 0.2},
+      {"second order, three statuses", {2, 3, {3}, {2, 2}, 4, 2}, 0.2},
+      {"first order, seven statuses", {1, 7, {}, {3}, 3, 1}, 0.2},
+      {"latent classes only", {3, 1, {2, 3, 2}, {}, 0, 1}, 0.2},
+  };
+  std::mt19937 random(77);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const input::Model model = MakeModel(c.shape);
+    const std::vector<std::int32_t> categories = ItemCategoryCounts(model);
+    const std::vector<input::ParameterSet> values = {RandomValues(model, random),
+                                                     RandomValues(model, random)};
+    std::bernoulli_distribution isMissing(c.missing);
+    const auto draw = [&](std::size_t item) {
+      return isMissing(random) ? 0
+                               : std::uniform_int_distribution<std::int32_t>(
+                                     1, categories[item])(random);
+    };
+    std::vector<std::int32_t> pattern(categories.size());
+    for (std::size_t item = 0; item < pattern.size(); ++item) pattern[item] = draw(item);
+    EStep estep(model);
+    for (int step = 0; step < 80; ++step) {
+      const input::ParameterSet& current = values[step < 40 ? 0 : 1];
+      if (step % 40 == 0) estep.SetParameters(current);
+      const std::size_t item =
+          std::uniform_int_distribution<std::size_t>(0, pattern.size())(random);
+      if (item < pattern.size()) pattern[item] = draw(item);
+      EXPECT_EQ(estep.Probability(pattern.data()),
+                EStep(model).PatternProbability(current, pattern.data()))
+          << "step " << step;
     }
   }
 }

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <sstream>
 
-#include "run/result_codes.h"
-#include "run/status_record.h"
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "temp_files.h"
 
 namespace kov::input {

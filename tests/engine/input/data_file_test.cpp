@@ -5,9 +5,9 @@
 #include <mutex>
 #include <string>
 
-#include "run/engine_status.h"
-#include "run/result_codes.h"
-#include "run/status_record.h"
+#include "base/engine_status.h"
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "temp_files.h"
 
 namespace kov::input {
@@ -41,29 +41,36 @@ class DataFileTest : public ::testing::Test {
     return layout;
   }
 
+  // Keeps a pass's message for Message() and gives its code.
+  std::int32_t Keep(const Status& status) {
+    m_message = status.Message();
+    return status.Code();
+  }
+
   // Both passes, as a driver runs them; returns the loading status.
   std::int32_t Load(const DataLayout& layout, const Model& model, PatternTable* table) {
     std::int32_t count = -1;
     double subjects = -1.0;
-    countStatus = CountDataRecords(layout, &count, &subjects);
+    countStatus = Keep(CountDataRecords(layout, &count, &subjects));
     countedPatterns = count;
     countedSubjects = subjects;
     DataFileReader reader;
-    const std::int32_t status = OpenDataFile(layout, &reader);
-    if (status != kStatusOk) return status;
-    return LoadPatterns(reader, model, layout, count, table);
+    if (const std::int32_t status = Keep(OpenDataFile(layout, &reader)); status != kStatusOk) {
+      return status;
+    }
+    return Keep(LoadPatterns(reader, model, layout, count, table));
   }
 
-  std::string Message() {
-    std::string message;
-    run::ReadEngineError(&message);
-    return TrimRight(message);
-  }
+  // The message of the last failing pass.
+  const std::string& Message() const { return m_message; }
 
   TempDir dir;
   std::int32_t countStatus = 0;
   std::int32_t countedPatterns = 0;
   double countedSubjects = 0.0;
+
+ private:
+  std::string m_message;
 };
 
 TEST_F(DataFileTest, ReadsFreeFieldRecordsSplitOverLinesWithExtrasIgnored) {
@@ -119,16 +126,16 @@ TEST_F(DataFileTest, ReadsFixedFormatRecords) {
   }
 }
 
-TEST_F(DataFileTest, CountingPassRecordsItsOwnMessages) {
+TEST_F(DataFileTest, CountingPassHasItsOwnMessages) {
   DataLayout layout = Layout("1 1 1 1 2\n1 x 1 1 2\n");
   std::int32_t count = 0;
   double subjects = 0.0;
-  EXPECT_EQ(CountDataRecords(layout, &count, &subjects), kBadValue);
+  EXPECT_EQ(Keep(CountDataRecords(layout, &count, &subjects)), kBadValue);
   EXPECT_EQ(Message(), "Error reading data");
   EXPECT_EQ(count, 2);
 
   layout.path = dir.Path("absent.dat");
-  EXPECT_EQ(CountDataRecords(layout, &count, &subjects), ENOENT);
+  EXPECT_EQ(Keep(CountDataRecords(layout, &count, &subjects)), ENOENT);
   EXPECT_EQ(Message(), "Error Opening Data File");
 }
 
@@ -216,16 +223,15 @@ TEST_F(DataFileTest, BothPassesStopAtAnAbortRequest) {
   std::int32_t count = 0;
   double subjects = 0.0;
   // The flag is first asked for after 4096 records.
-  EXPECT_EQ(CountDataRecords(layout, &count, &subjects), kRunAborted);
+  EXPECT_EQ(Keep(CountDataRecords(layout, &count, &subjects)), kRunAborted);
   EXPECT_EQ(count, 4096);
   const std::string aborted = "The run was aborted while the data file was read.";
   EXPECT_EQ(Message(), aborted);
 
-  run::SetEngineError(0, "");
   DataFileReader reader;
-  ASSERT_EQ(OpenDataFile(layout, &reader), kStatusOk);
+  ASSERT_EQ(Keep(OpenDataFile(layout, &reader)), kStatusOk);
   PatternTable table;
-  EXPECT_EQ(LoadPatterns(reader, FourItemModel(false), layout, 10000, &table), kRunAborted);
+  EXPECT_EQ(Keep(LoadPatterns(reader, FourItemModel(false), layout, 10000, &table)), kRunAborted);
   EXPECT_EQ(Message(), aborted);
 }
 

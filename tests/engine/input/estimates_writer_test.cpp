@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../../../engine/run/result_codes.h"
+#include "../../../engine/base/result_codes.h"
 
 namespace kov::input {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "run/result_codes.h"
+#include "base/result_codes.h"
 
 namespace kov::input {
 namespace {

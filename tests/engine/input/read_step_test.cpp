@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "run/result_codes.h"
+#include "base/result_codes.h"
 #include "input/text_input.h"
 
 namespace kov::input {

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "da/da_driver.h"
 #include "job.h"
-#include "run/result_codes.h"
-#include "run/status_record.h"
 
 namespace kov::reliability {
 namespace {

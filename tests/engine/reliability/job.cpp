@@ -6,10 +6,10 @@
 #include <climits>
 #include <filesystem>
 
+#include "base/status_record.h"
 #include "da/da_driver.h"
 #include "em/em_driver.h"
 #include "input/model.h"
-#include "run/status_record.h"
 
 namespace kov::reliability {
 

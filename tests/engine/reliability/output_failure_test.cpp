@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "base/result_codes.h"
 #include "job.h"
-#include "run/result_codes.h"
 
 namespace kov::reliability {
 namespace {

@@ -13,10 +13,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "em/em_driver.h"
 #include "job.h"
-#include "run/result_codes.h"
-#include "run/status_record.h"
 
 namespace kov::reliability {
 namespace {

@@ -6,12 +6,12 @@
 #include <limits>
 #include <string>
 
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "input/control_file.h"
 #include "input/estimates_writer.h"
 #include "input/model.h"
 #include "job.h"
-#include "run/result_codes.h"
-#include "run/status_record.h"
 
 namespace kov::reliability {
 namespace {

@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/status_record.h"
 #include "job.h"
 #include "kov_exports.h"
 #include "kovos.h"
-#include "run/status_record.h"
 
 namespace kov::reliability {
 namespace {

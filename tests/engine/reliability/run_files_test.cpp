@@ -11,8 +11,8 @@
 #include <map>
 #include <string>
 
+#include "base/result_codes.h"
 #include "job.h"
-#include "run/result_codes.h"
 
 namespace kov::reliability {
 namespace {

@@ -20,12 +20,12 @@
 #include <sstream>
 #include <string>
 
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "em/em_driver.h"
 #include "input/control_file.h"
 #include "input/model.h"
 #include "job.h"
-#include "run/result_codes.h"
-#include "run/status_record.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define MARNEL_MEMORY_IS_SHADOWED 1

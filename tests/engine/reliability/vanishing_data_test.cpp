@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <string>
 
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "input/control_file.h"
 #include "input/data_file.h"
 #include "job.h"
-#include "run/result_codes.h"
-#include "run/status_record.h"
 
 namespace kov::reliability {
 namespace {
@@ -56,19 +56,17 @@ TEST(VanishingDataTest, DataChangedAfterCountingFailTheLoadingPassWithItsMessage
     const input::DataLayout layout = input::DataLayoutOf(model);
     std::int32_t patterns = 0;
     double subjects = 0.0;
-    ASSERT_EQ(input::CountDataRecords(layout, &patterns, &subjects), kStatusOk);
+    ASSERT_TRUE(input::CountDataRecords(layout, &patterns, &subjects).IsOk());
     EXPECT_EQ(patterns, 14);
 
     c.change(dir, data);
     input::DataFileReader reader;
-    std::int32_t status = input::OpenDataFile(layout, &reader);
-    EXPECT_EQ(status == kStatusOk, c.opens);
+    Status status = input::OpenDataFile(layout, &reader);
+    EXPECT_EQ(status.IsOk(), c.opens);
     input::PatternTable table;
-    if (status == kStatusOk) status = input::LoadPatterns(reader, model, layout, patterns, &table);
-    EXPECT_EQ(status, c.code);
-    const RecordedError error = LastError();
-    EXPECT_EQ(error.code, c.code);
-    EXPECT_EQ(error.message, c.prefix + data + c.suffix);
+    if (status.IsOk()) status = input::LoadPatterns(reader, model, layout, patterns, &table);
+    EXPECT_EQ(status.Code(), c.code);
+    EXPECT_EQ(status.Message(), c.prefix + data + c.suffix);
   }
 }
 

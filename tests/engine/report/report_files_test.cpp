@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text_output.h"
 #include "input/model.h"
-#include "input/text_output.h"
 #include "report/job_header.h"
 #include "report/parameter_tables.h"
 #include "report/restrictions_report.h"

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "base/text_output.h"
 #include "input/model.h"
-#include "input/text_output.h"
 #include "report/job_header.h"
 #include "report/parameter_tables.h"
 #include "report/restrictions_report.h"

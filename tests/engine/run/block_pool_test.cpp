@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "block_pool.h"
+#include "base/block_pool.h"
 
 namespace kov::run {
 namespace {

@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/result_codes.h"
 #include "job.h"
 #include "kov_exports.h"
 #include "kovos.h"
-#include "run/result_codes.h"
 
 namespace kov::reliability {
 namespace {

@@ -5,12 +5,12 @@
 #include <semaphore>
 #include <string>
 
+#include "base/engine_status.h"
+#include "base/result_codes.h"
+#include "base/status_record.h"
+#include "input/model.h"
 #include "kov_exports.h"
 #include "kovos.h"
-#include "run/engine_status.h"
-#include "run/result_codes.h"
-#include "run/status_record.h"
-#include "input/model.h"
 #include "temp_files.h"
 
 namespace kov::run {

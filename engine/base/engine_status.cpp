@@ -51,6 +51,11 @@ void SetEngineError(std::int32_t code, std::string_view message) {
   std::memset(status.errorMessage + n, ' ', kMessageBytes - n);
 }
 
+std::int32_t Record(const kov::Status& status) {
+  if (!status.IsOk() && !status.IsRecorded()) SetEngineError(ShownCodeOf(status), status.Message());
+  return RunResultOf(status);
+}
+
 bool AbortRequested() {
   EngineStatus& status = Status();
   if (!status.mutex.try_lock_for(kStatusLockWait)) return false;
@@ -77,6 +82,11 @@ void ResetStatusForTesting() {
   status.workerThreadIdDa = 0;
   status.initialised.store(kTrue16);
   g_progressObserver.store(nullptr);
+}
+
+std::int32_t RecordedErrorCode() {
+  std::string message;
+  return ReadEngineError(&message);
 }
 
 std::int32_t ReadEngineError(std::string* message) {

@@ -50,7 +50,24 @@ inline constexpr std::int32_t kOutputInUse = 5014;
 // A frequency, or a total of frequencies, beyond what the estimation can represent.
 inline constexpr std::int32_t kFrequencyTooLarge = 5015;
 
+// A transition denominator of zero in the TAU update, in an equality class of constrained
+// entries or in a row of free entries: nobody is left to make the transition.
+inline constexpr std::int32_t kZeroTauDenominatorConstrained = 5016;
+inline constexpr std::int32_t kZeroTauDenominatorFree = 5017;
+// Start values whose probability vectors do not sum to one.
+inline constexpr std::int32_t kStartValuesDoNotSum = 5018;
+// Equality restrictions that tie together vectors which cannot be equal.
+inline constexpr std::int32_t kRestrictionsInconsistent = 5019;
+
 // Result of a driver whose run went through to its end.
 inline constexpr std::int32_t kRunCompleted = 1;
+// Result of a driver whose run ended on a check, a setting or a zero denominator: it met no file
+// or memory failure.
+inline constexpr std::int32_t kRunRefused = 0;
+
+// The error codes a user is shown for a zero TAU denominator, kept from before the engine had
+// codes of its own for it.
+inline constexpr std::int32_t kShownZeroTauDenominatorConstrained = 1;
+inline constexpr std::int32_t kShownZeroTauDenominatorFree = 2;
 
 }  // namespace kov

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "../run/result_codes.h"
+#include "result_codes.h"
 
 namespace kov::input {
 

@@ -4,7 +4,7 @@
 // 0.0049999952, 0.0099999905 and 0.0149999857 against the tolerance float(0.01) = 0.0099999998.
 // Fixed sums meant to be equal are built so that they are exactly equal in double
 // (0.1 + 0.1 == 0.2 and 0.2 + 0.2 == 0.4, since doubling is exact).
-#include "../../../engine/input/parameter_checks.h"
+#include "../../../engine/report/check_reports.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "../../../engine/run/result_codes.h"
+#include "../../../engine/base/result_codes.h"
 
 namespace kov::input {
 namespace {
@@ -99,7 +99,9 @@ SumResult CheckSums(const ModelDimensions& d, const ParameterSet& p) {
   TempReport report;
   SumResult result{};
   result.failures = -1;
-  result.status = CheckStartValueSums(d, p, report.out, &result.failures);
+  const std::vector<StartValueFailure> failures = FindStartValueSumFailures(d, p);
+  result.failures = static_cast<std::int32_t>(failures.size());
+  result.status = report::WriteStartValueFailures(report.out, failures);
   result.lines = report.Read();
   return result;
 }
@@ -271,15 +273,15 @@ TEST(ParameterChecks, AFailedReportWriteIsReturned) {
 
   TextOutput full;
   ASSERT_EQ(full.Create("/dev/full"), kStatusOk);
-  std::int32_t failures = 0;
-  EXPECT_NE(CheckStartValueSums(d, p, full, &failures), kStatusOk);
-  EXPECT_EQ(failures, 1);
+  const std::vector<StartValueFailure> failures = FindStartValueSumFailures(d, p);
+  EXPECT_EQ(failures.size(), 1u);
+  EXPECT_NE(report::WriteStartValueFailures(full, failures), kStatusOk);
 
   TextOutput full2;
   ASSERT_EQ(full2.Create("/dev/full"), kStatusOk);
-  std::int32_t failedCheck = 0;
-  EXPECT_NE(CheckRestrictions(d, p, r, full2, &failedCheck), kStatusOk);
-  EXPECT_EQ(failedCheck, 8);
+  const RestrictionFinding finding = FindRestrictionInconsistency(d, p, r);
+  EXPECT_EQ(finding.check, 8);
+  EXPECT_NE(report::WriteRestrictionFinding(full2, finding), kStatusOk);
 }
 
 struct RestrictionResult {
@@ -293,7 +295,9 @@ RestrictionResult CheckCodes(const ModelDimensions& d, const ParameterSet& p,
   TempReport report;
   RestrictionResult result{};
   result.failedCheck = -1;
-  result.status = CheckRestrictions(d, p, r, report.out, &result.failedCheck);
+  const RestrictionFinding finding = FindRestrictionInconsistency(d, p, r);
+  result.failedCheck = finding.check;
+  result.status = report::WriteRestrictionFinding(report.out, finding);
   result.lines = report.Read();
   return result;
 }
