@@ -112,6 +112,13 @@ kov::Status OutputClaim::Take(const std::vector<RunFile>& files) {
     }
     if (held.descriptor < 0) held.descriptor = ::open(file.path.c_str(), kFlags);
     if (held.descriptor < 0) continue;
+    // Only a file on disk can be corrupted by two writers; two runs may well both write to a
+    // device such as /dev/null, and must not refuse each other for it.
+    struct stat info {};
+    if (::fstat(held.descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+      ::close(held.descriptor);
+      continue;
+    }
     if (::flock(held.descriptor, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       ::close(held.descriptor);

@@ -170,6 +170,12 @@ TEST_F(RunFilesTest, OutputLockedByAnotherRunIsRefusedAndLeftAlone) {
     // Once the other run has let go, the same job runs.
     EXPECT_EQ(RunJob(c.run, job), kRunCompleted) << LastError().message;
   }
+  // A device is no file on disk: another writer of /dev/null does not hold a run back.
+  const int devNull = ::open("/dev/null", O_RDONLY);
+  ASSERT_EQ(::flock(devNull, LOCK_EX | LOCK_NB), 0);
+  job.Set(Line::kDaSeries, "'/dev/null'");
+  EXPECT_EQ(RunDa(job), kRunCompleted) << LastError().message;
+  ::close(devNull);
 }
 
 TEST_F(RunFilesTest, RunThatFailsBeforeWritingLeavesNoEmptyFiles) {
