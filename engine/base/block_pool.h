@@ -20,6 +20,17 @@ namespace kov::run {
 inline constexpr std::int32_t kMaxEngineThreads = 256;
 std::int32_t EngineThreadCount();
 
+// The fixed blocks of a loop over patterns: enough patterns a block that a block's own
+// accumulators and their sum cost little beside its work, and at most kMaxBlocks blocks, so that
+// the blocks' work arrays stay a small multiple of one set while two to eight threads stay busy.
+// The count follows from the number of patterns alone, never from the number of threads.
+inline constexpr std::size_t kPatternsPerBlock = 256;
+inline constexpr std::size_t kMaxBlocks = 64;
+inline std::size_t FixedBlockCount(std::size_t patterns) {
+  const std::size_t blocks = (patterns + kPatternsPerBlock - 1) / kPatternsPerBlock;
+  return blocks < 1 ? 1 : blocks > kMaxBlocks ? kMaxBlocks : blocks;
+}
+
 class BlockPool {
  public:
   using Work = std::function<void(std::size_t block)>;

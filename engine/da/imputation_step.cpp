@@ -574,24 +574,10 @@ void ImputationStep::DrawPatterns(const input::PatternTable& patterns, std::int3
   }
 }
 
-namespace {
-
-// Blocks hold about this many patterns, and a group of patterns at most kMaxBlocks blocks, so
-// that the blocks' work arrays stay a small multiple of one set.
-constexpr std::size_t kPatternsPerBlock = 256;
-constexpr std::size_t kMaxBlocks = 64;
-
-std::size_t BlockCount(std::size_t patterns) {
-  return std::clamp<std::size_t>((patterns + kPatternsPerBlock - 1) / kPatternsPerBlock, 1,
-                                 kMaxBlocks);
-}
-
-}  // namespace
-
 void ImputationStep::DrawGroup(const input::PatternTable& patterns, std::int32_t begin,
                                std::int32_t end) {
   const std::size_t count = Size(end - begin);
-  const std::size_t blocks = BlockCount(count);
+  const std::size_t blocks = run::FixedBlockCount(count);
   for (std::size_t b = 0; b < blocks; ++b) BlockAt(b).records.clear();
   const auto drawBlock = [&](std::size_t b) {
     const std::int32_t first = begin + static_cast<std::int32_t>(count * b / blocks);
@@ -752,7 +738,7 @@ void TallyCompletedCounts(const ModelDimensions& dims, const CompletedData& data
 void ImputationStep::TallyInBlocks(const CompletedData& data, em::ExpectedCounts* counts) {
   constexpr std::size_t kRecordsPerBlock = 2048;
   const std::size_t records = data.records.size();
-  const std::size_t blocks = std::clamp<std::size_t>(records / kRecordsPerBlock, 1, kMaxBlocks);
+  const std::size_t blocks = std::clamp<std::size_t>(records / kRecordsPerBlock, 1, run::kMaxBlocks);
   if (blocks == 1) {
     TallyCompletedCounts(m_dims, data, counts);
     return;

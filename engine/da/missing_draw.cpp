@@ -383,10 +383,8 @@ void MissingResponseDraw::DrawPatterns(const input::PatternTable& observed, std:
 
 void MissingResponseDraw::DrawGroup(const input::PatternTable& observed, std::int32_t begin,
                                     std::int32_t end) {
-  // Blocks of about 256 patterns, at most 64 to a group, so that the blocks' work arrays stay a
-  // small multiple of one set.
   const std::size_t count = Size(end - begin);
-  const std::size_t blocks = std::clamp<std::size_t>((count + 255) / 256, 1, 64);
+  const std::size_t blocks = run::FixedBlockCount(count);
   for (std::size_t b = 0; b < blocks; ++b) BlockDraw(b);
   const auto drawBlock = [&](std::size_t b) {
     const std::int32_t first = begin + static_cast<std::int32_t>(count * b / blocks);

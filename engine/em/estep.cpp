@@ -819,17 +819,6 @@ void EStep::AccumulateClassItems(const std::int32_t* responses, std::int32_t c,
 
 namespace {
 
-// Patterns of a block: enough that a block's own accumulators and their sum cost little beside
-// its recursions, few enough that the blocks keep two to eight threads busy. At most
-// kMaxBlocks blocks, so that their accumulators stay a small multiple of one set.
-constexpr std::size_t kPatternsPerBlock = 256;
-constexpr std::size_t kMaxBlocks = 64;
-
-std::size_t BlockCount(std::size_t patterns) {
-  return std::clamp<std::size_t>((patterns + kPatternsPerBlock - 1) / kPatternsPerBlock, 1,
-                                 kMaxBlocks);
-}
-
 void AddTo(const std::vector<double>& part, std::vector<double>* total) {
   for (std::size_t i = 0; i < part.size(); ++i) (*total)[i] += part[i];
 }
@@ -856,7 +845,7 @@ double EStep::Run(const input::ParameterSet& values, const GroupedPatterns& grou
   const bool accumulate = counts != nullptr;
   if (accumulate) ZeroAccumulators(&m_work);
 
-  const std::size_t blocks = BlockCount(patternCount);
+  const std::size_t blocks = run::FixedBlockCount(patternCount);
   if (blocks == 1) {
     const BlockSums sums =
         RunBlock(patterns, 0, patternCount, accumulate, &m_work, probabilityOut, logOut);
