@@ -1,32 +1,49 @@
 #include "frm_em_run.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "automation_error.h"
 #include "engine_library.h"
+#include "iteration_limit.h"
+#include "progress_display.h"
 #include "kov_exports.h"
 #include "kov_shell.h"
 #include "message_sink.h"
 #include "process_lifetime.h"
 #include "registry.h"
+#include "report_dialog.h"
 
 namespace kov::runhost {
 
 namespace {
 
-constexpr int kWindowWidth = 380;
-constexpr int kWindowHeight = 170;
+constexpr int kWindowWidth = 460;
+constexpr int kWindowHeight = 290;
+// The bar counts in thousandths of the maximum: a chain's length may pass what an int holds.
+constexpr int kBarSteps = 1000;
+
+std::int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 // The locale's long time format (it has the seconds) without its time-zone part.
 QString TimeFormatWithSeconds(const QLocale& locale) {
@@ -85,6 +102,19 @@ QByteArray ControlFileField(const QString& path) {
   return field;
 }
 
+QString TimeLeftText(std::int32_t iteration, std::int64_t maximum, const RunPace& pace,
+                     std::int64_t nowMs, bool emRun) {
+  if (iteration <= pace.iteration || iteration > maximum) return {};
+  const std::int64_t elapsed = std::max<std::int64_t>(nowMs - pace.atMs, 0);
+  // Iterations pace.iteration .. iteration - 1 took `elapsed`; iteration .. maximum remain.
+  const double perIteration = static_cast<double>(elapsed) / (iteration - pace.iteration);
+  const double remaining = static_cast<double>(maximum - iteration + 1);
+  const auto seconds = static_cast<std::int64_t>(std::llround(perIteration * remaining / 1000.0));
+  const QString duration = QString::fromStdString(kovrun::FormatDuration(seconds));
+  return emRun ? QStringLiteral(", at most ") + duration + QStringLiteral(" left")
+               : QStringLiteral(", time left ") + duration;
+}
+
 frmEMRun::frmEMRun(EngineLibrary& engine, ProcessLifetime& lifetime)
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint),
@@ -96,10 +126,24 @@ frmEMRun::frmEMRun(EngineLibrary& engine, ProcessLifetime& lifetime)
   m_lblInfo = new QLabel(this);
   m_lblInfo->setObjectName(QStringLiteral("lblInfo"));
   m_lblInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  m_lblInfo->setWordWrap(true);
   m_label2 = new QLabel(QStringLiteral("Status:"), this);
   m_label2->setObjectName(QStringLiteral("Label2"));
   m_lblStatus = new QLabel(this);
   m_lblStatus->setObjectName(QStringLiteral("lblStatus"));
+  m_prgIterations = new QProgressBar(this);
+  m_prgIterations->setObjectName(QStringLiteral("prgIterations"));
+  m_prgIterations->setRange(0, kBarSteps);
+  m_prgIterations->setValue(0);
+  m_prgIterations->setVisible(false);
+  m_lblReport = new QLabel(this);
+  m_lblReport->setObjectName(QStringLiteral("lblReport"));
+  m_lblReport->setWordWrap(true);
+  m_lblReport->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_cmdViewReport = new QPushButton(QStringLiteral("&View Report"), this);
+  m_cmdViewReport->setObjectName(QStringLiteral("cmdViewReport"));
+  m_cmdViewReport->setEnabled(false);
+  connect(m_cmdViewReport, &QPushButton::clicked, this, &frmEMRun::ViewReport);
   m_cmdButton[0] = new QPushButton(QStringLiteral("&Abort"), this);
   m_cmdButton[1] = new QPushButton(QStringLiteral("&Get Info"), this);
   for (int index = 0; index < 2; ++index) {
@@ -111,6 +155,9 @@ frmEMRun::frmEMRun(EngineLibrary& engine, ProcessLifetime& lifetime)
   auto* status = new QHBoxLayout;
   status->addWidget(m_label2);
   status->addWidget(m_lblStatus, 1);
+  auto* report = new QHBoxLayout;
+  report->addWidget(m_lblReport, 1);
+  report->addWidget(m_cmdViewReport, 0, Qt::AlignTop);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(m_cmdButton[0]);
@@ -118,6 +165,8 @@ frmEMRun::frmEMRun(EngineLibrary& engine, ProcessLifetime& lifetime)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_lblInfo, 1);
   layout->addLayout(status);
+  layout->addWidget(m_prgIterations);
+  layout->addLayout(report);
   layout->addLayout(buttons);
 
   setFixedSize(kWindowWidth, kWindowHeight);
@@ -127,14 +176,16 @@ frmEMRun::frmEMRun(EngineLibrary& engine, ProcessLifetime& lifetime)
   }
 
   m_timer1.setInterval(kPollIntervalMs);
-  connect(&m_timer1, &QTimer::timeout, this, [this] {
-    try {
-      UpdateInfo();
-    } catch (const automation::AutomationError& error) {
-      m_timer1.stop();
-      ShowAutomationError(this, error);
-    }
-  });
+  connect(&m_timer1, &QTimer::timeout, this, &frmEMRun::PollSafely);
+}
+
+void frmEMRun::PollSafely() {
+  try {
+    UpdateInfo();
+  } catch (const automation::AutomationError& error) {
+    m_timer1.stop();
+    ShowAutomationError(this, error);
+  }
 }
 
 frmEMRun::~frmEMRun() {
@@ -169,6 +220,8 @@ bool frmEMRun::RunKov(std::int16_t eMyRunType, const QString& sFileNameLOC,
   m_runType = eMyRunType;
   m_startTime = QDateTime::currentDateTime();
   m_state = State::kAccepted;
+  LearnRunFiles(sFileNameLOC);
+  BackUpPreviousResults(sFileNameLOC);
 
   kovos::Handle worker = 0;
   if (m_runType == 1) {
@@ -177,22 +230,56 @@ bool frmEMRun::RunKov(std::int16_t eMyRunType, const QString& sFileNameLOC,
     worker = m_engine.lRunKovDA(m_controlFile.constData(), kControlPathBytes);
   }
 
+  QString message;
+  std::int32_t code = 0;
   if (worker != 0) {
     m_worker = worker;
     show();
+    code = FetchEngineError(&message);
   } else {
-    char message[kErrorMessageBytes];
-    const std::int32_t code = m_engine.lGetKovError(message, kErrorMessageBytes);
+    code = FetchEngineError(&message);
     gui::ShowMessage(nullptr,
                      QStringLiteral("Error processing ") + QString::number(code) +
-                         QStringLiteral(": ") + TrimEngineText(message, sizeof message),
+                         QStringLiteral(": ") + message,
                      {}, gui::MessageButtons::kOk, gui::MessageIcon::kCritical);
     m_finishTime = QDateTime::currentDateTime();
-    EndRun();
+    EndRun(code, message);
   }
-  ShowEngineErrorIfAny();
+  ShowEngineError(code, message);
   if (worker == 0) emit RunEnded();
   return worker != 0;
+}
+
+void frmEMRun::BackUpPreviousResults(const QString& controlFile) const {
+  QStringList files{m_reportPath};
+  if (m_runType == 2) {
+    if (const auto series = kovrun::ReadSeriesName(QFile::encodeName(controlFile).toStdString())) {
+      files << QDir::current().absoluteFilePath(QFile::decodeName(series->c_str()));
+    }
+  }
+  for (const QString& file : files) {
+    if (file.isEmpty() || !QFileInfo(file).isFile()) continue;
+    // Only the latest earlier run is kept. A copy that fails leaves the run to replace the file
+    // as it always did; it is no reason to refuse the run.
+    const QString backup = file + QStringLiteral(".bak");
+    QFile::remove(backup);
+    (void)QFile::copy(file, backup);
+  }
+}
+
+void frmEMRun::LearnRunFiles(const QString& controlFile) {
+  const std::string path = QFile::encodeName(controlFile).toStdString();
+  const kovrun::RunKind kind =
+      m_runType == 2 ? kovrun::RunKind::kDataAugmentation : kovrun::RunKind::kEM;
+  m_maximum = kovrun::ReadIterationLimit(path, kind);
+  m_prgIterations->setVisible(m_maximum.has_value());
+  const std::optional<std::string> report = kovrun::ReadReportName(path, kind);
+  // The engine opens a relative name in the folder the run works in, which is current now.
+  m_reportPath = report ? QDir::current().absoluteFilePath(QFile::decodeName(report->c_str()))
+                        : QString();
+  m_lblReport->setText(QStringLiteral("Report: ") +
+                       (m_reportPath.isEmpty() ? QStringLiteral("(none named)")
+                                               : QDir::toNativeSeparators(m_reportPath)));
 }
 
 void frmEMRun::showEvent(QShowEvent* event) {
@@ -221,6 +308,8 @@ void frmEMRun::StartRun() {
   m_state = State::kRunning;
   ShowRunning();
   m_timer1.start();
+  // The first poll comes at once, so the window shows where the run is from its start.
+  PollSafely();
   // The worker must never run at the wrong priority, so it is set while the worker still waits.
   SetRunPriority(m_worker);
   ApplyThreadSetting();
@@ -235,18 +324,24 @@ void frmEMRun::OnWorkerEnded() {
   if (m_state != State::kRunning) return;
   m_watch.Stop();
   m_finishTime = QDateTime::currentDateTime();
-  EndRun();
   try {
-    ShowEngineErrorIfAny();
+    // The last iteration the run reached stays on the bar.
+    UpdateInfo();
+    QString message;
+    const std::int32_t code = FetchEngineError(&message);
+    EndRun(code, message);
+    // A run the user aborted ends as asked: its window says so, and no error box follows.
+    if (!m_abortRequested) ShowEngineError(code, message);
   } catch (const automation::AutomationError& error) {
+    if (m_state != State::kDone) EndRun(0, QString());
     ShowAutomationError(this, error);
   }
   emit RunEnded();
 }
 
-void frmEMRun::EndRun() {
+void frmEMRun::EndRun(std::int32_t code, const QString& message) {
   m_timer1.stop();
-  ShowDone();
+  ShowDone(code, message);
   if (m_worker != 0) {
     kovos::CloseHandle(m_worker);
     m_worker = 0;
@@ -255,12 +350,16 @@ void frmEMRun::EndRun() {
   m_okToUnload = true;
 }
 
-void frmEMRun::ShowEngineErrorIfAny() {
-  char message[kErrorMessageBytes];
-  const std::int32_t code = m_engine.lGetKovError(message, kErrorMessageBytes);
+std::int32_t frmEMRun::FetchEngineError(QString* message) {
+  char buffer[kErrorMessageBytes];
+  const std::int32_t code = m_engine.lGetKovError(buffer, kErrorMessageBytes);
+  *message = TrimEngineText(buffer, sizeof buffer);
+  return code;
+}
+
+void frmEMRun::ShowEngineError(std::int32_t code, const QString& message) {
   if (code == 0) return;
-  gui::ShowMessage(isVisible() ? this : nullptr,
-                   EngineErrorText(code, TrimEngineText(message, sizeof message)), {},
+  gui::ShowMessage(isVisible() ? this : nullptr, EngineErrorText(code, message), {},
                    gui::MessageButtons::kOk, gui::MessageIcon::kCritical);
 }
 
@@ -274,11 +373,30 @@ void frmEMRun::ShowRunning() {
   m_lblInfo->setText(Began());
 }
 
-void frmEMRun::ShowDone() {
+void frmEMRun::ShowDone(std::int32_t code, const QString& message) {
   m_cmdButton[0]->setText(QStringLiteral("&Close"));
-  m_lblStatus->setText(QStringLiteral("Done"));
-  m_lblInfo->setText(Began() + QStringLiteral("\nFinished: ") + FormatGeneralDate(m_finishTime));
+  const QString ended = FormatGeneralDate(m_finishTime);
+  if (m_abortRequested) {
+    m_lblStatus->setText(QStringLiteral("Aborted"));
+    m_lblInfo->setText(Began() + QStringLiteral("\nEnded: ") + ended);
+  } else if (code != 0) {
+    m_lblStatus->setText(QStringLiteral("Failed"));
+    m_lblInfo->setText(Began() + QStringLiteral("\nEnded: ") + ended + QLatin1Char('\n') +
+                       QString::number(code) + QLatin1Char('-') + message);
+  } else {
+    m_lblStatus->setText(QStringLiteral("Finished"));
+    m_lblInfo->setText(Began() + QStringLiteral("\nFinished: ") + ended);
+  }
   m_cmdButton[1]->setEnabled(false);
+  m_cmdViewReport->setEnabled(!m_reportPath.isEmpty() && QFileInfo(m_reportPath).isFile());
+}
+
+void frmEMRun::ViewReport() {
+  auto* view = new gui::ReportDialog(this);
+  view->setAttribute(Qt::WA_DeleteOnClose);
+  view->Load(m_reportPath);
+  view->show();
+  emit ReportShown(view);
 }
 
 void frmEMRun::UpdateInfo() {
@@ -289,15 +407,20 @@ void frmEMRun::UpdateInfo() {
     m_lblInfo->setText(Began() + QStringLiteral("\nGet Iteration failed"));
     return;
   }
-  const QString now = FormatGeneralDate(QDateTime::currentDateTime());
-  if (m_runType == 2) {
-    m_lblInfo->setText(Began() + QStringLiteral("\nIteration ") + QString::number(iteration) +
-                       QStringLiteral("\n at ") + now);
-  } else {
-    m_lblInfo->setText(Began() + QStringLiteral("\nIteration ") + QString::number(iteration) +
-                       QStringLiteral(",MAD= ") + FormatMad(criterion) + QStringLiteral("\n at ") +
-                       now);
+  const std::int64_t nowMs = SteadyMs();
+  if (iteration > 0 && !m_pace) m_pace = RunPace{iteration, nowMs};
+  QString progress = QStringLiteral("Iteration ") + QString::number(iteration);
+  if (m_maximum) {
+    progress += QStringLiteral(" of ") + QString::number(*m_maximum);
+    const std::int64_t done = std::clamp<std::int64_t>(iteration, 0, *m_maximum);
+    m_prgIterations->setValue(static_cast<int>(done * kBarSteps / *m_maximum));
+    m_prgIterations->setFormat(QString::number(done) + QStringLiteral(" of ") +
+                               QString::number(*m_maximum));
   }
+  if (m_runType != 2) progress += QStringLiteral(",MAD= ") + FormatMad(criterion);
+  if (m_maximum && m_pace) progress += TimeLeftText(iteration, *m_maximum, *m_pace, nowMs, m_runType != 2);
+  m_lblInfo->setText(Began() + QLatin1Char('\n') + progress + QStringLiteral("\n at ") +
+                     FormatGeneralDate(QDateTime::currentDateTime()));
 }
 
 void frmEMRun::OnButtonClicked(int index) {
@@ -310,6 +433,7 @@ void frmEMRun::OnButtonClicked(int index) {
       // A worker that has not been started yet gets its priority first; a suspended worker
       // would never see the request.
       if (m_state == State::kAccepted) StartRun();
+      m_abortRequested = true;
       kovos::ResumeThread(m_worker);
       m_engine.lAbortRun();
     }

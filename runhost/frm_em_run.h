@@ -1,9 +1,11 @@
 // frmEMRun, "Kov Run": the progress window of one engine run.
 //
 // RunKov accepts the run and asks the engine for its suspended worker; the first time the
-// window is shown it sets the worker's priority, resumes it and polls it every five seconds
-// (and on "&Get Info") until the worker ends. The window then shows "Done" and stays until
-// "&Close"; while the run goes on, every other way of closing it is refused.
+// window is shown it sets the worker's priority, resumes it and polls it at once and then every
+// second (and on "&Get Info") until the worker ends, showing the iteration of the maximum on a
+// progress bar with the time left. The window then shows how the run ended (Finished, Failed
+// with the engine's message, or Aborted) and the report's path with a button that shows it, and
+// stays until "&Close"; while the run goes on, every other way of closing it is refused.
 #pragma once
 
 #include <QByteArray>
@@ -15,11 +17,13 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "kovos.h"
 #include "worker_watch.h"
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 namespace kov::runhost {
@@ -44,6 +48,20 @@ QString EngineErrorText(std::int32_t code, const QString& trimmedMessage);
 // The path left-aligned in a 300-byte field, padded with blanks or cut to 300 bytes.
 QByteArray ControlFileField(const QString& path);
 
+// The first iteration a poll saw and when (milliseconds on a steady clock): the pace of the run
+// is measured from there, so the reading of the data before it does not count.
+struct RunPace {
+  std::int32_t iteration = 0;
+  std::int64_t atMs = 0;
+};
+
+// ", time left m:ss" for a run at `iteration` of `maximum` that began its pace at `pace`:
+// the time per iteration so far times the iterations not yet finished, counting the one in
+// progress. An EM run may converge before its maximum, so for it the estimate is a bound
+// (", at most m:ss left"). Empty until a later iteration than the pace's has been seen.
+QString TimeLeftText(std::int32_t iteration, std::int64_t maximum, const RunPace& pace,
+                     std::int64_t nowMs, bool emRun);
+
 class frmEMRun final : public QWidget {
   Q_OBJECT
 
@@ -65,15 +83,22 @@ class frmEMRun final : public QWidget {
   QLabel* lblInfo() const { return m_lblInfo; }
   QLabel* Label2() const { return m_label2; }
   QLabel* lblStatus() const { return m_lblStatus; }
+  QProgressBar* prgIterations() const { return m_prgIterations; }
+  QLabel* lblReport() const { return m_lblReport; }
+  QPushButton* cmdViewReport() const { return m_cmdViewReport; }
   const QTimer& Timer1() const { return m_timer1; }
+  // The report of the run, absolute, as the control file names it; empty when it names none.
+  QString ReportPath() const { return m_reportPath; }
 
-  static constexpr int kPollIntervalMs = 5000;
+  static constexpr int kPollIntervalMs = 1000;
 
  signals:
   // The worker has been resumed.
   void RunStarted();
-  // The window has reached Done and every message about the run has been shown.
+  // The window shows how the run ended and every message about the run has been shown.
   void RunEnded();
+  // "&View Report" has opened the report view (for tests, which close it again).
+  void ReportShown(QWidget* view);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -83,13 +108,21 @@ class frmEMRun final : public QWidget {
   enum class State { kLoaded, kAccepted, kRunning, kDone };
 
   void StartRun();
-  void EndRun();
+  // The engine's code and message are those it left when the run ended (code 0: none).
+  void EndRun(std::int32_t code, const QString& message);
   void UpdateInfo();
+  void PollSafely();
   void ShowRunning();
-  void ShowDone();
+  void ShowDone(std::int32_t code, const QString& message);
   void OnWorkerEnded();
   void OnButtonClicked(int index);
-  void ShowEngineErrorIfAny();
+  void ShowEngineError(std::int32_t code, const QString& message);
+  std::int32_t FetchEngineError(QString* message);
+  void LearnRunFiles(const QString& controlFile);
+  // A run replaces its report (and a chain its series) without asking: the previous run's is
+  // kept beside it as NAME.bak.
+  void BackUpPreviousResults(const QString& controlFile) const;
+  void ViewReport();
   QString Began() const;
 
   EngineLibrary& m_engine;
@@ -99,6 +132,9 @@ class frmEMRun final : public QWidget {
   QLabel* m_lblInfo = nullptr;
   QLabel* m_label2 = nullptr;
   QLabel* m_lblStatus = nullptr;
+  QProgressBar* m_prgIterations = nullptr;
+  QLabel* m_lblReport = nullptr;
+  QPushButton* m_cmdViewReport = nullptr;
   QTimer m_timer1;
 
   State m_state = State::kLoaded;
@@ -108,6 +144,10 @@ class frmEMRun final : public QWidget {
   std::int16_t m_runType = 0;
   QDateTime m_startTime;
   QDateTime m_finishTime;
+  bool m_abortRequested = false;
+  std::optional<std::int64_t> m_maximum;
+  std::optional<RunPace> m_pace;
+  QString m_reportPath;
   // Holds the object, and with it the process, for as long as the window is loaded.
   std::shared_ptr<KovShell> m_parentShell;
   WorkerWatch m_watch;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -110,6 +111,9 @@ void HandleCommandLine(
     const QString& text,
     const std::function<std::shared_ptr<automation::KovShellInterface>()>& createObject) {
   std::int16_t runType = 1;
+  // Every run moves the process into its control file's folder, so names typed on the command
+  // line are taken against the folder the program was started in, once for all of them.
+  const QDir startFolder = QDir::current();
   for (const QString& token : ParseCommandLine(text)) {
     const QString upper = token.toUpper();
     if (upper == QLatin1String("/D")) {
@@ -118,9 +122,11 @@ void HandleCommandLine(
       gbBatch = true;
     } else if (upper == QLatin1String("/N")) {
       // Accepted for the callers that always pass it.
-    } else if (FileAccessible(token)) {
+    } else if (const QString controlFile = QDir::cleanPath(startFolder.absoluteFilePath(token));
+               FileAccessible(controlFile)) {
       try {
-        createObject()->lRunKov(runType, token, QString(), std::nullopt);
+        createObject()->lRunKov(runType, controlFile, QFileInfo(controlFile).absolutePath(),
+                                std::nullopt);
       } catch (const automation::AutomationError& error) {
         ShowAutomationError(nullptr, error);
         return;
@@ -130,7 +136,6 @@ void HandleCommandLine(
 }
 
 int Main(const QStringList& arguments, EngineLibrary& engine) {
-  QDir::setCurrent(QCoreApplication::applicationDirPath());
   ProcessLifetime lifetime;
   BatchMessageSink messages;
   const gui::ScopedMessageSink messagesGuard(messages);

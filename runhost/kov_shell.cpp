@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include "file_access.h"
 #include "frm_em_run.h"
@@ -28,10 +29,15 @@ std::int32_t KovShell::lRunKov(std::int16_t eRunType, const QString& sControlFil
   const std::shared_ptr<KovShell> self = shared_from_this();
   if (!sCurrentDirectory.isEmpty()) QDir::setCurrent(sCurrentDirectory);
   if (bBatch.has_value()) gbBatch = *bBatch;
-  if (!FileAccessible(sControlFile)) return 0;
+  const QString controlFile =
+      sControlFile.isEmpty() ? sControlFile : QDir::cleanPath(QDir::current().absoluteFilePath(sControlFile));
+  if (!FileAccessible(controlFile)) return 0;
+  // Without a folder from the caller the run works beside its control file, where the bare
+  // names written in it (data, report, estimates) are meant to be.
+  if (sCurrentDirectory.isEmpty()) QDir::setCurrent(QFileInfo(controlFile).absolutePath());
 
   auto window = std::make_unique<frmEMRun>(m_engine, m_lifetime);
-  const bool running = window->RunKov(eRunType, sControlFile, self);
+  const bool running = window->RunKov(eRunType, controlFile, self);
   const std::int32_t result = kovos::CurrentProcessId();
   // A window that never shows a run would stay loaded for ever and keep the process, and with
   // it a waiting caller, alive: it is unloaded here.

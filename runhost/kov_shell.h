@@ -31,6 +31,8 @@ class KovShell final : public automation::KovShellInterface,
   KovShell(const KovShell&) = delete;
   KovShell& operator=(const KovShell&) = delete;
 
+  // The run works in sCurrentDirectory when given, else in the control file's own folder; a
+  // relative sControlFile is taken against the folder the process is in when the call comes.
   std::int32_t lRunKov(std::int16_t eRunType, const QString& sControlFile,
                        const QString& sCurrentDirectory, std::optional<bool> bBatch) override;
 

@@ -173,7 +173,9 @@ void GridBase::FetchCellStyle(unsigned conditions, int, int bookmark, int column
   } else if (current && !locked) {
     style = {GridColour::System(kHighlightText), GridColour::System(kHighlight), false};
   } else if (current && !fixed) {
-    style = {GridColour::System(kHighlightText), GridColour::System(kButtonFace), true};
+    // A caption under the cursor: the highlighted text keeps the colour it is made for, since
+    // on the button face it would all but vanish (white on light grey).
+    style = {GridColour::System(kHighlightText), GridColour::System(kHighlight), true};
   } else if (fixed && !locked) {
     style = {GridColour::Plain(0, 0, 0), red, false};
   } else {

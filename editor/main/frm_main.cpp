@@ -562,7 +562,12 @@ void frmMain::LocalEventHandler(int id) {
 
 void frmMain::FillFromParameterFile() {
   const QString parameters = m_document.vGetInterfaceValue(kEmEstimatesFile).toString();
-  if (m_document.vGetInterfaceValue(kDaStartValuesFile).toString().isEmpty()) {
+  const QString daStart = m_document.vGetInterfaceValue(kDaStartValuesFile).toString();
+  // Data augmentation starts from the estimates EM writes, so its start file follows the EM one
+  // for as long as it names the same file; one the user named differently is left alone.
+  const bool following = daStart.isEmpty() || daStart == m_followedParameterFile;
+  m_followedParameterFile = parameters;
+  if (following && !parameters.isEmpty() && daStart != parameters) {
     SetInterfaceValue(kDaStartValuesFile, parameters);
   }
   if (m_document.vGetInterfaceValue(kSeriesFile).toString().isEmpty() && !parameters.isEmpty()) {
@@ -623,6 +628,7 @@ void frmMain::EventHandler(int event) {
   switch (event) {
     case Document::kEventNew:
     case Document::kEventOpened:
+      m_followedParameterFile = m_document.vGetInterfaceValue(kEmEstimatesFile).toString();
       UpdateAllControls();
       localValidateControls();
       break;

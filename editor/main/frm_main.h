@@ -168,6 +168,8 @@ class frmMain : public QWidget {
   RunType m_runType = kRunTypeEm;
   // The identifier whose control is being committed: its control already shows the value.
   int m_committing = 0;
+  // The EM estimates file that the data-augmentation start file was last kept in step with.
+  QString m_followedParameterFile;
   // True while the form writes values into its controls, which then report no edit.
   bool m_updatingControls = false;
 

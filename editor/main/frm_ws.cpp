@@ -165,25 +165,30 @@ QString frmWS::ReportOfRunType() const {
   return m_document->vGetInterfaceValue(id).toString();
 }
 
+QString frmWS::RunFolder() const {
+  // An untitled model has not run anywhere yet; its names can only mean the current folder.
+  const QString controlFile = m_document->Path();
+  return controlFile.isEmpty() ? QDir::currentPath() : RunLauncher::WorkingFolderOf(controlFile);
+}
+
 bool frmWS::ViewCurrentOutfile() {
   m_form->FlushAllData();
-  return m_reportViewer.View(ReportOfRunType(), m_launcher->ProgramFolder());
+  return m_reportViewer.View(ReportOfRunType(), RunFolder());
 }
 
 bool frmWS::ChooseOutfile() {
   m_form->FlushAllData();
   const QString path = m_dialogs->AskOpenPath(kOutputFileFilter);
   if (path.isEmpty()) return false;
-  return m_reportViewer.View(path, m_launcher->ProgramFolder());
+  return m_reportViewer.View(path, RunFolder());
 }
 
 bool frmWS::PlotSeries() {
   m_form->FlushAllData();
   const QString series = m_document->vGetInterfaceValue(document::kSeriesFile).toString();
-  // The engine wrote a relative name in the folder the run host ran in. Without a name the
+  // The engine wrote a relative name in the folder the run worked in. Without a name the
   // viewer asks for a file, as its own "&Open" does.
-  const QString path =
-      series.isEmpty() ? QString() : QDir(m_launcher->ProgramFolder()).absoluteFilePath(series);
+  const QString path = series.isEmpty() ? QString() : QDir(RunFolder()).absoluteFilePath(series);
   if (m_seriesViewer.isNull()) {
     m_seriesViewer = new series::frmSeriesPlots;
     m_seriesViewer->SetFileDialogs(m_dialogs);

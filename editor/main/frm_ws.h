@@ -86,6 +86,8 @@ class frmWS : public QMainWindow {
   void BuildMenus();
   void OpenRecent(int n);
   QString ReportOfRunType() const;
+  // Where the relative names of the current model's files are taken: the folder its runs work in.
+  QString RunFolder() const;
 
   std::unique_ptr<WidgetUi> m_ownUi;
   document::MessageSink* m_messages;

@@ -8,9 +8,9 @@
 
 namespace kov::editor {
 
-bool ReportViewer::View(const QString& path, const QString& programFolder) const {
+bool ReportViewer::View(const QString& path, const QString& runFolder) const {
   if (path.trimmed().isEmpty()) return false;
-  const QFileInfo file(QDir(programFolder), path);
+  const QFileInfo file(QDir(runFolder), path);
   if (!file.isFile()) return false;
   return m_opener(file.absoluteFilePath());
 }

@@ -15,9 +15,9 @@ class ReportViewer {
   explicit ReportViewer(Opener opener = OpenInTextEditor) : m_opener(std::move(opener)) {}
   void SetOpener(Opener opener) { m_opener = std::move(opener); }
 
-  // A relative path is taken in the program folder, where the run host ran the engine. A file
+  // A relative path is taken in runFolder, where the run host ran the engine. A file
   // that does not exist is not opened and nothing is shown. True when the file was handed on.
-  bool View(const QString& path, const QString& programFolder) const;
+  bool View(const QString& path, const QString& runFolder) const;
 
   // The desktop's handler for the file (its text editor for a report); when the desktop has
   // none, $VISUAL or $EDITOR in a terminal window.

@@ -1,6 +1,8 @@
 #include "run_launch.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <exception>
 #include <new>
@@ -35,8 +37,11 @@ RunLauncher::RunLauncher(document::Document& document, document::MessageSink& me
                          document::FileDialogs& dialogs)
     : m_document(document),
       m_messages(messages),
-      m_dialogs(dialogs),
-      m_programFolder(QCoreApplication::applicationDirPath()) {}
+      m_dialogs(dialogs) {}
+
+QString RunLauncher::WorkingFolderOf(const QString& controlFile) {
+  return QFileInfo(controlFile).absolutePath();
+}
 
 RunLauncher::Outcome RunLauncher::Run(RunType runType) {
   if (m_running) {
@@ -50,7 +55,27 @@ RunLauncher::Outcome RunLauncher::Run(RunType runType) {
   if (!m_document.SaveBeforeProceeding()) return Outcome::kStopped;
   const QString controlFile = ControlFileToRun();
   if (controlFile.isEmpty()) return Outcome::kStopped;
+  if (!ConfirmMissingStartValuesFile(runType, controlFile)) return Outcome::kStopped;
   return LaunchAndWait(runType, controlFile);
+}
+
+bool RunLauncher::ConfirmMissingStartValuesFile(RunType runType, const QString& controlFile) {
+  if (runType != kRunTypeDa) return true;
+  // The chain starts from the estimates an EM run wrote; without them the engine stops at once
+  // and leaves an empty report behind.
+  const QString name = m_document.vGetInterfaceValue(document::kDaStartValuesFile).toString().trimmed();
+  const QString path =
+      name.isEmpty() ? QString() : QDir(WorkingFolderOf(controlFile)).absoluteFilePath(name);
+  if (!path.isEmpty() && QFileInfo(path).isFile()) return true;
+  const QString shown = path.isEmpty() ? QStringLiteral("(no file named)") : path;
+  return m_messages.Ask(QStringLiteral("The starting values file for data augmentation,") + kLineBreak +
+                            shown + QStringLiteral(",") + kLineBreak +
+                            QStringLiteral("does not exist.  Run EM with this file as its") + kLineBreak +
+                            QStringLiteral("\"File name for parameters\" first.") + kLineBreak +
+                            QStringLiteral("Run data augmentation anyway?"),
+                        document::Choices::kYesNo,
+                        QStringLiteral("Warning: Starting values file not found")) ==
+         document::Answer::kYes;
 }
 
 bool RunLauncher::ConfirmOverwriteOfStartValues(RunType runType) {
@@ -89,7 +114,7 @@ RunLauncher::Outcome RunLauncher::LaunchAndWait(RunType runType, const QString& 
     PumpMessages();
 
     calling = true;
-    const std::int32_t processId = shell->lRunKov(runType, controlFile, m_programFolder, m_batch);
+    const std::int32_t processId = shell->lRunKov(runType, controlFile, WorkingFolderOf(controlFile), m_batch);
     calling = false;
 
     // Identifier 0 (the control file was not accessible) opens nothing, and the wait below then

@@ -36,10 +36,11 @@ class RunLauncher {
   // The window that is minimised for the run and restored afterwards.
   void SetFrame(QWidget* frame) { m_frame = frame; }
 
-  // The folder handed to the run host as its current directory, against which the engine
-  // resolves the relative file names of a control file. The program's own folder by default.
-  QString ProgramFolder() const { return m_programFolder; }
-  void SetProgramFolder(const QString& folder) { m_programFolder = folder; }
+  // The folder a run of this control file works in, handed to the run host as its current
+  // directory: the control file's own, so that the bare names written in it (data, reports,
+  // estimates, series) mean the files beside it. An installed editor's folder is no place for
+  // them: it holds no user data and is not writable.
+  static QString WorkingFolderOf(const QString& controlFile);
 
   // Batch mode of the run host: it then returns from lRunKov only when the run is over and
   // closes its progress window by itself. The editor runs interactively; only a test that has
@@ -59,6 +60,7 @@ class RunLauncher {
 
  private:
   bool ConfirmOverwriteOfStartValues(RunType runType);
+  bool ConfirmMissingStartValuesFile(RunType runType, const QString& controlFile);
   QString ControlFileToRun();
   Outcome LaunchAndWait(RunType runType, const QString& controlFile);
   void MinimiseFrame();
@@ -69,7 +71,6 @@ class RunLauncher {
   document::MessageSink& m_messages;
   document::FileDialogs& m_dialogs;
   QPointer<QWidget> m_frame;
-  QString m_programFolder;
   bool m_batch = false;
 
   bool m_running = false;

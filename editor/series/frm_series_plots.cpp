@@ -242,6 +242,9 @@ bool frmSeriesPlots::OpenSeriesFile(const QString& path) {
     Init();
     const ParameterSeries::Failure& failure = m_series->LastFailure();
     ShowWindowMessage(this, failure.text, failure.title, gui::MessageIcon::kCritical);
+  } else if (!m_series->Notice().isEmpty()) {
+    ShowWindowMessage(this, m_series->Notice(), QStringLiteral("Series cut short"),
+                      gui::MessageIcon::kInformation);
   }
   return read;
 }

@@ -153,6 +153,7 @@ void ParameterSeries::Clear() {
     values.shrink_to_fit();
   }
   m_ranges = {};
+  m_notice.clear();
 }
 
 bool ParameterSeries::Read(const QString& path) {
@@ -204,8 +205,12 @@ bool ParameterSeries::Read(const QString& path) {
     for (std::vector<double>& values : m_values) {
       values.reserve(static_cast<std::size_t>(std::min(rows, 1 << 20)));
     }
-    for (std::int32_t row = 0; row < rows; ++row) {
+    std::int32_t row = 0;
+    for (; row < rows; ++row) {
       if (!lines.Next(&line)) {
+        // A run that was aborted stops after its last completed iteration: what is there is
+        // worth plotting. A file without a single row is not.
+        if (row > 0) break;
         return Error(
             ReadError::kReading, kSeriesEndOfFile,
             QStringLiteral("Input past end of file: %1 of %2 iteration rows").arg(row).arg(rows));
@@ -233,7 +238,13 @@ bool ParameterSeries::Read(const QString& path) {
     m_between = between;
     m_classes = classes;
     m_statuses = statuses;
-    m_iterations = rows;
+    m_iterations = row;
+    if (row < rows) {
+      m_notice = QStringLiteral("The series file ends early: %1 of %2 iteration rows read; the "
+                                "run ended early (it was aborted or failed).")
+                     .arg(row)
+                     .arg(rows);
+    }
     return std::nullopt;
   };
 
@@ -280,8 +291,9 @@ bool ParameterSeries::bSetTimeSeriesInfo() {
   m_ranges.timeSeriesFirst = 1;
   m_ranges.timeSeriesLast = std::min(m_iterations, kMaxTimeSeriesIterations);
   m_ranges.acfFirst = 1;
-  m_ranges.acfLast = m_between;
-  m_ranges.maxLag = std::min(m_between, kMaxLag);
+  // A chain cut short may hold fewer iterations than one imputation interval.
+  m_ranges.acfLast = std::min(m_between, m_iterations);
+  m_ranges.maxLag = std::min(m_ranges.acfLast, kMaxLag);
   return true;
 }
 

@@ -57,6 +57,9 @@ class ParameterSeries : public QObject {
     bool IsEmpty() const { return text.isEmpty(); }
   };
   const Failure& LastFailure() const { return m_failure; }
+  // Set when the file read ends before the header's last iteration, as the series of an aborted
+  // run does: what was read is kept and this says how much of it there is. Not a failure.
+  const QString& Notice() const { return m_notice; }
 
   // Sets the plots' initial ranges from the counts: the time series over iterations 1 to N
   // (at most kMaxTimeSeriesIterations), the autocorrelation over the first k iterations up to
@@ -99,6 +102,7 @@ class ParameterSeries : public QObject {
   void Clear();
 
   Failure m_failure;
+  QString m_notice;
   QString m_filename;
   std::int32_t m_imputations = 0;
   std::int32_t m_between = 0;

@@ -14,6 +14,7 @@
 #include "em/parameter_count.h"
 #include "imputed_data_file.h"
 #include "input/estimates_writer.h"
+#include "input/messages.h"
 #include "quantiles.h"
 #include "report/tau_failure.h"
 
@@ -289,7 +290,8 @@ Status WriteDetails(const std::string& controlFilePath, const input::ModelDimens
   input::TextOutput out;
   std::int32_t status = out.Create(path);
   if (status != kStatusOk) {
-    return Status(status, "Unable to open imputation details text file: " + path +
+    return Status(status, "Unable to open imputation details text file: " +
+                              input::NameWithFullPath(path) +
                               std::string(kDetailsSuffix));
   }
   constexpr input::NumberFormat kDegreesFormat{3, 20, 10};

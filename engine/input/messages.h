@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,18 @@ inline std::string Message(std::string_view prefix, std::string_view name, std::
   text.reserve(prefix.size() + name.size() + suffix.size());
   text.append(prefix).append(name).append(suffix);
   return text;
+}
+
+// The name as the control file wrote it, followed by the full path tried when the name is
+// relative: it was looked up in the run's working folder, which the user may not have in mind.
+inline std::string NameWithFullPath(std::string_view name) {
+  std::string text(name);
+  const std::filesystem::path written(text);
+  if (text.empty() || written.is_absolute()) return text;
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(written, error);
+  if (error) return text;
+  return text.append(" (").append(full.lexically_normal().string()).append(")");
 }
 
 // The message for a file that TextInput::Open refused for what it is (a pipe or device, UTF-16
@@ -42,7 +55,7 @@ inline std::string OpenFailureMessage(std::string_view role, std::string_view na
                                       std::int32_t status, std::string_view prefix,
                                       std::string_view suffix) {
   std::string refused = RefusedFileMessage(role, name, status);
-  return refused.empty() ? Message(prefix, name, suffix) : refused;
+  return refused.empty() ? Message(prefix, NameWithFullPath(name), suffix) : refused;
 }
 
 }  // namespace kov::input

@@ -29,7 +29,7 @@ std::int32_t ReportWriteFailed(std::int32_t status, const std::string& reportNam
 
 kov::Status OpenFailure(std::int32_t status, std::string_view prefix, const std::string& name,
                    std::string_view suffix) {
-  return kov::Status(status, input::Message(prefix, name, suffix));
+  return kov::Status(status, input::Message(prefix, input::NameWithFullPath(name), suffix));
 }
 
 kov::Status CreateReport(const std::string& name, input::TextOutput* report) {

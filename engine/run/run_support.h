@@ -20,7 +20,8 @@ kov::Status WriteFailure(std::int32_t status, const std::string& reportName);
 // Records WriteFailure and returns the status, for the steps that still record their own failures.
 std::int32_t ReportWriteFailed(std::int32_t status, const std::string& reportName);
 
-// An open failure: prefix + name + suffix, with the open status as code.
+// An open failure: prefix + name (with the full path tried when it is relative) + suffix, with
+// the open status as code.
 kov::Status OpenFailure(std::int32_t status, std::string_view prefix, const std::string& name,
                    std::string_view suffix);
 

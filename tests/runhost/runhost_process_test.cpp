@@ -55,6 +55,19 @@ QString WriteExample(const QString& folder, const QString& name, const QString& 
   return path;
 }
 
+// The stouffer_toby example as shipped, relative names and all, copied into `folder`; without
+// its data file when `withData` is false. The control file's path, or empty when a copy failed.
+QString CopyExample(const QString& folder, bool withData = true) {
+  if (!QDir().mkpath(folder)) return {};
+  QStringList names{QStringLiteral("stouffer_toby.cnt")};
+  if (withData) names << QStringLiteral("stouffer_toby.dat");
+  for (const QString& name : names) {
+    QFile::remove(folder + "/" + name);
+    if (!QFile::copy(QStringLiteral(EXAMPLES_DIR "/") + name, folder + "/" + name)) return {};
+  }
+  return folder + QStringLiteral("/stouffer_toby.cnt");
+}
+
 }  // namespace
 
 class RunHostProcessTest : public QObject {
@@ -73,6 +86,8 @@ class RunHostProcessTest : public QObject {
   void serverThatCannotStartIsAnAutomationError();
   void missingEngineIsAnAutomationError();
   void kovexecRunsABatchFromItsCommandLine();
+  void kovexecWorksInTheControlFilesFolder_data();
+  void kovexecWorksInTheControlFilesFolder();
   void kovexecBatchFailureGoesToStandardError_data();
   void kovexecBatchFailureGoesToStandardError();
 
@@ -138,7 +153,7 @@ void RunHostProcessTest::runCompletesAndTheServerEndsAfterClose() {
   QVERIFY(ProcessEnds(server));
   const QList<QJsonObject> log = Log();
   QCOMPARE(log.size(), 1);
-  QCOMPARE(log[0]["window"].toString(), QStringLiteral("Done"));
+  QCOMPARE(log[0]["window"].toString(), QStringLiteral("Finished"));
   QCOMPARE(log[0]["button"].toString(), QStringLiteral("&Close"));
   QCOMPARE(log[0]["getInfo"].toBool(), false);
   const QStringList info = log[0]["info"].toString().split(QLatin1Char('\n'));
@@ -163,7 +178,7 @@ void RunHostProcessTest::engineFailureIsShownWhenTheRunEnds() {
   QCOMPARE(messages[0]["message"].toString(),
            "Unexpected Error from runtime engine: \n2-Unable to open data file for reading: " +
                missingData + ";  Please make sure this is a valid file path and name.");
-  QCOMPARE(Log().back()["window"].toString(), QStringLiteral("Done"));
+  QCOMPARE(Log().back()["window"].toString(), QStringLiteral("Failed"));
 }
 
 void RunHostProcessTest::inaccessibleControlFileReturnsZero() {
@@ -256,6 +271,31 @@ void RunHostProcessTest::kovexecRunsABatchFromItsCommandLine() {
   QVERIFY(ReadText(folder + "/cli.out").contains(QStringLiteral("PROGRAM FINISHED")));
 }
 
+void RunHostProcessTest::kovexecWorksInTheControlFilesFolder_data() {
+  QTest::addColumn<QString>("startFolder");
+  QTest::addColumn<QString>("argument");
+  // The example in <temp>/relative/model, its names bare: data beside it, reports written there.
+  const QString parent = m_temp.filePath(QStringLiteral("relative"));
+  QTest::newRow("bare name in its own folder") << parent + "/model" << "stouffer_toby.cnt";
+  QTest::newRow("relative path from above") << parent << "model/stouffer_toby.cnt";
+  QTest::newRow("absolute path from elsewhere") << m_temp.path() << parent + "/model/stouffer_toby.cnt";
+}
+
+void RunHostProcessTest::kovexecWorksInTheControlFilesFolder() {
+  QFETCH(QString, startFolder);
+  QFETCH(QString, argument);
+  const QString folder = m_temp.filePath(QStringLiteral("relative/model"));
+  QVERIFY(!CopyExample(folder).isEmpty());
+  QFile::remove(folder + "/stouffer_toby.out");
+  QProcess kovexec;
+  kovexec.setWorkingDirectory(startFolder);
+  kovexec.start(QStringLiteral(KOVEXEC_PATH), {QStringLiteral("/B"), argument});
+  QVERIFY(kovexec.waitForFinished(int(kProcessEndMs)));
+  QCOMPARE(kovexec.exitStatus(), QProcess::NormalExit);
+  QVERIFY2(kovexec.exitCode() == 0, kovexec.readAllStandardError().constData());
+  QVERIFY(ReadText(folder + "/stouffer_toby.out").contains(QStringLiteral("PROGRAM FINISHED")));
+}
+
 void RunHostProcessTest::kovexecBatchFailureGoesToStandardError_data() {
   QTest::addColumn<QString>("control");
   QTest::addColumn<QString>("message");
@@ -263,6 +303,11 @@ void RunHostProcessTest::kovexecBatchFailureGoesToStandardError_data() {
   QTest::newRow("engine error") << WriteExample(m_temp.path(), QStringLiteral("batchbad"), missingData)
                                 << "Unexpected Error from runtime engine: \n2-Unable to open data file "
                                    "for reading: " + missingData;
+  // A relative name is looked up beside the control file; the message says where that was.
+  const QString withoutData = m_temp.filePath(QStringLiteral("no data"));
+  QTest::newRow("relative data name") << CopyExample(withoutData, false)
+                                      << "Unable to open data file for reading: stouffer_toby.dat (" +
+                                             withoutData + "/stouffer_toby.dat)";
   const QString missingControl = m_temp.filePath("batch-nowhere.cnt");
   QTest::newRow("inaccessible control file") << missingControl
                                              << "Error accessing file " + missingControl + ":\n2 - ";

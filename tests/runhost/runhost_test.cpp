@@ -7,8 +7,11 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -30,6 +33,7 @@
 #include "process_lifetime.h"
 #include "protocol.h"
 #include "registry.h"
+#include "report_dialog.h"
 #include "scripted_engine.h"
 
 using kov::automation::AutomationError;
@@ -67,6 +71,11 @@ class RecordingShell final : public kov::automation::KovShellInterface {
   QStringList* m_calls;
 };
 
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 }  // namespace
 
 class RunHostTest : public QObject {
@@ -95,6 +104,11 @@ class RunHostTest : public QObject {
   void runPriorityIsSetBeforeTheWorkerRuns();
   void progressWindowFollowsAnEmRun();
   void dataAugmentationShowsTheIterationOnly();
+  void endOfRunSaysHowItEnded_data();
+  void endOfRunSaysHowItEnded();
+  void progressOfTheMaximumAndTheReportOfTheControlFile();
+  void timeLeft_data();
+  void timeLeft();
   void engineErrorIsShownOnceDone();
   void failedStartShowsTwoMessagesAndLetsTheProcessEnd_data();
   void failedStartShowsTwoMessagesAndLetsTheProcessEnd();
@@ -211,16 +225,21 @@ void RunHostTest::commandLineRunsFilesWithTheSwitchesBeforeThem_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<QStringList>("calls");
   QTest::addColumn<int>("messages");
-  // %1 an accessible control file, %2 a missing one. A call reads: run type, batch mode in force,
-  // "given" when bBatch was passed (never from the command line), the directory, the file.
+  // %1 an accessible control file, %2 a missing one, %3 the folder of both. A call reads: run
+  // type, batch mode in force, "given" when bBatch was passed (never from the command line), the
+  // directory, the file. The run works in the control file's folder, and a relative name is
+  // taken against the folder the program was started in (%3 here).
   QTest::newRow("/D /B file: data augmentation in batch mode")
-      << "/D /B %1" << QStringList{"2 batch nodir %1"} << 0;
-  QTest::newRow("file /D: EM, the switch comes later") << "%1 /D" << QStringList{"1 - nodir %1"} << 0;
+      << "/D /B %1" << QStringList{"2 batch %3 %1"} << 0;
+  QTest::newRow("file /D: EM, the switch comes later") << "%1 /D" << QStringList{"1 - %3 %1"} << 0;
   QTest::newRow("switches in any case, /N separates files")
-      << "/b %1 /N /d %1" << QStringList{"1 batch nodir %1", "2 batch nodir %1"} << 0;
+      << "/b %1 /N /d %1" << QStringList{"1 batch %3 %1", "2 batch %3 %1"} << 0;
   QTest::newRow("missing file is skipped with a message")
-      << "%2 /N %1" << QStringList{"1 - nodir %1"} << 1;
+      << "%2 /N %1" << QStringList{"1 - %3 %1"} << 1;
   QTest::newRow("switches only") << "/D /B /N" << QStringList{} << 0;
+  QTest::newRow("relative name") << "run.cnt" << QStringList{"1 - %3 %1"} << 0;
+  QTest::newRow("relative name with a folder") << "../" + QFileInfo(m_temp.path()).fileName() + "/run.cnt"
+                                               << QStringList{"1 - %3 %1"} << 0;
 }
 
 void RunHostTest::commandLineRunsFilesWithTheSwitchesBeforeThem() {
@@ -228,11 +247,14 @@ void RunHostTest::commandLineRunsFilesWithTheSwitchesBeforeThem() {
   QFETCH(QStringList, calls);
   QFETCH(int, messages);
   const QString missing = m_temp.filePath("missing.cnt");
+  QVERIFY(QDir::setCurrent(m_temp.path()));
   QStringList made;
   kov::runhost::HandleCommandLine(
       QString(text).replace(QStringLiteral("%1"), m_controlFile).replace(QStringLiteral("%2"), missing),
       [&made] { return std::make_shared<RecordingShell>(&made); });
-  for (QString& call : calls) call.replace(QStringLiteral("%1"), m_controlFile);
+  for (QString& call : calls) {
+    call.replace(QStringLiteral("%1"), m_controlFile).replace(QStringLiteral("%3"), m_temp.path());
+  }
   QCOMPARE(made, calls);
   QCOMPARE(int(m_messages.Messages().size()), messages);
 }
@@ -381,9 +403,13 @@ void RunHostTest::progressWindowFollowsAnEmRun() {
 
   QCOMPARE(window->lblStatus()->text(), QStringLiteral("Running"));
   QCOMPARE(window->cmdButton(0)->text(), QStringLiteral("&Abort"));
+  // The first poll comes with the start, not one interval later.
+  QCOMPARE(window->lblInfo()->text().section(QLatin1Char('\n'), 1, 1),
+           QStringLiteral("Iteration 7,MAD= .000012300"));
   QVERIFY(window->lblInfo()->text().startsWith(QStringLiteral("Began: ")));
   QVERIFY(window->Timer1().isActive());
-  QCOMPARE(window->Timer1().interval(), 5000);
+  // The control file names no maximum the window could read: no bar.
+  QVERIFY(window->prgIterations()->isHidden());
   const kov::runhost::test::ScriptedObservation observed = m_script->Observation();
   QCOMPARE(observed.lastRunType, 1);
   QCOMPARE(QByteArray(observed.pathField, 300),
@@ -411,7 +437,7 @@ void RunHostTest::progressWindowFollowsAnEmRun() {
   window->cmdButton(0)->click();
   QVERIFY(ended.wait(5000));
   QVERIFY(m_script->Observation().abortSeen);
-  QCOMPARE(window->lblStatus()->text(), QStringLiteral("Done"));
+  QCOMPARE(window->lblStatus()->text(), QStringLiteral("Aborted"));
   QCOMPARE(window->cmdButton(0)->text(), QStringLiteral("&Close"));
   QVERIFY(!window->cmdButton(1)->isEnabled());
   QVERIFY(!window->Timer1().isActive());
@@ -419,7 +445,7 @@ void RunHostTest::progressWindowFollowsAnEmRun() {
   lines = window->lblInfo()->text().split(QLatin1Char('\n'));
   QCOMPARE(lines.size(), 2);
   QVERIFY(lines[0].startsWith(QStringLiteral("Began: ")));
-  QVERIFY(lines[1].startsWith(QStringLiteral("Finished: ")));
+  QVERIFY(lines[1].startsWith(QStringLiteral("Ended: ")));
   QCOMPARE(m_messages.Messages().size(), std::size_t{1});
 
   // The window holds its shell: the process lives until "&Close" unloads it.
@@ -447,6 +473,120 @@ void RunHostTest::dataAugmentationShowsTheIterationOnly() {
   QVERIFY(lines[2].startsWith(QStringLiteral(" at ")));
 }
 
+void RunHostTest::endOfRunSaysHowItEnded_data() {
+  QTest::addColumn<QString>("end");
+  QTest::addColumn<QString>("status");
+  QTest::addColumn<QString>("lastLine");
+  QTest::addColumn<QStringList>("messages");
+  QTest::newRow("finished") << "finish" << "Finished" << "Finished: " << QStringList{};
+  QTest::newRow("failed") << "fail" << "Failed" << "7-Unable to open data file for reading: x.dat (/m/x.dat)"
+                          << QStringList{"Unexpected Error from runtime engine: \n7-Unable to open data "
+                                         "file for reading: x.dat (/m/x.dat)"};
+  // The user asked for the end: no error box, whatever the engine says about it.
+  QTest::newRow("aborted") << "abort" << "Aborted" << "Ended: " << QStringList{};
+}
+
+void RunHostTest::endOfRunSaysHowItEnded() {
+  QFETCH(QString, end);
+  QFETCH(QString, status);
+  QFETCH(QString, lastLine);
+  QFETCH(QStringList, messages);
+  if (end != QLatin1String("abort")) m_script->EndAtOnce();
+  if (end == QLatin1String("fail")) m_script->FailRun(7, "Unable to open data file for reading: x.dat (/m/x.dat)");
+  if (end == QLatin1String("abort")) m_script->FailRun(5011, "The run was aborted.");
+  auto shell = NewShell();
+  shell->lRunKov(1, m_controlFile, QString(), false);
+  const QPointer<frmEMRun> window = shell->Window();
+  QVERIFY(window);
+  QSignalSpy started(window.data(), &frmEMRun::RunStarted);
+  QSignalSpy ended(window.data(), &frmEMRun::RunEnded);
+  if (end == QLatin1String("abort")) {
+    QVERIFY(started.wait(5000));
+    window->cmdButton(0)->click();
+  }
+  QVERIFY(ended.count() == 1 || ended.wait(5000));
+  QCOMPARE(window->lblStatus()->text(), status);
+  QVERIFY2(window->lblInfo()->text().section(QLatin1Char('\n'), -1).startsWith(lastLine),
+           qPrintable(window->lblInfo()->text()));
+  QCOMPARE(m_messages.Texts(), messages);
+}
+
+void RunHostTest::progressOfTheMaximumAndTheReportOfTheControlFile() {
+  // A real control file (the scripted engine never reads it; the window does, for the maximum
+  // of 1000 iterations and the report's name), in a folder of its own; the run works there.
+  const QString folder = m_temp.filePath(QStringLiteral("model"));
+  QVERIFY(QDir().mkpath(folder));
+  QFile::remove(folder + "/st.cnt");
+  QVERIFY(QFile::copy(QStringLiteral(EXAMPLES_DIR "/stouffer_toby.cnt"), folder + "/st.cnt"));
+  QFile report(folder + "/stouffer_toby.out");
+  QVERIFY(report.open(QIODevice::WriteOnly));
+  const QByteArray text = " ITERATION   LOG-LIKELIHOOD\n         1    -123.4\n";
+  QVERIFY(report.write(text) == text.size());
+  report.close();
+
+  m_script->EndAtOnce();
+  auto shell = NewShell();
+  shell->lRunKov(1, folder + "/st.cnt", QString(), false);
+  m_script->Publish(250, 0.001);
+  const QPointer<frmEMRun> window = shell->Window();
+  QVERIFY(window);
+  QCOMPARE(window->ReportPath(), folder + "/stouffer_toby.out");
+  QCOMPARE(window->lblReport()->text(), "Report: " + folder + "/stouffer_toby.out");
+  QVERIFY(!window->cmdViewReport()->isEnabled());
+  // The report of the run before is kept.
+  QCOMPARE(ReadFile(folder + "/stouffer_toby.out.bak"), text);
+  QSignalSpy ended(window.data(), &frmEMRun::RunEnded);
+  QVERIFY(ended.wait(5000));
+  QCOMPARE(QDir::currentPath(), QDir(folder).canonicalPath());
+  QCOMPARE(window->lblStatus()->text(), QStringLiteral("Finished"));
+  QVERIFY(window->prgIterations()->isVisibleTo(window));
+  // 250 of 1000 in thousandths.
+  QCOMPARE(window->prgIterations()->value(), 250);
+  QCOMPARE(window->prgIterations()->text(), QStringLiteral("250 of 1000"));
+
+  QVERIFY(window->cmdViewReport()->isEnabled());
+  QSignalSpy shown(window.data(), &frmEMRun::ReportShown);
+  window->cmdViewReport()->click();
+  QCOMPARE(shown.count(), 1);
+  auto* view = qobject_cast<kov::gui::ReportDialog*>(shown.at(0).at(0).value<QWidget*>());
+  QVERIFY(view != nullptr);
+  QVERIFY(view->isVisible());
+  QCOMPARE(view->Text()->toPlainText(), QString::fromLatin1(text));
+  QVERIFY(view->Text()->isReadOnly());
+  QVERIFY(QFontInfo(view->Text()->font()).fixedPitch());
+  const QPointer<QWidget> closed = view;
+  view->close();
+  QTRY_VERIFY(closed.isNull());
+}
+
+void RunHostTest::timeLeft_data() {
+  QTest::addColumn<int>("iteration");
+  QTest::addColumn<qint64>("maximum");
+  QTest::addColumn<int>("paceIteration");
+  QTest::addColumn<qint64>("elapsedMs");
+  QTest::addColumn<bool>("emRun");
+  QTest::addColumn<QString>("text");
+  // Iterations 10..19 took 5 s: 0.5 s each; 20..100 remain, 81 of them: 40.5 s, rounded to 41
+  // (llround takes halves away from zero).
+  QTest::newRow("chain") << 20 << qint64(100) << 10 << qint64(5000) << false << ", time left 0:41";
+  QTest::newRow("EM: a bound") << 20 << qint64(100) << 10 << qint64(5000) << true << ", at most 0:41 left";
+  // 1 s per iteration, 3700 remain: 1:01:40.
+  QTest::newRow("hours") << 2 << qint64(3701) << 1 << qint64(1000) << false << ", time left 1:01:40";
+  QTest::newRow("nothing since the pace began") << 10 << qint64(100) << 10 << qint64(5000) << false << "";
+  QTest::newRow("past the maximum") << 101 << qint64(100) << 10 << qint64(5000) << false << "";
+}
+
+void RunHostTest::timeLeft() {
+  QFETCH(int, iteration);
+  QFETCH(qint64, maximum);
+  QFETCH(int, paceIteration);
+  QFETCH(qint64, elapsedMs);
+  QFETCH(bool, emRun);
+  QFETCH(QString, text);
+  const kov::runhost::RunPace pace{paceIteration, 1000};
+  QCOMPARE(kov::runhost::TimeLeftText(iteration, maximum, pace, 1000 + elapsedMs, emRun), text);
+}
+
 void RunHostTest::engineErrorIsShownOnceDone() {
   m_script->EndAtOnce();
   m_script->FailRun(12, "Error Reading Title");
@@ -464,7 +604,8 @@ void RunHostTest::engineErrorIsShownOnceDone() {
   QCOMPARE(m_messages.Texts(),
            QStringList{"Unexpected Error from runtime engine: \n12-Error Reading Title"});
   QCOMPARE(m_messages.Messages().front().title, QStringLiteral("KovExec"));
-  QCOMPARE(statusWhenShown, QStringLiteral("Done &Close"));
+  QCOMPARE(statusWhenShown, QStringLiteral("Failed &Close"));
+  QVERIFY(window->lblInfo()->text().endsWith(QStringLiteral("\n12-Error Reading Title")));
 }
 
 void RunHostTest::failedStartShowsTwoMessagesAndLetsTheProcessEnd_data() {

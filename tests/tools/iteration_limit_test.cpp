@@ -64,6 +64,23 @@ TEST_F(IterationLimitTest, FollowsTheReadStepRulesOfHandWrittenFiles) {
   EXPECT_EQ(ReadIterationLimit(path, RunKind::kDataAugmentation), 12);  // 4 x 3
 }
 
+TEST_F(IterationLimitTest, NamesTheReportOfEachKindAndTheSeries) {
+  // The EM report is the first name after the EM line; after the DA line come the DA report,
+  // its starting values and the series. Blanks that pad a name are no part of it.
+  const std::string head = "'* t'\n2 1 2 0 1 1 0 0 0\n'a.dat' ''\n1 1 9 0.1\n'em.out  '\n'..'\n'em.est'\n";
+  const std::string path = Write(head + "10 5 1 0\n'da.out'\n'em.est'\n'chain.ser'\n'..'\n");
+  EXPECT_EQ(ReadReportName(path, RunKind::kEM), "em.out");
+  EXPECT_EQ(ReadReportName(path, RunKind::kDataAugmentation), "da.out");
+  EXPECT_EQ(ReadSeriesName(path), "chain.ser");
+  // A file that ends before a name, or names none, gives nothing.
+  const std::string cut = Write(head);
+  EXPECT_EQ(ReadReportName(cut, RunKind::kEM), "em.out");
+  EXPECT_EQ(ReadReportName(cut, RunKind::kDataAugmentation), std::nullopt);
+  EXPECT_EQ(ReadSeriesName(cut), std::nullopt);
+  EXPECT_EQ(ReadReportName(Write("'* t'\n2 1 2 0 1 1 0 0 0\n'a.dat' ''\n1 1 9 0.1\n''\n"), RunKind::kEM),
+            std::nullopt);
+}
+
 TEST_F(IterationLimitTest, ALineNotBeginningWithAStarIsSectionTwo) {
   // "x" ends the titles and is read again as the first of nine integers: not a control file.
   EXPECT_EQ(ReadIterationLimit(Write("'* t'\nx 1 2 0 1 1 0 0 0\n'a' ''\n1 0 9 0.1\n"),

@@ -150,30 +150,37 @@ bool SplitStepLine(std::string_view line, std::size_t count, std::vector<std::st
   return true;
 }
 
-std::optional<std::int64_t> ReadIterationLimit(const std::string& path, RunKind kind) {
-  StepReader reader(path);
-  if (!reader.IsOpen()) return std::nullopt;
-  std::vector<std::string> values;
+namespace {
 
+// Reads up to and including the EM model information line (type, write-estimates flag, maximum
+// iterations, criterion), leaving it in *values. False when the file does not get that far.
+bool ReadThroughEmLine(StepReader& reader, std::vector<std::string>* values) {
   // Title lines: steps of one text that begins with "*". The first other step is section 2.
   for (;;) {
     const std::size_t mark = reader.Mark();
-    if (!reader.ReadStep(1, &values)) return std::nullopt;
-    if (values[0].empty() || values[0][0] != '*') {
+    if (!reader.ReadStep(1, values)) return false;
+    if ((*values)[0].empty() || (*values)[0][0] != '*') {
       reader.Reset(mark);
       break;
     }
   }
 
   // Common model information: nine integers, then the data file name and format.
-  if (!reader.ReadStep(9, &values)) return std::nullopt;
-  for (const std::string& value : values) {
-    if (!ParseInteger(value)) return std::nullopt;
+  if (!reader.ReadStep(9, values)) return false;
+  for (const std::string& value : *values) {
+    if (!ParseInteger(value)) return false;
   }
-  if (!reader.ReadStep(2, &values)) return std::nullopt;
+  if (!reader.ReadStep(2, values)) return false;
+  return reader.ReadStep(4, values);
+}
 
-  // EM model information: type, write-estimates flag, maximum iterations, criterion.
-  if (!reader.ReadStep(4, &values)) return std::nullopt;
+}  // namespace
+
+std::optional<std::int64_t> ReadIterationLimit(const std::string& path, RunKind kind) {
+  StepReader reader(path);
+  if (!reader.IsOpen()) return std::nullopt;
+  std::vector<std::string> values;
+  if (!ReadThroughEmLine(reader, &values)) return std::nullopt;
   const std::optional<std::int64_t> emMaximum = ParseInteger(values[2]);
   if (kind == RunKind::kEM) {
     if (!emMaximum || *emMaximum <= 0) return std::nullopt;
@@ -189,6 +196,39 @@ std::optional<std::int64_t> ReadIterationLimit(const std::string& path, RunKind 
   const std::optional<std::int64_t> imputations = ParseInteger(values[1]);
   if (!between || !imputations || *between <= 0 || *imputations <= 0) return std::nullopt;
   return *between * *imputations;
+}
+
+namespace {
+
+// The file name that `stepsAfterEmLine` read steps after the EM model information line begin,
+// blanks at its end dropped; nothing when the file does not get that far or the name is empty.
+std::optional<std::string> ReadNameAfterEmLine(const std::string& path, int stepsAfterEmLine) {
+  StepReader reader(path);
+  if (!reader.IsOpen()) return std::nullopt;
+  std::vector<std::string> values;
+  if (!ReadThroughEmLine(reader, &values)) return std::nullopt;
+  for (int step = 0; step < stepsAfterEmLine; ++step) {
+    // The DA line (the fifth step after the EM line) has four values, every other step one.
+    if (!reader.ReadStep(step == 3 ? 4 : 1, &values)) return std::nullopt;
+  }
+  if (!reader.ReadStep(1, &values)) return std::nullopt;
+  // Fixed-length names arrive padded with blanks.
+  std::string name = values[0];
+  while (!name.empty() && IsBlank(name.back())) name.pop_back();
+  if (name.empty()) return std::nullopt;
+  return name;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadReportName(const std::string& path, RunKind kind) {
+  // EM: the first of the three EM file names. DA: the first name after the DA line.
+  return ReadNameAfterEmLine(path, kind == RunKind::kEM ? 0 : 4);
+}
+
+std::optional<std::string> ReadSeriesName(const std::string& path) {
+  // After the DA line: the DA report, its starting values file, then the series file.
+  return ReadNameAfterEmLine(path, 6);
 }
 
 }  // namespace kovrun

@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 #include <map>
 #include <memory>
 
@@ -78,6 +79,16 @@ QColor Fore(const GridTableModel& model, int row, int column) {
 QColor Back(const GridTableModel& model, int row, int column) {
   return model.data(model.index(row, column), Qt::BackgroundRole).value<QBrush>().color();
 }
+// The WCAG contrast ratio of two colours, from 1 (the same) to 21 (black on white).
+double Contrast(const QColor& a, const QColor& b) {
+  const auto luminance = [](const QColor& c) {
+    const auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 bool Editable(const GridTableModel& model, int row, int column) {
   return model.flags(model.index(row, column)).testFlag(Qt::ItemIsEditable);
 }
@@ -91,6 +102,7 @@ class GridsTest : public QObject {
   void dimensionalizeKeepsOrClearsCells();
   void restrictionZeroPaintsStartingValueBlackOnRed();
   void dataAugmentationLocksEveryGrid();
+  void everyCellIsReadableCurrentOrNot();
   void committedValuesAreChecked();
   void typedCharactersAreFiltered();
   void delegatePassesKeysThroughTheFilter();
@@ -166,6 +178,28 @@ void GridsTest::restrictionZeroPaintsStartingValueBlackOnRed() {
   QCOMPARE(Back(bigRho, 0, 1), Base());
   bigRho.SelectEntry(1);
   QCOMPARE(Back(bigRho, 0, 2), Base());
+}
+
+void GridsTest::everyCellIsReadableCurrentOrNot() {
+  Fixture f;
+  QVERIFY(f.document.Open(SmallPath()));
+  // Captions, codes and starting values, plain, fixed and under the cursor: text and background
+  // keep at least the contrast of grey text that can still be read (3:1).
+  for (int identity = 0; identity < kGridCount; ++identity) {
+    GridTableModel& model = f[identity];
+    for (int row = 0; row < model.rowCount(); ++row) {
+      for (int column = 0; column < model.columnCount(); ++column) {
+        for (const bool current : {false, true}) {
+          model.SetCurrentCell(current ? model.index(row, column) : QModelIndex());
+          const double contrast = Contrast(Fore(model, row, column), Back(model, row, column));
+          QVERIFY2(contrast >= 3.0, qPrintable(QStringLiteral("grid %1 cell %2,%3%4: %5 on %6")
+                                                   .arg(identity).arg(row).arg(column)
+                                                   .arg(current ? QStringLiteral(" current") : QString())
+                                                   .arg(Fore(model, row, column).name(), Back(model, row, column).name())));
+        }
+      }
+    }
+  }
 }
 
 void GridsTest::dataAugmentationLocksEveryGrid() {

@@ -35,6 +35,7 @@ class FrmMainTest : public QObject {
   void cleanup();
 
   void fileNamesFillOnlyEmptyFields();
+  void startValuesFileFollowsTheParameterFileUntilSetByHand();
   void fewerThanThreeTimesSwitchesToFirstOrder();
   void noClassesOrStatusesClearAndDisableTheirFields();
   void noEstimationSetsIterationsToZero();
@@ -96,9 +97,8 @@ void FrmMainTest::fileNamesFillOnlyEmptyFields() {
   QCOMPARE(Text(kSeriesFile), QStringLiteral("/runs/m1.ser"));
   QCOMPARE(m_document->vGetInterfaceValue(kDaStartValuesFile).toString(), QStringLiteral("/runs/m1.par"));
 
-  // Filled fields are never overwritten.
+  // The series file, once filled, is never overwritten.
   Type(kEmEstimatesFile, QStringLiteral("/other/m2.par"));
-  QCOMPARE(Text(kDaStartValuesFile), QStringLiteral("/runs/m1.par"));
   QCOMPARE(Text(kSeriesFile), QStringLiteral("/runs/m1.ser"));
 
   // The outfile names the data-augmentation report beside it, once.
@@ -110,6 +110,39 @@ void FrmMainTest::fileNamesFillOnlyEmptyFields() {
   m_form->SetInterfaceValue(kDaOutFile, QString());
   Type(kOutFile, QStringLiteral("/runs/report"));
   QCOMPARE(Text(kDaOutFile), QStringLiteral("/runs/report_da"));
+}
+
+void FrmMainTest::startValuesFileFollowsTheParameterFileUntilSetByHand() {
+  // The example's data-augmentation chain starts from the estimates its EM run writes.
+  QVERIFY(m_document->Open(kov::editor::test::ExamplePath(QStringLiteral("stouffer_toby.cnt"))));
+  QCOMPARE(Text(kDaStartValuesFile), QStringLiteral("stouffer_toby.est"));
+  constexpr int kBrowseParameters = 3;
+  constexpr int kBrowseStartValues = 4;
+  struct Step {
+    int button;
+    QString chosen;
+    QString startValues;  // the DA start file afterwards
+  };
+  const Step steps[] = {
+      {kBrowseParameters, QStringLiteral("/runs/m2.est"), QStringLiteral("/runs/m2.est")},
+      {kBrowseParameters, QStringLiteral("/runs/m3.est"), QStringLiteral("/runs/m3.est")},
+      // Named by hand: later parameter files leave it alone.
+      {kBrowseStartValues, QStringLiteral("/chains/start.est"), QStringLiteral("/chains/start.est")},
+      {kBrowseParameters, QStringLiteral("/runs/m4.est"), QStringLiteral("/chains/start.est")},
+      // Named by hand as the parameter file again: it follows once more.
+      {kBrowseStartValues, QStringLiteral("/runs/m4.est"), QStringLiteral("/runs/m4.est")},
+      {kBrowseParameters, QStringLiteral("/runs/m5.est"), QStringLiteral("/runs/m5.est")},
+  };
+  for (const Step& step : steps) {
+    // Each field is open in its own run mode, as a user switches to it.
+    m_form->SetRunType(step.button == kBrowseStartValues ? kov::editor::kRunTypeDa : kov::editor::kRunTypeEm);
+    m_form->EventHandler(frmMain::kEventRunTypeChanged);
+    QVERIFY(m_form->BrowseButton(step.button)->isEnabled());
+    m_ui.paths << step.chosen;
+    m_form->BrowseButton(step.button)->click();
+    QCOMPARE(m_document->vGetInterfaceValue(kDaStartValuesFile).toString(), step.startValues);
+    QCOMPARE(Text(kDaStartValuesFile), step.startValues);
+  }
 }
 
 void FrmMainTest::fewerThanThreeTimesSwitchesToFirstOrder() {

@@ -162,10 +162,12 @@ void FrmWsTest::recentFilesKeepFourMostRecentFirst() {
 }
 
 void FrmWsTest::reportOfTheRunTypeOpensWhenItExists() {
-  // Relative report names are taken in the program folder, where the run host ran the engine.
-  const QString folder = m_temp.filePath(QStringLiteral("program"));
+  // Relative report names are taken in the control file's folder, where its runs work.
+  const QString folder = m_temp.filePath(QStringLiteral("model"));
   QVERIFY(QDir().mkpath(folder));
-  m_frame->Launcher().SetProgramFolder(folder);
+  m_ui.paths << folder + "/m1.cnt";
+  m_frame->FileSaveAsAction()->trigger();
+  QCOMPARE(m_frame->Document().Path(), folder + "/m1.cnt");
   frmMain& form = m_frame->Form();
   form.SetInterfaceValue(kOutFile, QStringLiteral("m1.out"));
   QCOMPARE(form.TextInput(kDaOutFile)->text(), QStringLiteral("m1_da.out"));

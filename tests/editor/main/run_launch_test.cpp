@@ -42,13 +42,14 @@ class RunLaunchTest : public QObject {
   void emThenDataAugmentationThroughTheRunHost();
   void secondRunDuringARunIsRefused();
   void overwriteWarningAndSaveQuestionCanStopTheRun();
+  void dataAugmentationWithoutItsStartFileAsksFirst();
   void runHostThatCannotStartIsAnUnexpectedError();
   void runHostWithoutEngineTerminatesTheRunUnexpectedly();
   void waitHandlesEventsUntilTheProcessEnds();
 
  private:
-  // The example in its own folder, opened in the frame; that folder is the program folder,
-  // so the example's relative file names resolve there, as they do beside an installed editor.
+  // The example in its own folder, opened in the frame. The run works in that folder, not in
+  // the editor's or the test's, so the example's relative file names resolve there.
   QString OpenExample(const QString& name);
 
   QTemporaryDir m_temp;
@@ -70,7 +71,6 @@ void RunLaunchTest::init() {
   QVERIFY(QDir().mkpath(m_folder));
   m_ui = ScriptedUi();
   m_frame = std::make_unique<frmWS>(&m_ui, &m_ui);
-  m_frame->Launcher().SetProgramFolder(m_folder);
   m_frame->Launcher().SetBatch(true);
   m_frame->SetReportOpener([](const QString&) { return true; });
   m_frame->show();
@@ -183,6 +183,20 @@ void RunLaunchTest::overwriteWarningAndSaveQuestionCanStopTheRun() {
   QVERIFY(m_ui.questions[3].text.startsWith(QStringLiteral("The current control file has been modified.")));
   QVERIFY(m_ui.MessageTexts().isEmpty());
   QVERIFY(!m_frame->Launcher().IsRunning());
+}
+
+void RunLaunchTest::dataAugmentationWithoutItsStartFileAsksFirst() {
+  // The example starts its chain from stouffer_toby.est, which only an EM run writes.
+  QVERIFY(!OpenExample(QStringLiteral("stouffer_toby")).isEmpty());
+  m_frame->DaModeAction()->trigger();
+  m_ui.answers << Answer::kNo;
+  QCOMPARE(m_frame->RunCurrentModel(), RunLauncher::Outcome::kStopped);
+  QCOMPARE(m_ui.questions.size(), 1);
+  QCOMPARE(m_ui.questions[0].text, "The starting values file for data augmentation,\n" + m_folder +
+                                       "/stouffer_toby.est,\ndoes not exist.  Run EM with this file as its\n"
+                                       "\"File name for parameters\" first.\nRun data augmentation anyway?");
+  QCOMPARE(m_ui.questions[0].title, QStringLiteral("Warning: Starting values file not found"));
+  QVERIFY(!QFileInfo::exists(m_folder + "/stouffer_toby_da.out"));
 }
 
 void RunLaunchTest::runHostThatCannotStartIsAnUnexpectedError() {

@@ -224,7 +224,7 @@ void SeriesPlotsTest::constantFamilyShowsItsMessage() {
 void SeriesPlotsTest::failedOrCancelledOpenLeavesTheWindowEmpty() {
   Fixture f;
   QAction* open = f.window.findChild<QAction*>("mnuOpen");
-  f.dialogs.paths << DataPath("leading_blanks.ser") << DataPath("cut_short.ser");
+  f.dialogs.paths << DataPath("leading_blanks.ser") << DataPath("not_a_number.ser");
   open->trigger();
   QCOMPARE(f.dialogs.filters, QStringList({"Parameter Series (*.ser)"}));
   QVERIFY(f.window.Series().bValidData());
@@ -245,6 +245,13 @@ void SeriesPlotsTest::failedOrCancelledOpenLeavesTheWindowEmpty() {
   QVERIFY(!f.window.OpenSeriesFile());
   QCOMPARE(f.dialogs.filters.size(), 3);
   QCOMPARE(f.messages.Messages().size(), std::size_t{1});
+
+  // A series cut short by an abort is plotted as far as it goes, with a word that is no error.
+  QVERIFY(f.window.OpenSeriesFile(DataPath("cut_short.ser")));
+  QCOMPARE(f.messages.Messages().size(), std::size_t{2});
+  QCOMPARE(f.messages.Messages().back().icon, kov::gui::MessageIcon::kInformation);
+  QVERIFY(f.messages.Messages().back().text.contains(QStringLiteral("4 of 6 iteration rows read")));
+  QCOMPARE(Points(f.window.Chart(frmSeriesPlots::kTimeSeriesChart), "Time Series").size(), 4);
 }
 
 void SeriesPlotsTest::zoomChoosesTheWindowAndRightClickRedraws() {
