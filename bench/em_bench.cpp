@@ -247,7 +247,7 @@ bool MStep(Problem& p, em::ChangeSums* sums) {
 // The driver's iteration: the E-step, then the M-step.
 bool EmIteration(Problem& p) {
   em::ChangeSums sums;
-  p.estep->Run(p.values, p.grouped, &p.counts, &p.probabilities);
+  p.estep->Run(p.values, p.grouped, &p.counts, nullptr);
   if (!MStep(p, &sums)) return false;
   benchmark::DoNotOptimize(sums.Total());
   return true;
@@ -272,6 +272,12 @@ void SetCounters(benchmark::State& state, const Problem& p, double targetMs) {
   const auto perUnit =
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert;
   state.counters["patterns"] = patterns;
+  // Distinct answers per occasion, over the patterns: the share of the emissions and item
+  // counts that the occasion codes leave to do.
+  if (p.grouped.codes.occasions > 0) {
+    state.counters["codes/pattern/T"] = static_cast<double>(p.grouped.codes.CodeCount()) /
+                                        (patterns * p.grouped.codes.occasions);
+  }
   state.counters["work/pattern"] = RecursionWork(d);
   state.counters["S^T cells"] = LatentCells(d);
   state.counters["t/pattern"] = benchmark::Counter(patterns, perUnit);

@@ -180,7 +180,8 @@ Status EmRun::OneIteration() {
   const input::RestrictionStructure& r = m_restrictions;
   run::PublishProgress(m_iteration, m_mad);
   ChangeSums sums;
-  m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities, &m_logProbabilities);
+  // The iterations need the counts alone; the fit is computed from a last E-step after them.
+  m_estep->Run(m_values, m_grouped, &m_counts, nullptr);
   if (d.HasClasses()) UpdateGamma(r, m_counts, &m_values, &sums.gamma);
   if (d.HasStatuses()) {
     report::ZeroTauDenominator where;

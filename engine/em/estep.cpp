@@ -159,7 +159,7 @@ struct Scratch {
 // the small counts the recursions are compiled for, and with 0 (the count read at run time)
 // otherwise.
 template <typename Body>
-decltype(auto) WithSmallCount(std::int32_t count, Body body) {
+[[gnu::always_inline]] inline decltype(auto) WithSmallCount(std::int32_t count, Body body) {
   switch (count) {
     case 2: return body(std::integral_constant<int, 2>{});
     case 3: return body(std::integral_constant<int, 3>{});
@@ -167,6 +167,22 @@ decltype(auto) WithSmallCount(std::int32_t count, Body body) {
     case 5: return body(std::integral_constant<int, 5>{});
     case 6: return body(std::integral_constant<int, 6>{});
     default: return body(std::integral_constant<int, 0>{});
+  }
+}
+
+// Calls body(count) compiled for 256-bit vectors where the processor has them.
+template <typename Body>
+__attribute__((target("avx2"))) void WithSmallCountWide(std::int32_t count, Body body) {
+  WithSmallCount(count, body);
+}
+
+template <typename Body>
+void WithSmallCountForProcessor(std::int32_t count, Body body) {
+  static const bool wide = __builtin_cpu_supports("avx2");
+  if (wide) {
+    WithSmallCountWide(count, body);
+  } else {
+    WithSmallCount(count, body);
   }
 }
 
@@ -246,6 +262,7 @@ void EStep::PrepareWork(Work* work) const {
   work->classFactor.assign(c, 0.0);
   work->classExponent.assign(c, 0);
   work->emission.assign(c * t * s, 1.0);
+  work->emissionRow.assign(c * t, nullptr);
   work->emissionExponent.assign(c * t, 0);
   work->statusExponent.assign(s, 0);
   work->alpha.assign(c * t * states, 0.0);
@@ -261,6 +278,7 @@ void EStep::PrepareWork(Work* work) const {
   work->origin.assign(3 * s, 0.0);
   work->itemRows.assign(Size(m_statusItems), nullptr);
   work->knownResponses.assign(c * Size(m_itemOccasions) * Size(m_statusItems), 0);
+  work->knownCodes.assign(c * Size(m_itemOccasions), 0);
   work->known.assign(c, 0);
 
   work->classCount.assign(c, 0.0);
@@ -268,6 +286,9 @@ void EStep::PrepareWork(Work* work) const {
   work->tauCount.assign(m_tau.size(), 0.0);
   work->classRhoCount.assign(m_classSpread.size(), 0.0);
   work->statusRhoCount.assign(m_statusSpread.size(), 0.0);
+  work->spreadCopies.assign(kSpreadCopies * m_statusSpread.size(), 0.0);
+  work->codeSum.assign(c * s, 0.0);
+  PrepareLanes(work);
 }
 
 std::size_t EStep::ForwardIndex(std::int32_t row, std::int32_t j) const {
@@ -347,18 +368,15 @@ void EStep::SetParameters(const input::ParameterSet& values) {
   }
 }
 
-// The emissions of class c at occasion t: the product over the status items of each status.
-// The items run in the outer loop so that the statuses' products advance side by side; only an
-// occasion whose products fall below the rescaling bound is taken again with exponents.
+// The product over the status items of class c at occasion t, per status. The items run in the
+// outer loop so that the statuses' products advance side by side; only an occasion whose
+// products fall below the rescaling bound is taken again with exponents.
 template <int kStatuses>
-[[gnu::always_inline]] inline void EStep::Emissions(const std::int32_t* responses,
-                                                    std::int32_t c, std::int32_t t,
-                                                    Work& work) const {
+[[gnu::always_inline]] inline void EStep::OccasionProduct(const std::int32_t* y, std::int32_t c,
+                                                          std::int32_t t, double* e,
+                                                          int* exponent, Work& work) const {
   const std::size_t s = StatusCount<kStatuses>(m_statuses);
   const std::size_t ks1 = Index(m_statusCategories + 1);
-  const std::size_t ct = Index(c) * Index(m_occasions) + Index(t);
-  double* e = work.emission.data() + ct * s;
-  const std::int32_t* y = responses + m_classItems + t * m_statusItems;
   const double* table =
       m_statusRho.data() +
       (Index(c) * Index(m_itemOccasions) + Index(t)) * Index(m_statusItems) * ks1 * s;
@@ -374,12 +392,43 @@ template <int kStatuses>
   bool low = false;
   for (std::size_t d = 0; d < s; ++d) low |= product[d] < kRescaleBelow;
   if (kStatuses > 0) std::copy_n(product, s, e);
-  work.emissionExponent[ct] = 0;
+  *exponent = 0;
   if (!low) return;
   for (std::int32_t i = 0; i < m_statusItems; ++i) {
     work.itemRows[Index(i)] = table + (Index(i) * ks1 + Index(y[i])) * s;
   }
-  ScaledEmissions(work.itemRows.data(), e, &work.emissionExponent[ct], work);
+  ScaledEmissions(work.itemRows.data(), e, exponent, work);
+}
+
+// The emissions of class c at occasion t of one pattern, into its own arrays.
+template <int kStatuses>
+[[gnu::always_inline]] inline void EStep::Emissions(const std::int32_t* responses,
+                                                    std::int32_t c, std::int32_t t,
+                                                    Work& work) const {
+  const std::size_t s = StatusCount<kStatuses>(m_statuses);
+  const std::size_t ct = Index(c) * Index(m_occasions) + Index(t);
+  double* e = work.emission.data() + ct * s;
+  OccasionProduct<kStatuses>(responses + m_classItems + t * m_statusItems, c, t, e,
+                             &work.emissionExponent[ct], work);
+  work.emissionRow[ct] = e;
+}
+
+void EStep::TableEmissions(std::size_t begin, std::size_t end, Work& work) {
+  const std::size_t classes = Size(m_classes);
+  const std::size_t s = Size(m_statuses);
+  const std::size_t items = Size(m_statusItems);
+  WithSmallCountForProcessor(m_statuses, [&](auto statuses) __attribute__((always_inline)) {
+    constexpr int kStatuses = decltype(statuses)::value;
+    for (std::size_t g = begin; g < end; ++g) {
+      const std::int32_t t = m_codes->codeOccasion[g];
+      const std::int32_t* y = m_codes->responses.data() + g * items;
+      for (std::size_t c = 0; c < classes; ++c) {
+        OccasionProduct<kStatuses>(y, static_cast<std::int32_t>(c), t,
+                                   m_codeEmission.data() + (g * classes + c) * s,
+                                   &m_codeExponent[g * classes + c], work);
+      }
+    }
+  });
 }
 
 // The products of one occasion again, each status with its own exponent, then brought to the
@@ -477,16 +526,25 @@ template <int kStatuses>
     // Patterns that share their first occasions share those occasions' emissions and forward
     // messages: only the occasions from the first new one on are computed.
     std::int32_t t = FirstNewOccasion(responses, c, work);
-    for (std::int32_t u = t; u < m_itemOccasions; ++u) Emissions<kStatuses>(responses, c, u, work);
-    const double* emission = work.emission.data() + Index(c) * Index(m_occasions) * s;
-    const int* emissionExponent = work.emissionExponent.data() + Index(c) * Index(m_occasions);
+    const double* const* emission = work.emissionRow.data() + Index(c) * Index(m_occasions);
+    int* emissionExponent = work.emissionExponent.data() + Index(c) * Index(m_occasions);
+    for (std::int32_t u = t; u < m_occasions; ++u) {
+      const std::size_t ct = Index(c) * Index(m_occasions) + Index(u);
+      if (u >= m_itemOccasions) {
+        // An occasion without status items (the single occasion of a model without them).
+        work.emissionRow[ct] = work.emission.data() + ct * s;
+        emissionExponent[u] = 0;
+      } else {
+        Emissions<kStatuses>(responses, c, u, work);
+      }
+    }
     int* alphaExponent = work.alphaExponent.data() + Index(c) * Index(m_occasions);
 
     double* alpha = work.alpha.data() + Index(c) * Index(m_occasions) * states;
     const double* delta = m_delta.data() + Index(c) * s;
     const double* tau = m_tau.data() + Index(c) * Index(m_rows) * s;
     if (t == 0) {
-      for (std::size_t d = 0; d < s; ++d) alpha[d] = delta[d] * emission[d];
+      for (std::size_t d = 0; d < s; ++d) alpha[d] = delta[d] * emission[0][d];
       alphaExponent[0] = emissionExponent[0];
       KeepAbove(alpha, s, &alphaExponent[0]);
       t = 1;
@@ -494,7 +552,7 @@ template <int kStatuses>
     if (m_secondOrder && t == 1) {
       // Occasion 2 over pairs (s1, s2): the first transition uses row s1.
       double* pair = alpha + states;
-      const double* e = emission + s;
+      const double* e = emission[1];
       for (std::size_t a = 0; a < s; ++a) {
         for (std::size_t b = 0; b < s; ++b) pair[a * s + b] = alpha[a] * tau[a * s + b] * e[b];
       }
@@ -509,7 +567,7 @@ template <int kStatuses>
       const double* previous = alpha + Index(t - 1) * states;
       double* current = alpha + Index(t) * states;
       double* sum = kStatuses > 0 ? local : current;
-      const double* e = emission + Index(t) * s;
+      const double* e = emission[t];
       const std::size_t n = m_secondOrder ? states : s;
       // Each sum starts from its first term: the same bits as adding that term to 0, one
       // addition sooner on the path from one occasion to the next.
@@ -634,170 +692,63 @@ template <int kClasses>
   }
 }
 
-// The backward recursion of every class after Forward, adding weight times the posterior
-// counts: weight is n / P (P without its factor 2^patternExponent), so each class adds
-// n P(class, statuses | pattern). Every product of a forward message, a backward message and
-// the class factor is brought to its true scale through the one multiplier k that stands in
-// front of it.
-//
-// Each step back builds the backward messages of all origins at once from TAU's columns (the
-// sum over the destinations in their order, as a row's dot product would take it), and adds
-// the transition counts in the same column layout, which StoreCounts undoes.
-template <int kStatuses>
-[[gnu::always_inline]] inline void EStep::Backward(const std::int32_t* responses, double weight,
-                                                   Work& work) const {
-  const std::size_t s = StatusCount<kStatuses>(m_statuses);
-  const std::size_t states = m_secondOrder ? s * s : s;
-  for (std::int32_t c = 0; c < m_classes; ++c) {
-    if (work.classProbability[Index(c)] == 0.0) continue;
-    const double k = weight * work.classFactor[Index(c)];
-    const int kExponent = work.classExponent[Index(c)] - work.patternExponent;
-    const double* emission = work.emission.data() + Index(c) * Index(m_occasions) * s;
-    const int* emissionExponent = work.emissionExponent.data() + Index(c) * Index(m_occasions);
-    const double* alpha = work.alpha.data() + Index(c) * Index(m_occasions) * states;
-    const int* alphaExponent = work.alphaExponent.data() + Index(c) * Index(m_occasions);
-    const double* tauForward = m_tauForward.data() + Index(c) * Index(m_rows) * s;
-    double* tauCount = work.tauCount.data() + Index(c) * Index(m_rows) * s;
-    constexpr std::size_t kLocal = Scratch<kStatuses>::kSize;
-    constexpr int kPairs = kStatuses * kStatuses;
-    constexpr bool kOnStack = kStatuses > 0;
-    double betaLocal[kLocal], nextLocal[kLocal], scaledLocal[kLocal], posteriorLocal[kLocal];
-    double originLocal[kLocal], sumsLocal[kLocal], termsLocal[kLocal], pairLocal[kLocal];
-    double* beta = kOnStack ? betaLocal : work.beta.data();
-    double* next = kOnStack ? nextLocal : work.betaNext.data();
-    double* scaled = kOnStack ? scaledLocal : work.scaled.data();
-    double* posterior = kOnStack ? posteriorLocal : work.posterior.data();
-    // kStep x alpha of each origin; the sums of one step; the terms of one destination.
-    double* origin = kOnStack ? originLocal : work.origin.data();
-    double* sums = kOnStack ? sumsLocal : work.origin.data() + s;
-    double* terms = kOnStack ? termsLocal : work.origin.data() + 2 * s;
-    double classPosterior = 0.0;
-    int betaExponent = 0;
-
-    if (m_secondOrder) {
-      double* pairPosterior = kOnStack ? pairLocal : work.pairPosterior.data();
-      std::fill_n(beta, states, 1.0);
-      for (std::int32_t t = m_occasions - 1; t >= 1; --t) {
-        const double* current = alpha + Index(t) * states;
-        const double kt = TimesPowerOfTwo(k, kExponent + alphaExponent[t] + betaExponent);
-        ScaledProducts<kPairs>(pairPosterior, kt, current, beta, states);
-        std::fill_n(posterior, s, 0.0);
-        for (std::size_t a = 0; a < s; ++a) AddTo<kStatuses>(posterior, pairPosterior + a * s, s);
-        AccumulateOccasion<kStatuses>(responses, c, t, posterior, work);
-        const double* e = emission + Index(t) * s;
-        if (t >= 2) {
-          // Pairs (a, b) at t-2, t-1 (counted from 0) move to d by row S + (t-2) S^2 + aS + b.
-          for (std::size_t b = 0; b < s; ++b) {
-            Products<kStatuses>(scaled + b * s, e, beta + b * s, s);
-          }
-          const int scaledExponent = emissionExponent[t] + betaExponent;
-          const double kStep =
-              TimesPowerOfTwo(k, kExponent + alphaExponent[t - 1] + scaledExponent);
-          const double* previous = alpha + Index(t - 1) * states;
-          const std::size_t first = s + Index(t - 2) * states;
-          double largest = 0.0;
-          for (std::size_t b = 0; b < s; ++b) {
-            for (std::size_t a = 0; a < s; ++a) origin[a] = kStep * previous[a * s + b];
-            for (std::size_t d = 0; d < s; ++d) {
-              const double g = scaled[b * s + d];
-              const double* column = tauForward + (first + b * s + d) * s;
-              double* count = tauCount + (first + b * s + d) * s;
-              // The sums start from the first destination's terms, as in Forward.
-              double* into = d == 0 ? sums : terms;
-              Multiples<kStatuses>(into, g, column, s);
-              if (d > 0) AddTo<kStatuses>(sums, terms, s);
-              AddProducts<kStatuses>(count, origin, into, s);
-            }
-            for (std::size_t a = 0; a < s; ++a) {
-              next[a * s + b] = sums[a];
-              largest = sums[a] > largest ? sums[a] : largest;
-            }
-          }
-          std::swap(beta, next);
-          betaExponent = scaledExponent;
-          if (largest < kRescaleBelow) KeepAbove(beta, states, largest, &betaExponent);
-        } else {
-          // The first transition: the posterior of the pair (s1, s2) is its count.
-          for (std::size_t a = 0; a < s; ++a) {
-            for (std::size_t b = 0; b < s; ++b) tauCount[b * s + a] += pairPosterior[a * s + b];
-          }
-          std::fill_n(posterior, s, 0.0);
-          for (std::size_t a = 0; a < s; ++a) {
-            double sum = 0.0;
-            for (std::size_t b = 0; b < s; ++b) sum += pairPosterior[a * s + b];
-            posterior[a] = sum;
-            classPosterior += sum;
-          }
-          AccumulateOccasion<kStatuses>(responses, c, 0, posterior, work);
-        }
-      }
-    } else {
-      std::fill_n(beta, s, 1.0);
-      for (std::int32_t t = m_occasions - 1;; --t) {
-        const double* current = alpha + Index(t) * states;
-        const double kt = TimesPowerOfTwo(k, kExponent + alphaExponent[t] + betaExponent);
-        ScaledProducts<kStatuses>(posterior, kt, current, beta, s);
-        AccumulateOccasion<kStatuses>(responses, c, t, posterior, work);
-        if (t == 0) {
-          for (std::size_t x = 0; x < s; ++x) classPosterior += posterior[x];
-          break;
-        }
-        const double* e = emission + Index(t) * s;
-        Products<kStatuses>(scaled, e, beta, s);
-        const int scaledExponent = emissionExponent[t] + betaExponent;
-        const double kStep = TimesPowerOfTwo(k, kExponent + alphaExponent[t - 1] + scaledExponent);
-        const double* previous = alpha + Index(t - 1) * states;
-        Multiples<kStatuses>(origin, kStep, previous, s);
-        const std::size_t first = Index(t - 1) * s;
-        for (std::size_t d = 0; d < s; ++d) {
-          const double g = scaled[d];
-          const double* column = tauForward + (first + d) * s;
-          double* count = tauCount + (first + d) * s;
-          // The sums start from the first destination's terms, as in Forward.
-          double* into = d == 0 ? next : terms;
-          Multiples<kStatuses>(into, g, column, s);
-          if (d > 0) AddTo<kStatuses>(next, terms, s);
-          AddProducts<kStatuses>(count, origin, into, s);
-        }
-        double largest = 0.0;
-        for (std::size_t a = 0; a < s; ++a) largest = next[a] > largest ? next[a] : largest;
-        std::swap(beta, next);
-        betaExponent = scaledExponent;
-        if (largest < kRescaleBelow) KeepAbove(beta, s, largest, &betaExponent);
-      }
-    }
-    work.classCount[Index(c)] += classPosterior;
-    AccumulateClassItems(responses, c, classPosterior, work);
-  }
+void EStep::SpreadCodePosteriors(std::size_t begin, std::size_t end, Work& work) const {
+  WithSmallCountForProcessor(m_statuses, [&](auto statuses) __attribute__((always_inline)) {
+    SpreadCodePosteriorsOf<decltype(statuses)::value>(begin, end, work);
+  });
 }
 
 template <int kStatuses>
-[[gnu::always_inline]] inline void EStep::AccumulateOccasion(const std::int32_t* responses,
-                                                             std::int32_t c, std::int32_t t,
-                                                             const double* posterior,
-                                                             Work& work) const {
+[[gnu::always_inline]] inline void EStep::SpreadCodePosteriorsOf(std::size_t begin,
+                                                                 std::size_t end,
+                                                                 Work& work) const {
   const std::size_t s = StatusCount<kStatuses>(m_statuses);
-  double* margin = work.marginCount.data() + (Index(c) * Index(m_occasions) + Index(t)) * s;
-  AddTo<kStatuses>(margin, posterior, s);
-  if (t >= m_itemOccasions) return;
+  const std::size_t classes = Index(m_classes);
+  const std::size_t items = Index(m_statusItems);
   const std::size_t itemStride = Index(m_statusCategories) * s;
-  const std::size_t slot = (Index(c) * Index(m_itemOccasions) + Index(t)) * Index(m_statusItems);
-  const std::int32_t* y = responses + m_classItems + t * m_statusItems;
-  double* counts = work.statusRhoCount.data() + slot * itemStride;
-  const std::int32_t items = m_statusItems;
-  for (std::int32_t i = 0; i < items; ++i) {
-    double* count = counts + static_cast<std::size_t>(i) * itemStride;
-    const std::int32_t response = y[i];
-    if (response > 0) {
-      AddTo<kStatuses>(count + static_cast<std::size_t>(response - 1) * s, posterior, s);
-      continue;
+  const std::size_t stride = classes * s;
+  // Codes in turn add to kSpreadCopies copies of the item counts, so that codes that share an
+  // answer do not wait on each other's additions; the copies are added in order at the end.
+  const std::size_t countSize = work.statusRhoCount.size();
+  double* posterior = work.codeSum.data();
+  for (std::size_t g = begin; g < end; ++g) {
+    const std::size_t firstUse = m_codes->useStart[g];
+    const std::size_t lastUse = m_codes->useStart[g + 1];
+    if (firstUse == lastUse) continue;
+    const double* firstPart = m_codePosterior.data() + m_codes->uses[firstUse] * stride;
+    for (std::size_t x = 0; x < stride; ++x) posterior[x] = firstPart[x];
+    for (std::size_t use = firstUse + 1; use < lastUse; ++use) {
+      AddTo<0>(posterior, m_codePosterior.data() + m_codes->uses[use] * stride, stride);
     }
-    const double* spread = m_statusSpread.data() + (slot + Index(i)) * itemStride;
-    const std::size_t own =
-        std::min(Index(m_categories[Index(m_classItems + i)]), Index(m_statusCategories));
-    for (std::size_t k = 0; k < own; ++k) {
-      AddProducts<kStatuses>(count + k * s, posterior, spread + k * s, s);
+    const std::int32_t t = m_codes->codeOccasion[g];
+    const std::int32_t* y = m_codes->responses.data() + g * items;
+    for (std::size_t c = 0; c < classes; ++c) {
+      const double* p = posterior + c * s;
+      double* margin = work.marginCount.data() + (c * Index(m_occasions) + Index(t)) * s;
+      AddTo<kStatuses>(margin, p, s);
+      const std::size_t slot = (c * Index(m_itemOccasions) + Index(t)) * items;
+      double* counts =
+          work.spreadCopies.data() + (g % kSpreadCopies) * countSize + slot * itemStride;
+      for (std::size_t i = 0; i < items; ++i) {
+        double* count = counts + i * itemStride;
+        const std::int32_t response = y[i];
+        if (response > 0) {
+          AddTo<kStatuses>(count + Index(response - 1) * s, p, s);
+          continue;
+        }
+        const double* spread = m_statusSpread.data() + (slot + i) * itemStride;
+        const std::size_t own =
+            std::min(Index(m_categories[Index(m_classItems) + i]), Index(m_statusCategories));
+        for (std::size_t k = 0; k < own; ++k) {
+          AddProducts<kStatuses>(count + k * s, p, spread + k * s, s);
+        }
+      }
     }
+  }
+  for (std::size_t copy = 0; copy < kSpreadCopies; ++copy) {
+    double* part = work.spreadCopies.data() + copy * countSize;
+    for (std::size_t i = 0; i < countSize; ++i) work.statusRhoCount[i] += part[i];
+    std::fill_n(part, countSize, 0.0);
   }
 }
 
@@ -840,37 +791,86 @@ double EStep::Run(const input::ParameterSet& values, const GroupedPatterns& grou
   const std::size_t patternCount = Size(patterns.patternCount);
   if (probabilities != nullptr) probabilities->assign(patternCount, 0.0);
   if (logProbabilities != nullptr) logProbabilities->assign(patternCount, 0.0);
-  double* probabilityOut = probabilities != nullptr ? probabilities->data() : nullptr;
-  double* logOut = logProbabilities != nullptr ? logProbabilities->data() : nullptr;
   const bool accumulate = counts != nullptr;
-  if (accumulate) ZeroAccumulators(&m_work);
-
   const std::size_t blocks = run::FixedBlockCount(patternCount);
-  if (blocks == 1) {
-    const BlockSums sums =
-        RunBlock(patterns, 0, patternCount, accumulate, &m_work, probabilityOut, logOut);
-    if (accumulate) StoreCounts(sums.frequency, m_work, counts);
-    return sums.logLikelihood;
-  }
-
-  if (m_blockWork.size() != blocks) {
+  if (blocks > 1 && !m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
+  if (blocks > 1 && m_blockWork.size() != blocks) {
     m_blockWork.resize(blocks);
     for (Work& work : m_blockWork) PrepareWork(&work);
   }
-  if (!m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
+  auto blockWork = [&](std::size_t b) -> Work& { return blocks == 1 ? m_work : m_blockWork[b]; };
+
+  m_codes = nullptr;
+  if (!ClassesOnly()) {
+    m_codes = &grouped.codes;
+    if (!grouped.codes.Fits(patterns, m_itemOccasions, m_statusItems)) {
+      // A table made by hand: numbered for this run alone.
+      m_ownCodes = NumberOccasionResponses(patterns, m_dims);
+      m_codes = &m_ownCodes;
+    }
+    // Every code's emissions, in fixed slices of the codes, before any pattern needs them.
+    const std::size_t codeCount = m_codes->CodeCount();
+    m_codeEmission.resize(codeCount * Size(m_classes) * Size(m_statuses));
+    m_codeExponent.resize(codeCount * Size(m_classes));
+    auto slice = [&](std::size_t b) {
+      TableEmissions(codeCount * b / blocks, codeCount * (b + 1) / blocks, blockWork(b));
+    };
+    if (blocks == 1) {
+      slice(0);
+    } else {
+      m_pool->Run(blocks, slice);
+    }
+  }
+
   std::vector<BlockSums> blockSums(blocks);
-  m_pool->Run(blocks, [&](std::size_t b) {
-    const std::size_t begin = patternCount * b / blocks;
-    const std::size_t end = patternCount * (b + 1) / blocks;
-    Work& work = m_blockWork[b];
-    if (accumulate) ZeroAccumulators(&work);
-    blockSums[b] = RunBlock(patterns, begin, end, accumulate, &work, probabilityOut, logOut);
-  });
+  auto runBlock = [&](std::size_t b) {
+    BlockTask task;
+    task.patterns = &patterns;
+    task.block = b;
+    task.begin = patternCount * b / blocks;
+    task.end = patternCount * (b + 1) / blocks;
+    task.accumulate = accumulate;
+    task.probabilities = probabilities != nullptr ? probabilities->data() : nullptr;
+    task.logProbabilities = logProbabilities != nullptr ? logProbabilities->data() : nullptr;
+    Work& work = blockWork(b);
+    if (accumulate) {
+      ZeroAccumulators(&work);
+      if (m_codes != nullptr) {
+        const std::size_t stride = Size(m_classes) * Size(m_statuses);
+        work.codePosterior = m_codePosterior.data() + m_codes->blockStart[b] * stride;
+        std::fill(work.codePosterior, m_codePosterior.data() + m_codes->blockStart[b + 1] * stride,
+                  0.0);
+      }
+    }
+    blockSums[b] = RunBlock(task, &work);
+  };
+  if (accumulate && m_codes != nullptr) {
+    m_codePosterior.resize(m_codes->blockCodes.size() * Size(m_classes) * Size(m_statuses));
+  }
+  if (blocks == 1) {
+    runBlock(0);
+  } else {
+    m_pool->Run(blocks, runBlock);
+  }
+  // Then each code's posteriors over the items, in fixed slices of the codes.
+  if (accumulate && m_codes != nullptr) {
+    const std::size_t codeCount = m_codes->CodeCount();
+    auto spread = [&](std::size_t b) {
+      SpreadCodePosteriors(codeCount * b / blocks, codeCount * (b + 1) / blocks, blockWork(b));
+    };
+    if (blocks == 1) {
+      spread(0);
+    } else {
+      m_pool->Run(blocks, spread);
+    }
+  }
+
   BlockSums sums;
+  if (accumulate && blocks > 1) ZeroAccumulators(&m_work);
   for (std::size_t b = 0; b < blocks; ++b) {
     sums.frequency += blockSums[b].frequency;
     sums.logLikelihood += blockSums[b].logLikelihood;
-    if (!accumulate) continue;
+    if (!accumulate || blocks == 1) continue;
     const Work& part = m_blockWork[b];
     AddTo(part.classCount, &m_work.classCount);
     AddTo(part.marginCount, &m_work.marginCount);
@@ -879,81 +879,57 @@ double EStep::Run(const input::ParameterSet& values, const GroupedPatterns& grou
     AddTo(part.statusRhoCount, &m_work.statusRhoCount);
   }
   if (accumulate) StoreCounts(sums.frequency, m_work, counts);
-  return sums.logLikelihood;
+  return logProbabilities != nullptr ? sums.logLikelihood
+                                     : std::numeric_limits<double>::quiet_NaN();
 }
 
-EStep::BlockSums EStep::RunBlock(const input::PatternTable& patterns, std::size_t begin,
-                                 std::size_t end, bool accumulate, Work* work,
-                                 double* probabilities, double* logProbabilities) const {
-  std::fill(work->known.begin(), work->known.end(), 0);
+EStep::BlockSums EStep::RunBlock(const BlockTask& task, Work* work) const {
+  if (!ClassesOnly()) return RunStatusBlock(task, work);
   static const bool wide = __builtin_cpu_supports("avx2");
-  if (ClassesOnly()) {
-    return WithSmallCount(m_classes, [&](auto classes) {
-      constexpr int kClasses = decltype(classes)::value;
-      return wide ? RunPatternsWide<0, kClasses>(patterns, begin, end, accumulate, work,
-                                                 probabilities, logProbabilities)
-                  : RunPatternsPlain<0, kClasses>(patterns, begin, end, accumulate, work,
-                                                  probabilities, logProbabilities);
-    });
-  }
-  return WithSmallCount(m_statuses, [&](auto statuses) {
-    constexpr int kStatuses = decltype(statuses)::value;
-    return wide ? RunPatternsWide<kStatuses, 0>(patterns, begin, end, accumulate, work,
-                                                probabilities, logProbabilities)
-                : RunPatternsPlain<kStatuses, 0>(patterns, begin, end, accumulate, work,
-                                                 probabilities, logProbabilities);
+  return WithSmallCount(m_classes, [&](auto classes) {
+    constexpr int kClasses = decltype(classes)::value;
+    return wide ? RunClassesWide<kClasses>(task, work) : RunClassesPlain<kClasses>(task, work);
   });
 }
 
-// The same loop compiled for 256-bit vectors where the processor has them: the statuses' loops
-// then take four statuses per instruction. The arithmetic is the same operation for operation
+// The same loop compiled for 256-bit vectors where the processor has them: the classes' loops
+// then take four classes per instruction. The arithmetic is the same operation for operation
 // (no contraction into fused multiply-adds), so both give the same bits.
-template <int kStatuses, int kClasses>
-__attribute__((target("avx2"))) EStep::BlockSums EStep::RunPatternsWide(
-    const input::PatternTable& patterns, std::size_t begin, std::size_t end, bool accumulate,
-    Work* work, double* probabilities, double* logProbabilities) const {
-  return RunPatterns<kStatuses, kClasses>(patterns, begin, end, accumulate, work, probabilities,
-                                logProbabilities);
+template <int kClasses>
+__attribute__((target("avx2"))) EStep::BlockSums EStep::RunClassesWide(const BlockTask& task,
+                                                                        Work* work) const {
+  return RunClasses<kClasses>(task, work);
 }
 
-template <int kStatuses, int kClasses>
-EStep::BlockSums EStep::RunPatternsPlain(const input::PatternTable& patterns, std::size_t begin,
-                                         std::size_t end, bool accumulate, Work* work,
-                                         double* probabilities,
-                                         double* logProbabilities) const {
-  return RunPatterns<kStatuses, kClasses>(patterns, begin, end, accumulate, work, probabilities,
-                                logProbabilities);
+template <int kClasses>
+EStep::BlockSums EStep::RunClassesPlain(const BlockTask& task, Work* work) const {
+  return RunClasses<kClasses>(task, work);
 }
 
-template <int kStatuses, int kClasses>
-[[gnu::always_inline]] inline EStep::BlockSums EStep::RunPatterns(
-    const input::PatternTable& patterns, std::size_t begin, std::size_t end, bool accumulate,
-    Work* work, double* probabilities, double* logProbabilities) const {
+template <int kClasses>
+[[gnu::always_inline]] inline EStep::BlockSums EStep::RunClasses(const BlockTask& task,
+                                                                 Work* work) const {
   BlockSums sums;
-  const bool classesOnly = ClassesOnly();
-  for (std::size_t q = begin; q < end; ++q) {
-    const std::int32_t* responses = patterns.Pattern(static_cast<std::int32_t>(q));
-    const double frequency = patterns.frequencies[q];
+  const bool wantLogs = task.logProbabilities != nullptr;
+  for (std::size_t q = task.begin; q < task.end; ++q) {
+    const std::int32_t* responses = task.patterns->Pattern(static_cast<std::int32_t>(q));
+    const double frequency = task.patterns->frequencies[q];
     sums.frequency += frequency;
     // The probability is `scaled` x 2^exponent.
-    const double scaled = classesOnly ? ClassTerms<kClasses>(responses, *work)
-                                      : Forward<kStatuses>(responses, *work);
+    const double scaled = ClassTerms<kClasses>(responses, *work);
     const int exponent = work->patternExponent;
-    const double logProbability = scaled > 0.0 ? LogOfScaled(scaled, exponent)
-                                               : -std::numeric_limits<double>::infinity();
-    if (probabilities != nullptr) probabilities[q] = TimesPowerOfTwo(scaled, exponent);
-    if (logProbabilities != nullptr) logProbabilities[q] = logProbability;
+    if (task.probabilities != nullptr) task.probabilities[q] = TimesPowerOfTwo(scaled, exponent);
+    if (wantLogs) {
+      const double logProbability = scaled > 0.0 ? LogOfScaled(scaled, exponent)
+                                                 : -std::numeric_limits<double>::infinity();
+      task.logProbabilities[q] = logProbability;
+      if (scaled > 0.0 && frequency > 0.0) sums.logLikelihood += frequency * logProbability;
+    }
     // A pattern the model cannot produce (or one with no subjects) has no posterior.
-    if (!(scaled > 0.0) || !(frequency > 0.0)) continue;
-    sums.logLikelihood += frequency * logProbability;
-    if (!accumulate) continue;
+    if (!(scaled > 0.0) || !(frequency > 0.0) || !task.accumulate) continue;
     const double weight = frequency / scaled;
     if (!std::isfinite(weight)) continue;
-    if (classesOnly) {
-      AccumulateClasses<kClasses>(responses, weight, *work);
-    } else {
-      Backward<kStatuses>(responses, weight, *work);
-    }
+    AccumulateClasses<kClasses>(responses, weight, *work);
   }
   return sums;
 }

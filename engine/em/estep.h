@@ -48,7 +48,10 @@ class EStep {
   struct Work {
     std::vector<double> classFactor;       // c, scaled by 2^classExponent[c]
     std::vector<int> classExponent;        // c
-    std::vector<double> emission;          // ((c, t), s), scaled by 2^emissionExponent[(c, t)]
+    std::vector<double> emission;          // ((c, t), s): emissions computed for one pattern
+    // The emissions the recursions use, per (c, t): the pattern's own above, or the row of its
+    // occasion's code in the run's table; scaled by 2^emissionExponent[(c, t)].
+    std::vector<const double*> emissionRow;
     std::vector<int> emissionExponent;     // (c, t)
     std::vector<int> statusExponent;       // s: the exponents of one occasion's products
     std::vector<double> alpha;             // ((c, t), state), scaled by 2^alphaExponent[(c, t)]
@@ -59,10 +62,11 @@ class EStep {
     std::vector<double> beta, betaNext, scaled, pairPosterior, posterior;
     std::vector<double> origin;  // 3 S: a backward step's origin factors, sums and terms
     std::vector<const double*> itemRows;  // per status item: its response's row of rho
-    // The status responses whose emissions and forward messages a class's arrays hold, so
-    // that the next pattern recomputes them only from its first occasion that differs (sorted
-    // patterns share their first occasions). Valid only where known[c].
+    // The status responses (or their codes) whose emissions and forward messages a class's
+    // arrays hold, so that the next pattern recomputes them only from its first occasion that
+    // differs (sorted patterns share their first occasions). Valid only where known[c].
     std::vector<std::int32_t> knownResponses;  // (c, (t, i))
+    std::vector<std::int32_t> knownCodes;      // (c, t)
     std::vector<char> known;                   // c
 
     // Accumulators, in the layouts of the parameters below.
@@ -71,6 +75,27 @@ class EStep {
     std::vector<double> tauCount;         // per class, in the layout of m_tauForward
     std::vector<double> classRhoCount;    // ((j, y - 1), c)
     std::vector<double> statusRhoCount;   // ((((c, t), i), y - 1), s)
+    // The block's part of the run's code posteriors: ((place in the block's list, c), s).
+    double* codePosterior = nullptr;
+    std::vector<double> spreadCopies;  // kSpreadCopies copies of statusRhoCount
+    std::vector<double> codeSum;       // one code's posteriors, (c, s)
+
+    // The recursions of four patterns side by side (estep_lanes.cpp): each entry below is four
+    // doubles or ints, one a lane.
+    std::vector<double> laneAlpha;           // ((c, t), state)
+    std::vector<int> laneAlphaExponent;      // (c, t)
+    std::vector<double> laneEmission;        // ((c, t), s)
+    std::vector<int> laneEmissionExponent;   // (c, t)
+    std::vector<double> laneFactor;          // c
+    std::vector<int> laneFactorExponent;     // c
+    std::vector<double> laneClass;           // c: the class terms
+    std::vector<int> laneTermExponent;       // c
+    std::vector<double> laneK;               // c: weight x class factor
+    std::vector<int> laneKExponent;          // c
+    std::vector<double> laneStates;          // five arrays of one occasion's states
+    std::vector<double> laneTauCount;        // ((c, row), j), without TAU
+    std::vector<const double*> laneRows;     // t: each lane's row of the emission table
+    std::vector<int> laneRowExponent;        // t
   };
 
   // What a block adds to the run's totals.
@@ -79,6 +104,8 @@ class EStep {
     double logLikelihood = 0.0;  // sum of n_q ln P(q) over P(q) > 0, n_q > 0
   };
 
+  static constexpr std::size_t kSpreadCopies = 4;
+
   explicit EStep(const input::Model& model);
 
   // Accumulates the expected counts of every pattern and stores the probability of each
@@ -86,21 +113,16 @@ class EStep {
   // logProbabilities[q] (minus infinity for probability 0). The logarithm is computed without
   // underflow: a pattern of many items may have a probability that is 0 as a double and a
   // finite logarithm, and its expected counts are added all the same. A pattern whose
-  // probability is 0 adds nothing. Returns the log-likelihood sum n_q ln P(q) over the patterns
-  // with P(q) > 0 and n_q > 0. Any output may be null: with counts null only the probabilities
-  // and the log-likelihood are computed.
+  // probability is 0 adds nothing. Any output may be null: with counts null only the
+  // probabilities are computed. With logProbabilities given, returns the log-likelihood sum
+  // n_q ln P(q) over the patterns with P(q) > 0 and n_q > 0; without, the logarithms are not
+  // taken (an EM iteration needs none) and the result is not a number.
   double Run(const input::ParameterSet& values, const GroupedPatterns& grouped,
              ExpectedCounts* counts, std::vector<double>* probabilities,
              std::vector<double>* logProbabilities = nullptr);
 
   // Work arrays sized for this model, with the accumulators at 0.
   void PrepareWork(Work* work) const;
-  // Patterns [begin, end) of the table, in order, under the values of the last SetParameters:
-  // their probabilities and logarithms into probabilities[q] and logProbabilities[q] when those
-  // are not null, and, with accumulate, their expected counts added to work's accumulators.
-  BlockSums RunBlock(const input::PatternTable& patterns, std::size_t begin, std::size_t end,
-                     bool accumulate, Work* work, double* probabilities,
-                     double* logProbabilities) const;
 
   // The probability of one pattern's observed part (0 = missing), under the values; 0 when it
   // is below the smallest double.
@@ -116,6 +138,7 @@ class EStep {
   // compiled for (their loops then run on whole vectors), as m_statuses when it is 0.
   //
   // The pattern probability as a value to be multiplied by 2^work.patternExponent.
+  // One pattern's recursion, its emissions computed from the responses (Probability's).
   template <int kStatuses>
   double Forward(const std::int32_t* responses, Work& work) const;
   // A model with latent classes only needs no recursion: each class's term is its prevalence
@@ -129,7 +152,14 @@ class EStep {
   template <int kStatuses>
   void Emissions(const std::int32_t* responses, std::int32_t c, std::int32_t t,
                  Work& work) const;
+  // The product over an occasion's status items y[0..I) of class c at occasion t, per status,
+  // into e scaled by 2^*exponent.
+  template <int kStatuses>
+  void OccasionProduct(const std::int32_t* y, std::int32_t c, std::int32_t t, double* e,
+                       int* exponent, Work& work) const;
   void ScaledEmissions(const double* const* rows, double* e, int* exponent, Work& work) const;
+  // The emissions of codes [begin, end) of the run's codes into the run's table.
+  void TableEmissions(std::size_t begin, std::size_t end, Work& work);
   // The first occasion whose status responses differ from those that class c's arrays hold
   // (m_occasions when none does); records the pattern's responses as the held ones.
   std::int32_t FirstNewOccasion(const std::int32_t* responses, std::int32_t c, Work& work) const;
@@ -137,29 +167,57 @@ class EStep {
   std::size_t ForwardIndex(std::int32_t row, std::int32_t j) const;
   template <int kClasses>
   void AccumulateClasses(const std::int32_t* responses, double weight, Work& work) const;
+  // The posteriors of codes [begin, end), each the sum of its blocks' parts in block order,
+  // added to work's status margins and item counts.
+  void SpreadCodePosteriors(std::size_t begin, std::size_t end, Work& work) const;
   template <int kStatuses>
-  void Backward(const std::int32_t* responses, double weight, Work& work) const;
-  template <int kStatuses>
-  void AccumulateOccasion(const std::int32_t* responses, std::int32_t c, std::int32_t t,
-                          const double* posterior, Work& work) const;
+  void SpreadCodePosteriorsOf(std::size_t begin, std::size_t end, Work& work) const;
   void AccumulateClassItems(const std::int32_t* responses, std::int32_t c, double posterior,
                             Work& work) const;
   void StoreCounts(double total, const Work& work, ExpectedCounts* counts) const;
-  // RunBlock's loop over the patterns, compiled once per instruction set it may use.
-  // kClasses is the compiled number of classes of a model with latent classes only (0: read at
-  // run time).
-  template <int kStatuses, int kClasses>
-  BlockSums RunPatterns(const input::PatternTable& patterns, std::size_t begin, std::size_t end,
-                        bool accumulate, Work* work, double* probabilities,
-                        double* logProbabilities) const;
-  template <int kStatuses, int kClasses>
-  __attribute__((target("avx2"))) BlockSums RunPatternsWide(
-      const input::PatternTable& patterns, std::size_t begin, std::size_t end, bool accumulate,
-      Work* work, double* probabilities, double* logProbabilities) const;
-  template <int kStatuses, int kClasses>
-  BlockSums RunPatternsPlain(const input::PatternTable& patterns, std::size_t begin,
-                             std::size_t end, bool accumulate, Work* work,
-                             double* probabilities, double* logProbabilities) const;
+  // One block's patterns, in order, under the values of the last SetParameters: their
+  // probabilities and logarithms into probabilities[q] and logProbabilities[q] when those are
+  // not null (the log-likelihood only with logarithms), and, with accumulate, their expected
+  // counts added to work's accumulators.
+  struct BlockTask {
+    const input::PatternTable* patterns = nullptr;
+    std::size_t block = 0, begin = 0, end = 0;
+    bool accumulate = false;
+    double* probabilities = nullptr;
+    double* logProbabilities = nullptr;
+  };
+  BlockSums RunBlock(const BlockTask& task, Work* work) const;
+  // The patterns of a model with latent classes only, compiled once per instruction set it
+  // may use; kClasses is the compiled number of classes (0: read at run time).
+  template <int kClasses>
+  BlockSums RunClasses(const BlockTask& task, Work* work) const;
+  template <int kClasses>
+  __attribute__((target("avx2"))) BlockSums RunClassesWide(const BlockTask& task,
+                                                           Work* work) const;
+  template <int kClasses>
+  BlockSums RunClassesPlain(const BlockTask& task, Work* work) const;
+
+  // The patterns of a model with statuses, four at a time (estep_lanes.cpp).
+  void PrepareLanes(Work* work) const;
+  BlockSums RunStatusBlock(const BlockTask& task, Work* work) const;
+  template <int kStatuses>
+  BlockSums RunLanes(const BlockTask& task, Work* work) const;
+  template <int kStatuses>
+  __attribute__((target("avx2"))) BlockSums RunLanesWide(const BlockTask& task,
+                                                         Work* work) const;
+  template <int kStatuses>
+  BlockSums RunLanesPlain(const BlockTask& task, Work* work) const;
+  template <int kStatuses>
+  void GatherEmissions(std::int32_t c, const double* const* rows, const int* exponents,
+                       Work& work) const;
+  // Leaves the four lanes' class terms of class c in work.laneClass.
+  template <int kStatuses>
+  void ForwardLanes(std::int32_t c, Work& work) const;
+  template <int kStatuses>
+  void BackwardLanes(std::int32_t c, const double* k, const int* kExponent,
+                     const std::int32_t* const* locals, const std::int32_t* const* responses,
+                     Work& work) const;
+  void FoldLaneTransitions(Work* work) const;
 
   input::ModelDimensions m_dims;
   std::vector<std::int32_t> m_categories;  // per item of a pattern
@@ -191,6 +249,16 @@ class EStep {
   std::vector<double> m_classSpread;      // ((c, j), y - 1): rho over its row sum
   std::vector<double> m_statusRho;        // ((((c, t), i), y), s), y = 0..Ks
   std::vector<double> m_statusSpread;     // ((((c, t), i), y - 1), s)
+
+  // The occasion codes of the table being run (its own, or numbered here for a table made
+  // without them) and the emissions of every code: ((code, c), s) scaled by
+  // 2^m_codeExponent[(code, c)].
+  const OccasionCodes* m_codes = nullptr;
+  OccasionCodes m_ownCodes;
+  std::vector<double> m_codeEmission;
+  std::vector<int> m_codeExponent;
+  // The posteriors of each block's codes, ((entry of blockCodes, c), s).
+  std::vector<double> m_codePosterior;
 
   Work m_work;  // Run's and Probability's
   // Run splits the patterns into fixed blocks (their number depends on the patterns alone),

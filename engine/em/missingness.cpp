@@ -120,6 +120,7 @@ GroupedPatterns GroupByMissingness(const input::PatternTable& table, const input
     }
     grouped.groups.push_back(std::move(group));
   }
+  grouped.codes = NumberOccasionResponses(grouped.patterns, model.dims);
   return grouped;
 }
 

@@ -6,6 +6,7 @@
 
 #include "input/data_file.h"
 #include "input/model.h"
+#include "occasion_codes.h"
 
 namespace kov::em {
 
@@ -34,6 +35,7 @@ struct GroupedPatterns {
   std::vector<std::int32_t> order;
   std::vector<MissingnessGroup> groups;
   std::vector<std::int32_t> categories;  // per item
+  OccasionCodes codes;                    // of the sorted patterns
 };
 
 GroupedPatterns GroupByMissingness(const input::PatternTable& table, const input::Model& model);

@@ -34,7 +34,8 @@ class EmIterations {
   double Step(bool* tauFailed = nullptr) {
     const input::ModelDimensions& d = m_model.dims;
     ChangeSums sums;
-    const double logLikelihood = m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities);
+    const double logLikelihood =
+        m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities, &m_logProbabilities);
     if (d.HasClasses()) UpdateGamma(m_restrictions, m_counts, &m_values, &sums.gamma);
     if (d.HasStatuses()) {
       const bool failed = !UpdateTau(m_restrictions, m_counts, &m_values, &sums.tau).IsOk();
@@ -50,7 +51,9 @@ class EmIterations {
   }
 
   // The log-likelihood and the G-squared of the current values.
-  double LogLikelihood() { return m_estep->Run(m_values, m_grouped, nullptr, &m_probabilities); }
+  double LogLikelihood() {
+    return m_estep->Run(m_values, m_grouped, nullptr, &m_probabilities, &m_logProbabilities);
+  }
   double GSquared() {
     LogLikelihood();
     return ModelGSquared(m_grouped, m_probabilities);
@@ -70,7 +73,7 @@ class EmIterations {
   GroupedPatterns m_grouped;
   input::ParameterSet m_values;
   ExpectedCounts m_counts;
-  std::vector<double> m_probabilities;
+  std::vector<double> m_probabilities, m_logProbabilities;
   std::unique_ptr<EStep> m_estep;
   std::int32_t m_estimated = 0;
   double m_mad = 0.0;
