@@ -8,10 +8,13 @@
 #include <optional>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "base/engine_status.h"
 #include "base/result_codes.h"
 #include "base/status_record.h"
 #include "cell_tables.h"
+#include "classification.h"
 #include "estep.h"
 #include "fit.h"
 #include "input/control_file.h"
@@ -22,9 +25,11 @@
 #include "mstep.h"
 #include "parameter_count.h"
 #include "report/fields.h"
+#include "report/fit_report.h"
 #include "report/job_header.h"
 #include "report/parameter_tables.h"
 #include "report/restrictions_report.h"
+#include "report/results_file.h"
 #include "report/run_end.h"
 #include "report/tau_failure.h"
 #include "run/run_files.h"
@@ -52,6 +57,8 @@ class EmRun {
   std::int32_t WriteHistoryEntry();
   std::int32_t WriteCrossValidation(double startGSquared);
   std::int32_t WriteFitBlocks();
+  std::int32_t WriteFitIndices(double modelFit);
+  Status WriteResultsFile();
   Status WriteResults();
   Status WriteEstimatesSet();
   Status Finish();
@@ -66,7 +73,9 @@ class EmRun {
   run::OutputClaim m_claim;
   input::TextOutput m_report;
   input::TextOutput m_estimates;
+  input::TextOutput m_results;
   std::string m_reportName;
+  std::string m_resultsName;  // empty when the report is no file on disk (a device)
   report::JobInfo m_job;
   std::uint64_t m_startTick = 0;
 
@@ -86,7 +95,19 @@ class EmRun {
   bool m_aborted = false;
   bool m_estimatesWritten = false;
   std::optional<SaturatedModel> m_saturated;
+
+  // What the results file reports: the fit as the report shows it, the iteration it was
+  // reached at, and the estimates of that iteration (later silent iterations move m_values).
+  report::EmResults m_summary;
+  input::ParameterSet m_reportedValues;
 };
+
+// A results file stands beside a report on disk; a report written to a device has no place
+// beside it.
+bool ReportIsFileOnDisk(const std::string& name) {
+  struct stat info {};
+  return ::stat(name.c_str(), &info) != 0 || S_ISREG(info.st_mode);
+}
 
 Status EmRun::ClaimFiles() {
   std::vector<run::RunFile> files = {
@@ -104,6 +125,12 @@ Status EmRun::ClaimFiles() {
     files.push_back({"parameter estimates file", TrimRight(m_model.emEstimatesFile),
                      /*output=*/true, false, /*replacedWhole=*/true});
   }
+  const std::string reportName = TrimRight(m_model.emOutputFile);
+  if (ReportIsFileOnDisk(reportName)) {
+    m_resultsName = report::ResultsFileName(reportName);
+    files.push_back({"results file", m_resultsName, /*output=*/true, false,
+                     /*replacedWhole=*/true});
+  }
   return m_claim.Take(files);
 }
 
@@ -116,6 +143,14 @@ Status EmRun::OpenFiles() {
     if (const std::int32_t status = m_estimates.CreateReplacing(name); status != kStatusOk) {
       return run::OpenFailure(status,
                               "Unable to open parameter estimates file for reading/writing: ", name,
+                              run::kValidPathAndName);
+    }
+  }
+  // Written under a temporary name and renamed at the end: a run that fails leaves no results
+  // file, and an older one stays as it was.
+  if (!m_resultsName.empty()) {
+    if (const std::int32_t status = m_results.CreateReplacing(m_resultsName); status != kStatusOk) {
+      return run::OpenFailure(status, "Unable to open results file for writing: ", m_resultsName,
                               run::kValidPathAndName);
     }
   }
@@ -223,6 +258,7 @@ Status EmRun::Iterate(bool silent, bool* left) {
 std::int32_t EmRun::WriteCrossValidation(double startGSquared) {
   std::optional<double> mcar;
   double value = startGSquared;
+  m_summary.logLikelihood = PatternLogLikelihood(m_grouped, m_logProbabilities);
   std::int32_t status = kStatusOk;
   if (m_model.missingData) {
     SaturatedModel saturated;
@@ -234,27 +270,57 @@ std::int32_t EmRun::WriteCrossValidation(double startGSquared) {
       return status;
     }
   }
-  return WriteCrossValidationBlock(m_report, value, mcar);
+  m_summary.gSquared = value;
+  return report::WriteCrossValidationBlock(m_report, value, mcar);
 }
 
-// MODEL FIT and, with missing data, the saturated model and the MCAR test.
+// MODEL FIT and, with missing data, the saturated model and the MCAR test; then the fit indices.
 std::int32_t EmRun::WriteFitBlocks() {
   const double modelGSquared = ModelGSquared(m_grouped, m_probabilities, &m_logProbabilities);
   std::int32_t status = kStatusOk;
   if (!m_model.missingData) {
-    return WriteModelFitBlock(m_report, modelGSquared, m_degreesOfFreedom);
+    status = report::WriteModelFitBlock(m_report, modelGSquared, m_degreesOfFreedom);
+    return status == kStatusOk ? WriteFitIndices(modelGSquared) : status;
   }
   SaturatedModel saturated;
   if (saturated.Estimate(m_grouped, m_model.maxIterations, m_model.criterion) !=
       SaturatedStatus::kEstimated) {
     // Without the saturated model the fit is the model's own G-squared; the report says why.
     if ((status = Line(saturated.TooLargeLine())) != kStatusOk) return status;
-    return WriteModelFitBlock(m_report, modelGSquared, m_degreesOfFreedom);
+    status = report::WriteModelFitBlock(m_report, modelGSquared, m_degreesOfFreedom);
+    return status == kStatusOk ? WriteFitIndices(modelGSquared) : status;
   }
   m_saturated = std::move(saturated);
-  status = WriteModelFitBlock(m_report, modelGSquared - m_saturated->GSquared(), m_degreesOfFreedom);
-  if (status != kStatusOk) return status;
-  return WriteMcarBlock(m_report, m_saturated->GSquared(), McarDegreesOfFreedom(m_grouped));
+  const double modelFit = modelGSquared - m_saturated->GSquared();
+  status = report::WriteModelFitBlock(m_report, modelFit, m_degreesOfFreedom);
+  if (status == kStatusOk) {
+    status = report::WriteMcarBlock(m_report, m_saturated->GSquared(),
+                                    McarDegreesOfFreedom(m_grouped));
+  }
+  return status == kStatusOk ? WriteFitIndices(modelFit) : status;
+}
+
+// The indices of the values the iterations ended with; modelFit is the MODEL FIT value, which
+// the p-value of G-squared tests.
+std::int32_t EmRun::WriteFitIndices(double modelFit) {
+  m_estep->SetParameters(m_values);
+  double pearson = 0.0;
+  const report::PearsonSkip pearsonSkip = FullTablePearson(
+      m_grouped, m_model.missingData, m_saturated ? &*m_saturated : nullptr,
+      [this](const std::int32_t* responses) { return m_estep->Probability(responses); },
+      m_counts.total, kMaxTableCells, &pearson);
+  const double logLikelihood = PatternLogLikelihood(m_grouped, m_logProbabilities);
+  m_summary.logLikelihood = logLikelihood;
+  m_summary.gSquared = modelFit;
+  m_summary.iterations = m_lastIteration;
+  m_summary.converged = !(m_mad > m_model.criterion);
+  m_summary.fit = ComputeFitIndices(logLikelihood, m_estimated, m_counts.total, modelFit,
+                                    m_degreesOfFreedom, pearsonSkip, pearson, kMaxTableCells);
+  m_summary.quality = ClassifySubjects(*m_estep, m_model.dims, m_values, m_grouped);
+  // The start values count as start 1; there are no others yet.
+  m_summary.starts = {{1, std::nullopt, logLikelihood, m_lastIteration, m_summary.converged}};
+  m_estep->SetParameters(m_values);
+  return report::WriteFitIndicesBlock(m_report, m_model, *m_summary.fit, *m_summary.quality);
 }
 
 Status EmRun::WriteEstimatesSet() {
@@ -282,6 +348,7 @@ Status EmRun::WriteResults() {
                                      &m_values.littleRho, &m_values.bigRho}) {
     for (double& value : *array) value = value < 0.0 ? 0.0 : value;
   }
+  m_reportedValues = m_values;
   if ((status = report::WriteFinalEstimates(m_report, m_model, m_values)) != kStatusOk) {
     return WriteFailed(status);
   }
@@ -308,6 +375,20 @@ Status EmRun::Finish() {
   // A run that wrote no estimates (fit only) leaves the file as it was.
   status = m_estimatesWritten ? m_estimates.Commit() : m_estimates.Close();
   if (status != kStatusOk) return run::WriteFailure(status, TrimRight(m_model.emEstimatesFile));
+  return WriteResultsFile();
+}
+
+// Last of all, so that only a run that went through to its end leaves a results file.
+Status EmRun::WriteResultsFile() {
+  if (m_resultsName.empty()) return {};
+  m_summary.controlFile = m_job.controlFile;
+  m_summary.reportFile = m_reportName;
+  m_summary.subjects = m_job.subjectCount;
+  m_summary.patterns = m_job.patternCount;
+  const input::ParameterSet& estimates = m_summary.fit ? m_reportedValues : m_values;
+  std::int32_t status = report::WriteResultsFile(m_results, m_model, estimates, m_summary);
+  if (status == kStatusOk) status = m_results.Commit();
+  if (status != kStatusOk) return run::WriteFailure(status, m_resultsName);
   return {};
 }
 

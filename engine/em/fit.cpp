@@ -1,30 +1,13 @@
 #include "fit.h"
 
+#include <math.h>  // lgamma_r
+
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <string>
-
-#include "base/result_codes.h"
-#include "report/fields.h"
-#include "report/report_lines.h"
+#include <utility>
 
 namespace kov::em {
-
-namespace {
-
-constexpr int kFieldWidth = 20;
-constexpr int kDecimals = 3;
-
-std::string GSquaredField(double value) { return report::FormatFixed(value, kFieldWidth, kDecimals); }
-
-// A whole number in 20 columns; asterisks when it has more digits or is not finite.
-std::string DegreesOfFreedomField(double value) {
-  if (!std::isfinite(value)) return std::string(kFieldWidth, '*');
-  // A difference of equal doubles is +0, but keep a stray -0 from printing its sign.
-  return report::FormatFixed(value == 0.0 ? 0.0 : value, kFieldWidth, 0);
-}
-
-}  // namespace
 
 double LikelihoodRatioTerm(double observed, double expected) {
   if (observed == 0.0 || expected == 0.0) return 0.0;
@@ -74,29 +57,194 @@ double McarDegreesOfFreedom(const GroupedPatterns& grouped) {
   return observedCells - groups - CompleteCellCount(grouped.categories) + 1.0;
 }
 
-std::int32_t WriteModelFitBlock(input::TextOutput& out, double value, double degreesOfFreedom) {
-  return report::WriteLines(out, {"", "", report::kRule, "", " MODEL FIT", "",
-                                  " G-Squared Test of Model Fit:  " + GSquaredField(value),
-                                  " Degrees of Freedom:           " +
-                                      DegreesOfFreedomField(degreesOfFreedom),
-                                  "", ""});
+double PatternLogLikelihood(const GroupedPatterns& grouped,
+                            const std::vector<double>& logProbabilities) {
+  double sum = 0.0;
+  for (std::size_t q = 0; q < logProbabilities.size(); ++q) {
+    const double n = grouped.patterns.frequencies[q];
+    if (n > 0.0) sum += n * logProbabilities[q];
+  }
+  return sum;
 }
 
-std::int32_t WriteMcarBlock(input::TextOutput& out, double saturatedGSquared,
-                            double degreesOfFreedom) {
-  return report::WriteLines(out, {" G-Squared Test for MCAR =     " + GSquaredField(saturatedGSquared),
-                                  " Degrees of Freedom:           " +
-                                      DegreesOfFreedomField(degreesOfFreedom),
-                                  "", ""});
+namespace {
+
+constexpr double kRelativeTolerance = 1.0e-15;
+// Keeps the continued fraction's denominators away from 0 (modified Lentz).
+constexpr double kTiny = 1.0e-300;
+
+// ln Gamma(a) without the sign that std::lgamma leaves in a global; a > 0 here.
+double LogGamma(double a) {
+  int sign = 0;
+  return ::lgamma_r(a, &sign);
 }
 
-std::int32_t WriteCrossValidationBlock(input::TextOutput& out, double value,
-                                       std::optional<double> saturatedGSquared) {
-  const std::int32_t status = report::WriteLines(
-      out, {" CROSSVALIDATION", "", " G-Squared Test of Model Fit:  " + GSquaredField(value), ""});
-  if (status != kStatusOk || !saturatedGSquared) return status;
-  return report::WriteLines(
-      out, {" G-Squared Test for MCAR =     " + GSquaredField(*saturatedGSquared), ""});
+// Both expansions need about sqrt(a) terms near their switch-over point, a few for x far away.
+double TermLimit(double a) { return 1000.0 + 50.0 * std::sqrt(a); }
+
+// P(a, x) = x^a e^-x / Gamma(a) sum over n >= 0 of x^n / (a (a + 1) ... (a + n)).
+double LowerGammaSeries(double a, double x, double logPrefix) {
+  double term = 1.0 / a;
+  double sum = term;
+  const double limit = TermLimit(a);
+  for (double n = 1.0; n < limit; n += 1.0) {
+    term *= x / (a + n);
+    sum += term;
+    if (term < sum * kRelativeTolerance) break;
+  }
+  return sum * std::exp(logPrefix);
+}
+
+// Q(a, x) = x^a e^-x / Gamma(a) times 1 / (x + 1 - a - 1 (1 - a) / (x + 3 - a - 2 (2 - a) /
+// (x + 5 - a - ...))), evaluated from the front by the modified Lentz method.
+double UpperGammaFraction(double a, double x, double logPrefix) {
+  double b = x + 1.0 - a;
+  double c = 1.0 / kTiny;
+  double d = 1.0 / b;
+  double h = d;
+  const double limit = TermLimit(a);
+  for (double i = 1.0; i < limit; i += 1.0) {
+    const double an = -i * (i - a);
+    b += 2.0;
+    d = an * d + b;
+    if (std::fabs(d) < kTiny) d = kTiny;
+    c = b + an / c;
+    if (std::fabs(c) < kTiny) c = kTiny;
+    d = 1.0 / d;
+    const double delta = d * c;
+    h *= delta;
+    if (std::fabs(delta - 1.0) < kRelativeTolerance) break;
+  }
+  return h * std::exp(logPrefix);
+}
+
+// Wilson and Hilferty: (X / k)^(1/3) is close to normal with mean 1 - 2 / (9k) and variance
+// 2 / (9k).
+double WilsonHilfertyUpperTail(double statistic, double k) {
+  const double variance = 2.0 / (9.0 * k);
+  const double z = (std::cbrt(statistic / k) - (1.0 - variance)) / std::sqrt(variance);
+  return 0.5 * std::erfc(z / std::sqrt(2.0));
+}
+
+constexpr double kLargestExactDegrees = 1.0e10;
+
+}  // namespace
+
+double RegularizedUpperGamma(double a, double x) {
+  if (!(a > 0.0) || std::isnan(x)) return NAN;
+  if (x <= 0.0) return 1.0;
+  if (std::isinf(x)) return 0.0;
+  const double logPrefix = a * std::log(x) - x - LogGamma(a);
+  if (x < a + 1.0) return std::max(0.0, 1.0 - LowerGammaSeries(a, x, logPrefix));
+  return UpperGammaFraction(a, x, logPrefix);
+}
+
+double ChiSquareUpperTail(double statistic, double degreesOfFreedom) {
+  if (!(degreesOfFreedom >= 1.0) || std::isinf(degreesOfFreedom)) return NAN;
+  if (degreesOfFreedom > kLargestExactDegrees && std::isfinite(statistic) && statistic > 0.0) {
+    return WilsonHilfertyUpperTail(statistic, degreesOfFreedom);
+  }
+  return RegularizedUpperGamma(0.5 * degreesOfFreedom, 0.5 * statistic);
+}
+
+namespace {
+
+// The cell index of each complete pattern (first item fastest) with its count, in cell order;
+// the counts of records that hold the same pattern are added.
+std::vector<std::pair<std::int64_t, double>> ObservedCellCounts(const GroupedPatterns& grouped) {
+  const std::size_t items = grouped.categories.size();
+  std::vector<std::pair<std::int64_t, double>> cells;
+  for (std::size_t q = 0; q < grouped.patterns.frequencies.size(); ++q) {
+    const std::int32_t* y = grouped.patterns.responses.data() + q * items;
+    std::int64_t index = 0;
+    std::int64_t stride = 1;
+    for (std::size_t i = 0; i < items; ++i) {
+      index += static_cast<std::int64_t>(y[i] - 1) * stride;
+      stride *= grouped.categories[i];
+    }
+    cells.emplace_back(index, grouped.patterns.frequencies[q]);
+  }
+  std::sort(cells.begin(), cells.end());
+  std::vector<std::pair<std::int64_t, double>> merged;
+  for (const auto& cell : cells) {
+    if (!merged.empty() && merged.back().first == cell.first) {
+      merged.back().second += cell.second;
+    } else {
+      merged.push_back(cell);
+    }
+  }
+  return merged;
+}
+
+double PearsonTerm(double observed, double expected) {
+  if (expected > 0.0) return (observed - expected) * (observed - expected) / expected;
+  return observed > 0.0 ? HUGE_VAL : 0.0;
+}
+
+}  // namespace
+
+report::PearsonSkip FullTablePearson(const GroupedPatterns& grouped, bool missingData,
+                                     const SaturatedModel* saturated,
+                                     const std::function<double(const std::int32_t*)>& cellProbability,
+                                     double total, double maxCells, double* value) {
+  const double cells = CompleteCellCount(grouped.categories);
+  // The second bound keeps the cell numbers in 64 bits whatever limit a caller passes.
+  if (!(cells <= maxCells) || cells > 1.0e18) return report::PearsonSkip::kTooManyCells;
+  if (missingData && (saturated == nullptr || !saturated->Estimated())) {
+    return report::PearsonSkip::kNoSaturatedModel;
+  }
+  const std::vector<std::pair<std::int64_t, double>> observedCells =
+      missingData ? std::vector<std::pair<std::int64_t, double>>{} : ObservedCellCounts(grouped);
+  std::size_t nextObserved = 0;
+  std::vector<std::int32_t> responses(grouped.categories.size(), 1);
+  const auto cellCount = static_cast<std::int64_t>(cells);
+  double sum = 0.0;
+  for (std::int64_t index = 0; index < cellCount; ++index) {
+    double observed = 0.0;
+    if (missingData) {
+      observed = saturated->CellExpectedFrequency(responses.data());
+    } else if (nextObserved < observedCells.size() && observedCells[nextObserved].first == index) {
+      observed = observedCells[nextObserved++].second;
+    }
+    sum += PearsonTerm(observed, total * cellProbability(responses.data()));
+    for (std::size_t i = 0; i < responses.size(); ++i) {
+      if (responses[i] < grouped.categories[i]) {
+        ++responses[i];
+        break;
+      }
+      responses[i] = 1;
+    }
+  }
+  *value = sum;
+  return report::PearsonSkip::kComputed;
+}
+
+report::FitIndices ComputeFitIndices(double logLikelihood, std::int32_t parameters,
+                                     double subjects, double gSquared, double degreesOfFreedom,
+                                     report::PearsonSkip pearsonSkip, double pearson,
+                                     double cellLimit) {
+  report::FitIndices fit;
+  fit.logLikelihood = logLikelihood;
+  fit.parameters = parameters;
+  fit.degreesOfFreedom = degreesOfFreedom;
+  fit.gSquared = gSquared;
+  fit.gSquaredP = ChiSquareUpperTail(gSquared, degreesOfFreedom);
+  fit.pearsonSkip = pearsonSkip;
+  fit.cellLimit = cellLimit;
+  if (pearsonSkip == report::PearsonSkip::kComputed) {
+    fit.pearson = pearson;
+    fit.pearsonP = ChiSquareUpperTail(pearson, degreesOfFreedom);
+  } else {
+    fit.pearson = NAN;
+    fit.pearsonP = NAN;
+  }
+  const double deviance = -2.0 * logLikelihood;
+  const double npar = parameters;
+  fit.aic = deviance + 2.0 * npar;
+  fit.bic = deviance + npar * std::log(subjects);
+  fit.adjustedBic = deviance + npar * std::log((subjects + 2.0) / 24.0);
+  fit.caic = deviance + npar * (std::log(subjects) + 1.0);
+  return fit;
 }
 
 }  // namespace kov::em

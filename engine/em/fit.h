@@ -1,12 +1,14 @@
-// The likelihood-ratio fit statistics of an EM run and the report blocks that show them.
+// The fit statistics of an EM run: G-squared, the MCAR degrees of freedom, Pearson's X-squared
+// over the complete table, the chi-square tail and the information criteria.
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <vector>
 
-#include "base/text_output.h"
 #include "missingness.h"
+#include "report/fit_report.h"
+#include "saturated_model.h"
 
 namespace kov::em {
 
@@ -38,21 +40,43 @@ double CompleteCellCount(const std::vector<std::int32_t>& categories);
 // nearest double beyond that, and not finite when the table overflows a double.
 double McarDegreesOfFreedom(const GroupedPatterns& grouped);
 
-// The MODEL FIT block: its value (the model's G-squared, minus the saturated model's with
-// missing data) and degrees of freedom. Degrees of freedom are whole numbers passed as a double
-// so that any cell count can reach the report; one that cannot be shown in its 20 columns is
-// written as asterisks. kStatusOk or the status of the first failed write.
-std::int32_t WriteModelFitBlock(input::TextOutput& out, double value, double degreesOfFreedom);
+// The log-likelihood sum n ln P(p) over the patterns with n > 0, from the logarithms of their
+// probabilities (as the E-step gives them); minus infinity when such a pattern has probability 0.
+double PatternLogLikelihood(const GroupedPatterns& grouped,
+                            const std::vector<double>& logProbabilities);
 
-// The MCAR block (missing data only): the saturated model's G-squared and the MCAR degrees of
-// freedom.
-std::int32_t WriteMcarBlock(input::TextOutput& out, double saturatedGSquared,
-                            double degreesOfFreedom);
+// Q(a, x) = Gamma(a, x) / Gamma(a), the regularized upper incomplete gamma function, for a > 0
+// and x >= 0: by its power series (through P = 1 - Q) below x = a + 1, where that converges
+// fast, and by its continued fraction above, where the series would lose the small tail.
+// Not a number for a <= 0 or an argument that is not a number.
+double RegularizedUpperGamma(double a, double x);
 
-// The CROSSVALIDATION block of a run that only evaluates its start values: its fit value (the
-// start values' G-squared, minus the saturated model's with missing data) and, with missing
-// data, the saturated model's G-squared for the MCAR line.
-std::int32_t WriteCrossValidationBlock(input::TextOutput& out, double value,
-                                       std::optional<double> saturatedGSquared);
+// The upper tail P(X >= statistic) of a chi-square distribution, Q(df / 2, statistic / 2). Not
+// a number for degrees of freedom below 1 or not finite. Beyond 1e10 degrees of freedom the
+// series would need millions of terms; the Wilson-Hilferty cube-root normal approximation,
+// whose error shrinks with 1 / df, takes over there.
+double ChiSquareUpperTail(double statistic, double degreesOfFreedom);
+
+// Pearson's X-squared over every cell of the complete table, the empty cells included: the sum
+// of (O - E)^2 / E with E = N P(cell) from cellProbability (complete responses, 1 to the
+// category count). O is the observed count of the cell, or with missing data the saturated
+// model's expected frequency, the data's best estimate of the complete table under MAR. A cell
+// with E = 0 adds nothing when O = 0 too and makes the sum infinite otherwise. Writes *value
+// only when computed; otherwise says why: more cells than maxCells, or missing data without an
+// estimated saturated model.
+report::PearsonSkip FullTablePearson(const GroupedPatterns& grouped, bool missingData,
+                                     const SaturatedModel* saturated,
+                                     const std::function<double(const std::int32_t*)>& cellProbability,
+                                     double total, double maxCells, double* value);
+
+// The fit indices of an estimated model from its log-likelihood, its estimated-parameter count
+// npar, N subjects and the two test statistics with their degrees of freedom:
+// AIC = -2 logL + 2 npar, BIC = -2 logL + npar ln N, the sample-size adjusted BIC with
+// n* = (N + 2) / 24 in place of N, CAIC = -2 logL + npar (ln N + 1). pearson is used only when
+// pearsonSkip says it was computed.
+report::FitIndices ComputeFitIndices(double logLikelihood, std::int32_t parameters,
+                                     double subjects, double gSquared, double degreesOfFreedom,
+                                     report::PearsonSkip pearsonSkip, double pearson,
+                                     double cellLimit);
 
 }  // namespace kov::em

@@ -1,6 +1,7 @@
 #include "em/em_driver.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -359,6 +360,142 @@ TEST_F(EmDriverTest, StoufferTobyTwoClassModelReproducesGoodmansFit) {
       report.back(),
       std::regex(R"( ELAPSED TIME: {4}0 HOURS, {4}0 MINUTES, {3}[ 0-9]\d SECONDS\.)")))
       << report.back();
+}
+
+// Classification of the Stouffer-Toby subjects by Bayes' rule, P(c | y) = gamma(c) P(y | c) /
+// P(y), from estimates given as gamma[c] and rho1[c][j], the probability of category 1.
+struct Classified {
+  double relativeEntropy = 0.0;
+  double modalAverage[2] = {0.0, 0.0};
+};
+
+Classified ClassifyStoufferToby(const double gamma[2], const double rho1[2][4]) {
+  std::istringstream in(ReadFile(kExamples + "stouffer_toby.dat"));
+  double entropy = 0.0, total = 0.0, mass[2] = {0, 0}, count[2] = {0, 0};
+  for (int y[4]; in >> y[0] >> y[1] >> y[2] >> y[3];) {
+    double n = 0.0;
+    in >> n;
+    double joint[2];
+    for (int c = 0; c < 2; ++c) {
+      joint[c] = gamma[c];
+      for (int j = 0; j < 4; ++j) joint[c] *= y[j] == 1 ? rho1[c][j] : 1.0 - rho1[c][j];
+    }
+    const double p[2] = {joint[0] / (joint[0] + joint[1]), joint[1] / (joint[0] + joint[1])};
+    entropy -= n * (p[0] * std::log(p[0]) + p[1] * std::log(p[1]));
+    const int modal = p[1] > p[0] ? 1 : 0;
+    mass[modal] += n * p[modal];
+    count[modal] += n;
+    total += n;
+  }
+  return {1.0 - entropy / (total * std::log(2.0)), {mass[0] / count[0], mass[1] / count[1]}};
+}
+
+TEST_F(EmDriverTest, StoufferTobyFitIndicesInTheReportAndTheResultsFile) {
+  Job job = StoufferToby(dir);
+  job.maxIterations = 2000;
+  job.criterion = "0.000000001";
+  job.writeEstimates = true;
+  ASSERT_EQ(Run(job), kRunCompleted) << errorMessage;
+
+  // The published figures: logL -504.4677, AIC 1026.935, BIC 1057.313, X2 2.7198, with 9
+  // parameters and N = 216. By hand from them: adjusted BIC = AIC - 18 + 9 ln(218 / 24) =
+  // 1028.793; CAIC = BIC + 9; the tail of chi-square on 6 df, e^(-x/2) (1 + x/2 + x^2/8), is
+  // 0.8431 at x = 2.72 and at 2.7198. Labels end in column 31, values in column 51.
+  const std::size_t block = FindLine(report, " FIT INDICES");
+  ASSERT_NE(block, kNone);
+  // MODEL FIT and its two empty lines stay as they were, right before.
+  EXPECT_EQ(report[block - 4], " G-Squared Test of Model Fit:                 2.720");
+  EXPECT_EQ(report[block - 3], " Degrees of Freedom:                              6");
+  const std::vector<std::string> expected = {
+      " FIT INDICES",
+      "",
+      " Log-Likelihood:                           -504.468",
+      " Estimated Parameters:                            9",
+      " Pearson X-Squared:                           2.720",
+      " p-Value of G-Squared:                       0.8431",
+      " p-Value of X-Squared:                       0.8431",
+      " AIC:                                      1026.935",
+      " BIC:                                      1057.313",
+      " Sample-Size Adjusted BIC:                 1028.793",
+      " CAIC:                                     1066.313",
+      "",
+      "",
+      " CLASSIFICATION QUALITY",
+      ""};
+  ASSERT_GT(report.size(), block + expected.size() + 8);
+  EXPECT_EQ(std::vector(report.begin() + static_cast<std::ptrdiff_t>(block),
+                        report.begin() + static_cast<std::ptrdiff_t>(block + expected.size())),
+            expected);
+
+  // Entropy and modal posteriors from Bayes' rule on the estimates the run saved.
+  const std::vector<EstimatesSet> sets = ReadEstimatesSets(dir.Path("em.est"));
+  ASSERT_FALSE(sets.empty());
+  const std::vector<double>& e = sets[0].values;  // gamma, then rho by category, class, item
+  const double gamma[2] = {e[0], e[1]};
+  const double rho1[2][4] = {{e[2], e[3], e[4], e[5]}, {e[6], e[7], e[8], e[9]}};
+  const Classified classified = ClassifyStoufferToby(gamma, rho1);
+  const std::size_t entropyLine = block + expected.size();
+  EXPECT_NEAR(FieldAfter(report, " Relative Entropy:             ", 20, entropyLine),
+              classified.relativeEntropy, 0.00005 + 1e-9);
+  const std::size_t modal =
+      FindLine(report, " AVERAGE POSTERIOR PROBABILITY OF THE MODAL LATENT CLASS", entropyLine);
+  ASSERT_NE(modal, kNone);
+  for (int c = 0; c < 2; ++c) {
+    const std::string& row = report[modal + 2 + static_cast<std::size_t>(c)];
+    EXPECT_EQ(row.substr(0, 11), std::string(" ") + (c == 0 ? "Univ    " : "Partic  ") + "  ");
+    EXPECT_NEAR(ParseDouble(row.substr(11)), classified.modalAverage[c], 0.0005 + 1e-9);
+  }
+
+  // The results file beside the report, with the same figures at full precision.
+  const nlohmann::json results = nlohmann::json::parse(ReadFile(dir.Path("em.json")));
+  EXPECT_EQ(results["run_type"], "EM");
+  EXPECT_FALSE(results["program_version"].get<std::string>().empty());
+  EXPECT_EQ(results["files"]["report"], dir.Path("em.out"));
+  EXPECT_EQ(results["files"]["estimates"], dir.Path("em.est"));
+  EXPECT_TRUE(results["files"]["start_values"].is_null());
+  EXPECT_EQ(results["dimensions"]["classes"], 2);
+  EXPECT_EQ(results["subjects"], 216.0);
+  EXPECT_EQ(results["patterns"], 16);
+  EXPECT_EQ(results["npar"], 9);
+  EXPECT_EQ(results["df"], 6.0);
+  EXPECT_TRUE(results["converged"].get<bool>());
+  EXPECT_EQ(results["iterations"], sets[0].iteration);
+  struct Key {
+    const char* name;
+    double value;
+    double tolerance;
+  };
+  const Key keys[] = {{"loglik", -504.4677, 0.00005}, {"G2", 2.72, 0.005},
+                      {"X2", 2.7198, 0.00005},        {"p_G2", 0.8431, 0.00005},
+                      {"p_X2", 0.8431, 0.00005},      {"AIC", 1026.935, 0.0005},
+                      {"BIC", 1057.313, 0.0005},      {"aBIC", 1028.793, 0.0005},
+                      {"CAIC", 1066.313, 0.0005},     {"entropy", classified.relativeEntropy, 1e-9}};
+  for (const Key& key : keys) {
+    ASSERT_TRUE(results[key.name].is_number()) << key.name;
+    EXPECT_NEAR(results[key.name].get<double>(), key.value, key.tolerance) << key.name;
+  }
+  // One start, the control file's own.
+  ASSERT_EQ(results["starts"].size(), 1u);
+  const nlohmann::json& start = results["starts"][0];
+  EXPECT_EQ(start["start"], 1);
+  EXPECT_TRUE(start["seed"].is_null());
+  EXPECT_EQ(start["loglik"], results["loglik"]);
+  EXPECT_EQ(start["iterations"], results["iterations"]);
+  EXPECT_EQ(start["converged"], true);
+  EXPECT_TRUE(results["best_replicated"].is_null());
+  // The estimates of the file, [class] and [class][item][category], and no status arrays.
+  const nlohmann::json& estimates = results["estimates"];
+  EXPECT_FALSE(estimates.contains("delta") || estimates.contains("tau") ||
+               estimates.contains("big_rho"));
+  for (int c = 0; c < 2; ++c) {
+    EXPECT_NEAR(estimates["gamma"][c].get<double>(), gamma[c], 1e-15);
+    for (int j = 0; j < 4; ++j) {
+      const nlohmann::json& categories = estimates["little_rho"][c][j];
+      ASSERT_EQ(categories.size(), 2u);
+      EXPECT_NEAR(categories[0].get<double>(), rho1[c][j], 1e-15);
+      EXPECT_NEAR(categories[1].get<double>(), e[10 + 4 * c + j], 1e-15);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

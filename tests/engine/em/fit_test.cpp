@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "report/fit_report.h"
 #include "temp_files.h"
 
 namespace kov::em {
@@ -63,6 +64,9 @@ namespace {
 using kov::test::ReadLines;
 using kov::test::TempDir;
 using test_support::MakeGrouped;
+using report::WriteCrossValidationBlock;
+using report::WriteMcarBlock;
+using report::WriteModelFitBlock;
 
 TEST(ModelGSquared, SumsTheLikelihoodRatioOfEveryPattern) {
   // E = 8 x 0.25 = 2 each: 2 (3 ln 1.5 + ln 0.5 + 4 ln 2) = 6 ln 3; the pattern 21 that
@@ -157,6 +161,67 @@ TEST(FitBlocksOnAFullDisk, EachWriterReturnsTheFailedWriteStatus) {
   EXPECT_EQ(WriteCrossValidationBlock(out, 1.0, 2.0), ENOSPC);
   EXPECT_EQ(WriteModelFitBlock(out, 1.0, 1.0), ENOSPC);
   EXPECT_EQ(WriteMcarBlock(out, 1.0, 1.0), ENOSPC);
+}
+
+}  // namespace
+}  // namespace kov::em
+
+namespace kov::em {
+namespace {
+
+// P(chi-square_2m >= x) = e^(-x/2) sum over k < m of (x/2)^k / k!, the Poisson tail that even
+// degrees of freedom reduce to; summed term by term, so it holds for any m.
+double EvenDegreesUpperTail(int degrees, double x) {
+  double term = std::exp(-0.5 * x);
+  double sum = term;
+  for (int k = 1; k < degrees / 2; ++k) {
+    term *= 0.5 * x / k;
+    sum += term;
+  }
+  return sum;
+}
+
+// P(chi-square_1 >= x) = erfc(sqrt(x / 2)); P(chi-square_3 >= x) adds sqrt(2x / pi) e^(-x/2).
+double OneDegreeUpperTail(double x) { return std::erfc(std::sqrt(0.5 * x)); }
+double ThreeDegreesUpperTail(double x) {
+  return OneDegreeUpperTail(x) + std::sqrt(2.0 * x / std::acos(-1.0)) * std::exp(-0.5 * x);
+}
+
+TEST(ChiSquareUpperTail, MatchesClosedFormsAndPublishedQuantiles) {
+  struct Case {
+    double degrees;
+    double statistic;
+    double expected;
+  };
+  const Case cases[] = {
+      // Published 95 % and 99 % points.
+      {1, 3.841458820694124, 0.05},
+      {1, 6.634896601021214, 0.01},
+      {10, 18.307038053275146, 0.05},
+      {100, 124.34211340400407, 0.05},
+      // Closed forms on both sides of x = a + 1, where the routine switches expansions.
+      {1, 0.5, OneDegreeUpperTail(0.5)},
+      {1, 100.0, OneDegreeUpperTail(100.0)},  // about 2e-23: the tail keeps its digits
+      {3, 1.0, ThreeDegreesUpperTail(1.0)},
+      {3, 12.0, ThreeDegreesUpperTail(12.0)},
+      {4, 4.0, 3.0 * std::exp(-2.0)},
+      {6, 2.72, EvenDegreesUpperTail(6, 2.72)},
+      {200, 150.0, EvenDegreesUpperTail(200, 150.0)},
+      {200, 250.0, EvenDegreesUpperTail(200, 250.0)},
+      {1000, 990.0, EvenDegreesUpperTail(1000, 990.0)},
+      // The ends: nothing beyond 0 is below it, nothing is beyond infinity.
+      {5, 0.0, 1.0},
+      {5, -1.0, 1.0},
+      {5, HUGE_VAL, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("df " + std::to_string(c.degrees) + ", x " + std::to_string(c.statistic));
+    EXPECT_NEAR(ChiSquareUpperTail(c.statistic, c.degrees), c.expected, 1e-12 * c.expected);
+  }
+  // No test without degrees of freedom.
+  for (double degrees : {0.0, -3.0, std::nan(""), HUGE_VAL}) {
+    EXPECT_TRUE(std::isnan(ChiSquareUpperTail(1.0, degrees))) << degrees;
+  }
 }
 
 }  // namespace

@@ -130,6 +130,38 @@ TEST_F(RunFilesTest, EstimatesFileChangesOnlyWhenACompleteSetReplacesIt) {
   }
 }
 
+TEST_F(RunFilesTest, FailedRunLeavesNoResultsFileAndAnOlderOneAsItWas) {
+  struct Case {
+    const char* what;
+    std::function<void(Folder&)> arrange;
+  };
+  const Case cases[] = {
+      {"start values refused", [](Folder& t) { t.job.Set(Line::kEm, "1 1 0 0.000001"); }},
+      {"data refused after the outputs were opened",
+       [](Folder& t) { t.dir.Write("data.dat", "1 1 1 1 1 1 1 1 9 1\n"); }},
+      {"estimates on a full disk", [](Folder& t) { t.job.Set(Line::kEmEstimates, "'/dev/full'"); }},
+  };
+  for (const Case& c : cases) {
+    for (const bool older : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (older ? ", older results" : ", no older results"));
+      Folder f;
+      if (older) f.dir.Write("em.json", "results of an earlier run\n");
+      c.arrange(f);
+      EXPECT_NE(RunEm(f.job), kRunCompleted);
+      const auto files = f.Snapshot();
+      if (older) {
+        EXPECT_EQ(ReadFile(f.dir.Path("em.json")), "results of an earlier run\n");
+      } else {
+        EXPECT_EQ(files.count("em.json"), 0u);
+      }
+      for (const auto& [name, content] : files) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    }
+  }
+  // The same job run to its end writes the results file beside its report.
+  ASSERT_EQ(RunEm(job), kRunCompleted) << LastError().message;
+  EXPECT_NE(ReadFile(dir.Path("em.json")).find("\"loglik\""), std::string::npos);
+}
+
 TEST_F(RunFilesTest, ContinuedRunWritesItsEstimatesOverItsStartingValues) {
   ASSERT_EQ(RunEm(job), kRunCompleted) << LastError().message;
   const std::string first = ReadFile(dir.Path("em.est"));
@@ -139,7 +171,8 @@ TEST_F(RunFilesTest, ContinuedRunWritesItsEstimatesOverItsStartingValues) {
   const std::string second = ReadFile(dir.Path("em.est"));
   EXPECT_FALSE(second.empty());
   EXPECT_NE(second, first);  // the iteration numbers go on
-  EXPECT_EQ(Snapshot().size(), 4u);  // data, control file, report, estimates: nothing left over
+  // Data, control file, report, estimates, results: nothing left over.
+  EXPECT_EQ(Snapshot().size(), 5u);
 }
 
 TEST_F(RunFilesTest, OutputLockedByAnotherRunIsRefusedAndLeftAlone) {

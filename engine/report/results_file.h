@@ -1,0 +1,51 @@
+// The results file of an EM run: the figures of its report as JSON, for scripts. Its keys are a
+// public interface: they change only by adding.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/text_output.h"
+#include "fit_report.h"
+#include "input/model.h"
+
+namespace kov::report {
+
+// The name of the results file beside a report: ".out" (in any case) replaced by ".json", or
+// ".json" appended to a name without that extension.
+std::string ResultsFileName(const std::string& reportName);
+
+// One start of the estimation, as the list of starts shows it.
+struct StartSummary {
+  std::int32_t start = 1;
+  std::optional<std::uint64_t> seed;  // none for the control file's own start values
+  double logLikelihood = 0.0;
+  std::int32_t iterations = 0;
+  bool converged = false;
+};
+
+// What an EM run found. Without fit (a run that only evaluates its start values) the indices
+// that rest on estimated parameters are null in the file.
+struct EmResults {
+  std::string controlFile;
+  std::string reportFile;
+  double subjects = 0.0;
+  std::int32_t patterns = 0;
+  std::int32_t iterations = 0;
+  bool converged = false;
+  double logLikelihood = 0.0;
+  double gSquared = 0.0;  // the MODEL FIT (or CROSSVALIDATION) value
+  std::optional<FitIndices> fit;
+  std::optional<ClassificationQuality> quality;
+  std::vector<StartSummary> starts;
+  std::optional<bool> bestReplicated;
+};
+
+// Writes the results as one JSON document: numbers at full precision (they read back as the
+// same doubles), a value that is not finite as null.
+std::int32_t WriteResultsFile(input::TextOutput& out, const input::Model& model,
+                              const input::ParameterSet& estimates, const EmResults& results);
+
+}  // namespace kov::report
