@@ -189,6 +189,7 @@ struct Problem {
   std::unique_ptr<da::ImputationStep> imputation;
   std::unique_ptr<da::PosteriorStep> posterior;
   input::PatternTable completedPatterns;
+  em::OccasionCodes codes;  // of the data table, used without missing responses
   da::CompletedData completed;
   em::ExpectedCounts daCounts;
   // EM
@@ -215,6 +216,7 @@ std::unique_ptr<Problem> MakeProblem(const Shape& shape) {
   // Weights from two arbitrary sets: the series sums cost the same whatever their values.
   p->weights = da::ComputeSeriesWeights(d, truth, p->model.start);
   if (p->model.missingData) p->missingDraw = std::make_unique<da::MissingResponseDraw>(p->model);
+  if (!p->missingDraw) p->codes = em::NumberOccasionResponses(p->patterns, d);
   p->imputation = std::make_unique<da::ImputationStep>(p->model);
   p->posterior = std::make_unique<da::PosteriorStep>(p->restrictions);
 
@@ -230,7 +232,8 @@ void DaIteration(Problem& p) {
     p.missingDraw->DrawMissingResponses(p.daValues, p.patterns, &p.completedPatterns);
     patterns = &p.completedPatterns;
   }
-  p.imputation->Run(p.daValues, *patterns, &p.completed, &p.daCounts);
+  p.imputation->Run(p.daValues, *patterns, &p.completed, &p.daCounts,
+                    p.missingDraw ? nullptr : &p.codes);
   benchmark::DoNotOptimize(p.posterior->Run(p.daCounts, p.priors, p.weights, &p.daValues));
 }
 
@@ -240,7 +243,7 @@ bool EmIteration(Problem& p) {
   const input::ModelDimensions& d = p.model.dims;
   const input::RestrictionStructure& r = p.restrictions;
   em::ChangeSums sums;
-  p.estep->Run(p.emValues, p.grouped, &p.emCounts, &p.probabilities);
+  p.estep->Run(p.emValues, p.grouped, &p.emCounts, nullptr);
   if (d.HasClasses()) em::UpdateGamma(r, p.emCounts, &p.emValues, &sums.gamma);
   if (d.HasStatuses()) {
     if (!em::UpdateTau(r, p.emCounts, &p.emValues, &sums.tau).IsOk()) return false;
@@ -311,7 +314,8 @@ void Register(const std::string& name, const Shape& shape, double emTargetMs) {
                                  }
                                  for (auto _ : state) {
                                    p.imputation->Run(p.daValues, *patterns, &p.completed,
-                                                     &p.daCounts);
+                                                     &p.daCounts,
+                                                     p.missingDraw ? nullptr : &p.codes);
                                  }
                                })
       ->Unit(benchmark::kMillisecond);

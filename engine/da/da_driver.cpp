@@ -197,6 +197,10 @@ std::int32_t DaRun::Chain(bool* aborted) {
   std::unique_ptr<MissingResponseDraw> missingDraw;
   if (m_model.missingData) missingDraw = std::make_unique<MissingResponseDraw>(m_model);
   input::PatternTable completedPatterns;
+  // Without missing responses the table never changes: its occasions' answers are numbered
+  // once, and each step computes the emissions of each distinct answer once.
+  const em::OccasionCodes codes =
+      missingDraw ? em::OccasionCodes{} : em::NumberOccasionResponses(m_patterns, d);
   CompletedData completed;
   em::ExpectedCounts counts;
   ClearGammaDrawAbandoned();
@@ -211,7 +215,9 @@ std::int32_t DaRun::Chain(bool* aborted) {
       }
       patterns = &completedPatterns;
     }
-    if (!imputation.Run(m_values, *patterns, &completed, &counts)) return EndAborted(t, aborted);
+    if (!imputation.Run(m_values, *patterns, &completed, &counts, missingDraw ? nullptr : &codes)) {
+      return EndAborted(t, aborted);
+    }
     std::int32_t status = kStatusOk;
     if (t % k == 0) {
       if ((status = WriteImputedDataFile(j, m_pathField, d, completed)) != kStatusOk) return status;

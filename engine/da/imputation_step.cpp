@@ -362,50 +362,92 @@ int CommonExponent(double* values, int* exponents, std::size_t n) {
 
 // The product runs in a register per status: multiplying into e[] item by item would make
 // every item wait for the store of the one before.
-void LatentRecursions::Emissions(std::int32_t c, const std::int32_t* responses,
-                                 double* observedEmission, int* observedExponent) {
+int LatentRecursions::OccasionEmissions(std::int32_t c, std::int32_t t, const std::int32_t* y,
+                                        double* e, double* own, int* ownExponent) {
   const std::size_t s = Size(m_statuses);
   int* exponents = m_statusExponent.data();
   int* ownExponents = m_ownExponent.data();
-  for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
-    double* e = m_emission.data() + Slot(c, t) * s;
-    const std::int32_t* y = responses + m_classItems + t * m_statusItems;
-    std::size_t observed = 0;
-    std::size_t missing = Size(m_statusItems);
-    const double* rho = StatusRho(c, t, 0);
-    const std::size_t itemStride = Size(m_statusSlots) * s;
-    for (std::int32_t i = 0; i < m_statusItems; ++i, rho += itemStride) {
-      m_itemRows[y[i] != 0 ? observed++ : --missing] = rho + Size(y[i]) * s;
+  std::size_t observed = 0;
+  std::size_t missing = Size(m_statusItems);
+  const double* rho = StatusRho(c, t, 0);
+  const std::size_t itemStride = Size(m_statusSlots) * s;
+  for (std::int32_t i = 0; i < m_statusItems; ++i, rho += itemStride) {
+    m_itemRows[y[i] != 0 ? observed++ : --missing] = rho + Size(y[i]) * s;
+  }
+  for (std::size_t d = 0; d < s; ++d) {
+    double product = 1.0;
+    int exponent = 0;
+    for (std::size_t i = 0; i < observed; ++i) {
+      product *= m_itemRows[i][d];
+      if (product < em::kRescaleBelow) em::KeepAbove(&product, &exponent);
     }
-    double* own = observedEmission != nullptr ? observedEmission + Slot(c, t) * s : nullptr;
-    for (std::size_t d = 0; d < s; ++d) {
-      double product = 1.0;
-      int exponent = 0;
-      for (std::size_t i = 0; i < observed; ++i) {
-        product *= m_itemRows[i][d];
-        if (product < em::kRescaleBelow) em::KeepAbove(&product, &exponent);
-      }
-      if (own != nullptr) {
-        own[d] = product;
-        ownExponents[d] = exponent;
-      }
-      for (std::size_t i = observed; i < Size(m_statusItems); ++i) {
-        product *= m_itemRows[i][d];
-        if (product < em::kRescaleBelow) em::KeepAbove(&product, &exponent);
-      }
-      e[d] = product;
-      exponents[d] = exponent;
-    }
-    m_emissionExponent[Slot(c, t)] = CommonExponent(e, exponents, s);
     if (own != nullptr) {
-      const int common = CommonExponent(own, ownExponents, s);
-      if (observedExponent != nullptr) observedExponent[Slot(c, t)] = common;
+      own[d] = product;
+      ownExponents[d] = exponent;
+    }
+    for (std::size_t i = observed; i < Size(m_statusItems); ++i) {
+      product *= m_itemRows[i][d];
+      if (product < em::kRescaleBelow) em::KeepAbove(&product, &exponent);
+    }
+    e[d] = product;
+    exponents[d] = exponent;
+  }
+  if (own != nullptr) {
+    const int common = CommonExponent(own, ownExponents, s);
+    if (ownExponent != nullptr) *ownExponent = common;
+  }
+  return CommonExponent(e, exponents, s);
+}
+
+void LatentRecursions::Emissions(std::int32_t c, const std::int32_t* responses,
+                                 double* observedEmission, int* observedExponent) {
+  const std::size_t s = Size(m_statuses);
+  for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
+    double* own = observedEmission != nullptr ? observedEmission + Slot(c, t) * s : nullptr;
+    m_emissionExponent[Slot(c, t)] = OccasionEmissions(
+        c, t, responses + m_classItems + t * m_statusItems, m_emission.data() + Slot(c, t) * s,
+        own, observedExponent != nullptr ? &observedExponent[Slot(c, t)] : nullptr);
+  }
+}
+
+void LatentRecursions::CodeEmissions(const em::OccasionCodes& codes, std::size_t begin,
+                                     std::size_t end, double* table, int* exponent) {
+  const std::size_t s = Size(m_statuses);
+  const std::size_t classes = Size(m_classes);
+  for (std::size_t g = begin; g < end; ++g) {
+    const std::int32_t* y = codes.responses.data() + g * Size(codes.items);
+    for (std::size_t c = 0; c < classes; ++c) {
+      exponent[g * classes + c] =
+          OccasionEmissions(static_cast<std::int32_t>(c), codes.codeOccasion[g], y,
+                            table + (g * classes + c) * s, nullptr, nullptr);
     }
   }
 }
 
 double LatentRecursions::Prepare(const std::int32_t* responses, double* observedEmission,
                                  int* observedExponent) {
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    Emissions(c, responses, observedEmission, observedExponent);
+  }
+  return FinishPrepare(responses);
+}
+
+double LatentRecursions::PrepareCoded(const std::int32_t* responses, const std::int32_t* codes,
+                                      const double* table, const int* tableExponent) {
+  const std::size_t s = Size(m_statuses);
+  const std::size_t classes = Size(m_classes);
+  for (std::size_t c = 0; c < classes; ++c) {
+    for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
+      const std::size_t at = Size(codes[t]) * classes + c;
+      std::copy_n(table + at * s, s,
+                  m_emission.data() + Slot(static_cast<std::int32_t>(c), t) * s);
+      m_emissionExponent[Slot(static_cast<std::int32_t>(c), t)] = tableExponent[at];
+    }
+  }
+  return FinishPrepare(responses);
+}
+
+double LatentRecursions::FinishPrepare(const std::int32_t* responses) {
   const std::size_t s = Size(m_statuses);
   for (std::int32_t c = 0; c < m_classes; ++c) {
     double factor = m_gamma[Size(c)];
@@ -415,7 +457,6 @@ double LatentRecursions::Prepare(const std::int32_t* responses, double* observed
       if (factor < em::kRescaleBelow) em::KeepAbove(&factor, &factorExponent);
     }
     m_classExponent[Size(c)] = factorExponent;
-    Emissions(c, responses, observedEmission, observedExponent);
     Backward(c);
 
     const double* delta = Delta(c);
@@ -560,17 +601,56 @@ void ImputationStep::AppendRecords(std::int32_t pattern, Block* block) const {
   }
 }
 
+void ImputationStep::PrepareBlockPattern(const input::PatternTable& patterns, std::int32_t p,
+                                         Block* block) const {
+  if (m_codes == nullptr) {
+    block->latent.Prepare(patterns.Pattern(p));
+    return;
+  }
+  block->latent.PrepareCoded(patterns.Pattern(p),
+                             m_codes->code.data() + Size(p) * Size(m_codes->occasions),
+                             m_codeEmission.data(), m_codeExponent.data());
+}
+
 void ImputationStep::DrawPatterns(const input::PatternTable& patterns, std::int32_t begin,
                                   std::int32_t end, const float* uniforms, Block* block) const {
   LatentCell cell;
   for (std::int32_t p = begin; p < end; ++p) {
     const std::int64_t subjects = SubjectsOf(patterns.frequencies[Size(p)]);
     if (subjects == 0) continue;
-    block->latent.Prepare(patterns.Pattern(p));
+    PrepareBlockPattern(patterns, p, block);
+    if (subjects == 1) {
+      // One subject makes one record at most: no tally to sort.
+      if (block->latent.DrawCell(*uniforms++, &cell)) {
+        block->records.push_back(CompletedRecord{p, cell.latentClass, cell.statuses, 1.0});
+      }
+      continue;
+    }
     for (std::int64_t n = 0; n < subjects; ++n) {
       if (block->latent.DrawCell(*uniforms++, &cell)) block->drawn.Add(CellIndex(cell));
     }
     AppendRecords(p, block);
+  }
+}
+
+// Every code's emissions, in fixed slices of the codes over the blocks' recursions.
+void ImputationStep::ComputeCodeEmissions() {
+  const std::size_t codeCount = m_codes->CodeCount();
+  const std::size_t per = Size(m_latent.Classes()) * Size(m_latent.Statuses());
+  m_codeEmission.resize(codeCount * per);
+  m_codeExponent.resize(codeCount * Size(m_latent.Classes()));
+  const std::size_t slices = run::FixedBlockCount(Size(m_codes->patterns));
+  for (std::size_t b = 0; b < slices; ++b) BlockAt(b);
+  const auto slice = [&](std::size_t b) {
+    m_blocks[b]->latent.CodeEmissions(*m_codes, codeCount * b / slices,
+                                      codeCount * (b + 1) / slices, m_codeEmission.data(),
+                                      m_codeExponent.data());
+  };
+  if (slices == 1) {
+    slice(0);
+  } else {
+    if (!m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
+    m_pool->Run(slices, slice);
   }
 }
 
@@ -601,7 +681,7 @@ bool ImputationStep::DrawLargePattern(const input::PatternTable& patterns, std::
                                       AbortCheck* abortCheck) {
   Block& block = BlockAt(0);
   block.records.clear();
-  block.latent.Prepare(patterns.Pattern(p));
+  PrepareBlockPattern(patterns, p, &block);
   LatentCell cell;
   for (std::uint64_t left = static_cast<std::uint64_t>(SubjectsOf(patterns.frequencies[Size(p)]));
        left > 0;) {
@@ -622,9 +702,15 @@ bool ImputationStep::DrawLargePattern(const input::PatternTable& patterns, std::
 }
 
 bool ImputationStep::Run(const input::ParameterSet& values, const input::PatternTable& patterns,
-                         CompletedData* completed, em::ExpectedCounts* counts) {
+                         CompletedData* completed, em::ExpectedCounts* counts,
+                         const em::OccasionCodes* codes) {
   m_values = &values;
   for (const std::unique_ptr<Block>& block : m_blocks) block->parametersSet = false;
+  m_codes = codes != nullptr && codes->occasions > 0 &&
+                    codes->Fits(patterns, m_latent.ItemOccasions(), m_latent.StatusItems())
+                ? codes
+                : nullptr;
+  if (m_codes != nullptr) ComputeCodeEmissions();
   m_completed = completed;
   completed->itemCount = patterns.itemCount;
   completed->responses = patterns.responses;

@@ -135,6 +135,14 @@ class LatentRecursions {
   // every value and every draw is exactly that of unscaled recursions.
   double Prepare(const std::int32_t* responses, double* observedEmission = nullptr,
                  int* observedExponent = nullptr);
+  // The same with the emissions taken from a table of occasion codes (CodeEmissions): codes[t]
+  // is the pattern's code at occasion t. The values are those Prepare computes.
+  double PrepareCoded(const std::int32_t* responses, const std::int32_t* codes,
+                      const double* table, const int* tableExponent);
+  // The emissions of every code of the table's occasions, ((code, c), s), each (code, c) scaled
+  // by 2^exponent[(code, c)], computed as Prepare computes a pattern's.
+  void CodeEmissions(const em::OccasionCodes& codes, std::size_t begin, std::size_t end,
+                     double* table, int* exponent);
   double Total() const { return m_total; }
   int TotalExponent() const { return m_totalExponent; }
   // The forward messages of the prepared pattern at occasions 0 .. occasions - 1.
@@ -201,6 +209,13 @@ class LatentRecursions {
   static std::size_t Size(std::int32_t n) { return static_cast<std::size_t>(n > 0 ? n : 0); }
   void Emissions(std::int32_t c, const std::int32_t* responses, double* observedEmission,
                  int* observedExponent);
+  // The emissions of status responses y of occasion t in class c into e (S values), with
+  // their exponent; own (when not null) gets those of the observed items alone.
+  int OccasionEmissions(std::int32_t c, std::int32_t t, const std::int32_t* y, double* e,
+                        double* own, int* ownExponent);
+  // Backward messages, P(status responses | class) and the class weights, once the emissions
+  // of every class are in place.
+  double FinishPrepare(const std::int32_t* responses);
   std::size_t Slot(std::int32_t c, std::int32_t t) const {
     return Size(c) * Size(m_occasions) + Size(t);
   }
@@ -264,8 +279,12 @@ class ImputationStep {
   // complete (the missing-response draw comes first); a missing response is summed out of the
   // latent draw and adds to no response count. Returns false, with *completed and *counts
   // unfinished, when an abort was requested during the step (AbortCheck).
+  //
+  // codes, when given, are the occasion codes of this very table (the table of a run without
+  // missing responses, numbered once): each code's emissions are then computed once per step.
   bool Run(const input::ParameterSet& values, const input::PatternTable& patterns,
-           CompletedData* completed, em::ExpectedCounts* counts);
+           CompletedData* completed, em::ExpectedCounts* counts,
+           const em::OccasionCodes* codes = nullptr);
 
  private:
   // The work of one block of patterns: its own recursions, tally and records.
@@ -294,8 +313,17 @@ class ImputationStep {
   void TallyInBlocks(const CompletedData& data, em::ExpectedCounts* counts);
   Block& BlockAt(std::size_t b);
 
+  // Prepares pattern p in the block's recursions, its emissions from the codes' table when
+  // the step has codes.
+  void PrepareBlockPattern(const input::PatternTable& patterns, std::int32_t p,
+                           Block* block) const;
+  void ComputeCodeEmissions();
+
   input::ModelDimensions m_dims;
   const input::ParameterSet* m_values = nullptr;  // of the running step
+  const em::OccasionCodes* m_codes = nullptr;     // of the running step, or none
+  std::vector<double> m_codeEmission;
+  std::vector<int> m_codeExponent;
   LatentRecursions m_latent;                      // laid out, never prepared: the blocks' model
   std::vector<std::unique_ptr<Block>> m_blocks;
   std::vector<float> m_uniforms;                  // of one group
