@@ -1,4 +1,4 @@
-# Lists the defined dynamic symbols of LIBRARY and fails unless they are exactly the seven
+# Lists the defined dynamic symbols of LIBRARY and fails unless they are exactly the engine's
 # exports.
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
@@ -14,7 +14,8 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 list(SORT found)
-set(expected lAbortRun lClean lCurrentlyRunning lGetIteration lGetKovError lRunKovDA lRunKovEM)
+set(expected lAbortRun lClean lCurrentlyRunning lGetIteration lGetKovError lRunKovDA lRunKovEM
+    lSetStartOptions)
 if(NOT found STREQUAL expected)
   message(FATAL_ERROR "libkov.so exports '${found}', expected '${expected}'")
 endif()

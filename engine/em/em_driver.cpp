@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -24,6 +26,7 @@
 #include "missingness.h"
 #include "mstep.h"
 #include "parameter_count.h"
+#include "random_starts.h"
 #include "report/fields.h"
 #include "report/fit_report.h"
 #include "report/job_header.h"
@@ -31,6 +34,7 @@
 #include "report/restrictions_report.h"
 #include "report/results_file.h"
 #include "report/run_end.h"
+#include "report/starts_report.h"
 #include "report/tau_failure.h"
 #include "run/run_files.h"
 #include "run/run_support.h"
@@ -44,6 +48,31 @@ using input::TrimRight;
 
 const std::string kAsteriskLine = " " + std::string(50, '*');
 
+std::mutex g_overridesLock;
+StartOverrides g_overrides;
+
+// One start of a run with random starts, between its stages.
+struct StartState {
+  std::int32_t start = 1;
+  std::optional<std::uint64_t> seed;  // none for the control file's start values
+  input::ParameterSet values;
+  std::vector<double> mads;  // MAD of every iteration done, for the history of the best
+  double mad = 0.0;
+  double previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
+  bool likelihoodSettled = false;
+  bool ended = false;      // its loop ended by its test: converged, maximum or abort
+  bool converged = false;
+  bool failed = false;     // a zero denominator ended it
+  double logLikelihood = -std::numeric_limits<double>::infinity();
+};
+
+// Best first: higher log-likelihood (one that is not a number ranks last), then lower number.
+bool RanksBefore(const StartState& a, const StartState& b) {
+  const double x = std::isnan(a.logLikelihood) ? -HUGE_VAL : a.logLikelihood;
+  const double y = std::isnan(b.logLikelihood) ? -HUGE_VAL : b.logLikelihood;
+  return x != y ? x > y : a.start < b.start;
+}
+
 class EmRun {
  public:
   Status Run(const char* controlFilePath);
@@ -53,6 +82,13 @@ class EmRun {
   Status OpenFiles();
   Status Iterate(bool silent, bool* left);
   Status OneIteration();
+  bool StopRuleMet() const;
+  bool NotConverged() const;
+  Status RunStarts(const StartSettings& settings, double* startGSquared, bool* left,
+                   bool* fallBack);
+  input::ParameterSet StartValues(const StartState& state) const;
+  void AdvanceStart(StartState* state, std::int32_t lastIteration);
+  Status ReplayHistory(const StartState& best, double startGSquared);
   std::int32_t WriteHistoryHeading(double startGSquared);
   std::int32_t WriteHistoryEntry();
   std::int32_t WriteCrossValidation(double startGSquared);
@@ -94,6 +130,14 @@ class EmRun {
   std::int32_t m_lastIteration = 0;  // the last iteration completed
   bool m_aborted = false;
   bool m_estimatesWritten = false;
+  // A zero denominator is explained in the report, except in the silent stages of random
+  // starts, which drop the start instead.
+  bool m_explainFailures = true;
+  // The stop rule on the log-likelihood: the last iteration's value, and whether its relative
+  // change from the one before was below the criterion.
+  double m_previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
+  bool m_likelihoodSettled = false;
+  input::ParameterSet m_fileStart;  // the start values with their derived prevalences
   std::optional<SaturatedModel> m_saturated;
 
   // What the results file reports: the fit as the report shows it, the iteration it was
@@ -216,11 +260,21 @@ Status EmRun::OneIteration() {
   run::PublishProgress(m_iteration, m_mad);
   ChangeSums sums;
   // The iterations need the counts alone; the fit is computed from a last E-step after them.
-  m_estep->Run(m_values, m_grouped, &m_counts, nullptr);
+  // The log-likelihood costs a logarithm a pattern; only its stop rule needs it.
+  const double logLikelihood =
+      m_estep->Run(m_values, m_grouped, &m_counts, nullptr,
+                   m_model.logLikelihoodRule ? &m_logProbabilities : nullptr);
+  if (m_model.logLikelihoodRule) {
+    const double change =
+        std::fabs(logLikelihood - m_previousLogLikelihood) / std::fabs(m_previousLogLikelihood);
+    m_likelihoodSettled = change < m_model.logLikelihoodCriterion;
+    m_previousLogLikelihood = logLikelihood;
+  }
   if (d.HasClasses()) UpdateGamma(r, m_counts, &m_values, &sums.gamma);
   if (d.HasStatuses()) {
     report::ZeroTauDenominator where;
     if (Status tau = UpdateTau(r, m_counts, &m_values, &sums.tau, &where); !tau.IsOk()) {
+      if (!m_explainFailures) return tau;
       return report::ExplainZeroTauDenominator(m_report, std::move(tau), where);
     }
     UpdateDelta(r, m_counts, &m_values, &sums.delta);
@@ -246,11 +300,123 @@ Status EmRun::Iterate(bool silent, bool* left) {
     }
     m_aborted = m_aborted || run::AbortRequested();
     // A MAD that is not a number fails "less than" and keeps the loop going to the maximum.
-    if (m_aborted || m_mad < m_model.criterion || m_iteration == m_model.maxIterations) {
+    if (m_aborted || StopRuleMet() || m_iteration == m_model.maxIterations) {
       *left = true;
       return {};
     }
     ++m_iteration;
+  }
+  return {};
+}
+
+// MAD below its criterion and, with the log-likelihood rule, the relative change of the
+// log-likelihood below its own. A MAD that is not a number fails "less than".
+bool EmRun::StopRuleMet() const {
+  return m_mad < m_model.criterion && (!m_model.logLikelihoodRule || m_likelihoodSettled);
+}
+
+// What the report warns about; without the log-likelihood rule a MAD that is not a number
+// does not count as a failure to converge.
+bool EmRun::NotConverged() const {
+  return m_mad > m_model.criterion || (m_model.logLikelihoodRule && !m_likelihoodSettled);
+}
+
+input::ParameterSet EmRun::StartValues(const StartState& state) const {
+  if (!state.seed) return m_fileStart;
+  input::ParameterSet values;
+  DrawStartValues(m_restrictions, *state.seed, m_fileStart, &values);
+  return values;
+}
+
+// Runs a start silently up to lastIteration, unless its loop has already ended, and leaves its
+// log-likelihood (minus infinity after a zero denominator) in the state.
+void EmRun::AdvanceStart(StartState* state, std::int32_t lastIteration) {
+  m_values = std::move(state->values);
+  m_mad = state->mad;
+  m_previousLogLikelihood = state->previousLogLikelihood;
+  m_likelihoodSettled = state->likelihoodSettled;
+  m_iteration = static_cast<std::int32_t>(state->mads.size()) + 1;
+  while (!m_aborted && !state->ended && !state->failed && m_iteration <= lastIteration) {
+    if (!OneIteration().IsOk()) {
+      state->failed = true;
+      break;
+    }
+    state->mads.push_back(m_mad);
+    m_aborted = m_aborted || run::AbortRequested();
+    state->converged = StopRuleMet();
+    state->ended = m_aborted || state->converged || m_iteration == m_model.maxIterations;
+    ++m_iteration;
+  }
+  state->mad = m_mad;
+  state->previousLogLikelihood = m_previousLogLikelihood;
+  state->likelihoodSettled = m_likelihoodSettled;
+  state->logLikelihood =
+      state->failed ? -HUGE_VAL
+                    : m_estep->Run(m_values, m_grouped, nullptr, &m_probabilities,
+                                   &m_logProbabilities);
+  state->values = std::move(m_values);
+}
+
+// Every start runs the first stage; the best run on to the end, one after another (the E-step
+// has the threads), so that the results do not depend on their number. Leaves the best start's
+// final values as the run's, with its table in the report and the results. *fallBack asks for
+// the control file's start values alone, when no start came through.
+Status EmRun::RunStarts(const StartSettings& settings, double* startGSquared, bool* left,
+                        bool* fallBack) {
+  std::vector<StartState> states(static_cast<std::size_t>(settings.starts));
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    StartState& state = states[i];
+    state.start = static_cast<std::int32_t>(i) + 1;
+    if (i > 0) state.seed = StartSeed(settings.seed, state.start);
+    state.values = StartValues(state);
+  }
+  m_explainFailures = false;
+  const std::int32_t firstStage = std::min(settings.firstStageIterations, m_model.maxIterations);
+  for (StartState& state : states) AdvanceStart(&state, firstStage);
+  std::stable_sort(states.begin(), states.end(), RanksBefore);
+  states.resize(static_cast<std::size_t>(settings.finalStarts));
+  for (StartState& state : states) AdvanceStart(&state, m_model.maxIterations);
+  std::stable_sort(states.begin(), states.end(), RanksBefore);
+  m_explainFailures = true;
+
+  const StartState& best = states.front();
+  *fallBack = best.failed || !std::isfinite(best.logLikelihood);
+  if (*fallBack) return {};
+  for (const StartState& state : states) {
+    m_summary.starts.push_back({state.start, state.seed, state.logLikelihood,
+                                static_cast<std::int32_t>(state.mads.size()), state.converged});
+  }
+  m_summary.bestReplicated = report::BestReplications(m_summary.starts) > 1;
+  const report::StartsPlan plan{settings.starts, settings.finalStarts, firstStage, settings.seed};
+  if (const std::int32_t status = report::WriteStartsTable(m_report, plan, m_summary.starts);
+      status != kStatusOk) {
+    return WriteFailed(status);
+  }
+  m_estep->Run(StartValues(best), m_grouped, nullptr, &m_probabilities, &m_logProbabilities);
+  *startGSquared = ModelGSquared(m_grouped, m_probabilities, &m_logProbabilities);
+  if (Status replayed = ReplayHistory(best, *startGSquared); !replayed.IsOk()) return replayed;
+  m_values = best.values;
+  m_mad = best.mad;
+  m_previousLogLikelihood = best.previousLogLikelihood;
+  m_likelihoodSettled = best.likelihoodSettled;
+  m_lastIteration = m_iteration = static_cast<std::int32_t>(best.mads.size());
+  // An abort ends the loop by its test, as in a run without random starts.
+  *left = best.ended || m_aborted;
+  return {};
+}
+
+// The iteration history of the best start, from its first iteration, as a run from its start
+// values alone would have written it.
+Status EmRun::ReplayHistory(const StartState& best, double startGSquared) {
+  if (const std::int32_t status = WriteHistoryHeading(startGSquared); status != kStatusOk) {
+    return WriteFailed(status);
+  }
+  for (std::size_t i = 0; i < best.mads.size(); ++i) {
+    m_iteration = static_cast<std::int32_t>(i) + 1;
+    m_mad = best.mads[i];
+    if (const std::int32_t status = WriteHistoryEntry(); status != kStatusOk) {
+      return WriteFailed(status);
+    }
   }
   return {};
 }
@@ -313,12 +479,14 @@ std::int32_t EmRun::WriteFitIndices(double modelFit) {
   m_summary.logLikelihood = logLikelihood;
   m_summary.gSquared = modelFit;
   m_summary.iterations = m_lastIteration;
-  m_summary.converged = !(m_mad > m_model.criterion);
+  m_summary.converged = !NotConverged();
   m_summary.fit = ComputeFitIndices(logLikelihood, m_estimated, m_counts.total, modelFit,
                                     m_degreesOfFreedom, pearsonSkip, pearson, kMaxTableCells);
   m_summary.quality = ClassifySubjects(*m_estep, m_model.dims, m_values, m_grouped);
-  // The start values count as start 1; there are no others yet.
-  m_summary.starts = {{1, std::nullopt, logLikelihood, m_lastIteration, m_summary.converged}};
+  // Without random starts the start values are the only start.
+  if (m_summary.starts.empty()) {
+    m_summary.starts = {{1, std::nullopt, logLikelihood, m_lastIteration, m_summary.converged}};
+  }
   m_estep->SetParameters(m_values);
   return report::WriteFitIndicesBlock(m_report, m_model, *m_summary.fit, *m_summary.quality);
 }
@@ -334,7 +502,7 @@ Status EmRun::WriteEstimatesSet() {
 Status EmRun::WriteResults() {
   std::int32_t status = Line(kAsteriskLine);
   if (status == kStatusOk) status = Line("");
-  if (status == kStatusOk && m_mad > m_model.criterion) {
+  if (status == kStatusOk && NotConverged()) {
     for (const char* line : {"  ****WARNING: CONVERGENCE NOT REACHED****",
                              "  IF YOU HAVE CHOSEN TO WRITE PARAMETER ESTIMATES",
                              "  TO A FILE, THEY CAN BE USED AS START VALUES", "  TO CONTINUE THIS RUN.",
@@ -462,11 +630,28 @@ Status EmRun::Run(const char* controlFilePath) {
     if ((status = WriteCrossValidation(startGSquared)) != kStatusOk) return WriteFailed(status);
     return Finish();
   }
-  if ((status = WriteHistoryHeading(startGSquared)) != kStatusOk) return WriteFailed(status);
-  m_iteration = m_model.startValuesFromFile ? m_model.startIteration + 1 : 1;
-  m_lastIteration = m_iteration - 1;
   bool left = false;
-  if (Status iterated = Iterate(/*silent=*/false, &left); !iterated.IsOk()) return iterated;
+  bool fallBack = true;
+  m_fileStart = m_values;
+  if (const StartSettings settings = RandomStartSettings(m_model, CurrentStartOverrides());
+      settings.starts > 0) {
+    double bestStartGSquared = startGSquared;
+    if (Status started = RunStarts(settings, &bestStartGSquared, &left, &fallBack);
+        !started.IsOk()) {
+      return started;
+    }
+  }
+  if (fallBack) {
+    // No start came through: the start values alone, whose run explains why.
+    m_values = m_fileStart;
+    m_mad = 0.0;
+    m_previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
+    m_likelihoodSettled = false;
+    if ((status = WriteHistoryHeading(startGSquared)) != kStatusOk) return WriteFailed(status);
+    m_iteration = m_model.startValuesFromFile ? m_model.startIteration + 1 : 1;
+    m_lastIteration = m_iteration - 1;
+    if (Status iterated = Iterate(/*silent=*/false, &left); !iterated.IsOk()) return iterated;
+  }
 
   m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities, &m_logProbabilities);
   if ((status = WriteFitBlocks()) != kStatusOk) return WriteFailed(status);
@@ -486,6 +671,37 @@ Status EmRun::Run(const char* controlFilePath) {
 }
 
 }  // namespace
+
+void SetStartOverrides(const StartOverrides& overrides) {
+  std::lock_guard<std::mutex> lock(g_overridesLock);
+  g_overrides = overrides;
+}
+
+StartOverrides CurrentStartOverrides() {
+  std::lock_guard<std::mutex> lock(g_overridesLock);
+  return g_overrides;
+}
+
+StartSettings RandomStartSettings(const input::Model& model, const StartOverrides& overrides) {
+  const bool overridden =
+      overrides.starts >= 0 || overrides.finalStarts >= 0 || overrides.seed >= 0;
+  // A continued run goes on from its estimates; a run without iterations only evaluates them.
+  if ((!model.startsBlock && !overridden) || model.estimationType != 1 ||
+      model.maxIterations <= 0) {
+    return {};
+  }
+  StartSettings settings;
+  settings.starts = overrides.starts >= 0 ? overrides.starts : model.starts;
+  if (settings.starts <= 0) settings.starts = input::kDefaultStarts;
+  settings.finalStarts = overrides.finalStarts >= 0 ? overrides.finalStarts : model.finalStarts;
+  if (settings.finalStarts <= 0) settings.finalStarts = input::DefaultFinalStarts(settings.starts);
+  settings.finalStarts = std::min(settings.finalStarts, settings.starts);
+  settings.firstStageIterations = model.firstStageIterations > 0
+                                      ? model.firstStageIterations
+                                      : input::kDefaultFirstStageIterations;
+  settings.seed = overrides.seed >= 0 ? overrides.seed : model.startSeed;
+  return settings;
+}
 
 std::int32_t RunEmDriver(const char* controlFilePath, std::int32_t) {
   EmRun run;

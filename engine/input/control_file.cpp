@@ -1,6 +1,7 @@
 #include "control_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <limits>
 #include <string_view>
@@ -26,6 +27,8 @@ constexpr std::string_view kRestrictionStage =
     "Unable to read parameter restrictions from control file: ";
 constexpr std::string_view kStartValueStage =
     "Unable to read starting values from parameter estimates file: ";
+constexpr std::string_view kStartsStage =
+    "Unable to read random start settings from control file: ";
 constexpr std::string_view kIterationStage =
     "Unable to read last iteration value from parameter estimates file: ";
 
@@ -384,6 +387,80 @@ void Fail(std::int32_t status, std::string_view stage, const std::string& name,
                                      : Message(stage, name, "; " + why));
 }
 
+// The settings lines after the last section are named by a keyword in their first field.
+constexpr std::string_view kStartsKeyword = "STARTS";
+constexpr std::string_view kStopKeyword = "STOP";
+constexpr std::int32_t kMaxStarts = 10000;
+
+// The keyword of the next line in upper case, or empty at the end of the file.
+std::int32_t ReadKeyword(TextInput& in, ReadStep& step, std::string* keyword) {
+  keyword->clear();
+  if (in.AtEndIgnoringBlankLines()) return kStatusOk;
+  const std::int32_t status = step.Text(kLabelWidth, keyword);
+  if (status != kStatusOk) return status;
+  *keyword = TrimRight(*keyword);
+  for (char& c : *keyword) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return kStatusOk;
+}
+
+// Why the random start counts cannot be used; empty when they can.
+std::string RefusedStartCounts(const Model& m) {
+  const struct {
+    std::string_view what;
+    std::int32_t value;
+    std::int32_t limit;
+  } counts[] = {{"number of random starts", m.starts, kMaxStarts},
+                {"number of starts run to convergence", m.finalStarts, kMaxStarts},
+                {"number of first-stage iterations", m.firstStageIterations,
+                 std::numeric_limits<std::int32_t>::max()},
+                {"random start seed", m.startSeed, std::numeric_limits<std::int32_t>::max()}};
+  for (const auto& count : counts) {
+    if (count.value < 0) return NegativeCount(count.what, count.value);
+    if (count.value > count.limit) return CountOverLimit(count.what, count.value, count.limit);
+  }
+  if (m.starts > 0 && m.finalStarts > m.starts) {
+    return "The number of starts run to convergence (" + Decimal(m.finalStarts) +
+           ") is over the number of random starts (" + Decimal(m.starts) + ").";
+  }
+  return {};
+}
+
+// The optional block after the last section: a line 'STARTS' N K STAGE SEED, a line 'STOP'
+// CRITERION, or both in that order. A file that ends before it (or goes on with anything else,
+// which older versions never read) has no block.
+std::int32_t ReadStopCriterion(ReadStep& step, Model* m, std::string* why) {
+  if (const std::int32_t status = step.Real(&m->logLikelihoodCriterion); status != kStatusOk) {
+    return status;
+  }
+  // NaN fails the test too.
+  if (!(m->logLikelihoodCriterion > 0.0)) {
+    *why = "The log-likelihood stop criterion must be above 0.";
+    return kBadValue;
+  }
+  m->logLikelihoodRule = true;
+  return kStatusOk;
+}
+
+std::int32_t ReadStartsBlock(TextInput& in, Model* m, std::string* why) {
+  std::string keyword;
+  std::int32_t status = kStatusOk;
+  {
+    ReadStep step(in);
+    if ((status = ReadKeyword(in, step, &keyword)) != kStatusOk) return status;
+    if (keyword == kStopKeyword) return ReadStopCriterion(step, m, why);
+    if (keyword != kStartsKeyword) return kStatusOk;
+    for (std::int32_t* value :
+         {&m->starts, &m->finalStarts, &m->firstStageIterations, &m->startSeed}) {
+      if ((status = step.Int(value)) != kStatusOk) return status;
+    }
+    if (*why = RefusedStartCounts(*m); !why->empty()) return kBadValue;
+    m->startsBlock = true;
+  }
+  ReadStep step(in);
+  if ((status = ReadKeyword(in, step, &keyword)) != kStatusOk) return status;
+  return keyword == kStopKeyword ? ReadStopCriterion(step, m, why) : kStatusOk;
+}
+
 }  // namespace
 
 std::int32_t ReadParameterGroups(LineSource& lines, const ModelDimensions& dims, bool allOccasions,
@@ -493,6 +570,10 @@ std::int32_t ReadControlFile(const std::string& path, Model* model) {
     }
   }
   FillAbsentLatentVariables(d, &model->start);
+  if ((status = ReadStartsBlock(in, model, &why)) != kStatusOk) {
+    Fail(status, kStartsStage, name, why);
+    return 0;
+  }
   return 1;
 }
 

@@ -119,7 +119,29 @@ struct Model {
   // iteration number stored there.
   bool startValuesFromFile = false;
   std::int32_t startIteration = 0;
+
+  // Random starts, from the optional block after the start values. Without the block a new
+  // estimation runs from the start values alone. A count of 0 read from the block takes its
+  // default when the run begins (RandomStartSettings in the EM driver).
+  bool startsBlock = false;
+  std::int32_t starts = 0;                // N, the start values counting as start 1
+  std::int32_t finalStarts = 0;           // K, the best of the first stage run to the end
+  std::int32_t firstStageIterations = 0;  // iterations of every start before the choice
+  std::int32_t startSeed = 0;
+  // The stop rule on the log-likelihood: with a value above 0 a run has converged only when
+  // the relative change of its log-likelihood, as well as MAD, is below its criterion.
+  bool logLikelihoodRule = false;
+  double logLikelihoodCriterion = 0.0;
 };
+
+// The defaults of the random starts: enough starts that a mode reached by one start in four
+// is found with near certainty (1 - 0.75^20 > 0.99), a first stage long enough to separate
+// the basins of the modes, and a quarter of the starts (at least one) run to convergence.
+inline constexpr std::int32_t kDefaultStarts = 20;
+inline constexpr std::int32_t kDefaultFirstStageIterations = 50;
+inline std::int32_t DefaultFinalStarts(std::int32_t starts) {
+  return starts / 4 > 1 ? starts / 4 : 1;
+}
 
 // Sizes the parameter and restriction arrays from the dimensions, all zero.
 void AllocateParameters(const ModelDimensions& dims, ParameterSet* values);

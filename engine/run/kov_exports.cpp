@@ -1,4 +1,4 @@
-// The seven exports: each is a shell over the status record that catches everything, since
+// The exports: each is a shell over the status record that catches everything, since
 // nothing may cross the C boundary.
 #include "kov_exports.h"
 
@@ -232,3 +232,21 @@ KOV_EXPORT std::int32_t lCurrentlyRunning() {
 }
 
 KOV_EXPORT std::int32_t lClean() { return IsTrue(Status().clean.load()) ? 1 : 0; }
+
+KOV_EXPORT std::int32_t lSetStartOptions(std::int32_t starts, std::int32_t finalStarts,
+                                         std::int32_t seed) {
+  try {
+    // A run reads the settings once, as it reads its control file; a change in its course
+    // would reach no one.
+    if (IsTrue(Status().running.load(std::memory_order_acquire))) return 0;
+    constexpr std::int32_t kMaxStarts = 10000;
+    const bool valid = (starts < 0 || (starts >= 1 && starts <= kMaxStarts)) &&
+                       (finalStarts < 0 || (finalStarts >= 1 && finalStarts <= kMaxStarts));
+    if (!valid) return 0;
+    kov::em::SetStartOverrides({starts < 0 ? -1 : starts, finalStarts < 0 ? -1 : finalStarts,
+                                seed < 0 ? -1 : seed});
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}

@@ -1,4 +1,4 @@
-// The engine's interface: seven plain functions, the only symbols libkov.so exports.
+// The engine's interface: eight plain functions, the only symbols libkov.so exports.
 //
 // Text crosses this boundary in fixed-length single-byte fields, blank-padded and not
 // terminated: the control-file path is 300 bytes, the error message 1024 bytes. The length
@@ -36,3 +36,11 @@ KOV_EXPORT std::int32_t lCurrentlyRunning();
 
 // 1 while no run has started since the library was loaded, else 0.
 KOV_EXPORT std::int32_t lClean();
+
+// Random start settings for the EM runs that follow, in place of the control file's: the
+// number of starts (1 to 10000), the number run to convergence (1 to 10000; more than the
+// starts means all of them) and the seed (0 to 2147483647). A negative value keeps the file's;
+// any other turns random starts on for a new estimation. Returns 1 when the settings were
+// taken, 0 when a value is out of range or a run is in progress (nothing is changed).
+KOV_EXPORT std::int32_t lSetStartOptions(std::int32_t starts, std::int32_t finalStarts,
+                                         std::int32_t seed);

@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <sstream>
 #include <vector>
 
 extern char** environ;
@@ -22,7 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kUsage = "usage: kovrun [--em | --da] [--threads N] FILE.cnt";
+constexpr std::string_view kUsage =
+    "usage: kovrun [--em | --da] [--threads N] [--starts N] [--final K] [--seed S] FILE.cnt";
 
 struct Outcome {
   int exitCode = -1;  // -1 when the child did not exit by itself
@@ -142,6 +145,12 @@ Outcome RunKovrun(const std::string& program, const std::vector<std::string>& ar
   return child.Finish();
 }
 
+std::string ReadText(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
 std::size_t Count(const std::string& text, std::string_view part) {
   std::size_t count = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -203,6 +212,11 @@ TEST_F(KovrunTest, BadArgumentsGiveTheUsageAndExitTwo) {
       {"--threads", "0", "a.cnt"},
       {"--threads", "257", "a.cnt"},
       {"--threads", "a.cnt"},
+      {"--starts", "0", "a.cnt"},
+      {"--starts", "10001", "a.cnt"},
+      {"--final", "0", "a.cnt"},
+      {"--seed", "-1", "a.cnt"},
+      {"--da", "--starts", "3", "a.cnt"},
   };
   for (const std::vector<std::string>& arguments : cases) {
     const Outcome outcome = RunKovrun(KOVRUN_PATH, arguments);
@@ -219,6 +233,49 @@ TEST_F(KovrunTest, BadArgumentsGiveTheUsageAndExitTwo) {
   const Outcome help = RunKovrun(KOVRUN_PATH, {"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find(kUsage), std::string::npos);
+}
+
+TEST_F(KovrunTest, StartOptionsOverrideTheControlFileForOneRun) {
+  const std::string examples = KOVRUN_TEST_DATA "/../../../examples/";
+  fs::copy_file(examples + "stouffer_toby.dat", m_folder / "stouffer_toby.dat");
+  // Every file the example names, in the test's folder.
+  std::string plain = ReadText(examples + "stouffer_toby.cnt");
+  const std::string folderName = "'" + (m_folder / "stouffer_toby").string();
+  for (std::size_t at = plain.find("'stouffer_toby"); at != std::string::npos;
+       at = plain.find("'stouffer_toby", at + folderName.size())) {
+    plain.replace(at, 14, folderName);
+  }
+  struct Case {
+    const char* block;
+    std::vector<std::string> options;
+    const char* plan;  // the report's line of the starts made
+    const char* best;
+  };
+  const Case cases[] = {
+      {"'STARTS' 12 4 30 2024\n", {}, " 12 STARTS FROM SEED 2024 ", " THE BEST 4 "},
+      {"'STARTS' 12 4 30 2024\n", {"--starts", "8", "--final", "2", "--seed", "9"},
+       " 8 STARTS FROM SEED 9 ", " THE BEST 2 "},
+      {"'STARTS' 12 4 30 2024\n", {"--seed", "5"}, " 12 STARTS FROM SEED 5 ", " THE BEST 4 "},
+      {"", {"--starts", "6"}, " 6 STARTS FROM SEED 0 ", " THE BEST 1 "},
+      {"", {"--final", "3"}, " 20 STARTS FROM SEED 0 ", " THE BEST 3 "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.block) + std::to_string(c.options.size()));
+    const std::string control = (m_folder / "job.cnt").string();
+    { std::ofstream(control) << plain << c.block; }
+    std::vector<std::string> arguments = c.options;
+    arguments.push_back(control);
+    const Outcome outcome = RunKovrun(KOVRUN_PATH, arguments);
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    const std::string report = ReadText((m_folder / "stouffer_toby.out").string());
+    EXPECT_NE(report.find(c.plan), std::string::npos) << report;
+    EXPECT_NE(report.find(c.best), std::string::npos) << report;
+  }
+  // Without the block or an option the start values are the only start.
+  { std::ofstream(m_folder / "job.cnt") << plain; }
+  ASSERT_EQ(RunKovrun(KOVRUN_PATH, {(m_folder / "job.cnt").string()}).exitCode, 0);
+  EXPECT_EQ(ReadText((m_folder / "stouffer_toby.out").string()).find("RANDOM STARTS"),
+            std::string::npos);
 }
 
 TEST_F(KovrunTest, RefusesToRunWithoutTheEngineInItsOwnFolder) {

@@ -91,4 +91,9 @@ std::int32_t EngineLibrary::CurrentlyRunning() {
 
 std::int32_t EngineLibrary::Clean() { return Bind(&m_clean, "lClean")(); }
 
+std::int32_t EngineLibrary::SetStartOptions(std::int32_t starts, std::int32_t finalStarts,
+                                            std::int32_t seed) {
+  return Bind(&m_setStartOptions, "lSetStartOptions")(starts, finalStarts, seed);
+}
+
 }  // namespace kovrun

@@ -38,6 +38,7 @@ class EngineLibrary {
   std::int32_t AbortRun();
   std::int32_t CurrentlyRunning();
   std::int32_t Clean();
+  std::int32_t SetStartOptions(std::int32_t starts, std::int32_t finalStarts, std::int32_t seed);
 
  private:
   template <typename Function>
@@ -52,6 +53,7 @@ class EngineLibrary {
   decltype(&::lAbortRun) m_abortRun = nullptr;
   decltype(&::lCurrentlyRunning) m_currentlyRunning = nullptr;
   decltype(&::lClean) m_clean = nullptr;
+  decltype(&::lSetStartOptions) m_setStartOptions = nullptr;
 };
 
 // The folder that holds the running executable, from /proc/self/exe. Throws EngineLoadError.

@@ -53,7 +53,12 @@ constexpr int kFinalPollTries = 3;
 // The engine's own limit of MARNEL_THREADS.
 constexpr std::int32_t kMaxThreads = 256;
 
-constexpr std::string_view kUsage = "usage: kovrun [--em | --da] [--threads N] FILE.cnt\n";
+// The engine's limits of the random start settings.
+constexpr std::int32_t kMaxStarts = 10000;
+constexpr std::int32_t kMaxSeed = 2147483647;
+
+constexpr std::string_view kUsage =
+    "usage: kovrun [--em | --da] [--threads N] [--starts N] [--final K] [--seed S] FILE.cnt\n";
 constexpr std::string_view kHelp =
     "Runs one job of the Marnel engine (libkov.so beside this program) on a control file.\n"
     "\n"
@@ -62,6 +67,12 @@ constexpr std::string_view kHelp =
     "  --threads N estimate on N threads (1 to 256; default: the processors this process\n"
     "              may use, or MARNEL_THREADS when it is set); the results are the same\n"
     "              for any number\n"
+    "  --starts N  estimate from N random starts (1 to 10000), the control file's start\n"
+    "              values counting as the first; replaces the file's setting for this run\n"
+    "  --final K   run the best K starts of the first stage to convergence (1 to 10000)\n"
+    "  --seed S    draw the random starts from seed S (0 to 2147483647)\n"
+    "              Any of the three turns random starts on, the others taking the file's\n"
+    "              settings or their defaults; they apply to EM runs only\n"
     "  --help      show this text\n"
     "\n"
     "Progress goes to standard error. Ctrl-C asks the engine to stop after the current\n"
@@ -102,6 +113,10 @@ struct Arguments {
   RunKind kind = RunKind::kEM;
   std::string controlFile;
   std::optional<std::int32_t> threads;
+  // Random start settings for the engine; -1 keeps the control file's.
+  std::int32_t starts = -1;
+  std::int32_t finalStarts = -1;
+  std::int32_t seed = -1;
   bool help = false;
 };
 
@@ -118,6 +133,13 @@ std::optional<Arguments> ParseArguments(int argc, char** argv) {
   emOption->excludes(daOption);
   CLI::Option* threadsOption =
       app.add_option("--threads", threads)->check(CLI::Range(1, kMaxThreads));
+  CLI::Option* startsOption =
+      app.add_option("--starts", arguments.starts)->check(CLI::Range(1, kMaxStarts));
+  CLI::Option* finalOption =
+      app.add_option("--final", arguments.finalStarts)->check(CLI::Range(1, kMaxStarts));
+  CLI::Option* seedOption =
+      app.add_option("--seed", arguments.seed)->check(CLI::Range(0, kMaxSeed));
+  for (CLI::Option* option : {startsOption, finalOption, seedOption}) option->excludes(daOption);
   app.add_option("FILE", arguments.controlFile);
   try {
     app.parse(argc, argv);
@@ -186,6 +208,14 @@ int RunJob(const Arguments& arguments) {
   if (engine.Clean() != 1) {
     Complain("the engine has already run a job in this process and takes one job per load; "
              "the job was not started");
+    return kExitRefused;
+  }
+
+  const bool startOptions =
+      arguments.starts >= 0 || arguments.finalStarts >= 0 || arguments.seed >= 0;
+  if (startOptions &&
+      engine.SetStartOptions(arguments.starts, arguments.finalStarts, arguments.seed) != 1) {
+    Complain("the engine refused the random start settings; the job was not started");
     return kExitRefused;
   }
 

@@ -522,3 +522,63 @@ TEST_F(ControlFileTest, SurvivesBinaryAndGarbageInput) {
 
 }  // namespace
 }  // namespace kov::input
+
+namespace kov::input {
+namespace {
+
+TEST_F(ControlFileTest, ReadsTheRandomStartsBlockAfterTheLastSection) {
+  struct Case {
+    const char* block;
+    std::int32_t result;
+    bool startsBlock;
+    std::int32_t starts, finalStarts, stage, seed;
+    double stop;  // 0: no stop rule
+    const char* why;  // the refusal's reason, when refused
+  };
+  const Case cases[] = {
+      {"", 1, false, 0, 0, 0, 0, 0.0, ""},
+      {"\n  \n", 1, false, 0, 0, 0, 0, 0.0, ""},
+      // Anything else after the last section was never read and still is not.
+      {"0.5 0.5\n", 1, false, 0, 0, 0, 0, 0.0, ""},
+      {"'STARTS' 20 5 50 12345\n", 1, true, 20, 5, 50, 12345, 0.0, ""},
+      {"'starts' 0 0 0 7\n'STOP' 1e-9\n", 1, true, 0, 0, 0, 7, 1e-9, ""},
+      {"'STOP' 0.000001\n", 1, false, 0, 0, 0, 0, 1e-6, ""},
+      {"'STARTS' 8 2 10 1\n'other'\n", 1, true, 8, 2, 10, 1, 0.0, ""},
+      {"'STARTS' 4 5 10 1\n", 0, false, 0, 0, 0, 0, 0.0,
+       "The number of starts run to convergence (5) is over the number of random starts (4)."},
+      {"'STARTS' -1 0 10 1\n", 0, false, 0, 0, 0, 0, 0.0,
+       "The number of random starts (-1) is negative."},
+      {"'STARTS' 10001 0 10 1\n", 0, false, 0, 0, 0, 0, 0.0,
+       "The number of random starts (10001) is over the limit of 10000."},
+      {"'STARTS' 20 5 50 -3\n", 0, false, 0, 0, 0, 0, 0.0,
+       "The random start seed (-3) is negative."},
+      {"'STARTS' 20 5 50 1\n'STOP' 0\n", 0, false, 0, 0, 0, 0, 0.0,
+       "The log-likelihood stop criterion must be above 0."},
+      {"'STARTS' 20 5\n", 0, false, 0, 0, 0, 0, 0.0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.block);
+    run::ResetStatusForTesting();
+    Model m;
+    ASSERT_EQ(Read(ControlText(Shape{}) + c.block, &m), c.result) << lastError;
+    if (c.result == 0) {
+      const std::string stage = "Unable to read random start settings from control file: ";
+      EXPECT_EQ(lastError, *c.why ? stage + dir.Path("job.cnt") + "; " + c.why
+                                  : Reading(stage));
+      continue;
+    }
+    EXPECT_EQ(m.startsBlock, c.startsBlock);
+    EXPECT_EQ(m.starts, c.starts);
+    EXPECT_EQ(m.finalStarts, c.finalStarts);
+    EXPECT_EQ(m.firstStageIterations, c.stage);
+    EXPECT_EQ(m.startSeed, c.seed);
+    EXPECT_EQ(m.logLikelihoodRule, c.stop > 0.0);
+    EXPECT_DOUBLE_EQ(m.logLikelihoodCriterion, c.stop);
+    // The sections before the block read as they did.
+    EXPECT_EQ(m.maxIterations, 100);
+    EXPECT_DOUBLE_EQ(m.start.gamma[1], 0.5);
+  }
+}
+
+}  // namespace
+}  // namespace kov::input
