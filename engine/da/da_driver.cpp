@@ -49,17 +49,14 @@ class DaRun {
   Status ClaimFiles();
   Status OpenSideFiles();
   Status ReadStartSets();
-  std::int32_t Chain(bool* aborted);
-  std::int32_t RefuseUndrawableFrequencies();
-  std::int32_t EndAborted(std::int32_t iteration, bool* aborted);
-  std::int32_t SeriesWriteFailed(std::int32_t status) {
-    return run::ReportWriteFailed(status, TrimRight(m_model.seriesFile));
+  Status Chain(bool* aborted);
+  Status RefuseUndrawableFrequencies();
+  Status EndAborted(std::int32_t iteration, bool* aborted);
+  Status SeriesWriteFailure(std::int32_t status) {
+    return run::WriteFailure(status, TrimRight(m_model.seriesFile));
   }
   std::int32_t WriteAbortNotice(std::int32_t iteration);
   std::int32_t WriteFinalBlocks(const CombinedResults& results);
-  // The chain's steps still record their own failures (WriteFailed); the rest of the run returns
-  // them (WriteFailure).
-  std::int32_t WriteFailed(std::int32_t status) { return run::ReportWriteFailed(status, m_reportName); }
   Status WriteFailure(std::int32_t status) { return run::WriteFailure(status, m_reportName); }
 
   input::Model m_model;
@@ -163,31 +160,35 @@ std::int32_t DaRun::WriteAbortNotice(std::int32_t iteration) {
   return kStatusOk;
 }
 
-std::int32_t DaRun::RefuseUndrawableFrequencies() {
-  if (SubjectsFitTheDraws(m_patterns)) return kStatusOk;
-  run::SetEngineError(kFrequencyTooLarge,
-                      "A frequency in the data file is larger than data augmentation can draw (at "
-                      "most " + std::to_string(kMaxPatternSubjects) + " subjects a pattern).");
-  return kFrequencyTooLarge;
+Status DaRun::RefuseUndrawableFrequencies() {
+  if (SubjectsFitTheDraws(m_patterns)) return {};
+  return Status(kFrequencyTooLarge,
+                "A frequency in the data file is larger than data augmentation can draw (at most " +
+                    std::to_string(kMaxPatternSubjects) + " subjects a pattern).");
+}
+
+// A failed analysis ends the run with the code the user is shown as its result, as the run
+// result of data augmentation has always been.
+Status ShownAsResult(const Status& failure) {
+  run::Record(failure);
+  return Status::Recorded(ShownCodeOf(failure));
 }
 
 // The report ends with the abort notice, and the run with the results it has.
-std::int32_t DaRun::EndAborted(std::int32_t iteration, bool* aborted) {
+Status DaRun::EndAborted(std::int32_t iteration, bool* aborted) {
   *aborted = true;
   if (const std::int32_t status = WriteAbortNotice(iteration); status != kStatusOk) {
-    return WriteFailed(status);
+    return WriteFailure(status);
   }
-  return kStatusOk;
+  return {};
 }
 
 // The chain: m x k iterations of imputation and posterior steps. Every k-th iteration saves and
 // analyses an imputed data set. An abort request ends the chain after the iteration in which it
 // came, or inside a step that met it (a pattern of many subjects, a gamma draw that keeps
 // rejecting); the iteration then has no series row.
-std::int32_t DaRun::Chain(bool* aborted) {
-  if (const std::int32_t status = RefuseUndrawableFrequencies(); status != kStatusOk) {
-    return status;
-  }
+Status DaRun::Chain(bool* aborted) {
+  if (Status refused = RefuseUndrawableFrequencies(); !refused.IsOk()) return refused;
   const input::ModelDimensions& d = m_model.dims;
   const std::int32_t k = m_model.iterationsBetweenImputations;
   const std::int32_t length = m_model.imputations * k;
@@ -218,32 +219,37 @@ std::int32_t DaRun::Chain(bool* aborted) {
     if (!imputation.Run(m_values, *patterns, &completed, &counts, missingDraw ? nullptr : &codes)) {
       return EndAborted(t, aborted);
     }
-    std::int32_t status = kStatusOk;
     if (t % k == 0) {
-      if ((status = WriteImputedDataFile(j, m_pathField, d, completed)) != kStatusOk) return status;
-      status = AnalyseImputation(j, counts, m_restrictions, d, m_model.start, m_report, &m_store);
-      if (status != kStatusOk) return status;
+      if (Status written = WriteImputedDataFile(j, m_pathField, d, completed); !written.IsOk()) {
+        return written;
+      }
+      if (Status analysed =
+              AnalyseImputation(j, counts, m_restrictions, d, m_model.start, m_report, &m_store);
+          !analysed.IsOk()) {
+        return ShownAsResult(analysed);
+      }
       ++j;
     }
+    std::int32_t status = kStatusOk;
     const SeriesValues series = posterior.Run(counts, priors, m_weights, &m_values);
     if (GammaDrawAbandoned()) return EndAborted(t, aborted);
     if (m_individual.IsOpen()) {
       status = input::WriteParameterEstimates(d, m_values, t, input::kEstimatesFileFormat,
                                               m_individual);
       if (status != kStatusOk) {
-        return run::ReportWriteFailed(status, TrimRight(m_model.individualEstimatesFile));
+        return run::WriteFailure(status, TrimRight(m_model.individualEstimatesFile));
       }
     }
     if ((status = WriteSeriesRow(m_series, t, series)) != kStatusOk) {
-      return SeriesWriteFailed(status);
+      return SeriesWriteFailure(status);
     }
     if (run::AbortRequested()) return EndAborted(t, aborted);
   }
   // The rows went out line by line; the close reports what a last flush may still meet.
   if (const std::int32_t status = m_series.Close(); status != kStatusOk) {
-    return SeriesWriteFailed(status);
+    return SeriesWriteFailure(status);
   }
-  return kStatusOk;
+  return {};
 }
 
 std::int32_t DaRun::WriteFinalBlocks(const CombinedResults& results) {
@@ -339,9 +345,11 @@ Status DaRun::Run(const char* controlFilePath) {
   if ((status = report::WriteJobHeader(m_report, m_model, m_job)) != kStatusOk) {
     return WriteFailure(status);
   }
-  // A store that could not be prepared has recorded why; the chain's first analysis then fails
-  // to store its results and ends the run.
-  (void)m_store.Prepare(m_model.imputations, d);
+  // A store that could not be prepared is recorded, and the run goes on: the chain's first
+  // analysis then fails to store its results and ends the run.
+  if (Status prepared = m_store.Prepare(m_model.imputations, d); !prepared.IsOk()) {
+    run::Record(prepared);
+  }
   if (m_model.writeIndividualEstimates) {
     const std::string name = TrimRight(m_model.individualEstimatesFile);
     if ((status = m_individual.Create(name)) != kStatusOk) {
@@ -377,8 +385,7 @@ Status DaRun::Run(const char* controlFilePath) {
   }
 
   bool aborted = false;
-  // The chain's steps record their own failures.
-  if ((status = Chain(&aborted)) != kStatusOk) return Status::Recorded(status);
+  if (Status chained = Chain(&aborted); !chained.IsOk()) return chained;
   // The series is a diagnostic: a short series file does not void the run's results.
   m_series.Close();
   if (aborted) {

@@ -325,7 +325,7 @@ Status WriteDetails(const std::string& controlFilePath, const input::ModelDimens
 
 }  // namespace
 
-std::int32_t ImputationStore::Prepare(std::int32_t imputations,
+Status ImputationStore::Prepare(std::int32_t imputations,
                                       const input::ModelDimensions& dims) {
   m_entries.clear();
   m_stored.clear();
@@ -335,14 +335,13 @@ std::int32_t ImputationStore::Prepare(std::int32_t imputations,
     AllocateAnalysis(dims, &empty);
     m_entries.assign(count, empty);
     m_stored.assign(count, 0);
-    return kStatusOk;
+    return {};
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
   m_entries = {};
   m_stored = {};
-  run::SetEngineError(kOutOfMemory, kPrepareFailed);
-  return kOutOfMemory;
+  return Status(kOutOfMemory, std::string(kPrepareFailed));
 }
 
 std::int32_t ImputationStore::Store(std::int32_t j, const ImputationAnalysis& analysis) {
@@ -376,7 +375,7 @@ std::string DetailsFilePath(const std::string& controlFilePath) {
   return ControlFileFolder(controlFilePath) + "Details.txt";
 }
 
-std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
+Status AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
                                const input::RestrictionStructure& restrictions,
                                const input::ModelDimensions& dims,
                                const input::ParameterSet& start, input::TextOutput& report,
@@ -395,11 +394,7 @@ std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
       if (Status tau = em::UpdateTau(restrictions, counts, &p, &changeSum, &where,
                                      kZeroDenominatorMessage);
           !tau.IsOk()) {
-        // The chain takes its steps' results as numbers, so the failure is recorded here, and
-        // the result is the number the user is shown.
-        const Status failure = report::ExplainZeroTauDenominator(report, std::move(tau), where);
-        run::SetEngineError(ShownCodeOf(failure), failure.Message());
-        return ShownCodeOf(failure);
+        return report::ExplainZeroTauDenominator(report, std::move(tau), where);
       }
       em::UpdateDelta(restrictions, counts, &p, &changeSum);
       em::UpdateBigRho(restrictions, counts, &p, &changeSum);
@@ -416,14 +411,10 @@ std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
     }
 
     const std::int32_t status = store != nullptr ? store->Store(j, analysis) : kOutOfMemory;
-    if (status != kStatusOk) {
-      run::SetEngineError(status, kStoreFailed);
-      return status;
-    }
-    return kStatusOk;
+    if (status != kStatusOk) return Status(status, std::string(kStoreFailed));
+    return {};
   } catch (const std::bad_alloc&) {
-    run::SetEngineError(kOutOfMemory, kAllocationFailed);
-    return kOutOfMemory;
+    return Status(kOutOfMemory, std::string(kAllocationFailed));
   }
 }
 

@@ -43,9 +43,9 @@ struct CombinedResults {
 class ImputationStore {
  public:
   // Makes room for m analyses of arrays shaped by dims, replacing anything stored. Returns
-  // kStatusOk, or kOutOfMemory after recording "Failure initializing post processing memory"
-  // (the run goes on, and storing then fails).
-  std::int32_t Prepare(std::int32_t imputations, const input::ModelDimensions& dims);
+  // success, or kOutOfMemory with "Failure initializing post processing memory" (the run goes
+  // on, and storing then fails).
+  [[nodiscard]] Status Prepare(std::int32_t imputations, const input::ModelDimensions& dims);
 
   std::int32_t Imputations() const { return static_cast<std::int32_t>(m_entries.size()); }
 
@@ -74,9 +74,9 @@ class ImputationStore {
 //
 // Delta beyond occasion 1 holds the status prevalences that the estimates imply; each is analysed
 // as a proportion of its class, and is not estimated when its class's delta and tau are all
-// fixed. The restrictions are the run's structure. Returns kStatusOk or the status recorded
-// through SetEngineError.
-std::int32_t AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
+// fixed. The restrictions are the run's structure. Returns success, or the failure with the
+// code and message the user is shown.
+[[nodiscard]] Status AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
                                const input::RestrictionStructure& restrictions,
                                const input::ModelDimensions& dims,
                                const input::ParameterSet& start, input::TextOutput& report,

@@ -41,12 +41,11 @@ std::string Record(const input::ModelDimensions& dims, const CompletedData& data
   return line;
 }
 
-std::int32_t Failed(std::int32_t status, const std::string& controlFilePath) {
-  run::SetEngineError(status,
-                      "The DA routine was unable to open or write to one or more imputed data "
-                      "files.  Please make sure that the folder, " +
-                          ControlFileFolder(controlFilePath) + ", is available for writing.");
-  return status;
+Status Failed(std::int32_t status, const std::string& controlFilePath) {
+  return Status(status,
+                "The DA routine was unable to open or write to one or more imputed data "
+                "files.  Please make sure that the folder, " +
+                    ControlFileFolder(controlFilePath) + ", is available for writing.");
 }
 
 }  // namespace
@@ -63,8 +62,8 @@ std::string ImputedDataFileName(const std::string& controlFilePath, std::int32_t
   return ControlFileFolder(controlFilePath) + "imp" + std::string(digits, end) + ".dat";
 }
 
-std::int32_t WriteImputedDataFile(std::int32_t imputation, const std::string& controlFilePath,
-                                  const input::ModelDimensions& dims, const CompletedData& data) {
+Status WriteImputedDataFile(std::int32_t imputation, const std::string& controlFilePath,
+                            const input::ModelDimensions& dims, const CompletedData& data) {
   input::TextOutput out;
   std::int32_t status = out.Create(ImputedDataFileName(controlFilePath, imputation));
   if (status != kStatusOk) return Failed(status, controlFilePath);
@@ -75,7 +74,7 @@ std::int32_t WriteImputedDataFile(std::int32_t imputation, const std::string& co
   // Closing reports a failed flush too; after a failed write it returns that write's status.
   status = out.Close();
   if (status != kStatusOk) return Failed(status, controlFilePath);
-  return kStatusOk;
+  return {};
 }
 
 }  // namespace kov::da

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/status.h"
 #include "completed_data.h"
 #include "input/model.h"
 
@@ -25,8 +26,8 @@ std::string ImputedDataFileName(const std::string& controlFilePath, std::int32_t
 //   blank; with both the class and then the five statuses, each in 3 columns and a blank.
 //   Occasions beyond the model's last are written as 1;
 //   the count rounded to the nearest whole number, right-aligned in 8 columns.
-// Returns kStatusOk, or the I/O status after recording the error (the run then ends).
-std::int32_t WriteImputedDataFile(std::int32_t imputation, const std::string& controlFilePath,
+// Returns success, or the I/O status with the message the user is shown (the run then ends).
+[[nodiscard]] Status WriteImputedDataFile(std::int32_t imputation, const std::string& controlFilePath,
                                   const input::ModelDimensions& dims, const CompletedData& data);
 
 }  // namespace kov::da

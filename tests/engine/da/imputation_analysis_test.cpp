@@ -113,9 +113,9 @@ TEST_F(Analysis, EstimatesAndVariancesOnBothScalesWithFixedParametersMarked) {
   counts.total = 100;
   counts.classCounts = {40, 60};
   counts.littleRhoCounts = {0, 40, 20, 40};
-  ASSERT_EQ(store.Prepare(2, d), kStatusOk);
-  ASSERT_EQ(AnalyseImputation(2, counts, input::RestrictionStructure(d, codes, start), d,
-                              start, report, &store), kStatusOk);
+  ASSERT_TRUE(store.Prepare(2, d).IsOk());
+  ASSERT_TRUE(AnalyseImputation(2, counts, input::RestrictionStructure(d, codes, start), d,
+                                start, report, &store).IsOk());
 
   EXPECT_EQ(store.Entry(1), nullptr);
   ASSERT_NE(store.Entry(2), nullptr);
@@ -157,9 +157,9 @@ TEST_F(Analysis, LaterOccasionsOfDeltaAreTheImpliedPrevalencesOfTheClass) {
   counts.statusMargins = {30, 70, 60, 40};
   counts.transitionCounts = {20, 35, 10, 35};
   counts.bigRhoCounts.assign(8, 10);
-  ASSERT_EQ(store.Prepare(2, d), kStatusOk);
-  ASSERT_EQ(AnalyseImputation(1, counts, input::RestrictionStructure(d, codes, start), d,
-                              start, report, &store), kStatusOk);
+  ASSERT_TRUE(store.Prepare(2, d).IsOk());
+  ASSERT_TRUE(AnalyseImputation(1, counts, input::RestrictionStructure(d, codes, start), d,
+                                start, report, &store).IsOk());
   const ImputationAnalysis& entry = *store.Entry(1);
   ExpectNear(entry.estimates.delta, {0.3, 0.7, 0.55, 0.45});
   ExpectNear(entry.variances.delta, {0.0021, 0.0021, 0.002475, 0.002475});
@@ -183,13 +183,12 @@ TEST_F(Analysis, ARowOfTauWithoutSubjectsEndsTheRunWithTheDaMessage) {
   counts.classCounts = {100};
   counts.statusMargins = {100, 0, 0, 0};
   counts.transitionCounts = {60, 0, 40, 0};  // nobody starts in status 2
-  ASSERT_EQ(store.Prepare(2, d), kStatusOk);
-  EXPECT_EQ(AnalyseImputation(1, counts, input::RestrictionStructure(d, codes, start), d,
-                              start, report, &store), 2);
+  ASSERT_TRUE(store.Prepare(2, d).IsOk());
+  const Status failure = AnalyseImputation(1, counts, input::RestrictionStructure(d, codes, start),
+                                           d, start, report, &store);
+  EXPECT_EQ(ShownCodeOf(failure), 2);
   EXPECT_EQ(store.Entry(1), nullptr);
-  std::string message;
-  EXPECT_EQ(Error(&message), 2);
-  EXPECT_EQ(message,
+  EXPECT_EQ(failure.Message(),
             "There was an error in the DA routine.  Please see the output file for details.");
   ASSERT_EQ(report.Close(), kStatusOk);
   const Lines lines = test::ReadLines(dir.Path("report.out"));
@@ -205,11 +204,10 @@ TEST_F(Analysis, StoringWithoutRoomFailsWithTheStoreMessage) {
   counts.total = 10;
   counts.classCounts = {5, 5};
   counts.littleRhoCounts = {1, 4, 2, 3};
-  EXPECT_EQ(AnalyseImputation(1, counts, input::RestrictionStructure(d, codes, start), d,
-                              start, report, &store), kOutOfMemory);
-  std::string message;
-  EXPECT_EQ(Error(&message), kOutOfMemory);
-  EXPECT_EQ(message,
+  const Status failure = AnalyseImputation(1, counts, input::RestrictionStructure(d, codes, start),
+                                           d, start, report, &store);
+  EXPECT_EQ(failure.Code(), kOutOfMemory);
+  EXPECT_EQ(failure.Message(),
             "The DA routine was unable to store parameters. Please make sure that your computer "
             "has enough available memory, and that the information on the DA tab is properly "
             "specified.");
@@ -253,7 +251,7 @@ class Combination : public ::testing::Test {
   // nu* = (1 + 0.75 / 0.75)^2 = 4, bounds 1 / (1 + e^-+(2.7764451 x 1.2247449))
   // = 0.0322818 / 0.9677182. Gamma 2: 0.6 in both with u 0.001: B = 0.
   Status CombineTwo(const std::string& controlFile, CombinedResults* results) {
-    EXPECT_EQ(store.Prepare(2, d), kStatusOk);
+    EXPECT_TRUE(store.Prepare(2, d).IsOk());
     EXPECT_EQ(store.Store(1, Make(0.4, 0.002, -0.5, 0.75, 0.6, 0.001)), kStatusOk);
     EXPECT_EQ(store.Store(2, Make(0.5, 0.004, 0.5, 0.75, 0.6, 0.001)), kStatusOk);
     return CombineImputations(2, test::PathField(controlFile), d, codes, store, results);
@@ -297,7 +295,7 @@ TEST_F(Combination, EqualEstimatesHaveNoBetweenVarianceAndTheNormalQuantile) {
   // formula with nu = 0 would give 2/3). Logits 0.2 each with u* 0.01, 0.02, 0.03:
   // T* = 0.02, bounds 1 / (1 + e^-(0.2 -+ 1.96 sqrt 0.02)) = 0.4807131 / 0.6170831. A mean that
   // came out an ulp away from 0.1 would give B > 0, a huge nu and the quantile 1.95996 instead.
-  ASSERT_EQ(store.Prepare(3, d), kStatusOk);
+  ASSERT_TRUE(store.Prepare(3, d).IsOk());
   for (std::int32_t j = 1; j <= 3; ++j) {
     ImputationAnalysis a = Make(0.1, 0.001 * j, 0.2, 0.01 * j, 0.6, 0.001);
     ASSERT_EQ(store.Store(j, a), kStatusOk);
@@ -365,7 +363,7 @@ TEST_F(Combination, FailuresLeaveTheResultsAloneAndReturnTheirMessage) {
                          "/Details.txt; Please verify that this path exists and is writable.");
 
   // Three imputations asked for, two stored.
-  ASSERT_EQ(store.Prepare(3, d), kStatusOk);
+  ASSERT_TRUE(store.Prepare(3, d).IsOk());
   ASSERT_EQ(store.Store(1, Make(0.4, 0.002, -0.5, 0.75, 0.6, 0.001)), kStatusOk);
   ASSERT_EQ(store.Store(3, Make(0.4, 0.002, -0.5, 0.75, 0.6, 0.001)), kStatusOk);
   status = CombineImputations(3, dir.Path("model.cnt"), d, codes, store, &r);

@@ -55,8 +55,7 @@ class ImputedDataFile : public ::testing::Test {
   void SetUp() override { run::ResetStatusForTesting(); }
 
   Lines Write(std::int32_t j, const ModelDimensions& d, const CompletedData& data) {
-    EXPECT_EQ(WriteImputedDataFile(j, test::PathField(dir.Path("model.cnt")), d, data),
-              kStatusOk);
+    EXPECT_TRUE(WriteImputedDataFile(j, test::PathField(dir.Path("model.cnt")), d, data).IsOk());
     return test::ReadLines(dir.Path("imp" + std::to_string(j) + ".dat"));
   }
 
@@ -115,17 +114,16 @@ TEST_F(ImputedDataFile, BothVariablesWriteTheClassThenTheStatuses) {
   EXPECT_EQ(Write(1, Dims(2, 1, 2, 1, 2), data), expected);
 }
 
-TEST_F(ImputedDataFile, AnUnwritableFolderRecordsTheFolderInTheMessage) {
+TEST_F(ImputedDataFile, AnUnwritableFolderNamesTheFolderInTheMessage) {
   CompletedData data;
   data.itemCount = 1;
   data.responses = {1};
   data.frequencies = {1};
   data.records = {Record(0, 0, {}, 1)};
   const std::string folder = dir.Path("missing") + "/";
-  EXPECT_EQ(WriteImputedDataFile(1, folder + "model.cnt", Dims(1, 1, 1, 0, 0), data), ENOENT);
-  std::string message;
-  EXPECT_EQ(run::ReadEngineError(&message), ENOENT);
-  EXPECT_EQ(input::TrimRight(message),
+  const Status failure = WriteImputedDataFile(1, folder + "model.cnt", Dims(1, 1, 1, 0, 0), data);
+  EXPECT_EQ(failure.Code(), ENOENT);
+  EXPECT_EQ(failure.Message(),
             "The DA routine was unable to open or write to one or more imputed data files.  "
             "Please make sure that the folder, " + folder + ", is available for writing.");
 }
