@@ -1,6 +1,7 @@
 #include "document.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <chrono>
 #include <exception>
 #include <random>
@@ -42,7 +43,13 @@ GridSection* Document::Grid(int identity) const {
 }
 
 void Document::MarkModified() {
-  if (!m_loading) m_modified = true;
+  if (!m_loading) SetModified(true);
+}
+
+void Document::SetModified(bool modified) {
+  if (m_modified == modified) return;
+  m_modified = modified;
+  emit ModifiedChanged(modified);
 }
 
 QVariant Document::vGetInterfaceValue(int id) const {
@@ -91,7 +98,7 @@ void Document::ResetToNew() {
     if (GridSection* grid = Grid(identity)) grid->Clear();
   }
   m_path.clear();
-  m_modified = false;
+  SetModified(false);
 }
 
 bool Document::ConfirmDiscard() {
@@ -115,7 +122,6 @@ bool Document::Open(const QString& givenPath) {
   if (path.isEmpty()) return false;
 
   BusyScope busy(*this);
-  emit FileUsed(path);
   ResetToNew();
   const auto failOpen = [&](const QString& description) {
     m_messages.Show(QStringLiteral("Could not successfully open ") + path + kLineBreak +
@@ -133,25 +139,34 @@ bool Document::Open(const QString& givenPath) {
     bool previousVersion = false;
     if (!ReadControlFile(*this, SplitIntoLines(bytes), &previousVersion)) {
       // The reader has already reset the document to a new one.
-      m_modified = false;
+      SetModified(false);
       emit DocumentEvent(kEventNew);
       return false;
     }
     // A converted previous-version file differs from what is on disk until it is saved.
-    m_modified = previousVersion;
     m_path = path;
+    SetModified(previousVersion);
   } catch (const std::exception& error) {
     return failOpen(QString::fromLocal8Bit(error.what()));
   }
+  // Only a file that opened is worth offering again.
+  emit FileUsed(path);
   emit DocumentEvent(kEventOpened);
   return true;
 }
 
 bool Document::Save() { return SaveAs(m_path); }
 
+QString Document::WithControlFileExtension(const QString& path) {
+  // Only a name typed without any extension: "model.v2" is the user's choice.
+  if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty()) return path;
+  return path + QStringLiteral(".cnt");
+}
+
 bool Document::SaveAs(const QString& givenPath) {
-  const QString path =
-      givenPath.isEmpty() ? m_dialogs.AskSavePath(kControlFileFilter, m_path) : givenPath;
+  const QString path = givenPath.isEmpty()
+                           ? WithControlFileExtension(m_dialogs.AskSavePath(kControlFileFilter, m_path))
+                           : givenPath;
   if (path.isEmpty()) return false;
 
   BusyScope busy(*this);
@@ -164,8 +179,8 @@ bool Document::SaveAs(const QString& givenPath) {
     return false;
   }
   emit FileUsed(path);
-  m_modified = false;
   m_path = path;
+  SetModified(false);
   emit DocumentEvent(kEventSaved);
   return true;
 }
@@ -186,7 +201,7 @@ bool Document::QueryExit() {
   if (!m_modified) return true;
   const QString question =
       QStringLiteral("Do you wish to save changes to \"") + m_path + QStringLiteral("\"?");
-  switch (m_messages.Ask(question, Choices::kYesNoCancel, QStringLiteral("Tessaro"))) {
+  switch (m_messages.Ask(question, Choices::kYesNoCancel)) {
     case Answer::kYes: return Save();
     case Answer::kNo: return true;
     case Answer::kCancel: return false;

@@ -57,6 +57,8 @@ class Document : public QObject {
   bool Open(const QString& path = {});
   bool Save();
   bool SaveAs(const QString& path = {});
+  // A name from the save dialog typed without an extension gets ".cnt", as the filter promises.
+  static QString WithControlFileExtension(const QString& path);
   // Before a run: true to go on (saved, or the user chose not to save), false to stop.
   bool SaveBeforeProceeding();
   // File menu "Exit": true when the program may close.
@@ -95,9 +97,12 @@ class Document : public QObject {
   // Before writing: the window commits every pending edit into the document.
   void FlushRequested();
   void BusyPointerChanged(bool busy);
+  // The unsaved-changes state changed: the window marks its title.
+  void ModifiedChanged(bool modified);
 
  private:
   bool ConfirmDiscard();
+  void SetModified(bool modified);
   static qint32 FreshSeed();
 
   MessageSink& m_messages;

@@ -209,3 +209,45 @@ bool BigRhoGrid::IsCellFixed(int bookmark, int column) const {
 }
 
 }  // namespace kov::grids
+
+namespace kov::grids {
+
+std::vector<GridBase::ProbabilityVector> BigRhoGrid::VectorsOf(const ModelShape& shape) {
+  // One set of starting values per class: an entry is fixed where any occasion's code is 0, and
+  // otherwise tied as occasion 1 ties it.
+  const auto* restrictions = dynamic_cast<const BigRhoGrid*>(Host().Grid(kBigRhoRestrictions));
+  const auto codeOf = [restrictions](int c, int row, int s) {
+    if (restrictions == nullptr) return QString();
+    QString first;
+    for (const BigRhoGridSubClass& sub : restrictions->m_subGrids) {
+      if (sub.ClassNumber() != c) continue;
+      const QString text = sub.Implementer().objCurrentArray().Text(row, s).trimmed();
+      if (text == QStringLiteral("0")) return text;
+      if (sub.Time() == 1) first = text;
+    }
+    return first;
+  };
+  std::vector<ProbabilityVector> vectors;
+  for (int c = 1; c <= shape.classes; ++c) {
+    BigRhoGridSubClass* sub = FindSubGrid(c, 0);
+    if (sub == nullptr) continue;
+    for (int i = 1; i <= shape.statusItems; ++i) {
+      for (int s = 1; s <= shape.statuses; ++s) {
+        QString name = ItemCaption(kStatusItems, i) + QStringLiteral(" in status ") + StatusCaption(s);
+        if (shape.NamesClasses()) name += QStringLiteral(", class ") + ClassCaption(c);
+        ProbabilityVector row{name, {}, {}, {}};
+        for (int k = 1; k <= shape.maxStatusCategories; ++k) {
+          const int storeRow = StoreRow(shape, i, k);
+          row.stores.push_back(&sub->Implementer().objCurrentArray());
+          row.cells.emplace_back(storeRow, s);
+          const bool exists = k <= CategoryCount(Host(), kStatusItems, i);
+          row.codes.push_back(exists ? codeOf(c, storeRow, s) : kNoCategoryCode);
+        }
+        vectors.push_back(std::move(row));
+      }
+    }
+  }
+  return vectors;
+}
+
+}  // namespace kov::grids

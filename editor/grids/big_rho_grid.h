@@ -56,6 +56,7 @@ class BigRhoGrid final : public GridBase {
   void UpdateBookmarks() override;
   bool ReadSection(const ModelShape& shape, const QStringList& lines, int& cursor) override;
   bool WriteSection(const ModelShape& shape, QStringList& lines) override;
+  std::vector<ProbabilityVector> VectorsOf(const ModelShape& shape) override;
   bool IsCellFixed(int bookmark, int column) const override;
 
  private:

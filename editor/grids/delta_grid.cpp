@@ -62,3 +62,21 @@ bool DeltaGrid::WriteSection(const ModelShape& shape, QStringList& lines) {
 }
 
 }  // namespace kov::grids
+
+namespace kov::grids {
+
+std::vector<GridBase::ProbabilityVector> DeltaGrid::VectorsOf(const ModelShape& shape) {
+  std::vector<ProbabilityVector> vectors;
+  for (int c = 1; c <= shape.classes; ++c) {
+    ProbabilityVector row{ClassCaption(c), {}, {}, {}};
+    for (int s = 1; s <= shape.statuses; ++s) {
+      row.stores.push_back(&m_impl.objCurrentArray());
+      row.cells.emplace_back(c, s);
+      row.codes.push_back(CodeText(c, s));
+    }
+    vectors.push_back(std::move(row));
+  }
+  return vectors;
+}
+
+}  // namespace kov::grids

@@ -62,3 +62,17 @@ bool GammaGrid::WriteSection(const ModelShape& shape, QStringList& lines) {
 }
 
 }  // namespace kov::grids
+
+namespace kov::grids {
+
+std::vector<GridBase::ProbabilityVector> GammaGrid::VectorsOf(const ModelShape& shape) {
+  ProbabilityVector classes{QStringLiteral("of the class proportions"), {}, {}, {}};
+  for (int c = 1; c <= shape.classes; ++c) {
+    classes.stores.push_back(&m_impl.objCurrentArray());
+    classes.cells.emplace_back(c, 1);
+    classes.codes.push_back(CodeText(c, 1));
+  }
+  return {classes};
+}
+
+}  // namespace kov::grids

@@ -19,6 +19,7 @@ class GammaGrid final : public GridBase {
   void FillCells(const ModelShape& shape, bool defaults) override;
   bool ReadSection(const ModelShape& shape, const QStringList& lines, int& cursor) override;
   bool WriteSection(const ModelShape& shape, QStringList& lines) override;
+  std::vector<ProbabilityVector> VectorsOf(const ModelShape& shape) override;
 };
 
 }  // namespace kov::grids

@@ -2,6 +2,7 @@
 
 #include "document/document.h"
 #include "document/text_helpers.h"
+#include "start_values.h"
 
 namespace kov::grids {
 
@@ -178,6 +179,9 @@ void GridBase::FetchCellStyle(unsigned conditions, int, int bookmark, int column
     style = {GridColour::System(kHighlightText), GridColour::System(kHighlight), true};
   } else if (fixed && !locked) {
     style = {GridColour::Plain(0, 0, 0), red, false};
+  } else if (!locked && !sCellNote(bookmark, column).isEmpty()) {
+    // A starting value the engine would refuse: missing, or in a row that does not sum to one.
+    style = {GridColour::Plain(0, 0, 0), GridColour::Plain(255, 214, 140), false};
   } else {
     style = {GridColour::System(kWindowText), GridColour::System(locked ? kButtonFace : kWindow),
              locked};
@@ -212,36 +216,92 @@ void GridBase::GridKeyPress(int& keyAscii, int bookmark, int column, const QStri
 }
 
 bool GridBase::bCommitCell(int bookmark, int column, const QString& text) {
+  m_commitNote.clear();
   QString accepted;
   double number = 0.0;
+  const QString typed = text.trimmed();
   switch (KindOf(bookmark, column)) {
     case CellKind::kCode:
-      accepted = text.trimmed();
-      if (!ParseReal(accepted, &number) || number < 0.0) return false;
+      accepted = typed;
+      if (!ParseReal(accepted, &number) || number < 0.0) {
+        m_commitNote = QStringLiteral("\"") + typed + QStringLiteral("\" is not a restriction code: type 0 (fixed), 1 (free) or 2 and up (equal)");
+        return false;
+      }
       break;
     case CellKind::kStartValue:
       // A decimal comma, which the filter lets through, is stored as the point the engine reads.
-      accepted = text.trimmed().replace(u',', u'.');
-      if (!ParseReal(accepted, &number) || number < 0.0 || number > 1.0) return false;
+      accepted = typed;
+      accepted.replace(u',', u'.');
+      if (!ParseReal(accepted, &number)) {
+        m_commitNote = QStringLiteral("\"") + typed + QStringLiteral("\" is not a number: a starting value is a probability from 0 to 1");
+        return false;
+      }
+      if (number < 0.0 || number > 1.0) {
+        m_commitNote = typed + QStringLiteral(" is not a probability: a starting value lies from 0 to 1");
+        return false;
+      }
       break;
     case CellKind::kCategoryCount:
-      accepted = text.trimmed();
-      if (!ParseReal(accepted, &number)) return false;
+      accepted = typed;
+      if (!ParseReal(accepted, &number)) {
+        m_commitNote = QStringLiteral("\"") + typed + QStringLiteral("\" is not a number of categories");
+        return false;
+      }
       accepted = accepted.left(2);
       break;
     case CellKind::kLabel:
       accepted = text.left(kLabelLength);
+      if (accepted != text) {
+        m_commitNote = QStringLiteral("Labels are at most ") + QString::number(kLabelLength) +
+                       QStringLiteral(" characters: \"") + text + QStringLiteral("\" was cut to \"") +
+                       accepted + QStringLiteral("\"");
+      }
       break;
     case CellKind::kCaption:
     case CellKind::kUnused:
       return false;
   }
-  if (m_host.eRunType() == RunType::kDataAugmentation) return false;
+  if (m_host.eRunType() == RunType::kDataAugmentation) {
+    m_commitNote = QStringLiteral("The model cannot be changed in DA mode");
+    return false;
+  }
   if (vCellValue(bookmark, column).toString() == accepted) return true;
   SetCellValue(bookmark, column, accepted);
   AfterCommit(bookmark, column);
   DataChanged();
   return true;
+}
+
+QString GridBase::CodeText(int row, int column) const {
+  const KovGrid* grid = m_host.Grid(RestrictionGridOf(m_identity));
+  return grid == nullptr ? QString() : grid->objCurrentArray().Text(row, column).trimmed();
+}
+
+QString GridBase::ProbabilityVector::Text(std::size_t n) const {
+  return stores[n]->Text(cells[n].first, cells[n].second).trimmed();
+}
+
+std::vector<GridBase::ProbabilityVector> GridBase::ProbabilityVectors() {
+  if (!IsStartValueGrid(m_identity)) return {};
+  const ModelShape shape = CurrentShape(m_host);
+  if (!HasSection(shape) || NeedsResize(shape)) return {};
+  return VectorsOf(shape);
+}
+
+QString GridBase::sCellNote(int bookmark, int column) const {
+  if (KindOf(bookmark, column) != CellKind::kStartValue) return {};
+  const CellStore* store = &Current().objCurrentArray();
+  for (const ProbabilityVector& vector : ProbabilityVectors()) {
+    for (std::size_t n = 0; n < vector.cells.size(); ++n) {
+      if (vector.stores[n] != store || vector.cells[n] != std::pair(bookmark, column)) continue;
+      if (vector.Text(n).isEmpty()) {
+        return QStringLiteral("No starting value: an empty cell is written as -1, which the engine refuses");
+      }
+      const QString problem = VectorProblem(vector);
+      return problem.isEmpty() ? QString() : QStringLiteral("Row ") + vector.name + QStringLiteral(": ") + problem;
+    }
+  }
+  return {};
 }
 
 bool GridBase::AcceptInvalidValue(const QString& position) {

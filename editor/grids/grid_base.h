@@ -16,6 +16,9 @@ namespace kov::grids {
 // What a cell holds, which decides its filter, its commit check and whether it is locked.
 enum class CellKind { kCaption, kLabel, kCategoryCount, kCode, kStartValue, kUnused };
 
+// The code of a category row that an item does not have: its starting value must be 0.
+inline const QString kNoCategoryCode = QStringLiteral("-");
+
 // Labels in the control file are at most this long.
 inline constexpr int kLabelLength = 8;
 
@@ -69,6 +72,23 @@ class GridBase : public KovGrid {
   int SelectedEntry() const override { return -1; }
   void SelectEntry(int) override {}
   bool bCommitCell(int bookmark, int column, const QString& text) override;
+  QString sCommitNote() const override { return m_commitNote; }
+  QString sCellNote(int bookmark, int column) const override;
+
+  // One vector of starting values that the engine requires to sum to one, with the restriction
+  // code of each entry (empty when the grid has no restrictions to offer).
+  struct ProbabilityVector {
+    QString name;  // the row as the user sees it: "class LC 1", "item VAR 1, class LC 2"
+    std::vector<CellStore*> stores;
+    std::vector<std::pair<int, int>> cells;  // row and column in the matching store
+    std::vector<QString> codes;
+    QString Text(std::size_t n) const;
+  };
+  // The vectors of a starting-value grid whose section is written; none for any other grid.
+  std::vector<ProbabilityVector> ProbabilityVectors();
+  std::vector<ProbabilityVector> ProbabilityVectors() const {
+    return const_cast<GridBase*>(this)->ProbabilityVectors();
+  }
 
   // Whether the grid's section is in the control file for the current model.
   virtual bool HasSection(const ModelShape& shape) const = 0;
@@ -110,6 +130,10 @@ class GridBase : public KovGrid {
   virtual void AfterCommit(int /*bookmark*/, int /*column*/) {}
   // A value of the section that does not parse: true to leave the cell empty and read on.
   virtual bool AcceptInvalidValue(const QString& position);
+  // The starting-value vectors of the model, the section being written.
+  virtual std::vector<ProbabilityVector> VectorsOf(const ModelShape& /*shape*/) { return {}; }
+  // The restriction code of the cell of the same parameter, as typed.
+  QString CodeText(int row, int column) const;
 
   // Reads one line of values into the cells; position(n) names the n-th value in messages.
   bool ReadValueLine(const QStringList& lines, int& cursor, const std::vector<CellRef>& cells,
@@ -142,6 +166,7 @@ class GridBase : public KovGrid {
   GridHost& m_host;
   int m_identity = -1;
   GridControl* m_control = nullptr;
+  QString m_commitNote;
 };
 
 }  // namespace kov::grids

@@ -76,6 +76,10 @@ QVariant GridTableModel::data(const QModelIndex& index, int role) const {
       return m_grid.vCellValue(Bookmark(index.row()), StoreColumn(index.column())).toString();
     case Qt::ForegroundRole: return QBrush(Resolve(StyleOf(index).foreColour));
     case Qt::BackgroundRole: return QBrush(Resolve(StyleOf(index).backColour));
+    case Qt::ToolTipRole: {
+      const QString note = m_grid.sCellNote(Bookmark(index.row()), StoreColumn(index.column()));
+      return note.isEmpty() ? QVariant() : QVariant(note);
+    }
     default: return {};
   }
 }
@@ -102,8 +106,11 @@ bool GridTableModel::setData(const QModelIndex& index, const QVariant& value, in
   const bool accepted = m_grid.bCommitCell(Bookmark(index.row()), StoreColumn(index.column()),
                                            value.toString());
   m_committing = false;
+  const QString note = m_grid.sCommitNote();
+  if (!note.isEmpty()) emit CommitNote(note);
   if (!accepted) return false;
-  emit dataChanged(index, index);
+  // The marks of a starting value's whole row follow the edit of one of its cells.
+  emit dataChanged(this->index(0, 0), this->index(m_rows - 1, m_columns - 1));
   // An edit that reshapes its own grid (the number of an item's categories) is shown once the
   // view has finished committing.
   if (m_grid.iRepaintStatus() != kRepaintNone) {

@@ -53,6 +53,8 @@ class GridTableModel final : public QAbstractTableModel, public GridControl {
 
  signals:
   void SelectorChanged();
+  // An edit was refused or not taken as typed; the text says why.
+  void CommitNote(const QString& note);
 
  private:
   void OnRepaintRequested(int identity);

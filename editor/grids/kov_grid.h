@@ -115,9 +115,15 @@ class KovGrid : public document::GridSection {
   virtual int SelectedEntry() const = 0;
   virtual void SelectEntry(int entry) = 0;
   // The value check of an edited cell: a refused text is not stored and the cell keeps its
-  // value, without a message. An accepted one is stored (cut or normalised as the cell wants)
+  // value; sCommitNote says why. An accepted one is stored (cut or normalised as the cell wants)
   // and DataChanged follows when it differs. True when accepted.
   virtual bool bCommitCell(int bookmark, int column, const QString& text) = 0;
+  // What the last commit did not take as typed: why the text was refused, or how it was cut.
+  // Empty when it went in unchanged. The window shows it where the user is looking.
+  virtual QString sCommitNote() const = 0;
+  // Why a cell is marked (a starting value that is missing, or a row that does not sum to
+  // one); empty for a cell that is fine.
+  virtual QString sCellNote(int bookmark, int column) const = 0;
 };
 
 }  // namespace kov::grids

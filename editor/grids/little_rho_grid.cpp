@@ -99,3 +99,26 @@ bool LittleRhoGrid::WriteSection(const ModelShape& shape, QStringList& lines) {
 }
 
 }  // namespace kov::grids
+
+namespace kov::grids {
+
+std::vector<GridBase::ProbabilityVector> LittleRhoGrid::VectorsOf(const ModelShape& shape) {
+  // The engine sums every category row up to the largest count: an item with fewer categories
+  // needs 0 in the rows it does not have.
+  std::vector<ProbabilityVector> vectors;
+  for (int i = 1; i <= shape.classItems; ++i) {
+    for (int c = 1; c <= shape.classes; ++c) {
+      ProbabilityVector row{ItemCaption(kClassItems, i) + QStringLiteral(" in class ") + ClassCaption(c), {}, {}, {}};
+      for (int k = 1; k <= shape.maxClassCategories; ++k) {
+        row.stores.push_back(&m_impl.objCurrentArray());
+        row.cells.emplace_back(StoreRow(shape, i, k), c);
+        row.codes.push_back(k <= CategoryCount(Host(), kClassItems, i) ? CodeText(StoreRow(shape, i, k), c)
+                                                                                          : kNoCategoryCode);
+      }
+      vectors.push_back(std::move(row));
+    }
+  }
+  return vectors;
+}
+
+}  // namespace kov::grids

@@ -23,6 +23,7 @@ class LittleRhoGrid final : public GridBase {
   void FillCells(const ModelShape& shape, bool defaults) override;
   bool ReadSection(const ModelShape& shape, const QStringList& lines, int& cursor) override;
   bool WriteSection(const ModelShape& shape, QStringList& lines) override;
+  std::vector<ProbabilityVector> VectorsOf(const ModelShape& shape) override;
   bool AcceptInvalidValue(const QString& position) override;
   void Resize(const ModelShape& shape) override;
 

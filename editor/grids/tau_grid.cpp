@@ -159,3 +159,30 @@ bool TauGrid::WriteSection(const ModelShape& shape, QStringList& lines) {
 }
 
 }  // namespace kov::grids
+
+namespace kov::grids {
+
+std::vector<GridBase::ProbabilityVector> TauGrid::VectorsOf(const ModelShape& shape) {
+  std::vector<ProbabilityVector> vectors;
+  for (int c = 1; c <= shape.classes; ++c) {
+    for (int r = 1; r <= shape.TransitionRows(); ++r) {
+      const int from = FromTime(shape, r);
+      const QString time = QString::number(from) + QStringLiteral("x") + QString::number(from + 1);
+      const QString where = shape.NamesClasses() ? QStringLiteral("class ") + ClassCaption(c) + QStringLiteral(", ")
+                                                 : QString();
+      ProbabilityVector row{RowCaption(shape, r) + QStringLiteral(" (") + where + QStringLiteral("time ") + time +
+                                QStringLiteral(")"),
+                            {}, {}, {}};
+      const int storeRow = StoreRow(shape, c, r);
+      for (int s = 1; s <= shape.statuses; ++s) {
+        row.stores.push_back(&m_impl.objCurrentArray());
+        row.cells.emplace_back(storeRow, s);
+        row.codes.push_back(CodeText(storeRow, s));
+      }
+      vectors.push_back(std::move(row));
+    }
+  }
+  return vectors;
+}
+
+}  // namespace kov::grids

@@ -28,6 +28,7 @@ class TauGrid final : public GridBase {
   void Resize(const ModelShape& shape) override;
   bool ReadSection(const ModelShape& shape, const QStringList& lines, int& cursor) override;
   bool WriteSection(const ModelShape& shape, QStringList& lines) override;
+  std::vector<ProbabilityVector> VectorsOf(const ModelShape& shape) override;
 
  private:
   // The transitions of each class: the first, then one per later occasion.

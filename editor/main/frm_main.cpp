@@ -1,5 +1,7 @@
 #include "frm_main.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,6 +25,7 @@
 #include "document/text_helpers.h"
 #include "grids/grid_set.h"
 #include "grids/grid_table_model.h"
+#include "input/model.h"
 
 namespace kov::editor {
 
@@ -86,6 +89,13 @@ bool IsInputFile(int id) {
 }
 
 QLabel* Caption(const QString& text) { return new QLabel(text); }
+
+constexpr int kPathFieldWidth = 320;
+
+bool IsPathField(int id) {
+  return std::find(frmMain::kBrowseFields.begin(), frmMain::kBrowseFields.end(), id) !=
+         frmMain::kBrowseFields.end();
+}
 
 }  // namespace
 
@@ -167,6 +177,14 @@ QLineEdit* frmMain::AddTextInput(QGridLayout* layout, int row, int id, const QSt
   layout->addWidget(Caption(QString::fromLatin1(info->caption)), row, 0);
   layout->addWidget(input, row, 1);
   m_textInputs[id] = input;
+  if (id == kTimeCount) {
+    input->setToolTip(QStringLiteral("At most %1 occasions with status items").arg(kov::input::kMaxOccasions));
+  }
+  if (IsPathField(id)) {
+    // Paths are read whole: a wide field, and the full text on hover.
+    input->setMinimumWidth(kPathFieldWidth);
+    connect(input, &QLineEdit::textChanged, input, [input](const QString& text) { input->setToolTip(text); });
+  }
   if (!AcceptedCharacters(id).isEmpty()) input->installEventFilter(this);
   connect(input, &QLineEdit::editingFinished, this, [this, id] { ProcessChangeInTextInputs(id); });
   Manage(input, tag);
@@ -470,6 +488,8 @@ void frmMain::SetInterfaceValue(int id, const QVariant& value) {
   m_document.SetInterfaceValue(id, value);
 }
 
+int frmMain::MaxOccasions() { return kov::input::kMaxOccasions; }
+
 void frmMain::ProcessChangeInTextInputs(int id) {
   QString text;
   if (id == kComments) {
@@ -477,6 +497,14 @@ void frmMain::ProcessChangeInTextInputs(int id) {
   } else if (QLineEdit* input = TextInput(id)) {
     text = input->text();
   } else {
+    return;
+  }
+  // The engine refuses more occasions than its limit once there are status items: say so here
+  // rather than after Run.
+  if (id == kTimeCount && IntValue(kStatusItemCount) > 0 && text.trimmed().toInt() > MaxOccasions()) {
+    emit Note(QStringLiteral("Number of times: at most ") + QString::number(MaxOccasions()) +
+              QStringLiteral(" occasions can be estimated; ") + text.trimmed() + QStringLiteral(" was not taken"));
+    UpdateControl(id);
     return;
   }
   const int outer = m_committing;
@@ -702,6 +730,7 @@ void frmMain::BindGrids() {
     // One delegate per view: a delegate's commit reaches every view that uses it.
     grid.view->setItemDelegate(new grids::GridItemDelegate(grid.view));
     grid.model->TrackCurrentCell(grid.view->selectionModel());
+    connect(grid.model, &grids::GridTableModel::CommitNote, this, &frmMain::Note);
     if (grid.selector != nullptr) {
       const int id = identity;
       connect(grid.model, &grids::GridTableModel::SelectorChanged, this, [this, id] { FillSelector(id); });

@@ -110,6 +110,13 @@ class frmMain : public QWidget {
   grids::KovGrid* Grid(int identity) const;
   grids::GridSet& Grids() const { return *m_gridSet; }
 
+  // The most occasions the engine takes for a model with status items.
+  static int MaxOccasions();
+
+ signals:
+  // Something typed was refused or changed; the frame shows the text in its status bar.
+  void Note(const QString& text);
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -6,12 +6,33 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <QMimeData>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QStatusBar>
+#include <QUrl>
 
 #include "about_box.h"
 #include "chelp.h"
 #include "document/interface_values.h"
 #include "frm_main.h"
+#include "grids/grid_set.h"
+#include "grids/start_values.h"
+#include "report_dialog.h"
 #include "widget_ui.h"
 
 namespace kov::editor {
@@ -20,6 +41,66 @@ namespace {
 
 const QString kCaptionSeparator = QStringLiteral(" - ");
 const QString kOutputFileFilter = QStringLiteral("Output File (*.out);;All Files (*)");
+constexpr int kNoteMs = 10000;
+// Problems listed in the message before a run; the rest are marked in the grids.
+constexpr int kListedProblems = 8;
+// Of the screen a window may take at most.
+constexpr double kScreenShare = 0.9;
+
+QString LocalControlFile(const QMimeData* data) {
+  if (data == nullptr) return {};
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile() && url.toLocalFile().endsWith(QStringLiteral(".cnt"), Qt::CaseInsensitive)) {
+      return url.toLocalFile();
+    }
+  }
+  return {};
+}
+
+// A find field (Ctrl+F, Enter for the next match, from the top again after the last) and a
+// print button over the report.
+void AddFindAndPrint(gui::ReportDialog* dialog) {
+  auto* layout = qobject_cast<QBoxLayout*>(dialog->layout());
+  if (layout == nullptr) return;
+  auto* bar = new QHBoxLayout;
+  auto* find = new QLineEdit(dialog);
+  find->setObjectName(QStringLiteral("txtFind"));
+  find->setPlaceholderText(QStringLiteral("Find (Ctrl+F; Enter finds the next)"));
+  auto* print = new QPushButton(QStringLiteral("&Print..."), dialog);
+  bar->addWidget(find, 1);
+  bar->addWidget(print);
+  layout->insertLayout(0, bar);
+  QPlainTextEdit* text = dialog->Text();
+  auto* shortcut = new QShortcut(QKeySequence::Find, dialog);
+  QObject::connect(shortcut, &QShortcut::activated, find, [find] {
+    find->setFocus();
+    find->selectAll();
+  });
+  QObject::connect(find, &QLineEdit::returnPressed, text, [text, find] {
+    if (find->text().isEmpty() || text->find(find->text())) return;
+    text->moveCursor(QTextCursor::Start);
+    text->find(find->text());
+  });
+  QObject::connect(print, &QPushButton::clicked, dialog, [dialog, text] {
+    QPrinter printer;
+    QPrintDialog choice(&printer, dialog);
+    if (choice.exec() == QDialog::Accepted) text->print(&printer);
+  });
+}
+
+// The program's own report view: read-only, monospaced, Ctrl+F finds, Print prints.
+bool ShowReportInWindow(QWidget* parent, const QString& path) {
+  auto* dialog = new gui::ReportDialog(parent);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setModal(false);
+  const bool loaded = dialog->Load(path);
+  AddFindAndPrint(dialog);
+  frmWS::FitToScreen(dialog, dialog->size());
+  dialog->show();
+  dialog->raise();
+  dialog->activateWindow();
+  return loaded;
+}
 
 }  // namespace
 
@@ -54,6 +135,12 @@ frmWS::frmWS(document::MessageSink* messages, document::FileDialogs* dialogs, QW
     }
   });
 
+  connect(m_document.get(), &document::Document::ModifiedChanged, this, &QWidget::setWindowModified);
+  connect(m_form, &frmMain::Note, this, [this](const QString& text) { statusBar()->showMessage(text, kNoteMs); });
+  statusBar();
+  setAcceptDrops(true);
+  m_reportViewer.SetOpener([this](const QString& path) { return ShowReportInWindow(this, path); });
+
   m_document->New();
   SetRunType(kRunTypeEm);
 }
@@ -67,16 +154,18 @@ frmWS::~frmWS() {
 
 void frmWS::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  mnuFileNew = file->addAction(QStringLiteral("&New Control File"), this, [this] {
+  mnuFileNew = file->addAction(QStringLiteral("&New Control File"), QKeySequence(Qt::CTRL | Qt::Key_N), this, [this] {
     m_form->FlushAllData();
     m_document->New();
   });
-  mnuFileOpen = file->addAction(QStringLiteral("&Open Control File"), this, [this] {
+  mnuFileOpen = file->addAction(QStringLiteral("&Open Control File"), QKeySequence(Qt::CTRL | Qt::Key_O), this, [this] {
     m_form->FlushAllData();
     m_document->Open();
   });
-  mnuFileSave = file->addAction(QStringLiteral("&Save"), this, [this] { m_document->Save(); });
-  mnuFileSaveAs = file->addAction(QStringLiteral("S&ave as"), this, [this] { m_document->SaveAs(); });
+  mnuFileSave = file->addAction(QStringLiteral("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
+                                [this] { m_document->Save(); });
+  mnuFileSaveAs = file->addAction(QStringLiteral("S&ave as"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this,
+                                  [this] { m_document->SaveAs(); });
   file->addSeparator();
   for (int n = 1; n <= RecentFiles::kCount; ++n) {
     QAction* item = file->addAction(QString(), this, [this, n] { OpenRecent(n); });
@@ -84,11 +173,17 @@ void frmWS::BuildMenus() {
     mnuLastUsed[static_cast<std::size_t>(n - 1)] = item;
   }
   mnuLastUsedSeparator = file->addSeparator();
-  mnuFileExit = file->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
+  mnuFileExit = file->addAction(QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this, &QWidget::close);
+
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  mnuFillEqual = edit->addAction(QStringLiteral("Fill Start Values: &Equal"), this, [this] { FillStartValues(false); });
+  mnuFillRandom = edit->addAction(QStringLiteral("Fill Start Values: &Random"), this, [this] { FillStartValues(true); });
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   mnuViewCurrent = view->addAction(QStringLiteral("Current Kov &Outfile"), this, [this] { ViewCurrentOutfile(); });
   mnuViewChoose = view->addAction(QStringLiteral("&Choose Outfile"), this, [this] { ChooseOutfile(); });
+  mnuViewTextEditor = view->addAction(QStringLiteral("Current Outfile in &Text Editor"), this,
+                                      [this] { ViewCurrentOutfileInTextEditor(); });
 
   QMenu* mode = menuBar()->addMenu(QStringLiteral("Run &Mode"));
   auto* modes = new QActionGroup(this);
@@ -115,12 +210,12 @@ void frmWS::BuildMenus() {
 void frmWS::EventHandler(int event) {
   switch (event) {
     case document::Document::kEventNew:
-      setWindowTitle(kProgramTitle + kCaptionSeparator + QStringLiteral("Untitled"));
+      setWindowTitle(kProgramTitle + kCaptionSeparator + QStringLiteral("Untitled[*]"));
       break;
     case document::Document::kEventOpened:
     case document::Document::kEventSaved:
       if (!m_document->Path().isEmpty()) {
-        setWindowTitle(kProgramTitle + kCaptionSeparator + m_document->Path());
+        setWindowTitle(kProgramTitle + kCaptionSeparator + m_document->Path() + QStringLiteral("[*]"));
       }
       break;
     default:
@@ -157,7 +252,57 @@ void frmWS::SetRunType(RunType runType) {
 
 RunLauncher::Outcome frmWS::RunCurrentModel() {
   m_form->FlushAllData();
+  // Data augmentation takes its starting values from a file, not from the grids.
+  if (m_runType == kRunTypeEm && !m_launcher->IsRunning() && !CheckStartValuesBeforeRun()) {
+    return RunLauncher::Outcome::kStopped;
+  }
   return m_launcher->Run(m_runType);
+}
+
+bool frmWS::CheckStartValuesBeforeRun() {
+  const QStringList problems = grids::FindStartValueProblems(m_form->Grids());
+  if (problems.isEmpty()) return true;
+  QStringList listed = problems.mid(0, kListedProblems);
+  if (problems.size() > kListedProblems) {
+    listed << QStringLiteral("... and %1 more rows, marked in the grids").arg(problems.size() - kListedProblems);
+  }
+  m_messages->Show(QStringLiteral("The run was not started: the engine would refuse these starting values.") +
+                   QStringLiteral("\n\n") + listed.join(u'\n') + QStringLiteral("\n\n") +
+                   QStringLiteral("Each row must hold probabilities that sum to 1 (Edit > Fill Start Values fills them)."));
+  return false;
+}
+
+bool frmWS::FillStartValues(bool random) {
+  m_form->FlushAllData();
+  if (grids::HasTypedStartValues(m_form->Grids()) &&
+      m_messages->Ask(QStringLiteral("Replace the starting values already typed? Fixed values are kept."),
+                      document::Choices::kYesNo) != document::Answer::kYes) {
+    return false;
+  }
+  const int changed = grids::FillStartValues(m_form->Grids(), random ? grids::FillKind::kRandom : grids::FillKind::kEqual,
+                                             QRandomGenerator::global()->generate());
+  statusBar()->showMessage(changed > 0 ? QStringLiteral("%1 starting values filled").arg(changed)
+                                       : QStringLiteral("No starting values to fill: they are written for a new estimation only"),
+                           kNoteMs);
+  return changed > 0;
+}
+
+bool frmWS::OpenFile(const QString& path) {
+  m_form->FlushAllData();
+  return m_document->Open(QFileInfo(path).absoluteFilePath());
+}
+
+void frmWS::FitToScreen(QWidget* window, QSize wanted) {
+  const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    window->resize(wanted);
+    return;
+  }
+  const QRect available = screen->availableGeometry();
+  const QSize fits(std::min(wanted.width(), static_cast<int>(available.width() * kScreenShare)),
+                   std::min(wanted.height(), static_cast<int>(available.height() * kScreenShare)));
+  window->resize(fits);
+  if (!available.contains(window->frameGeometry())) window->move(available.topLeft());
 }
 
 QString frmWS::ReportOfRunType() const {
@@ -174,6 +319,11 @@ QString frmWS::RunFolder() const {
 bool frmWS::ViewCurrentOutfile() {
   m_form->FlushAllData();
   return m_reportViewer.View(ReportOfRunType(), RunFolder());
+}
+
+bool frmWS::ViewCurrentOutfileInTextEditor() {
+  m_form->FlushAllData();
+  return ReportViewer(ReportViewer::OpenInTextEditor).View(ReportOfRunType(), RunFolder());
 }
 
 bool frmWS::ChooseOutfile() {
@@ -195,6 +345,7 @@ bool frmWS::PlotSeries() {
   }
   m_seriesViewer->show();
   m_seriesViewer->raise();
+  m_seriesViewer->activateWindow();
   return m_seriesViewer->OpenSeriesFile(path);
 }
 
@@ -207,8 +358,26 @@ void frmWS::ShowAbout() {
   box.exec();
 }
 
+void frmWS::dragEnterEvent(QDragEnterEvent* event) {
+  if (!LocalControlFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void frmWS::dropEvent(QDropEvent* event) {
+  const QString path = LocalControlFile(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  OpenFile(path);
+}
+
 void frmWS::closeEvent(QCloseEvent* event) {
   m_form->FlushAllData();
+  if (m_launcher->IsRunning() &&
+      m_messages->Ask(QStringLiteral("A run is in progress: ") + m_launcher->RunningControlFile() +
+                          QStringLiteral("\nLeave the editor anyway? The run goes on in its own window."),
+                      document::Choices::kYesNo) != document::Answer::kYes) {
+    event->ignore();
+    return;
+  }
   if (!m_document->QueryExit()) {
     event->ignore();
     return;

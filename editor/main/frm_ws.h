@@ -15,6 +15,8 @@
 #include "series/frm_series_plots.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QMenu;
 
 namespace kov::editor {
@@ -51,6 +53,17 @@ class frmWS : public QMainWindow {
   bool PlotSeries();
   void ShowHelp(int command);
   void ShowAbout();
+  // Opens the current report in the desktop's own text editor.
+  bool ViewCurrentOutfileInTextEditor();
+  // Refuses a run whose starting values the engine would refuse, naming the table and row;
+  // true when the model may run.
+  bool CheckStartValuesBeforeRun();
+  // Fills the starting values of a new model (after asking, when values are typed already).
+  bool FillStartValues(bool random);
+  // Opens a control file named on the command line or dropped on the window.
+  bool OpenFile(const QString& path);
+  // Sizes a top-level window to fit the screen it opens on.
+  static void FitToScreen(QWidget* window, QSize wanted);
 
   document::Document& Document() { return *m_document; }
   frmMain& Form() { return *m_form; }
@@ -77,10 +90,15 @@ class frmWS : public QMainWindow {
   QAction* HelpContentsAction() const { return mnuHelpContents; }
   QAction* HelpSearchAction() const { return mnuHelpSearch; }
   QAction* AboutAction() const { return mnuHelpAbout; }
+  QAction* TextEditorOutfileAction() const { return mnuViewTextEditor; }
+  QAction* FillEqualAction() const { return mnuFillEqual; }
+  QAction* FillRandomAction() const { return mnuFillRandom; }
   series::frmSeriesPlots* SeriesViewer() const { return m_seriesViewer; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildMenus();
@@ -117,6 +135,9 @@ class frmWS : public QMainWindow {
   QAction* mnuHelpContents = nullptr;
   QAction* mnuHelpSearch = nullptr;
   QAction* mnuHelpAbout = nullptr;
+  QAction* mnuViewTextEditor = nullptr;
+  QAction* mnuFillEqual = nullptr;
+  QAction* mnuFillRandom = nullptr;
 };
 
 }  // namespace kov::editor

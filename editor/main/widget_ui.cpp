@@ -12,7 +12,8 @@ QString TitleOrProgram(const QString& title) { return title.isEmpty() ? kProgram
 }  // namespace
 
 void WidgetUi::Show(const QString& text, const QString& title) {
-  QMessageBox::information(m_parent, TitleOrProgram(title), text);
+  // Every message the editor shows says that something failed or was refused.
+  QMessageBox::critical(m_parent, TitleOrProgram(title), text);
 }
 
 document::Answer WidgetUi::Ask(const QString& text, document::Choices choices,

@@ -10,7 +10,7 @@
 namespace kov::editor {
 
 // Every message box of the editor carries this title unless it names its own.
-inline const QString kProgramTitle = QStringLiteral("Tessaro");
+inline const QString kProgramTitle = QStringLiteral("Marnel");
 
 class WidgetUi final : public document::MessageSink, public document::FileDialogs {
  public:

@@ -15,6 +15,7 @@
 #include "grids/grid_set.h"
 #include "grids/grid_table_model.h"
 #include "grids/kov_grid_implementer.h"
+#include "grids/start_values.h"
 #include "scripted_ui.h"
 #include "test_files.h"
 
@@ -115,6 +116,12 @@ class GridsTest : public QObject {
   void readingMessages();
   void writingMessages_data();
   void writingMessages();
+  void refusedOrCutEntriesSayWhy_data();
+  void refusedOrCutEntriesSayWhy();
+  void startValueRowsAreCheckedAsTheEngineChecksThem_data();
+  void startValueRowsAreCheckedAsTheEngineChecksThem();
+  void fillRespectsFixedAndTiedEntries_data();
+  void fillRespectsFixedAndTiedEntries();
 };
 
 void GridsTest::dimensionalizeKeepsOrClearsCells() {
@@ -575,6 +582,134 @@ void GridsTest::writingMessages() {
   QVERIFY(!f.document.SaveAs(path));
   QCOMPARE(f.ui.messages, QStringList{message});
   QVERIFY(!QFile::exists(path));
+}
+
+
+void GridsTest::refusedOrCutEntriesSayWhy_data() {
+  QTest::addColumn<int>("identity");
+  QTest::addColumn<int>("row");
+  QTest::addColumn<int>("column");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<bool>("accepted");
+  QTest::addColumn<QString>("note");
+  const int gamma = kGammaStartingValues;
+  QTest::newRow("letters") << gamma << 0 << 1 << "abc" << false
+                           << "\"abc\" is not a number: a starting value is a probability from 0 to 1";
+  QTest::newRow("above one") << gamma << 0 << 1 << "1.5" << false
+                             << "1.5 is not a probability: a starting value lies from 0 to 1";
+  QTest::newRow("negative") << gamma << 0 << 1 << "-0.1" << false
+                            << "-0.1 is not a probability: a starting value lies from 0 to 1";
+  QTest::newRow("a probability") << gamma << 0 << 1 << "0.25" << true << "";
+  QTest::newRow("code in words") << int(kDeltaRestrictions) << 0 << 1 << "two" << false
+                                 << "\"two\" is not a restriction code: type 0 (fixed), 1 (free) or 2 and up (equal)";
+  QTest::newRow("long label") << int(kClassLabels) << 0 << 1 << "ABCDEFGHIJ" << true
+                              << "Labels are at most 8 characters: \"ABCDEFGHIJ\" was cut to \"ABCDEFGH\"";
+  QTest::newRow("short label") << int(kClassLabels) << 0 << 1 << "ABC" << true << "";
+}
+
+void GridsTest::refusedOrCutEntriesSayWhy() {
+  QFETCH(int, identity);
+  QFETCH(int, row);
+  QFETCH(int, column);
+  QFETCH(QString, typed);
+  QFETCH(bool, accepted);
+  QFETCH(QString, note);
+  Fixture f;
+  QVERIFY(f.document.Open(SmallPath()));
+  GridTableModel& model = f[identity];
+  QSignalSpy notes(&model, &GridTableModel::CommitNote);
+  QCOMPARE(model.setData(model.index(row, column), typed), accepted);
+  QCOMPARE(f.grid(identity).sCommitNote(), note);
+  QCOMPARE(notes.size(), note.isEmpty() ? 0 : 1);
+  // Said where the user types, not in a box.
+  QCOMPARE(f.ui.messages, QStringList());
+}
+
+void GridsTest::startValueRowsAreCheckedAsTheEngineChecksThem_data() {
+  QTest::addColumn<int>("identity");
+  QTest::addColumn<int>("row");
+  QTest::addColumn<int>("column");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QStringList>("problems");
+  // small.cnt has one empty starting value: big rho of item S2, category Y, status Hi, class Alpha.
+  const QString missing = QStringLiteral("RHO starting value, row S2 in status Hi, class Alpha: a value is missing");
+  QTest::newRow("as read") << int(kGammaStartingValues) << 0 << 1 << "0.6" << QStringList{missing};
+  // 0.59 + 0.4 is 0.01 short of one: the engine's tolerance takes it.
+  QTest::newRow("within the tolerance") << int(kGammaStartingValues) << 0 << 1 << "0.59" << QStringList{missing};
+  QTest::newRow("gamma short") << int(kGammaStartingValues) << 0 << 1 << "0.5"
+                               << QStringList{"Gamma Starting Value, row of the class proportions: the values sum to 0.9, not 1",
+                                              missing};
+  // Tau: class Alpha's first row, from status Lo, holds 0.8 0.2.
+  QTest::newRow("tau over") << int(kTauStartingValues) << 0 << 1 << "0.9"
+                            << QStringList{"Tau starting value, row Lo (class Alpha, time 1x2): the values sum to 1.1, not 1",
+                                           missing};
+  // Big rho row 2 (item S2, category Y) of class Alpha, status Hi: the empty cell.
+  QTest::newRow("missing filled") << int(kBigRhoStartingValues) << 2 << 2 << "0.3" << QStringList{};
+}
+
+void GridsTest::startValueRowsAreCheckedAsTheEngineChecksThem() {
+  QFETCH(int, identity);
+  QFETCH(int, row);
+  QFETCH(int, column);
+  QFETCH(QString, typed);
+  QFETCH(QStringList, problems);
+  Fixture f;
+  QVERIFY(f.document.Open(SmallPath()));
+  GridTableModel& model = f[identity];
+  QVERIFY(model.setData(model.index(row, column), typed));
+  QCOMPARE(FindStartValueProblems(f.grids), problems);
+  // The cells of a bad row are marked, with the reason on the cell.
+  const QModelIndex cell = model.index(row, column);
+  const bool bad = !model.Grid().sCellNote(model.Bookmark(row), model.StoreColumn(column)).isEmpty();
+  QCOMPARE(bad, problems.size() > 1);
+  QCOMPARE(model.data(cell, Qt::ToolTipRole).isValid(), bad);
+  QCOMPARE(Back(model, row, column) != Base(), bad);
+  // The empty cell is marked until it holds a value.
+  GridTableModel& bigRho = f[kBigRhoStartingValues];
+  QCOMPARE(bigRho.data(bigRho.index(2, 2), Qt::ToolTipRole).isValid(), !problems.isEmpty());
+}
+
+void GridsTest::fillRespectsFixedAndTiedEntries_data() {
+  QTest::addColumn<int>("kind");
+  QTest::newRow("equal") << int(FillKind::kEqual);
+  QTest::newRow("random") << int(FillKind::kRandom);
+}
+
+void GridsTest::fillRespectsFixedAndTiedEntries() {
+  QFETCH(int, kind);
+  Fixture f;
+  QVERIFY(f.document.Open(SmallPath()));
+  // small.cnt ties every big rho entry to one value, which its fixed entry cannot meet: free them.
+  GridTableModel& bigRhoCodes = f[kBigRhoRestrictions];
+  for (int entry = 0; entry < bigRhoCodes.SelectorEntries().size(); ++entry) {
+    bigRhoCodes.SelectEntry(entry);
+    for (int row = 0; row < bigRhoCodes.rowCount(); ++row) {
+      for (int column = 1; column < bigRhoCodes.columnCount(); ++column) {
+        if (Cell(bigRhoCodes, row, column) != QStringLiteral("0")) {
+          QVERIFY(bigRhoCodes.setData(bigRhoCodes.index(row, column), QStringLiteral("1")));
+        }
+      }
+    }
+  }
+  // Tie tau's two rows of class Alpha's first transition at their second entry.
+  GridTableModel& tauCodes = f[kTauRestrictions];
+  QVERIFY(tauCodes.setData(tauCodes.index(0, 2), QStringLiteral("2")));
+  QVERIFY(tauCodes.setData(tauCodes.index(1, 2), QStringLiteral("2")));
+  QVERIFY(HasTypedStartValues(f.grids));
+
+  QVERIFY(FillStartValues(f.grids, static_cast<FillKind>(kind), 7) > 0);
+  QCOMPARE(FindStartValueProblems(f.grids), QStringList());
+  QVERIFY(f.document.IsModified());
+  // Gamma of class 2 is fixed at 0.4: class 1 takes what is left.
+  QCOMPARE(Cell(f[kGammaStartingValues], 1, 1), QStringLiteral("0.4"));
+  QCOMPARE(Cell(f[kGammaStartingValues], 0, 1), QStringLiteral("0.6"));
+  GridTableModel& tau = f[kTauStartingValues];
+  QCOMPARE(Cell(tau, 0, 2), Cell(tau, 1, 2));
+  // Equal rows share evenly; random rows do not (seed 7).
+  const bool even = Cell(tau, 0, 1) == QStringLiteral("0.5") && Cell(f[kDeltaStartingValues], 0, 1) == QStringLiteral("0.5");
+  QCOMPARE(even, kind == int(FillKind::kEqual));
+  // Item Q1 has two categories: its third little rho row is 0.
+  QCOMPARE(Cell(f[kLittleRhoStartingValues], 2, 1), QStringLiteral("0"));
 }
 
 }  // namespace kov::grids::test

@@ -4,7 +4,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QFile>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -17,11 +19,13 @@
 #include "editor_test_support.h"
 #include "frm_main.h"
 #include "frm_ws.h"
+#include "grids/grid_table_model.h"
 #include "recent_files.h"
 
 using namespace kov::document;
 using kov::editor::frmMain;
 using kov::editor::frmWS;
+using kov::editor::RunLauncher;
 using kov::editor::test::ScriptedUi;
 
 class FrmWsTest : public QObject {
@@ -39,6 +43,14 @@ class FrmWsTest : public QObject {
   void aboutBoxShowsTitleAndVersion();
   void helpMenuOpensThePagesAndExitClosesThem();
   void everyTabRendersOffscreen();
+  void fileCommandsHaveTheirShortcuts_data();
+  void fileCommandsHaveTheirShortcuts();
+  void saveAsAddsTheExtensionWhenNoneIsTyped_data();
+  void saveAsAddsTheExtensionWhenNoneIsTyped();
+  void startValuesAreCheckedBeforeRun_data();
+  void startValuesAreCheckedBeforeRun();
+  void refusedEntriesAreNamedInTheStatusBar_data();
+  void refusedEntriesAreNamedInTheStatusBar();
 
  private:
   void Open(const QString& path);
@@ -89,22 +101,28 @@ QString FrmWsTest::Copy(const QString& newName) {
 }
 
 void FrmWsTest::captionFollowsTheDocument() {
-  QCOMPARE(m_frame->windowTitle(), QStringLiteral("Tessaro - Untitled"));
+  QCOMPARE(m_frame->windowTitle(), QStringLiteral("Marnel - Untitled[*]"));
   const QString path = Copy(QStringLiteral("caption"));
   Open(path);
-  QCOMPARE(m_frame->windowTitle(), "Tessaro - " + path);
+  QCOMPARE(m_frame->windowTitle(), "Marnel - " + path + "[*]");
 
   const QString savedAs = m_temp.filePath(QStringLiteral("caption_saved.cnt"));
   m_ui.paths << savedAs;
   m_frame->FileSaveAsAction()->trigger();
-  QCOMPARE(m_frame->windowTitle(), "Tessaro - " + savedAs);
+  QCOMPARE(m_frame->windowTitle(), "Marnel - " + savedAs + "[*]");
 
   // A file that cannot be opened leaves a new, untitled document.
   m_ui.paths << m_temp.filePath(QStringLiteral("missing.cnt"));
   m_frame->FileOpenAction()->trigger();
-  QCOMPARE(m_frame->windowTitle(), QStringLiteral("Tessaro - Untitled"));
+  QCOMPARE(m_frame->windowTitle(), QStringLiteral("Marnel - Untitled[*]"));
   QCOMPARE(m_ui.messages.size(), 1);
   QVERIFY(m_ui.messages[0].text.startsWith(QStringLiteral("Could not successfully open ")));
+  // ... and is not offered again.
+  QCOMPARE(m_frame->Recent().Entry(1), savedAs);
+  // An edit marks the title until the next save.
+  QVERIFY(!m_frame->isWindowModified());
+  m_frame->Form().SetInterfaceValue(kClassCount, 3);
+  QVERIFY(m_frame->isWindowModified());
 
 }
 
@@ -206,7 +224,7 @@ void FrmWsTest::exitAsksAboutUnsavedChanges() {
   QCOMPARE(m_ui.questions.size(), 1);
   // A never-saved document: an empty name between the quotes.
   QCOMPARE(m_ui.questions[0].text, QStringLiteral("Do you wish to save changes to \"\"?"));
-  QCOMPARE(m_ui.questions[0].title, QStringLiteral("Tessaro"));
+  QCOMPARE(m_ui.questions[0].title, QString());
 
   // Yes asks for a path first; without one the program stays.
   m_ui.answers << Answer::kYes;
@@ -222,7 +240,7 @@ void FrmWsTest::exitAsksAboutUnsavedChanges() {
 void FrmWsTest::aboutBoxShowsTitleAndVersion() {
   kov::editor::AboutBox box(m_frame.get());
   QVERIFY(box.isModal());
-  QCOMPARE(box.TitleLabel()->text(), QStringLiteral("Tessaro"));
+  QCOMPARE(box.TitleLabel()->text(), QStringLiteral("Marnel"));
   QVERIFY(QRegularExpression(QStringLiteral("^Version \\d+\\.\\d+$")).match(box.VersionLabel()->text()).hasMatch());
 
   // From the menu: a modal box, closed here as a user would.
@@ -263,6 +281,111 @@ void FrmWsTest::everyTabRendersOffscreen() {
     QCOMPARE(picture.size(), m_frame->size() * picture.devicePixelRatio());
   }
   QVERIFY(m_ui.MessageTexts().isEmpty());
+}
+
+void FrmWsTest::fileCommandsHaveTheirShortcuts_data() {
+  QTest::addColumn<QString>("command");
+  QTest::addColumn<QKeySequence>("keys");
+  QTest::newRow("new") << "&New Control File" << QKeySequence(QStringLiteral("Ctrl+N"));
+  QTest::newRow("open") << "&Open Control File" << QKeySequence(QStringLiteral("Ctrl+O"));
+  QTest::newRow("save") << "&Save" << QKeySequence(QStringLiteral("Ctrl+S"));
+  QTest::newRow("save as") << "S&ave as" << QKeySequence(QStringLiteral("Ctrl+Shift+S"));
+  QTest::newRow("exit") << "E&xit" << QKeySequence(QStringLiteral("Ctrl+Q"));
+}
+
+void FrmWsTest::fileCommandsHaveTheirShortcuts() {
+  QFETCH(QString, command);
+  QFETCH(QKeySequence, keys);
+  QAction* action = nullptr;
+  for (QAction* each : {m_frame->FileNewAction(), m_frame->FileOpenAction(), m_frame->FileSaveAction(),
+                        m_frame->FileSaveAsAction(), m_frame->ExitAction()}) {
+    if (each->text() == command) action = each;
+  }
+  QVERIFY(action != nullptr);
+  QCOMPARE(action->shortcut(), keys);
+}
+
+void FrmWsTest::saveAsAddsTheExtensionWhenNoneIsTyped_data() {
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("saved");
+  QTest::newRow("no extension") << "model" << "model.cnt";
+  QTest::newRow("control file") << "model.cnt" << "model.cnt";
+  QTest::newRow("other extension") << "model.v2" << "model.v2";
+}
+
+void FrmWsTest::saveAsAddsTheExtensionWhenNoneIsTyped() {
+  QFETCH(QString, typed);
+  QFETCH(QString, saved);
+  m_ui.paths << m_temp.filePath(typed);
+  m_frame->FileSaveAsAction()->trigger();
+  QCOMPARE(m_frame->Document().Path(), m_temp.filePath(saved));
+  QVERIFY(QFile::exists(m_temp.filePath(saved)));
+}
+
+void FrmWsTest::startValuesAreCheckedBeforeRun_data() {
+  QTest::addColumn<QString>("classOne");
+  QTest::addColumn<QString>("problem");
+  // stouffer_toby starts the classes at 0.6 and 0.4.
+  QTest::newRow("sums to one") << "0.6" << "";
+  QTest::newRow("short") << "0.5" << "Gamma Starting Value, row of the class proportions: the values sum to 0.9, not 1";
+  QTest::newRow("empty") << "" << "Gamma Starting Value, row of the class proportions: a value is missing";
+}
+
+void FrmWsTest::startValuesAreCheckedBeforeRun() {
+  QFETCH(QString, classOne);
+  QFETCH(QString, problem);
+  Open(Copy(QStringLiteral("sums")));
+  m_frame->Document().Grid(kGammaStartingValues)->SetCellValue(1, 1, classOne);
+  QCOMPARE(m_frame->CheckStartValuesBeforeRun(), problem.isEmpty());
+  if (problem.isEmpty()) {
+    QCOMPARE(m_ui.messages.size(), 0);
+    return;
+  }
+  QCOMPARE(m_ui.messages.size(), 1);
+  QVERIFY2(m_ui.messages[0].text.contains(problem), qPrintable(m_ui.messages[0].text));
+  // Run itself stops there: no run host is asked for.
+  QCOMPARE(m_frame->RunCurrentModel(), RunLauncher::Outcome::kStopped);
+  QVERIFY(!m_frame->Launcher().IsRunning());
+  // Filled equal rows pass, once the user agrees to replace what is typed.
+  m_ui.answers << Answer::kYes;
+  m_frame->FillEqualAction()->trigger();
+  QCOMPARE(m_frame->Document().Grid(kGammaStartingValues)->vCellValue(1, 1).toString(), QStringLiteral("0.5"));
+  QVERIFY(m_frame->CheckStartValuesBeforeRun());
+}
+
+void FrmWsTest::refusedEntriesAreNamedInTheStatusBar_data() {
+  QTest::addColumn<int>("grid");  // -1: the number of times
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("note");
+  QTest::newRow("too many occasions") << -1 << "9" << "at most 5 occasions can be estimated; 9 was not taken";
+  QTest::newRow("letters") << int(kGammaStartingValues) << "x" << "\"x\" is not a number";
+  QTest::newRow("above one") << int(kGammaStartingValues) << "1.5" << "1.5 is not a probability";
+}
+
+void FrmWsTest::refusedEntriesAreNamedInTheStatusBar() {
+  QFETCH(int, grid);
+  QFETCH(QString, typed);
+  QFETCH(QString, note);
+  frmMain& form = m_frame->Form();
+  form.SetInterfaceValue(kClassCount, 2);
+  form.SetInterfaceValue(kClassItemCount, 2);
+  form.SetInterfaceValue(kStatusCount, 2);
+  form.SetInterfaceValue(kStatusItemCount, 2);
+  form.SetInterfaceValue(kTimeCount, 3);
+  if (grid < 0) {
+    form.TextInput(kTimeCount)->setText(typed);
+    form.ProcessChangeInTextInputs(kTimeCount);
+    QCOMPARE(form.TextInput(kTimeCount)->text(), QStringLiteral("3"));
+    QCOMPARE(m_frame->Document().vGetInterfaceValue(kTimeCount).toInt(), 3);
+  } else {
+    form.Tabs()->setCurrentIndex(frmMain::kGammaTab);
+    kov::grids::GridTableModel* model = form.GridModel(grid);
+    QVERIFY(model->rowCount() > 0);
+    QVERIFY(!model->setData(model->index(0, 1), typed));
+  }
+  QVERIFY2(m_frame->statusBar()->currentMessage().contains(note),
+           qPrintable(m_frame->statusBar()->currentMessage()));
+  QCOMPARE(m_ui.messages.size(), 0);
 }
 
 QTEST_MAIN(FrmWsTest)
