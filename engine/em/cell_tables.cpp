@@ -185,35 +185,6 @@ std::int32_t WriteResidualsWithSaturated(Writer& w, const GroupedPatterns& group
   return w.Status();
 }
 
-// The observed frequency of every complete cell that some complete pattern gives, by cell
-// index (first item fastest), sorted; records of the same pattern are added up.
-std::vector<std::pair<std::int64_t, double>> ObservedCells(const GroupedPatterns& grouped) {
-  const std::size_t n = grouped.categories.size();
-  std::vector<std::pair<std::int64_t, double>> cells;
-  for (const MissingnessGroup& group : grouped.groups) {
-    if (!group.missingItems.empty()) continue;
-    for (std::int32_t p = group.first; p < group.first + group.count; ++p) {
-      const std::int32_t* responses = grouped.patterns.Pattern(p);
-      std::int64_t index = 0;
-      std::int64_t stride = 1;
-      for (std::size_t i = 0; i < n; ++i) {
-        index += (responses[i] - 1) * stride;
-        stride *= grouped.categories[i];
-      }
-      cells.emplace_back(index, grouped.patterns.frequencies[static_cast<std::size_t>(p)]);
-    }
-  }
-  std::sort(cells.begin(), cells.end());
-  std::vector<std::pair<std::int64_t, double>> merged;
-  for (const auto& cell : cells) {
-    if (!merged.empty() && merged.back().first == cell.first) {
-      merged.back().second += cell.second;
-    } else {
-      merged.push_back(cell);
-    }
-  }
-  return merged;
-}
 
 // Settings 1 with missing data and 3: every cell of the complete table, from the all-ones
 // pattern with the first item fastest.
@@ -306,6 +277,36 @@ std::int32_t WriteEveryCell(Writer& w, int setting, bool missingData, const Grou
 }
 
 }  // namespace
+
+// The observed frequency of every complete cell that some complete pattern gives, by cell
+// index (first item fastest), sorted; records of the same pattern are added up.
+std::vector<std::pair<std::int64_t, double>> ObservedCells(const GroupedPatterns& grouped) {
+  const std::size_t n = grouped.categories.size();
+  std::vector<std::pair<std::int64_t, double>> cells;
+  for (const MissingnessGroup& group : grouped.groups) {
+    if (!group.missingItems.empty()) continue;
+    for (std::int32_t p = group.first; p < group.first + group.count; ++p) {
+      const std::int32_t* responses = grouped.patterns.Pattern(p);
+      std::int64_t index = 0;
+      std::int64_t stride = 1;
+      for (std::size_t i = 0; i < n; ++i) {
+        index += (responses[i] - 1) * stride;
+        stride *= grouped.categories[i];
+      }
+      cells.emplace_back(index, grouped.patterns.frequencies[static_cast<std::size_t>(p)]);
+    }
+  }
+  std::sort(cells.begin(), cells.end());
+  std::vector<std::pair<std::int64_t, double>> merged;
+  for (const auto& cell : cells) {
+    if (!merged.empty() && merged.back().first == cell.first) {
+      merged.back().second += cell.second;
+    } else {
+      merged.push_back(cell);
+    }
+  }
+  return merged;
+}
 
 std::string CellTableTooLargeLine(double maxCells) {
   return " CELL TABLE NOT WRITTEN: THE COMPLETE TABLE HAS MORE THAN " +

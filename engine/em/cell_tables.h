@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/text_output.h"
@@ -50,6 +51,10 @@ std::int32_t WriteCellTable(input::TextOutput& out, int setting, bool missingDat
                             const SaturatedModel* saturated,
                             const std::function<double(const std::int32_t*)>& cellProbability,
                             double total, double maxCells = kMaxTableCells);
+
+// The observed frequency of every complete cell that some complete pattern gives, by cell
+// index (first item fastest), sorted; records of the same pattern are added up.
+std::vector<std::pair<std::int64_t, double>> ObservedCells(const GroupedPatterns& grouped);
 
 // The line written in place of the rows of a table over every cell of a table too large.
 std::string CellTableTooLargeLine(double maxCells = kMaxTableCells);

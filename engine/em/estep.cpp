@@ -812,14 +812,9 @@ double EStep::Run(const input::ParameterSet& values, const GroupedPatterns& grou
     const std::size_t codeCount = m_codes->CodeCount();
     m_codeEmission.resize(codeCount * Size(m_classes) * Size(m_statuses));
     m_codeExponent.resize(codeCount * Size(m_classes));
-    auto slice = [&](std::size_t b) {
+    ForEachBlock(blocks, [&](std::size_t b) {
       TableEmissions(codeCount * b / blocks, codeCount * (b + 1) / blocks, blockWork(b));
-    };
-    if (blocks == 1) {
-      slice(0);
-    } else {
-      m_pool->Run(blocks, slice);
-    }
+    });
   }
 
   std::vector<BlockSums> blockSums(blocks);
@@ -847,22 +842,13 @@ double EStep::Run(const input::ParameterSet& values, const GroupedPatterns& grou
   if (accumulate && m_codes != nullptr) {
     m_codePosterior.resize(m_codes->blockCodes.size() * Size(m_classes) * Size(m_statuses));
   }
-  if (blocks == 1) {
-    runBlock(0);
-  } else {
-    m_pool->Run(blocks, runBlock);
-  }
+  ForEachBlock(blocks, runBlock);
   // Then each code's posteriors over the items, in fixed slices of the codes.
   if (accumulate && m_codes != nullptr) {
     const std::size_t codeCount = m_codes->CodeCount();
-    auto spread = [&](std::size_t b) {
+    ForEachBlock(blocks, [&](std::size_t b) {
       SpreadCodePosteriors(codeCount * b / blocks, codeCount * (b + 1) / blocks, blockWork(b));
-    };
-    if (blocks == 1) {
-      spread(0);
-    } else {
-      m_pool->Run(blocks, spread);
-    }
+    });
   }
 
   BlockSums sums;
@@ -881,6 +867,14 @@ double EStep::Run(const input::ParameterSet& values, const GroupedPatterns& grou
   if (accumulate) StoreCounts(sums.frequency, m_work, counts);
   return logProbabilities != nullptr ? sums.logLikelihood
                                      : std::numeric_limits<double>::quiet_NaN();
+}
+
+void EStep::ForEachBlock(std::size_t blocks, const run::BlockPool::Work& body) {
+  if (blocks == 1) {
+    body(0);
+  } else {
+    m_pool->Run(blocks, body);
+  }
 }
 
 EStep::BlockSums EStep::RunBlock(const BlockTask& task, Work* work) const {

@@ -187,6 +187,8 @@ class EStep {
     double* logProbabilities = nullptr;
   };
   BlockSums RunBlock(const BlockTask& task, Work* work) const;
+  // body(b) for every block b, on the pool's threads when there are several.
+  void ForEachBlock(std::size_t blocks, const run::BlockPool::Work& body);
   // The patterns of a model with latent classes only, compiled once per instruction set it
   // may use; kClasses is the compiled number of classes (0: read at run time).
   template <int kClasses>

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <utility>
 
+#include "cell_tables.h"
+
 namespace kov::em {
 
 double LikelihoodRatioTerm(double observed, double expected) {
@@ -149,32 +151,6 @@ double ChiSquareUpperTail(double statistic, double degreesOfFreedom) {
 
 namespace {
 
-// The cell index of each complete pattern (first item fastest) with its count, in cell order;
-// the counts of records that hold the same pattern are added.
-std::vector<std::pair<std::int64_t, double>> ObservedCellCounts(const GroupedPatterns& grouped) {
-  const std::size_t items = grouped.categories.size();
-  std::vector<std::pair<std::int64_t, double>> cells;
-  for (std::size_t q = 0; q < grouped.patterns.frequencies.size(); ++q) {
-    const std::int32_t* y = grouped.patterns.responses.data() + q * items;
-    std::int64_t index = 0;
-    std::int64_t stride = 1;
-    for (std::size_t i = 0; i < items; ++i) {
-      index += static_cast<std::int64_t>(y[i] - 1) * stride;
-      stride *= grouped.categories[i];
-    }
-    cells.emplace_back(index, grouped.patterns.frequencies[q]);
-  }
-  std::sort(cells.begin(), cells.end());
-  std::vector<std::pair<std::int64_t, double>> merged;
-  for (const auto& cell : cells) {
-    if (!merged.empty() && merged.back().first == cell.first) {
-      merged.back().second += cell.second;
-    } else {
-      merged.push_back(cell);
-    }
-  }
-  return merged;
-}
 
 double PearsonTerm(double observed, double expected) {
   if (expected > 0.0) return (observed - expected) * (observed - expected) / expected;
@@ -194,7 +170,7 @@ report::PearsonSkip FullTablePearson(const GroupedPatterns& grouped, bool missin
     return report::PearsonSkip::kNoSaturatedModel;
   }
   const std::vector<std::pair<std::int64_t, double>> observedCells =
-      missingData ? std::vector<std::pair<std::int64_t, double>>{} : ObservedCellCounts(grouped);
+      missingData ? std::vector<std::pair<std::int64_t, double>>{} : ObservedCells(grouped);
   std::size_t nextObserved = 0;
   std::vector<std::int32_t> responses(grouped.categories.size(), 1);
   const auto cellCount = static_cast<std::int64_t>(cells);
