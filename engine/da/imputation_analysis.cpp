@@ -131,7 +131,21 @@ void SetDenominators(const input::ParameterSets& sets, const std::vector<double>
   ForEachEntry(sets, [&](std::size_t offset, std::size_t q) { (*n)[offset] = perSet[q]; });
 }
 
-ParameterSet Denominators(const input::ModelDimensions& dims, const em::ExpectedCounts& counts) {
+// A parameter tied equal across sets (a transition probability held equal over the occasions,
+// say) is estimated from the subjects of all its sets together: its complete-data variance
+// takes the pooled count, the sum over the distinct sets that hold a member. Members in one set
+// share that set's count already.
+void PoolTiedDenominators(const input::ArrayRestrictions& array, std::vector<double>* n) {
+  for (const input::EqualityGroup& group : array.groups) {
+    if (group.sets.size() < 2) continue;
+    double pooled = 0.0;
+    for (const std::size_t q : group.sets) pooled += (*n)[array.sets.At(q, 0)];
+    for (const std::size_t member : group.members) (*n)[member] = pooled;
+  }
+}
+
+ParameterSet Denominators(const input::ModelDimensions& dims, const em::ExpectedCounts& counts,
+                          const input::RestrictionStructure& restrictions) {
   ParameterSet n;
   input::AllocateParameters(dims, &n);
   std::fill(n.gamma.begin(), n.gamma.end(), counts.total);
@@ -149,6 +163,15 @@ ParameterSet Denominators(const input::ModelDimensions& dims, const em::Expected
   SetDenominators(input::TauSets(dims), counts.transitionCounts, &n.tau);
   SetDenominators(input::LittleRhoSets(dims), counts.littleRhoCounts, &n.littleRho);
   SetDenominators(input::BigRhoSets(dims), counts.bigRhoCounts, &n.bigRho);
+  if (dims.HasStatuses()) {
+    PoolTiedDenominators(restrictions.delta, &n.delta);
+    PoolTiedDenominators(restrictions.tau, &n.tau);
+    PoolTiedDenominators(restrictions.bigRho, &n.bigRho);
+  }
+  if (dims.HasClasses()) {
+    PoolTiedDenominators(restrictions.gamma, &n.gamma);
+    PoolTiedDenominators(restrictions.littleRho, &n.littleRho);
+  }
   return n;
 }
 
@@ -402,7 +425,7 @@ Status AnalyseImputation(std::int32_t j, const em::ExpectedCounts& counts,
     }
 
     const EstimatedMask estimated = Estimated(dims, restrictions.markedCodes);
-    const ParameterSet n = Denominators(dims, counts);
+    const ParameterSet n = Denominators(dims, counts, restrictions);
     analysis.variances = analysis.logits = analysis.logitVariances = p;
     for (std::size_t f = 0; f < kFamilies; ++f) {
       const Array array = kArrays[f];

@@ -170,6 +170,43 @@ TEST_F(Analysis, LaterOccasionsOfDeltaAreTheImpliedPrevalencesOfTheClass) {
   ExpectNear(entry.variances.gamma, {9.0});
 }
 
+// Transitions held equal over the occasions (homogeneous): the tied probability is estimated
+// from the subjects of both rows, and its variance takes their pooled count, 40 + 160, in every
+// row that holds it; a free probability keeps its own row's count.
+TEST_F(Analysis, TiedTransitionsTakeThePooledCountOfTheirRows) {
+  d = StatusModel();
+  d.occasions = 3;
+  d.extraTransitionRows = 2;  // the rows of the second transition
+  input::AllocateRestrictions(d, &codes);
+  input::AllocateParameters(d, &start);
+  codes.delta = {1, 1};
+  // Rows 1 and 3 (from status 1 at occasions 1 and 2) tie their move to status 2; rows 2 and 4
+  // are free. Offsets (row, destination): r + 4 j.
+  codes.tau = {1, 1, 1, 1, 2, 1, 2, 1};
+  start.gamma = {1.0};
+  for (std::vector<double>* values : {&start.delta, &start.tau, &start.bigRho}) {
+    std::fill(values->begin(), values->end(), 0.5);
+  }
+  counts = ZeroCounts(d);
+  counts.total = 100;
+  counts.classCounts = {100};
+  std::copy_n(std::begin({40.0, 60.0, 50.0, 50.0, 55.0, 45.0}), 6, counts.statusMargins.begin());
+  counts.transitionCounts = {30, 20, 120, 30, 10, 40, 40, 20};
+  std::fill(counts.bigRhoCounts.begin(), counts.bigRhoCounts.end(), 10.0);
+  ASSERT_TRUE(store.Prepare(1, d).IsOk());
+  const Status analysed = AnalyseImputation(1, counts, input::RestrictionStructure(d, codes, start),
+                                            d, start, report, &store);
+  ASSERT_TRUE(analysed.IsOk()) << analysed.Code() << " " << analysed.Message();
+  const ImputationAnalysis& entry = *store.Entry(1);
+  const double p = entry.estimates.tau[4];
+  EXPECT_NEAR(entry.estimates.tau[6], p, kTight);
+  EXPECT_NEAR(p, 50.0 / 200.0, kTight);
+  for (const std::size_t tied : {std::size_t{4}, std::size_t{6}}) {
+    EXPECT_NEAR(entry.variances.tau[tied], p * (1 - p) / 200.0, kTight) << "entry " << tied;
+  }
+  EXPECT_NEAR(entry.variances.tau[1], (1.0 / 3) * (2.0 / 3) / 60.0, kTight);
+}
+
 TEST_F(Analysis, ARowOfTauWithoutSubjectsEndsTheRunWithTheDaMessage) {
   d = StatusModel();
   input::AllocateRestrictions(d, &codes);
