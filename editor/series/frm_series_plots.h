@@ -1,13 +1,18 @@
 // The series viewer: for the family the user picks, the time-series plot of its parameter
-// series and its autocorrelation function with Bartlett's 95% band, each printable.
+// series and its autocorrelation function with Bartlett's 95% band, each printable and
+// exportable as a picture, the series itself as CSV.
 //
 // The main window opens it with OpenSeriesFile(path); its own File menu opens any file (the
-// menu actions are named mnuOpen, mnuClose, mnuPrintTimeSeries and mnuPrintACF). Every
-// message goes through kov::gui::ShowMessage, the file question through document::FileDialogs
-// and the printer through PrinterSetup, so that tests answer all three.
+// menu actions are named mnuOpen, mnuExportTimeSeries, mnuExportACF, mnuExportCSV, mnuClose,
+// mnuPrintTimeSeries and mnuPrintACF). Every message goes through kov::gui::ShowMessage, the
+// file questions through document::FileDialogs and the printer through PrinterSetup, so that
+// tests answer all three.
 #pragma once
 
+#include <QDateTime>
 #include <QMainWindow>
+#include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <array>
@@ -19,6 +24,7 @@ class QAction;
 class QBoxLayout;
 class QButtonGroup;
 class QChart;
+class QPainter;
 class QRadioButton;
 class QValueAxis;
 
@@ -48,10 +54,14 @@ class frmSeriesPlots : public QMainWindow {
   void SetFileDialogs(document::FileDialogs* dialogs);
   void SetPrinterSetup(PrinterSetup* setup);
 
-  // Reads a series file (asking for one when path is empty) and shows its first family. A
-  // failed read shows its message and leaves the window empty. False when the read failed or
-  // the user cancelled.
+  // Reads a series file (asking for one when path is empty), brings the window to the front and
+  // shows its first family. A failed read shows its message and leaves the window empty. False
+  // when the read failed or the user cancelled.
   bool OpenSeriesFile(const QString& path = {});
+
+  // The window's size on a screen with this available area: as wanted, but never more than
+  // nine tenths of the screen either way.
+  static QSize FittedSize(QSize wanted, const QRect& available);
 
   // Re-reads the ranges, options and plots from the held series.
   void Init();
@@ -66,6 +76,16 @@ class frmSeriesPlots : public QMainWindow {
   // Prints one chart through the printer setup; false when cancelled or failed (after its
   // message).
   bool PrintChart(ChartIndex index);
+  // One printed page: a header line with the series file and the time printed, the chart below.
+  void PaintChartPage(ChartIndex index, QPainter& painter, const QRectF& page,
+                      const QDateTime& printedAt);
+
+  // Writes one chart as a PNG or SVG picture (by the file's suffix; none adds ".png"), asking
+  // for the file when path is empty. False when cancelled or failed (after its message).
+  bool ExportChart(ChartIndex index, const QString& path = {});
+  // Writes the current family's series as CSV, one row per iteration of the file, unthinned:
+  // "Iteration,<family>". False when cancelled or failed (after its message).
+  bool ExportSeriesCsv(const QString& path = {});
 
   // The autocorrelation window in iterations (1..N, first < last); redraws the plot.
   bool SetAcfWindow(int first, int last);
@@ -91,6 +111,11 @@ class frmSeriesPlots : public QMainWindow {
   void BuildMenus();
   void BuildCharts();
   void PlotTimeSeries();
+  void FillTimeSeries(int first, int last);
+  void ResetPlots();
+  void RenderChart(ChartIndex index, QPainter& painter, const QRectF& target);
+  QString AskExportPath(const QString& filter, const QString& nameEnd);
+  bool ReportWriteFailure(const QString& path, const QString& reason);
   void ClearCharts();
   void ShowAcfWindow();
   void OnTimeSeriesRangeChanged(qreal min, qreal max);
@@ -108,6 +133,9 @@ class frmSeriesPlots : public QMainWindow {
   QBoxLayout* m_chartLayout = nullptr;
 
   QAction* mnuOpen = nullptr;
+  QAction* mnuExportTimeSeries = nullptr;
+  QAction* mnuExportACF = nullptr;
+  QAction* mnuExportCSV = nullptr;
   QAction* mnuClose = nullptr;
   QAction* mnuPrintTimeSeries = nullptr;
   QAction* mnuPrintACF = nullptr;

@@ -112,6 +112,11 @@ QString Text(std::string_view token) {
 
 }  // namespace
 
+int TimeSeriesStep(int iterations) {
+  if (iterations <= kMaxTimeSeriesPoints) return 1;
+  return (iterations - 1) / kMaxTimeSeriesPoints + 1;
+}
+
 const QStringList& ParameterSeries::varVariableNames() {
   static const QStringList names = {QStringLiteral("Gamma"), QStringLiteral("Delta"),
                                     QStringLiteral("Tau"), QStringLiteral("Little Rho"),
@@ -289,7 +294,7 @@ bool ParameterSeries::bSetTimeSeriesInfo() {
     return false;
   }
   m_ranges.timeSeriesFirst = 1;
-  m_ranges.timeSeriesLast = std::min(m_iterations, kMaxTimeSeriesIterations);
+  m_ranges.timeSeriesLast = m_iterations;
   m_ranges.acfFirst = 1;
   // A chain cut short may hold fewer iterations than one imputation interval.
   m_ranges.acfLast = std::min(m_between, m_iterations);

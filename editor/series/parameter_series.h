@@ -35,9 +35,15 @@ struct SeriesRanges {
   int maxLag = 0;
 };
 
-// The time-series plot shows at most this many iterations, the autocorrelation this many lags.
-inline constexpr int kMaxTimeSeriesIterations = 10000;
+// The time-series plot draws at most this many points, the autocorrelation this many lags.
+inline constexpr int kMaxTimeSeriesPoints = 10000;
 inline constexpr int kMaxLag = 100;
+
+// Every how many iterations the time-series plot draws one, so that a span of `iterations`
+// iterations needs at most kMaxTimeSeriesPoints points: 1 up to that many, then the smallest k
+// with ceil(iterations / k) <= kMaxTimeSeriesPoints. A chain thinned evenly keeps its trends and
+// excursions, which is what the plot is read for; a chain cut after its first stretch hides them.
+int TimeSeriesStep(int iterations);
 
 class ParameterSeries : public QObject {
   Q_OBJECT
@@ -62,7 +68,7 @@ class ParameterSeries : public QObject {
   const QString& Notice() const { return m_notice; }
 
   // Sets the plots' initial ranges from the counts: the time series over iterations 1 to N
-  // (at most kMaxTimeSeriesIterations), the autocorrelation over the first k iterations up to
+  // (thinned by TimeSeriesStep when drawn), the autocorrelation over the first k iterations up to
   // lag k (at most kMaxLag). False without valid data.
   bool bSetTimeSeriesInfo();
   const SeriesRanges& Ranges() const { return m_ranges; }

@@ -1,10 +1,17 @@
 // The series viewer window offscreen: the families it offers, both plots, the constant-series
-// message, right-click redraw, printing to PDF files and a screenshot. Messages, the file
-// question and the printer are answered through the window's seams.
+// message, zoom and right-click reset, printing to PDF files, export, its size and a screenshot.
+// Messages, the file questions and the printer are answered through the window's seams.
 #include <QAction>
+#include <QApplication>
+#include <QDataStream>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
+#include <QPicture>
 #include <QPrinter>
+#include <QScreen>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtCharts/QAreaSeries>
@@ -32,8 +39,12 @@ class ScriptedDialogs final : public document::FileDialogs {
     filters << filter;
     return paths.isEmpty() ? QString() : paths.takeFirst();
   }
-  QString AskSavePath(const QString&, const QString&) override { return {}; }
+  QString AskSavePath(const QString& filter, const QString&) override {
+    filters << filter;
+    return savePaths.isEmpty() ? QString() : savePaths.takeFirst();
+  }
   QStringList paths;  // none left means Cancel
+  QStringList savePaths;
   QStringList filters;
 };
 
@@ -86,8 +97,17 @@ class SeriesPlotsTest : public QObject {
   void showsAtMostLagsAndIterations();
   void constantFamilyShowsItsMessage();
   void failedOrCancelledOpenLeavesTheWindowEmpty();
-  void zoomChoosesTheWindowAndRightClickRedraws();
+  void zoomKeepsSeveralTicksAndRefinesTheTrace_data();
+  void zoomKeepsSeveralTicksAndRefinesTheTrace();
+  void zoomChoosesTheWindowAndRightClickResetsBoth_data();
+  void zoomChoosesTheWindowAndRightClickResetsBoth();
   void printsChartsToPdfFiles();
+  void printedPageNamesTheFileAndTheDate();
+  void exportsChartsAndTheSeries_data();
+  void exportsChartsAndTheSeries();
+  void openFromItsMenuComesToTheFront();
+  void fitsTheScreenItOpensOn_data();
+  void fitsTheScreenItOpensOn();
   void rendersOffscreen();
 
  private:
@@ -175,17 +195,31 @@ void SeriesPlotsTest::showsAtMostLagsAndIterations_data() {
   QTest::addColumn<int>("imputations");
   QTest::addColumn<int>("between");
   QTest::addColumn<int>("lags");
-  QTest::addColumn<int>("iterations");
-  QTest::newRow("k = 40") << 3 << 40 << 40 << 120;
-  QTest::newRow("k = 250") << 2 << 250 << 100 << 500;
-  QTest::newRow("20000 iterations") << 2 << 10000 << 100 << 10000;
+  QTest::addColumn<int>("points");
+  QTest::addColumn<int>("step");
+  QTest::addColumn<QString>("title");
+  QTest::newRow("k = 40") << 3 << 40 << 40 << 120 << 1 << "Time Series of Big Rho";
+  QTest::newRow("k = 250") << 2 << 250 << 100 << 500 << 1 << "Time Series of Big Rho";
+  QTest::newRow("10000 iterations, all drawn")
+      << 1 << 10000 << 100 << 10000 << 1 << "Time Series of Big Rho";
+  // ceil(20000 / 10000) = 2: iterations 1, 3, ..., 19999.
+  QTest::newRow("20000 iterations, every 2nd")
+      << 2 << 10000 << 100 << 10000 << 2
+      << "Time Series of Big Rho (every 2nd of 20000 iterations)";
+  // ceil(30003 / 10000) = 4: iterations 1, 5, ..., 30001, that is 7501 of them.
+  QTest::newRow("30003 iterations, every 4th")
+      << 3 << 10001 << 100 << 7501 << 4
+      << "Time Series of Big Rho (every 4th of 30003 iterations)";
 }
 
 void SeriesPlotsTest::showsAtMostLagsAndIterations() {
   QFETCH(int, imputations);
   QFETCH(int, between);
   QFETCH(int, lags);
-  QFETCH(int, iterations);
+  QFETCH(int, points);
+  QFETCH(int, step);
+  QFETCH(QString, title);
+  const int iterations = imputations * between;
   // Big rho is an AR(1) series with coefficient 0.5, so its autocorrelation is 0.5^h; the
   // sampling error of r_h over k = 10000 values is about 0.013.
   const std::vector<double> ar1 = Ar1Series(imputations * between, 777u);
@@ -198,9 +232,14 @@ void SeriesPlotsTest::showsAtMostLagsAndIterations() {
   const QList<QPointF> r = Points(f.window.Chart(frmSeriesPlots::kAcfChart), "ACF");
   QCOMPARE(r.size(), lags + 1);
   QCOMPARE(r.last().x(), double(lags));
+  // Every iteration of the chain is on the axis, every step-th drawn, and the title says so.
   QChart* timeSeries = f.window.Chart(frmSeriesPlots::kTimeSeriesChart);
-  QCOMPARE(Points(timeSeries, "Time Series").size(), iterations);
+  const QList<QPointF> trace = Points(timeSeries, "Time Series");
+  QCOMPARE(trace.size(), points);
+  QCOMPARE(trace[1].x(), double(1 + step));
+  QCOMPARE(trace.last().x(), double(1 + (points - 1) * step));
   QCOMPARE(Axis(timeSeries, Qt::Horizontal)->max(), double(iterations));
+  QCOMPARE(timeSeries->title(), title);
   if (between == 10000) {
     for (int h = 1; h <= 5; ++h) QVERIFY(std::abs(r[h].y() - std::pow(0.5, h)) < 0.05);
   }
@@ -254,7 +293,46 @@ void SeriesPlotsTest::failedOrCancelledOpenLeavesTheWindowEmpty() {
   QCOMPARE(Points(f.window.Chart(frmSeriesPlots::kTimeSeriesChart), "Time Series").size(), 4);
 }
 
-void SeriesPlotsTest::zoomChoosesTheWindowAndRightClickRedraws() {
+void SeriesPlotsTest::zoomKeepsSeveralTicksAndRefinesTheTrace_data() {
+  QTest::addColumn<double>("min");
+  QTest::addColumn<double>("max");
+  QTest::addColumn<int>("points");
+  // 30000 iterations are drawn every 3rd; a zoom draws every iteration it has room for, from
+  // the iteration at or before its left edge to the one at or after its right edge.
+  QTest::newRow("whole chain") << 1.0 << 30000.0 << 10000;
+  QTest::newRow("a hundred iterations") << 4000.0 << 4100.0 << 101;
+  QTest::newRow("a few iterations") << 4000.4 << 4003.6 << 5;
+  QTest::newRow("half the chain") << 12000.5 << 27000.5 << 7501;
+  QTest::newRow("near the start") << 1.0 << 40.2 << 41;
+}
+
+void SeriesPlotsTest::zoomKeepsSeveralTicksAndRefinesTheTrace() {
+  QFETCH(double, min);
+  QFETCH(double, max);
+  QFETCH(int, points);
+  const QString path = TempPath("long.ser");
+  QVERIFY(WriteSeriesFile(path, 2, 15000, 2, 2, [](int t, int f) { return std::sin(0.01 * t + f); }));
+  Fixture f;
+  QVERIFY(f.window.OpenSeriesFile(path));
+  QChart* chart = f.window.Chart(frmSeriesPlots::kTimeSeriesChart);
+  QValueAxis* iterations = Axis(chart, Qt::Horizontal);
+  iterations->setRange(min, max);
+  // Ticks fall on multiples of the interval (anchored at 0) inside the range.
+  const double step = iterations->tickInterval();
+  const int ticks = int(std::floor(max / step) - std::ceil(min / step)) + 1;
+  QVERIFY2(ticks >= 3 && ticks <= 10, qPrintable(QStringLiteral("%1 ticks").arg(ticks)));
+  QVERIFY(step >= 1.0);
+  QCOMPARE(Points(chart, "Time Series").size(), points);
+}
+
+void SeriesPlotsTest::zoomChoosesTheWindowAndRightClickResetsBoth_data() {
+  QTest::addColumn<int>("clicked");
+  QTest::newRow("time series") << int(frmSeriesPlots::kTimeSeriesChart);
+  QTest::newRow("autocorrelation") << int(frmSeriesPlots::kAcfChart);
+}
+
+void SeriesPlotsTest::zoomChoosesTheWindowAndRightClickResetsBoth() {
+  QFETCH(int, clicked);
   Fixture f;
   const QString path = TempPath("zoom.ser");
   QVERIFY(WriteSeriesFile(path, 2, 50, 2, 2, [](int t, int f) { return std::sin(0.3 * t + f); }));
@@ -265,16 +343,17 @@ void SeriesPlotsTest::zoomChoosesTheWindowAndRightClickRedraws() {
   QCOMPARE(f.window.Ranges().acfFirst, 20);
   QCOMPARE(f.window.Ranges().acfLast, 60);
 
-  QTest::mousePress(f.window.ChartView(frmSeriesPlots::kTimeSeriesChart)->viewport(),
-                    Qt::RightButton);
+  // Either chart goes back to the first scaling of both: all 100 iterations, the
+  // autocorrelation of the first interval.
+  QTest::mousePress(
+      f.window.ChartView(static_cast<frmSeriesPlots::ChartIndex>(clicked))->viewport(),
+      Qt::RightButton);
   QCOMPARE(iterations->min(), 1.0);
   QCOMPARE(iterations->max(), 100.0);
-  QCOMPARE(f.window.Ranges().acfFirst, 20);
-
-  QTest::mousePress(f.window.ChartView(frmSeriesPlots::kAcfChart)->viewport(), Qt::RightButton);
   QCOMPARE(f.window.Ranges().acfFirst, 1);
   QCOMPARE(f.window.Ranges().acfLast, 50);
   QCOMPARE(Points(f.window.Chart(frmSeriesPlots::kAcfChart), "ACF").size(), 51);
+  QCOMPARE(Points(f.window.Chart(frmSeriesPlots::kTimeSeriesChart), "Time Series").size(), 100);
   QVERIFY(f.messages.Messages().empty());
 }
 
@@ -308,6 +387,117 @@ void SeriesPlotsTest::printsChartsToPdfFiles() {
   QCOMPARE(f.messages.Texts(), QStringList({"Print failed"}));
   QCOMPARE(acf->backgroundBrush(), screen);
   f.window.SetPrinterSetup(nullptr);
+}
+
+void SeriesPlotsTest::printedPageNamesTheFileAndTheDate() {
+  Fixture f;
+  QVERIFY(f.window.OpenSeriesFile(DataPath("leading_blanks.ser")));
+  const QDateTime printedAt(QDate(2024, 3, 5), QTime(14, 7));
+  for (const auto index : {frmSeriesPlots::kTimeSeriesChart, frmSeriesPlots::kAcfChart}) {
+    QPicture page;
+    QPainter painter(&page);
+    f.window.PaintChartPage(index, painter, QRectF(0, 0, 1100, 850), printedAt);
+    painter.end();
+    // A picture keeps the text it was given, as QDataStream writes a QString (UTF-16).
+    const QByteArray recorded(page.data(), page.size());
+    const auto holds = [&recorded](const QString& text) {
+      QByteArray bytes;
+      QDataStream stream(&bytes, QIODevice::WriteOnly);
+      stream << text;
+      return recorded.contains(bytes.mid(4));
+    };
+    QVERIFY(holds(QDir::toNativeSeparators(DataPath("leading_blanks.ser"))));
+    QVERIFY(holds(QStringLiteral("2024-03-05 14:07")));
+    QVERIFY(holds(f.window.Chart(index)->title()));
+  }
+}
+
+void SeriesPlotsTest::exportsChartsAndTheSeries_data() {
+  QTest::addColumn<QString>("action");
+  QTest::addColumn<QString>("answer");   // the path typed in the save question
+  QTest::addColumn<QString>("written");  // the file that must then exist
+  QTest::addColumn<QByteArray>("starts");
+  QTest::newRow("time series as PNG")
+      << "mnuExportTimeSeries" << "trace.png" << "trace.png" << QByteArray("\x89PNG");
+  QTest::newRow("no suffix is PNG")
+      << "mnuExportTimeSeries" << "trace" << "trace.png" << QByteArray("\x89PNG");
+  QTest::newRow("ACF as SVG") << "mnuExportACF" << "acf.SVG" << "acf.SVG" << QByteArray("<?xml");
+  // Gamma of leading_blanks.ser runs 0.5, 1.5, ..., 5.5 over its 6 iterations.
+  QTest::newRow("series as CSV")
+      << "mnuExportCSV" << "gamma" << "gamma.csv"
+      << QByteArray("Iteration,Gamma\n1,0.5\n2,1.5\n3,2.5\n4,3.5\n5,4.5\n6,5.5\n");
+}
+
+void SeriesPlotsTest::exportsChartsAndTheSeries() {
+  QFETCH(QString, action);
+  QFETCH(QString, answer);
+  QFETCH(QString, written);
+  QFETCH(QByteArray, starts);
+  Fixture f;
+  QAction* menu = f.window.findChild<QAction*>(action);
+  QVERIFY(menu != nullptr);
+  QVERIFY(!menu->isEnabled());
+  QVERIFY(f.window.OpenSeriesFile(DataPath("leading_blanks.ser")));
+  QVERIFY(menu->isEnabled());
+
+  QTemporaryDir dir;
+  f.dialogs.savePaths << dir.filePath(answer);
+  menu->trigger();
+  QFile file(dir.filePath(written));
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  QVERIFY2(bytes.startsWith(starts), bytes.left(40).constData());
+  if (written.endsWith(QStringLiteral(".png"))) {
+    QCOMPARE(QImage::fromData(bytes).size(), QSize(2000, 1250));
+  } else if (written.endsWith(QStringLiteral(".SVG"))) {
+    QVERIFY(bytes.contains("<svg"));
+    QVERIFY(bytes.contains("ACF of Gamma"));
+  }
+  QVERIFY(f.messages.Messages().empty());
+
+  // Cancelling writes nothing; a folder that does not exist is said so.
+  menu->trigger();
+  QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+  f.dialogs.savePaths << dir.filePath(QStringLiteral("no/such/folder/") + answer);
+  menu->trigger();
+  QCOMPARE(f.messages.Messages().size(), std::size_t{1});
+  QCOMPARE(f.messages.Messages().front().icon, gui::MessageIcon::kCritical);
+  QVERIFY(f.messages.Messages().front().text.startsWith(
+      QStringLiteral("Unable to write file:\n") +
+      QDir::toNativeSeparators(dir.filePath(QStringLiteral("no/such/folder/")))));
+}
+
+void SeriesPlotsTest::openFromItsMenuComesToTheFront() {
+  Fixture f;
+  QWidget editor;
+  f.window.show();
+  editor.show();
+  editor.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&editor));
+  f.dialogs.paths << DataPath("leading_blanks.ser");
+  f.window.findChild<QAction*>("mnuOpen")->trigger();
+  QVERIFY(QTest::qWaitForWindowActive(&f.window));
+  QCOMPARE(QApplication::activeWindow(), &f.window);
+}
+
+void SeriesPlotsTest::fitsTheScreenItOpensOn_data() {
+  QTest::addColumn<QRect>("available");
+  QTest::addColumn<QSize>("fitted");
+  // Nine tenths of the screen at most: a 1000-pixel-high screen at 1.5 scaling offers 667
+  // pixels (less a panel), and 0.9 x 640 = 576.
+  QTest::newRow("1000 pixels at 1.5") << QRect(0, 27, 1280, 640) << QSize(900, 576);
+  QTest::newRow("small laptop") << QRect(0, 0, 800, 600) << QSize(720, 540);
+  QTest::newRow("full HD") << QRect(0, 0, 1920, 1050) << QSize(900, 700);
+}
+
+void SeriesPlotsTest::fitsTheScreenItOpensOn() {
+  QFETCH(QRect, available);
+  QFETCH(QSize, fitted);
+  QCOMPARE(frmSeriesPlots::FittedSize(QSize(900, 700), available), fitted);
+  // The offscreen screen is 800 x 600, smaller than the window would like to be.
+  Fixture f;
+  const QRect screen = f.window.screen()->availableGeometry();
+  QVERIFY(f.window.width() <= screen.width() && f.window.height() <= screen.height());
 }
 
 void SeriesPlotsTest::rendersOffscreen() {
