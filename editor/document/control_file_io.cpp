@@ -2,7 +2,9 @@
 
 #include <QSaveFile>
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <span>
 
 #include "document.h"
 #include "text_helpers.h"
@@ -28,7 +30,43 @@ constexpr int kDaLineValues = 4;
 constexpr qint32 kInt16Max = std::numeric_limits<qint16>::max();
 constexpr qint32 kInt32Max = std::numeric_limits<qint32>::max();
 
+// The settings lines after the last section, each named by its first value.
+const QString kStartsKeyword = QStringLiteral("STARTS");
+const QString kStopKeyword = QStringLiteral("STOP");
+constexpr qint32 kMaxStarts = 10000;
+constexpr std::array<int, 4> kStartsLineValues = {kStartCount, kFinalStartCount, kFirstStageIterations,
+                                                  kStartSeed};
+constexpr std::array<int, 1> kStopLineValues = {kLogLikelihoodCriterion};
+
 bool IsBlankLine(const QString& line) { return line.trimmed().isEmpty(); }
+
+// The values of a settings line. The engine reads these lines free-format, so a comma separates
+// values as a blank does.
+QStringList SettingsValues(const QString& line) {
+  QStringList values;
+  for (const QString& token : SplitValues(line)) {
+    if (token.startsWith(u'\'')) {
+      values << token;
+    } else {
+      values << token.split(u',', Qt::SkipEmptyParts);
+    }
+  }
+  return values;
+}
+
+// The keyword of a settings line in upper case: its first value, bare or in apostrophes or
+// double quotes.
+QString SettingsKeyword(const QStringList& values) {
+  if (values.isEmpty()) return {};
+  QString keyword = values.front();
+  if (keyword.size() >= 2 && keyword.front() == u'"' && keyword.back() == u'"') {
+    keyword = keyword.mid(1, keyword.size() - 2);
+  } else {
+    keyword = TextValue(keyword);
+  }
+  while (keyword.endsWith(u' ')) keyword.chop(1);
+  return keyword.toUpper();
+}
 
 class Reader {
  public:
@@ -47,6 +85,7 @@ class Reader {
       if (!grid->bReadData(m_lines, m_cursor, next)) return false;
       m_cursor = next;
     }
+    ReadSettingsLines();
     return true;
   }
 
@@ -260,6 +299,54 @@ class Reader {
     return true;
   }
 
+  // 'STARTS' N K STAGE SEED, then 'STOP' CRITERION, either of them alone, or neither; whatever
+  // else follows the last section is not read, as the engine does not read it. A line that
+  // cannot be run is shown, and kept as it was so that saving does not lose it.
+  void ReadSettingsLines() {
+    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kStartsKeyword) {
+      ReadSettingsLine(kRandomStarts, kStartsLineValues);
+    }
+    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kStopKeyword) {
+      ReadSettingsLine(kLogLikelihoodStop, kStopLineValues);
+    }
+  }
+
+  QString NextLineAhead() const { return m_cursor < m_lines.size() ? m_lines[m_cursor] : QString(); }
+
+  void ReadSettingsLine(int switchId, std::span<const int> ids) {
+    const QString line = NextLine();
+    const QStringList values = SettingsValues(line);
+    const QString why = RefusedSettingsLine(values, ids);
+    if (why.isEmpty()) {
+      auto value = values.begin() + 1;
+      for (int id : ids) m_document.SetInterfaceValue(id, *value++);
+    } else {
+      m_messages.Show(QStringLiteral("Invalid random start settings in the control file: ") + why);
+    }
+    m_document.SetInterfaceValue(switchId, true);
+    Document::KeptLine kept{line, {}};
+    for (int id : ids) kept.values << m_document.vGetInterfaceValue(id);
+    m_document.KeepLine(switchId, kept);
+  }
+
+  // Each value is checked against the counts of the same line.
+  static QString RefusedSettingsLine(const QStringList& values, std::span<const int> ids) {
+    if (values.size() <= static_cast<qsizetype>(ids.size())) {
+      return QStringLiteral("The ") + values.front() + QStringLiteral(" line needs ") +
+             QString::number(ids.size()) + QStringLiteral(" values, found ") +
+             QString::number(values.size() - 1) + u'.';
+    }
+    qint32 starts = 0;
+    qint32 finalStarts = 0;
+    ParseInt32(values.value(1), &starts);
+    ParseInt32(values.value(2), &finalStarts);
+    auto value = values.begin() + 1;
+    for (int id : ids) {
+      if (QString why = RefusedStartSetting(id, *value++, starts, finalStarts); !why.isEmpty()) return why;
+    }
+    return {};
+  }
+
   Document& m_document;
   MessageSink& m_messages;
   const QStringList& m_lines;
@@ -282,7 +369,8 @@ class Writer {
       GridSection* grid = m_document.Grid(identity);
       if (grid == nullptr || !grid->bWriteData(*lines)) return false;
     }
-    return true;
+    return WriteSettingsLine(kRandomStarts, kStartsKeyword, kStartsLineValues, lines) &&
+           WriteSettingsLine(kLogLikelihoodStop, kStopKeyword, kStopLineValues, lines);
   }
 
  private:
@@ -368,6 +456,32 @@ class Writer {
     return true;
   }
 
+  // An unedited line goes back exactly as it was read; an edited one keeps the file's spelling
+  // of its keyword, and a new one is written as the help shows it.
+  bool WriteSettingsLine(int switchId, const QString& keyword, std::span<const int> ids,
+                         QStringList* lines) {
+    const auto failed = [this] { return PrepareFailed(QStringLiteral("random start settings.")); };
+    QVariant on;
+    if (!m_document.TypedInterfaceValue(switchId, &on)) return failed();
+    if (!on.toBool()) return true;
+    QVariantList values;
+    QStringList texts;
+    for (int id : ids) {
+      QVariant value;
+      if (!m_document.TypedInterfaceValue(id, &value)) return failed();
+      values << value;
+      texts << (value.typeId() == QMetaType::Double ? FormatReal(value.toDouble()) : Number(value));
+    }
+    const Document::KeptLine* kept = m_document.FindKeptLine(switchId);
+    if (kept != nullptr && kept->values == values) {
+      *lines << kept->text;
+      return true;
+    }
+    texts.prepend(kept != nullptr ? SettingsValues(kept->text).front() : Quote(keyword));
+    *lines << texts.join(u' ');
+    return true;
+  }
+
   bool WriteCategoryLine(int countId, int gridIdentity, const QString& kind, QStringList* lines) {
     const int items = m_document.vGetInterfaceValue(countId).toInt();
     if (items < 1) return true;
@@ -406,6 +520,44 @@ QStringList SplitIntoLines(const QByteArray& bytes) {
     start = i + 1;
   }
   return lines;
+}
+
+QString RefusedStartSetting(int id, const QVariant& value, qint32 starts, qint32 finalStarts) {
+  if (id == kLogLikelihoodCriterion) {
+    QVariant criterion;
+    // NaN fails the comparison too.
+    if (ConvertToType(ValueType::kReal, value, &criterion) && criterion.toDouble() > 0.0) return {};
+    return QStringLiteral("The log-likelihood stop criterion must be a number above 0.");
+  }
+  // The engine's limits; 0 asks for its default.
+  struct Limit {
+    int id;
+    qint32 highest;
+    const char* zero;
+  };
+  static constexpr Limit kLimits[] = {{kStartCount, kMaxStarts, " (0 takes 20)"},
+                                      {kFinalStartCount, kMaxStarts, " (0 takes a quarter of the starts)"},
+                                      {kFirstStageIterations, kInt32Max, " (0 takes 50)"},
+                                      {kStartSeed, kInt32Max, ""}};
+  const Limit* limit = std::find_if(std::begin(kLimits), std::end(kLimits),
+                                    [id](const Limit& l) { return l.id == id; });
+  if (limit == std::end(kLimits)) return {};
+  QVariant typed;
+  if (!ConvertToType(ValueType::kInt32, value, &typed) || typed.toInt() < 0 ||
+      typed.toInt() > limit->highest) {
+    QString caption = QString::fromLatin1(FindInterfaceValue(id)->caption);
+    caption.chop(1);  // its colon
+    return caption + QStringLiteral(" must be a whole number from 0 to ") + QString::number(limit->highest) +
+           QString::fromLatin1(limit->zero) + u'.';
+  }
+  if (id == kStartCount) starts = typed.toInt();
+  if (id == kFinalStartCount) finalStarts = typed.toInt();
+  if ((id == kStartCount || id == kFinalStartCount) && starts > 0 && finalStarts > starts) {
+    return QStringLiteral("The starts run to convergence (") + QString::number(finalStarts) +
+           QStringLiteral(") cannot be more than the number of starts (") + QString::number(starts) +
+           QStringLiteral(").");
+  }
+  return {};
 }
 
 bool ReadControlFile(Document& document, QStringList lines, bool* previousVersion) {

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 namespace kov::document {
 
@@ -25,6 +26,12 @@ bool ReadControlFile(Document& document, QStringList lines, bool* previousVersio
 // The lines of the control file that the document describes, always in the current layout.
 // False after the failing step's message.
 bool ComposeControlFile(Document& document, QStringList* lines);
+
+// Why a random-start setting (the count of starts, of starts run to convergence, the first-stage
+// iterations, the seed or the log-likelihood stop criterion) cannot be run, in one sentence;
+// empty when it can. The two counts are checked against each other too, with `starts` and
+// `finalStarts` standing for the one not being checked.
+QString RefusedStartSetting(int id, const QVariant& value, qint32 starts, qint32 finalStarts);
 
 // Composes the file and, only when every step succeeded, replaces the file at path with it
 // atomically (a temporary file beside it, renamed over it), so that a failed or interrupted save

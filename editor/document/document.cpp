@@ -94,6 +94,7 @@ void Document::ResetToNew() {
     m_values[info.id] = DefaultInterfaceValue(info.id);
   }
   m_values[kRandomSeed] = QVariant::fromValue(FreshSeed());
+  m_keptLines.clear();
   for (int identity : kGridFileOrder) {
     if (GridSection* grid = Grid(identity)) grid->Clear();
   }

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QVariant>
+#include <QVariantList>
 #include <map>
 
 #include "grid_section.h"
@@ -68,6 +69,19 @@ class Document : public QObject {
   // path, not modified. Broadcasts nothing.
   void ResetToNew();
 
+  // A settings line after the last section as the file held it, with the values it was read as:
+  // saved unchanged while the values are, so that its spelling and spacing survive.
+  struct KeptLine {
+    QString text;
+    QVariantList values;
+  };
+  // By the identifier of the check box that turns the line on; cleared by ResetToNew.
+  void KeepLine(int id, const KeptLine& line) { m_keptLines[id] = line; }
+  const KeptLine* FindKeptLine(int id) const {
+    const auto found = m_keptLines.find(id);
+    return found == m_keptLines.end() ? nullptr : &found->second;
+  }
+
   // Long operations; the pointer is busy while the count is above zero.
   void BeginBusy();
   void EndBusy(bool force = false);
@@ -109,6 +123,7 @@ class Document : public QObject {
   FileDialogs& m_dialogs;
   std::map<int, GridSection*> m_grids;
   std::map<int, QVariant> m_values;
+  std::map<int, KeptLine> m_keptLines;
   QString m_path;
   bool m_modified = false;
   bool m_loading = false;

@@ -10,7 +10,7 @@ namespace kov::document {
 
 namespace {
 
-constexpr std::array<InterfaceValueInfo, 29> kValues = {{
+constexpr std::array<InterfaceValueInfo, 36> kValues = {{
     {kClassCount, ValueType::kInt16, "Number of latent classes:"},
     {kClassItemCount, ValueType::kInt16, "Number of items measuring latent classes:"},
     {kStatusCount, ValueType::kInt16, "Number of latent statuses:"},
@@ -40,6 +40,13 @@ constexpr std::array<InterfaceValueInfo, 29> kValues = {{
     {kEstimationType, ValueType::kInt16, "Type of Estimation"},
     {kReadFormat, ValueType::kInt16, "Read data as follows:"},
     {kWriteIndividualEstimates, ValueType::kBoolean, "Write individual parameter estimates to file"},
+    {kStartCount, ValueType::kInt32, "Number of starts:"},
+    {kFinalStartCount, ValueType::kInt32, "Starts run to convergence:"},
+    {kFirstStageIterations, ValueType::kInt32, "First-stage iterations:"},
+    {kStartSeed, ValueType::kInt32, "Seed of the random starts:"},
+    {kLogLikelihoodCriterion, ValueType::kReal, "Stop when the log-likelihood changes less than:"},
+    {kRandomStarts, ValueType::kBoolean, "Random starts"},
+    {kLogLikelihoodStop, ValueType::kBoolean, "Stop when the log-likelihood changes less than:"},
 }};
 
 // A whole number held by a variant of any numeric type, or by text.
@@ -97,6 +104,11 @@ QVariant DefaultInterfaceValue(int id) {
     case kIterationsBetweenImputations: return QVariant::fromValue(qint32{100});
     case kImputationCount: return QVariant::fromValue(qint32{10});
     case kRandomSeed: return QVariant::fromValue(qint32{0});
+    // What the engine takes for 0, written out so that the user sees the numbers that run.
+    case kStartCount: return QVariant::fromValue(qint32{20});
+    case kFinalStartCount: return QVariant::fromValue(qint32{5});
+    case kFirstStageIterations: return QVariant::fromValue(qint32{50});
+    case kLogLikelihoodCriterion: return 1e-10;
     case kFirstOrder: return true;
     case kEstimationType: return QVariant::fromValue(qint16{kNewEstimation});
     default: break;

@@ -32,12 +32,19 @@ enum InterfaceValueId : int {
   kSeriesFile = 1020,
   kIndividualEstimatesFile = 1021,
   kDaOutFile = 1022,
+  kStartCount = 1023,              // random starts: N, K, the first stage and the seed
+  kFinalStartCount = 1024,
+  kFirstStageIterations = 1025,
+  kStartSeed = 1026,
+  kLogLikelihoodCriterion = 1027,
   kFirstOrder = -1,                // true "First Order", false "Second Order"
   kSaveEmEstimates = -2,
   kPrintResiduals = -3,
   kEstimationType = -4,            // EstimationType
   kReadFormat = -5,                // 0 free field, 1 the input format of kInputFormat
   kWriteIndividualEstimates = -6,
+  kRandomStarts = -7,              // the 'STARTS' line is written
+  kLogLikelihoodStop = -8,         // the 'STOP' line is written
 };
 
 // Values of kEstimationType; they are also the codes the engine reads.

@@ -20,6 +20,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "document/control_file_io.h"
 #include "document/grid_section.h"
 #include "document/interface_values.h"
 #include "document/text_helpers.h"
@@ -60,7 +61,8 @@ QString AcceptedCharacters(int id) {
     case ValueType::kInt32:
       return kIntegerCharacters;
     case ValueType::kReal:
-      return kRealCharacters;
+      // Stop criteria of the log-likelihood are tiny: 1e-10 is easier typed than its decimals.
+      return id == kLogLikelihoodCriterion ? kRealCharacters + u'-' : kRealCharacters;
     default:
       return {};
   }
@@ -170,11 +172,11 @@ frmMain::~frmMain() {
 
 // ---- building the tabs ---------------------------------------------------------------------
 
-QLineEdit* frmMain::AddTextInput(QGridLayout* layout, int row, int id, const QString& tag) {
+QLineEdit* frmMain::AddTextInput(QGridLayout* layout, int row, int id, const QString& tag, QWidget* caption) {
   const InterfaceValueInfo* info = FindInterfaceValue(id);
   auto* input = new QLineEdit;
   input->setObjectName(QStringLiteral("txtInputs_%1").arg(id));
-  layout->addWidget(Caption(QString::fromLatin1(info->caption)), row, 0);
+  layout->addWidget(caption != nullptr ? caption : Caption(QString::fromLatin1(info->caption)), row, 0);
   layout->addWidget(input, row, 1);
   m_textInputs[id] = input;
   if (id == kTimeCount) {
@@ -189,6 +191,17 @@ QLineEdit* frmMain::AddTextInput(QGridLayout* layout, int row, int id, const QSt
   connect(input, &QLineEdit::editingFinished, this, [this, id] { ProcessChangeInTextInputs(id); });
   Manage(input, tag);
   return input;
+}
+
+QCheckBox* frmMain::AddCheckBox(int id, const QString& tag) {
+  auto* box = new QCheckBox(QString::fromLatin1(FindInterfaceValue(id)->caption));
+  box->setObjectName(QStringLiteral("chkInputs_%1").arg(id));
+  m_checkBoxes[id] = box;
+  connect(box, &QCheckBox::toggled, this, [this, id](bool checked) {
+    if (!m_updatingControls) m_document.SetInterfaceValue(id, checked);
+  });
+  Manage(box, tag);
+  return box;
 }
 
 QButtonGroup* frmMain::AddOptionGroup(int id, const std::vector<std::pair<QString, int>>& options,
@@ -322,6 +335,17 @@ QWidget* frmMain::BuildEstimationTab() {
   Manage(BrowseButton(1), {}, readsStartValues);
   AddTextInput(layout, row++, kMaxIterations, kEmTag);
   AddTextInput(layout, row++, kConvergenceCriterion, kEmTag);
+
+  // The check box writes the control file's 'STARTS' line; the fields are its four numbers.
+  layout->addWidget(AddCheckBox(kRandomStarts, kEmTag), row++, 0, 1, 3);
+  const auto startsOn = [this] { return m_document.vGetInterfaceValue(kRandomStarts).toBool(); };
+  for (int id : {kStartCount, kFinalStartCount, kFirstStageIterations, kStartSeed}) {
+    Manage(AddTextInput(layout, row++, id, kEmTag), {}, startsOn);
+  }
+  // The 'STOP' line: its check box is the caption of its criterion.
+  QCheckBox* stop = AddCheckBox(kLogLikelihoodStop, kEmTag);
+  Manage(AddTextInput(layout, row++, kLogLikelihoodCriterion, kEmTag, stop), {},
+         [this] { return m_document.vGetInterfaceValue(kLogLikelihoodStop).toBool(); });
   layout->setRowStretch(row, 1);
   layout->setColumnStretch(1, 1);
   return page;
@@ -437,6 +461,11 @@ QLineEdit* frmMain::TextInput(int id) const {
   return found == m_textInputs.end() ? nullptr : found->second;
 }
 
+QCheckBox* frmMain::CheckBox(int id) const {
+  const auto found = m_checkBoxes.find(id);
+  return found == m_checkBoxes.end() ? nullptr : found->second;
+}
+
 QRadioButton* frmMain::OptionButton(int id, int value) const {
   const auto found = m_optionGroups.find(id);
   if (found == m_optionGroups.end()) return nullptr;
@@ -507,6 +536,14 @@ void frmMain::ProcessChangeInTextInputs(int id) {
     UpdateControl(id);
     return;
   }
+  // The engine refuses a control file whose random-start settings it cannot run.
+  if (QString why = RefusedStartSetting(id, text.trimmed(), IntValue(kStartCount), IntValue(kFinalStartCount));
+      !why.isEmpty()) {
+    why.chop(1);  // its full stop
+    emit Note(why + QStringLiteral("; ") + text.trimmed() + QStringLiteral(" was not taken"));
+    UpdateControl(id);
+    return;
+  }
   const int outer = m_committing;
   m_committing = id;
   m_document.SetInterfaceValue(id, text);
@@ -533,6 +570,8 @@ void frmMain::UpdateControl(int id) {
     if (m_comments->toPlainText() != value.toString()) m_comments->setPlainText(value.toString());
   } else if (id == kWriteIndividualEstimates) {
     chkSaveDAParamEst->setChecked(value.toBool());
+  } else if (QCheckBox* box = CheckBox(id)) {
+    box->setChecked(value.toBool());
   } else if (const auto found = m_optionGroups.find(id); found != m_optionGroups.end()) {
     QButtonGroup* group = found->second;
     const int buttonId = IsBooleanGroup(id) ? (value.toBool() ? 1 : 0) : value.toInt();
@@ -581,6 +620,8 @@ void frmMain::LocalEventHandler(int id) {
     case kReadFormat:
     case kWriteIndividualEstimates:
     case kFirstOrder:
+    case kRandomStarts:
+    case kLogLikelihoodStop:
       UpdateEnabledStates();
       break;
     default:

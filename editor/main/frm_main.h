@@ -103,6 +103,8 @@ class frmMain : public QWidget {
   // The option button of a group (-1 to -5, 1012) that stands for a value.
   QRadioButton* OptionButton(int id, int value) const;
   QCheckBox* SaveDaParamEstCheck() const { return chkSaveDAParamEst; }
+  // The check boxes of the Estimation tab (-7, -8).
+  QCheckBox* CheckBox(int id) const;
   QPushButton* BrowseButton(int index) const { return cmdButtons.at(static_cast<std::size_t>(index)); }
   QTableView* GridView(int identity) const;
   grids::GridTableModel* GridModel(int identity) const;
@@ -148,7 +150,10 @@ class frmMain : public QWidget {
   QWidget* BuildGridPage(int identity, const QString& introduction, const QString& selectorCaption = {},
                          const QString& warning = {});
 
-  QLineEdit* AddTextInput(QGridLayout* layout, int row, int id, const QString& tag = {});
+  // The caption is a label of the identifier's caption unless given.
+  QLineEdit* AddTextInput(QGridLayout* layout, int row, int id, const QString& tag = {},
+                          QWidget* caption = nullptr);
+  QCheckBox* AddCheckBox(int id, const QString& tag);
   QButtonGroup* AddOptionGroup(int id, const std::vector<std::pair<QString, int>>& options,
                                const QString& tag, QWidget** frame, const QString& caption);
   QPushButton* AddBrowseButton(QGridLayout* layout, int row, int index, const QString& tag);
@@ -188,6 +193,7 @@ class frmMain : public QWidget {
   QPlainTextEdit* m_comments = nullptr;
   std::map<int, QButtonGroup*> m_optionGroups;
   QCheckBox* chkSaveDAParamEst = nullptr;
+  std::map<int, QCheckBox*> m_checkBoxes;
   std::array<QPushButton*, 8> cmdButtons{};
   grids::GridSet* m_gridSet = nullptr;
   std::map<int, GridPage> m_grids;

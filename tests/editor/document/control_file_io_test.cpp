@@ -56,6 +56,10 @@ class ControlFileIoTest : public QObject {
   void failingStepsLeaveTheFileUntouched_data();
   void failingStepsLeaveTheFileUntouched();
   void unwritablePathIsReported();
+  void startSettingsAreReadAndSavedByteForByte_data();
+  void startSettingsAreReadAndSavedByteForByte();
+  void startSettingsAreSavedInTheFilesStyle_data();
+  void startSettingsAreSavedInTheFilesStyle();
 
  private:
   QTemporaryDir m_dir;
@@ -352,6 +356,116 @@ void ControlFileIoTest::unwritablePathIsReported() {
                                             QStringLiteral("\nError: ")),
            qPrintable(f.ui.messages.front()));
   QCOMPARE(f.document.Path(), ExamplePath(QStringLiteral("substance.cnt")));
+}
+
+void ControlFileIoTest::startSettingsAreReadAndSavedByteForByte_data() {
+  QTest::addColumn<QByteArray>("block");
+  QTest::addColumn<bool>("starts");
+  QTest::addColumn<QList<int>>("counts");  // N, K, first stage, seed
+  QTest::addColumn<bool>("stop");
+  QTest::addColumn<double>("criterion");
+  const QList<int> defaults{20, 5, 50, 0};
+  QTest::newRow("both lines") << QByteArray("'STARTS' 40 10 100 12345\n'STOP' 0.0000000001\n") << true
+                              << QList<int>{40, 10, 100, 12345} << true << 1e-10;
+  QTest::newRow("starts alone, zeros for the defaults")
+      << QByteArray("'STARTS' 0 0 0 0\n") << true << QList<int>{0, 0, 0, 0} << false << 1e-10;
+  QTest::newRow("stop alone") << QByteArray("'STOP' 1e-8\n") << false << defaults << true << 1e-8;
+  QTest::newRow("hand-written spelling and spacing")
+      << QByteArray("  starts   7,2 , 30\t99  'comment'\n'Stop'  0.5\n") << true << QList<int>{7, 2, 30, 99}
+      << true << 0.5;
+  QTest::newRow("no block") << QByteArray() << false << defaults << false << 1e-10;
+}
+
+void ControlFileIoTest::startSettingsAreReadAndSavedByteForByte() {
+  QFETCH(QByteArray, block);
+  QFETCH(bool, starts);
+  QFETCH(QList<int>, counts);
+  QFETCH(bool, stop);
+  QFETCH(double, criterion);
+  const QString path = m_dir.filePath(QStringLiteral("starts.cnt"));
+  const QByteArray text = ReadBytes(ExamplePath(QStringLiteral("stouffer_toby.cnt"))) + block;
+  QVERIFY(WriteBytes(path, text));
+  Fixture f;
+  QVERIFY(f.document.Open(path));
+  QCOMPARE(f.ui.messages, QStringList());
+  QVERIFY(!f.document.IsModified());
+  QCOMPARE(f.document.vGetInterfaceValue(kRandomStarts).toBool(), starts);
+  QList<int> read;
+  for (int id : {kStartCount, kFinalStartCount, kFirstStageIterations, kStartSeed}) {
+    read << f.document.vGetInterfaceValue(id).toInt();
+  }
+  QCOMPARE(read, counts);
+  QCOMPARE(f.document.vGetInterfaceValue(kLogLikelihoodStop).toBool(), stop);
+  QCOMPARE(f.document.vGetInterfaceValue(kLogLikelihoodCriterion).toDouble(), criterion);
+
+  // An edit elsewhere leaves the lines as they were.
+  f.document.SetInterfaceValue(kMaxIterations, 999);
+  const QString copy = m_dir.filePath(QStringLiteral("copy.cnt"));
+  QVERIFY(f.document.SaveAs(copy));
+  QCOMPARE(ReadBytes(copy), Replace(text, "1 1 1000 ", "1 1 999 "));
+}
+
+void ControlFileIoTest::startSettingsAreSavedInTheFilesStyle_data() {
+  QTest::addColumn<QByteArray>("block");
+  QTest::addColumn<int>("id");  // 0 for no edit
+  QTest::addColumn<QVariant>("value");
+  QTest::addColumn<QStringList>("messages");
+  QTest::addColumn<QByteArray>("saved");
+  const QStringList none;
+  const QString invalid = QStringLiteral("Invalid random start settings in the control file: ");
+  QTest::newRow("an edited seed keeps the file's keyword")
+      << QByteArray("  starts   7,2 , 30\t99  'comment'\n") << int(kStartSeed) << QVariant(100) << none
+      << QByteArray("starts 7 2 30 100\n");
+  QTest::newRow("an edited criterion is written in plain decimals")
+      << QByteArray("'STARTS' 40 10 100 1\n\"STOP\" 1e-8\n") << int(kLogLikelihoodCriterion) << QVariant(1e-9)
+      << none << QByteArray("'STARTS' 40 10 100 1\n\"STOP\" 0.000000001\n");
+  QTest::newRow("an edit back to the value read keeps the line")
+      << QByteArray("'STARTS' 40 10 100 +1\n") << int(kStartSeed) << QVariant(1) << none
+      << QByteArray("'STARTS' 40 10 100 +1\n");
+  QTest::newRow("random starts turned on") << QByteArray() << int(kRandomStarts) << QVariant(true) << none
+                                           << QByteArray("'STARTS' 20 5 50 0\n");
+  QTest::newRow("the stop rule turned on") << QByteArray() << int(kLogLikelihoodStop) << QVariant(true) << none
+                                           << QByteArray("'STOP' 0.0000000001\n");
+  QTest::newRow("random starts turned off keep the stop line")
+      << QByteArray("'STARTS' 40 10 100 1\n'STOP' 0.001\n") << int(kRandomStarts) << QVariant(false) << none
+      << QByteArray("'STOP' 0.001\n");
+  QTest::newRow("more final starts than starts is shown and kept")
+      << QByteArray("'STARTS' 20 30 50 1\n") << 0 << QVariant() << QStringList{invalid +
+         QStringLiteral("The starts run to convergence (30) cannot be more than the number of starts (20).")}
+      << QByteArray("'STARTS' 20 30 50 1\n");
+  QTest::newRow("too many starts is shown and kept")
+      << QByteArray("'STARTS' 10001 5 50 1\n") << 0 << QVariant() << QStringList{invalid +
+         QStringLiteral("Number of starts must be a whole number from 0 to 10000 (0 takes 20).")}
+      << QByteArray("'STARTS' 10001 5 50 1\n");
+  QTest::newRow("a negative seed is shown and kept")
+      << QByteArray("'STARTS' 20 5 50 -1\n") << 0 << QVariant() << QStringList{invalid +
+         QStringLiteral("Seed of the random starts must be a whole number from 0 to 2147483647.")}
+      << QByteArray("'STARTS' 20 5 50 -1\n");
+  QTest::newRow("two values are shown and kept")
+      << QByteArray("'STARTS' 20 5\n'STOP' 0\n") << 0 << QVariant()
+      << QStringList{invalid + QStringLiteral("The 'STARTS' line needs 4 values, found 2."),
+                     invalid + QStringLiteral("The log-likelihood stop criterion must be a number above 0.")}
+      << QByteArray("'STARTS' 20 5\n'STOP' 0\n");
+  // The engine reads nothing else after the last section, nor a 'STARTS' line after 'STOP'.
+  QTest::newRow("other text is not read") << QByteArray("'STOP' 0.01\n'STARTS' 40 10 100 1\nmore\n") << 0
+                                          << QVariant() << none << QByteArray("'STOP' 0.01\n");
+}
+
+void ControlFileIoTest::startSettingsAreSavedInTheFilesStyle() {
+  QFETCH(QByteArray, block);
+  QFETCH(int, id);
+  QFETCH(QVariant, value);
+  QFETCH(QStringList, messages);
+  QFETCH(QByteArray, saved);
+  const QString path = m_dir.filePath(QStringLiteral("edited.cnt"));
+  const QByteArray example = ReadBytes(ExamplePath(QStringLiteral("stouffer_toby.cnt")));
+  QVERIFY(WriteBytes(path, example + block));
+  Fixture f;
+  QVERIFY(f.document.Open(path));
+  QCOMPARE(f.ui.messages, messages);
+  if (id != 0) f.document.SetInterfaceValue(id, value);
+  QVERIFY(f.document.Save());
+  QCOMPARE(ReadBytes(path), example + saved);
 }
 
 }  // namespace kov::document::test

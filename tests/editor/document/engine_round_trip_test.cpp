@@ -55,6 +55,10 @@ void EngineRoundTripTest::engineReadsTheSavedModel() {
       {kWriteIndividualEstimates, true},        {kDaOutFile, QStringLiteral("da.out")},
       {kDaStartValuesFile, QStringLiteral("em.est")},
       {kSeriesFile, QStringLiteral("da.ser")},  {kIndividualEstimatesFile, QStringLiteral("indiv.est")},
+      {kRandomStarts, true},                    {kStartCount, QStringLiteral("40")},
+      {kFinalStartCount, QStringLiteral("10")}, {kFirstStageIterations, QStringLiteral("100")},
+      {kStartSeed, QStringLiteral("2147483647")}, {kLogLikelihoodStop, true},
+      {kLogLikelihoodCriterion, QStringLiteral("1e-9")},
   };
   for (const auto& [id, value] : fields) QVERIFY(document.SetInterfaceValue(id, value));
 
@@ -143,6 +147,14 @@ void EngineRoundTripTest::engineReadsTheSavedModel() {
   QCOMPARE(model.start.tau[input::TauShape(d)(5, 1, 1)], StartValue(23));  // 12 + 4 + (5 - 2) x 2 + 1
   QCOMPARE(model.start.littleRho[input::LittleRhoShape(d)(2, 1, 1)], StartValue(11));  // line 5
   QCOMPARE(model.start.bigRho[input::BigRhoShape(d)(1, 1, 0, 1, 0)], StartValue(13));  // line 6
+
+  QVERIFY(model.startsBlock);
+  QCOMPARE(model.starts, 40);
+  QCOMPARE(model.finalStarts, 10);
+  QCOMPARE(model.firstStageIterations, 100);
+  QCOMPARE(model.startSeed, 2147483647);
+  QVERIFY(model.logLikelihoodRule);
+  QCOMPARE(model.logLikelihoodCriterion, 1e-9);
 
 }
 

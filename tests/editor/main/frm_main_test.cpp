@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -17,6 +18,7 @@
 #include "document/document.h"
 #include "document/grid_section.h"
 #include "document/interface_values.h"
+#include "document/text_helpers.h"
 #include "editor_test_support.h"
 #include "frm_main.h"
 #include "grids/grid_table_model.h"
@@ -45,10 +47,15 @@ class FrmMainTest : public QObject {
   void flushCommitsTextAndGridEdits();
   void browseButtonsAskWithTheirFilter();
   void countsResizeTheGridsOnShow();
+  void startSettingsFollowTheDocumentAndAreCheckedWhereTyped();
 
  private:
   void Type(int id, const QString& text);
   QString Text(int id) const { return m_form->TextInput(id)->text(); }
+  QString DisplayedValue(int id) const {
+    const QVariant value = m_document->vGetInterfaceValue(id);
+    return value.typeId() == QMetaType::Double ? FormatReal(value.toDouble()) : value.toString();
+  }
 
   QTemporaryDir m_temp;
   ScriptedUi m_ui;
@@ -358,6 +365,75 @@ void FrmMainTest::countsResizeTheGridsOnShow() {
   QCOMPARE(m_form->GridModel(kStatusLabels)->rowCount(), 2);
   m_form->SetInterfaceValue(kStatusCount, 3);
   QCOMPARE(m_form->GridModel(kStatusLabels)->rowCount(), 3);
+}
+
+void FrmMainTest::startSettingsFollowTheDocumentAndAreCheckedWhereTyped() {
+  QCheckBox* starts = m_form->CheckBox(kRandomStarts);
+  QCheckBox* stop = m_form->CheckBox(kLogLikelihoodStop);
+  const QList<int> counts = {kStartCount, kFinalStartCount, kFirstStageIterations, kStartSeed};
+  QFile example(kov::editor::test::ExamplePath(QStringLiteral("stouffer_toby.cnt")));
+  QVERIFY(example.open(QIODevice::ReadOnly));
+  const QString path = m_temp.filePath(QStringLiteral("starts.cnt"));
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(example.readAll() + "'STARTS' 40 10 100 12345\n'STOP' 0.0001\n");
+  file.close();
+
+  QVERIFY(m_document->Open(path));
+  QCOMPARE(m_ui.MessageTexts(), QStringList());
+  QVERIFY(starts->isChecked());
+  QVERIFY(stop->isChecked());
+  QStringList shown;
+  for (int id : counts) shown << Text(id);
+  QCOMPARE(shown, QStringList({"40", "10", "100", "12345"}));
+  QCOMPARE(Text(kLogLikelihoodCriterion), QStringLiteral("0.0001"));
+
+  QSignalSpy notes(m_form.get(), &frmMain::Note);
+  struct Entry {
+    int id;
+    QString typed;
+    QString stored;  // what the document and the field hold afterwards
+    QString note;
+  };
+  const Entry entries[] = {
+      {kStartCount, "20000", "40", "Number of starts must be a whole number from 0 to 10000 (0 takes 20); 20000 was not taken"},
+      {kFinalStartCount, "41", "10",
+       "The starts run to convergence (41) cannot be more than the number of starts (40); 41 was not taken"},
+      {kStartCount, "9", "40",
+       "The starts run to convergence (10) cannot be more than the number of starts (9); 9 was not taken"},
+      {kFinalStartCount, "2", "2", {}},
+      {kStartCount, "9", "9", {}},
+      {kStartCount, "0", "0", {}},
+      {kFinalStartCount, "50", "50", {}},  // 0 starts take the engine's default: nothing to compare
+      {kStartSeed, "2147483648", "12345",
+       "Seed of the random starts must be a whole number from 0 to 2147483647; 2147483648 was not taken"},
+      {kLogLikelihoodCriterion, "0", "0.0001", "The log-likelihood stop criterion must be a number above 0; 0 was not taken"},
+      {kLogLikelihoodCriterion, "1e-8", "0.00000001", {}},
+  };
+  for (const Entry& entry : entries) {
+    notes.clear();
+    Type(entry.id, entry.typed);
+    QCOMPARE(DisplayedValue(entry.id), entry.stored);
+    QCOMPARE(notes.isEmpty() ? QString() : notes.front().front().toString(), entry.note);
+    if (!entry.note.isEmpty()) QCOMPARE(Text(entry.id), entry.stored);
+  }
+
+  // The check boxes turn the lines and their fields on and off.
+  starts->click();
+  QCOMPARE(m_document->vGetInterfaceValue(kRandomStarts), QVariant(false));
+  for (int id : counts) QVERIFY(!m_form->TextInput(id)->isEnabled());
+  QVERIFY(m_form->TextInput(kLogLikelihoodCriterion)->isEnabled());
+  stop->click();
+  QVERIFY(!m_form->TextInput(kLogLikelihoodCriterion)->isEnabled());
+
+  // A new document shows the defaults, both lines off.
+  m_ui.answers << Answer::kYes;
+  QVERIFY(m_document->New());
+  QVERIFY(!starts->isChecked());
+  QVERIFY(!stop->isChecked());
+  shown.clear();
+  for (int id : counts) shown << Text(id);
+  QCOMPARE(shown, QStringList({"20", "5", "50", "0"}));
 }
 
 QTEST_MAIN(FrmMainTest)
