@@ -39,6 +39,7 @@
 #include "run/run_files.h"
 #include "run/run_support.h"
 #include "saturated_model.h"
+#include "standard_errors.h"
 
 namespace kov::em {
 
@@ -94,6 +95,7 @@ class EmRun {
   std::int32_t WriteCrossValidation(double startGSquared);
   std::int32_t WriteFitBlocks();
   std::int32_t WriteFitIndices(double modelFit);
+  std::int32_t EstimateStandardErrors();
   Status WriteResultsFile();
   Status WriteResults();
   Status WriteEstimatesSet();
@@ -144,6 +146,8 @@ class EmRun {
   // reached at, and the estimates of that iteration (later silent iterations move m_values).
   report::EmResults m_summary;
   input::ParameterSet m_reportedValues;
+  // The standard errors of the final estimates; none when the model is not identified.
+  std::optional<report::StandardErrorTables> m_errors;
 };
 
 // A results file stands beside a report on disk; a report written to a device has no place
@@ -487,8 +491,29 @@ std::int32_t EmRun::WriteFitIndices(double modelFit) {
   if (m_summary.starts.empty()) {
     m_summary.starts = {{1, std::nullopt, logLikelihood, m_lastIteration, m_summary.converged}};
   }
+  std::int32_t status =
+      report::WriteFitIndicesBlock(m_report, m_model, *m_summary.fit, *m_summary.quality);
+  if (status == kStatusOk) status = EstimateStandardErrors();
   m_estep->SetParameters(m_values);
-  return report::WriteFitIndicesBlock(m_report, m_model, *m_summary.fit, *m_summary.quality);
+  return status;
+}
+
+// The observed information at the final estimates: the identification check, whose warning
+// follows the fit indices, and the standard errors that follow each table of estimates.
+std::int32_t EmRun::EstimateStandardErrors() {
+  StandardErrorResult result =
+      ComputeStandardErrors(*m_estep, m_grouped, m_model.dims, m_restrictions, m_values);
+  if (!result.computed) {
+    return report::WriteStandardErrorsSkipped(m_report, static_cast<std::int32_t>(kMaxInformationUnits));
+  }
+  m_summary.identified = result.identified;
+  m_summary.nonIdentifiedDirections = result.nonIdentifiedDirections;
+  if (!result.identified) {
+    return report::WriteIdentificationWarning(m_report, result.nonIdentifiedDirections);
+  }
+  m_summary.standardErrors = result.tables.errors;
+  m_errors = std::move(result.tables);
+  return kStatusOk;
 }
 
 Status EmRun::WriteEstimatesSet() {
@@ -517,7 +542,8 @@ Status EmRun::WriteResults() {
     for (double& value : *array) value = value < 0.0 ? 0.0 : value;
   }
   m_reportedValues = m_values;
-  if ((status = report::WriteFinalEstimates(m_report, m_model, m_values)) != kStatusOk) {
+  if ((status = report::WriteFinalEstimates(m_report, m_model, m_values,
+                                             m_errors ? &*m_errors : nullptr)) != kStatusOk) {
     return WriteFailed(status);
   }
   if (m_model.printResiduals > 0) {

@@ -146,4 +146,19 @@ std::int32_t WriteFitIndicesBlock(input::TextOutput& out, const input::Model& mo
   return status;
 }
 
+std::int32_t WriteIdentificationWarning(input::TextOutput& out, std::int32_t directions) {
+  return WriteLines(out, {"  ****WARNING: THE MODEL IS NOT LOCALLY IDENTIFIED****",
+                          "  THE INFORMATION MATRIX AT THE ESTIMATES IS SINGULAR IN " +
+                              std::to_string(directions) +
+                              (directions == 1 ? " DIRECTION;" : " DIRECTIONS;"),
+                          "  NO STANDARD ERRORS ARE REPORTED.", ""});
+}
+
+std::int32_t WriteStandardErrorsSkipped(input::TextOutput& out, std::int32_t limit) {
+  return WriteLines(out, {"  NOTE: MORE THAN " + std::to_string(limit) +
+                              " ESTIMATED PARAMETERS: NO STANDARD ERRORS AND NO",
+                          "  CHECK OF IDENTIFICATION ARE COMPUTED.",
+                          ""});
+}
+
 }  // namespace kov::report

@@ -79,4 +79,13 @@ std::int32_t WriteFitIndicesBlock(input::TextOutput& out, const input::Model& mo
 // The line that stands for the Pearson statistic when it was not computed.
 std::string PearsonSkippedLine(PearsonSkip why, double cellLimit);
 
+// The warning after the fit indices of a model that is not locally identified: the information
+// matrix at the estimates has `directions` eigenvalues that are 0 to working precision, along
+// which the likelihood is flat. The degrees of freedom above it keep their value.
+std::int32_t WriteIdentificationWarning(input::TextOutput& out, std::int32_t directions);
+
+// The line after the fit indices of a model with more estimated parameters than the limit of
+// the information matrix: neither standard errors nor the identification check are given.
+std::int32_t WriteStandardErrorsSkipped(input::TextOutput& out, std::int32_t limit);
+
 }  // namespace kov::report

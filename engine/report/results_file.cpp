@@ -180,7 +180,13 @@ std::int32_t WriteResultsFile(input::TextOutput& out, const input::Model& model,
        results.quality ? ModalPosteriors(model.dims, *results.quality) : json::object()},
       {"starts", Starts(results.starts)},
       {"best_replicated", results.bestReplicated ? json(*results.bestReplicated) : null},
-      {"estimates", Estimates(model, estimates)}};
+      {"estimates", Estimates(model, estimates)},
+      {"identified", results.identified ? json(*results.identified) : null},
+      {"non_identified_directions",
+       results.identified ? json(results.nonIdentifiedDirections) : null},
+      // Same keys and shapes as the estimates; an entry without an error is null.
+      {"standard_errors",
+       results.standardErrors ? Estimates(model, *results.standardErrors) : null}};
   // File names are bytes of the file system: any that are not UTF-8 are replaced, not refused.
   return out.WriteLine(document.dump(2, ' ', false, json::error_handler_t::replace));
 }

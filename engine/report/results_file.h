@@ -41,6 +41,12 @@ struct EmResults {
   std::optional<ClassificationQuality> quality;
   std::vector<StartSummary> starts;
   std::optional<bool> bestReplicated;
+  // The check of local identification (none for a run without fit), the directions in which
+  // the information matrix is singular, and the standard errors (none when not identified),
+  // NaN where an entry has none.
+  std::optional<bool> identified;
+  std::int32_t nonIdentifiedDirections = 0;
+  std::optional<input::ParameterSet> standardErrors;
 };
 
 // Writes the results as one JSON document: numbers at full precision (they read back as the
