@@ -4,6 +4,7 @@
 // byte for byte whether it had one thread or many.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +63,8 @@ class BlockPool {
   std::uint64_t m_round = 0;
   bool m_stopping = false;
   std::exception_ptr m_failure;
+  // m_round as the helpers may watch it without the lock, before they go to sleep.
+  std::atomic<std::uint64_t> m_published{0};
 };
 
 }  // namespace kov::run
