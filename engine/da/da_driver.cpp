@@ -130,6 +130,14 @@ Status DaRun::ReadStartSets() {
   input::AllocateParameters(m_model.dims, &second);
   std::int32_t firstIteration = 0, secondIteration = 0;
   status = input::ReadParameterSet(in, m_model.dims, &m_firstSet, &firstIteration);
+  if (status == kStatusOk && in.AtEndIgnoringBlankLines()) {
+    // The chain starts from the second set; an EM run that ended at its maximum wrote only one.
+    return run::OpenFailure(kEndOfFile, "Unable to read starting values from file: ", name,
+                            "; The file holds one set of estimates and data augmentation needs "
+                            "two: the EM run that wrote it stopped at its maximum of iterations. "
+                            "Continue that run, or raise its maximum, and start from its new "
+                            "estimates.");
+  }
   if (status == kStatusOk) {
     status = input::ReadParameterSet(in, m_model.dims, &second, &secondIteration);
   }

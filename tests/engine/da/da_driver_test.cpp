@@ -695,7 +695,10 @@ TEST_F(DaDriverTest, StartingValuesFileWithOneSetFailsAfterTheHeader) {
   EXPECT_NE(RunDa(job), kRunCompleted);
   EXPECT_EQ(errorCode, kEndOfFile);
   EXPECT_EQ(errorMessage, "Unable to read starting values from file: " + dir.Path("em.est") +
-                              "; Please make sure that this file is properly formatted.");
+                              "; The file holds one set of estimates and data augmentation needs "
+                              "two: the EM run that wrote it stopped at its maximum of "
+                              "iterations. Continue that run, or raise its maximum, and start "
+                              "from its new estimates.");
   // The header and the restrictions were written; the start-value tables and the chain were not.
   EXPECT_NE(FindLine(report, " RUN TYPE: DATA AUGMENTATION"), kNone);
   EXPECT_EQ(FindLine(report, "          START VALUES"), kNone);
