@@ -48,6 +48,8 @@ namespace {
 using input::TrimRight;
 
 const std::string kAsteriskLine = " " + std::string(50, '*');
+// The degrees of freedom of a G-squared that tests nothing: its p-value is not a number.
+constexpr double kNoDegreesOfFreedom = std::numeric_limits<double>::quiet_NaN();
 
 std::mutex g_overridesLock;
 StartOverrides g_overrides;
@@ -94,7 +96,7 @@ class EmRun {
   std::int32_t WriteHistoryEntry();
   std::int32_t WriteCrossValidation(double startGSquared);
   std::int32_t WriteFitBlocks();
-  std::int32_t WriteFitIndices(double modelFit);
+  std::int32_t WriteFitIndices(double modelFit, double degreesOfFreedom);
   std::int32_t EstimateStandardErrors();
   Status WriteResultsFile();
   Status WriteResults();
@@ -450,15 +452,16 @@ std::int32_t EmRun::WriteFitBlocks() {
   std::int32_t status = kStatusOk;
   if (!m_model.missingData) {
     status = report::WriteModelFitBlock(m_report, modelGSquared, m_degreesOfFreedom);
-    return status == kStatusOk ? WriteFitIndices(modelGSquared) : status;
+    return status == kStatusOk ? WriteFitIndices(modelGSquared, m_degreesOfFreedom) : status;
   }
   SaturatedModel saturated;
   if (saturated.Estimate(m_grouped, m_model.maxIterations, m_model.criterion) !=
       SaturatedStatus::kEstimated) {
-    // Without the saturated model the fit is the model's own G-squared; the report says why.
+    // Without the saturated model there is no test of fit: the report gives the observed
+    // patterns' G-squared under its own label, and no degrees of freedom or p-value.
     if ((status = Line(saturated.TooLargeLine())) != kStatusOk) return status;
-    status = report::WriteModelFitBlock(m_report, modelGSquared, m_degreesOfFreedom);
-    return status == kStatusOk ? WriteFitIndices(modelGSquared) : status;
+    status = report::WriteObservedPatternsFitBlock(m_report, modelGSquared);
+    return status == kStatusOk ? WriteFitIndices(modelGSquared, kNoDegreesOfFreedom) : status;
   }
   m_saturated = std::move(saturated);
   const double modelFit = modelGSquared - m_saturated->GSquared();
@@ -467,12 +470,12 @@ std::int32_t EmRun::WriteFitBlocks() {
     status = report::WriteMcarBlock(m_report, m_saturated->GSquared(),
                                     McarDegreesOfFreedom(m_grouped));
   }
-  return status == kStatusOk ? WriteFitIndices(modelFit) : status;
+  return status == kStatusOk ? WriteFitIndices(modelFit, m_degreesOfFreedom) : status;
 }
 
 // The indices of the values the iterations ended with; modelFit is the MODEL FIT value, which
 // the p-value of G-squared tests.
-std::int32_t EmRun::WriteFitIndices(double modelFit) {
+std::int32_t EmRun::WriteFitIndices(double modelFit, double degreesOfFreedom) {
   m_estep->SetParameters(m_values);
   double pearson = 0.0;
   const report::PearsonSkip pearsonSkip = FullTablePearson(
@@ -485,7 +488,7 @@ std::int32_t EmRun::WriteFitIndices(double modelFit) {
   m_summary.iterations = m_lastIteration;
   m_summary.converged = !NotConverged();
   m_summary.fit = ComputeFitIndices(logLikelihood, m_estimated, m_counts.total, modelFit,
-                                    m_degreesOfFreedom, pearsonSkip, pearson, kMaxTableCells);
+                                    degreesOfFreedom, pearsonSkip, pearson, kMaxTableCells);
   m_summary.quality = ClassifySubjects(*m_estep, m_model.dims, m_values, m_grouped);
   // Without random starts the start values are the only start.
   if (m_summary.starts.empty()) {

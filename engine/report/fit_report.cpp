@@ -105,6 +105,14 @@ std::int32_t WriteModelFitBlock(input::TextOutput& out, double value, double deg
                           "", ""});
 }
 
+std::int32_t WriteObservedPatternsFitBlock(input::TextOutput& out, double value) {
+  return WriteLines(out, {"", "", kRule, "", " MODEL FIT", "",
+                          " G-Squared, Observed Patterns: " + GSquaredField(value),
+                          " This value includes the missingness of the patterns and, without the",
+                          " saturated model, is no test of the model's fit.",
+                          "", ""});
+}
+
 std::int32_t WriteMcarBlock(input::TextOutput& out, double saturatedGSquared,
                             double degreesOfFreedom) {
   return WriteLines(out, {" G-Squared Test for MCAR =     " + GSquaredField(saturatedGSquared),

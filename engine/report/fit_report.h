@@ -17,6 +17,10 @@ namespace kov::report {
 // so that any cell count can reach the report; one that cannot be shown in its 20 columns is
 // written as asterisks. kStatusOk or the status of the first failed write.
 std::int32_t WriteModelFitBlock(input::TextOutput& out, double value, double degreesOfFreedom);
+// The MODEL FIT block of a run with missing data whose saturated model was not estimated: the
+// G-squared of the observed patterns mixes the model's misfit with the patterns' missingness,
+// so it gets a label of its own and no degrees of freedom.
+std::int32_t WriteObservedPatternsFitBlock(input::TextOutput& out, double value);
 
 // The MCAR block (missing data only): the saturated model's G-squared and the MCAR degrees of
 // freedom.

@@ -861,6 +861,40 @@ TEST_F(EmDriverTest, ZeroIterationsEvaluateTheStartValuesOnly) {
   EXPECT_EQ(ReadFile(dir.Path("em.est")), "estimates of an earlier run\n");
 }
 
+// Two classes of 24 binary items; a record that misses every item has 2^24 completions, more
+// than the saturated model is estimated for. Its G-squared then tests nothing: the report gives
+// it a label of its own, and neither degrees of freedom nor a p-value.
+TEST_F(EmDriverTest, WithoutTheSaturatedModelTheFitLineIsNoTest) {
+  const auto repeat = [](const std::string& value, int n) {
+    std::string line;
+    for (int i = 0; i < n; ++i) line += value + " ";
+    return line;
+  };
+  dir.Write("job.dat", repeat("1", 24) + "6\n" + repeat("2", 24) + "5\n" +
+                           repeat("1", 12) + repeat("2", 12) + "3\n" + repeat("0", 24) + "1\n");
+  Job job;
+  job.model = "2 0 24 0 0 1 0 1 0";
+  job.maxIterations = 20;
+  job.categoriesAndLabels = repeat("2", 24) + "\n'A' 'B'\n";
+  for (int i = 0; i < 24; ++i) job.categoriesAndLabels += "'Item' 'A' 'B'\n";
+  job.codes = "1 1\n" + repeat("1", 24) + "\n" + repeat("1", 24) + "\n" + repeat("1", 24) +
+              "\n" + repeat("1", 24) + "\n";
+  job.start = "0.5 0.5\n" + repeat("0.7", 24) + "\n" + repeat("0.3", 24) + "\n" +
+              repeat("0.3", 24) + "\n" + repeat("0.7", 24) + "\n";
+  ASSERT_EQ(Run(job), kRunCompleted) << errorMessage;
+  EXPECT_TRUE(Contains(report, " SATURATED MODEL NOT ESTIMATED:"));
+  EXPECT_FALSE(Contains(report, " G-Squared Test of Model Fit:"));
+  EXPECT_TRUE(Contains(report, " G-Squared, Observed Patterns: "));
+  const std::size_t pValue = FindLine(report, " p-Value of G-Squared:");
+  ASSERT_NE(pValue, kNone);
+  EXPECT_EQ(report[pValue].size(), 51u);
+  EXPECT_TRUE(report[pValue].ends_with("UND")) << report[pValue];
+  const nlohmann::json results = nlohmann::json::parse(ReadFile(dir.Path("em.json")));
+  EXPECT_TRUE(results["df"].is_null());
+  EXPECT_TRUE(results["p_G2"].is_null());
+  EXPECT_TRUE(results["G2"].is_number());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Zero transition denominators
 
