@@ -97,6 +97,12 @@ Status DaRun::RefuseUnworkableSettings() {
              2147483647) {
     message = "The number of imputations times the number of iterations between imputations on "
               "the DA tab is too large.";
+  } else if (m_model.maxIterations <= 0) {
+    // Such a file holds no restriction codes: every parameter would be fixed, and the chain
+    // would only repeat the starting values.
+    message = "Data augmentation needs the restriction codes, which a control file with a maximum "
+              "of 0 EM iterations does not hold. Set the maximum number of iterations on the "
+              "Estimation tab above 0 and save the model again.";
   }
   if (message == nullptr) return {};
   return Status(kBadRunSetting, message);

@@ -682,6 +682,16 @@ TEST_F(DaDriverTest, UnworkableSettingsAreRefusedBeforeTheReportIsOpened) {
     EXPECT_FALSE(Exists("da.ser"));
     EXPECT_TRUE(g_published.empty());
   }
+  // A maximum of 0 EM iterations: the file holds no restriction codes to draw under.
+  job.SetDa(3, 2, 5, false);
+  job.Set(kEmLine, "1 1 0 0.000001");
+  EXPECT_NE(RunDa(job), kRunCompleted);
+  EXPECT_EQ(errorCode, kBadRunSetting);
+  EXPECT_EQ(errorMessage,
+            "Data augmentation needs the restriction codes, which a control file with a maximum "
+            "of 0 EM iterations does not hold. Set the maximum number of iterations on the "
+            "Estimation tab above 0 and save the model again.");
+  EXPECT_FALSE(Exists("da.out"));
 }
 
 TEST_F(DaDriverTest, StartingValuesFileWithOneSetFailsAfterTheHeader) {
