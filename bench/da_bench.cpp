@@ -216,7 +216,7 @@ std::unique_ptr<Problem> MakeProblem(const Shape& shape) {
   // Weights from two arbitrary sets: the series sums cost the same whatever their values.
   p->weights = da::ComputeSeriesWeights(d, truth, p->model.start);
   if (p->model.missingData) p->missingDraw = std::make_unique<da::MissingResponseDraw>(p->model);
-  if (!p->missingDraw) p->codes = em::NumberOccasionResponses(p->patterns, d);
+  p->codes = em::NumberOccasionResponses(p->patterns, d);
   p->imputation = std::make_unique<da::ImputationStep>(p->model);
   p->posterior = std::make_unique<da::PosteriorStep>(p->restrictions);
 
@@ -229,7 +229,7 @@ std::unique_ptr<Problem> MakeProblem(const Shape& shape) {
 void DaIteration(Problem& p) {
   const input::PatternTable* patterns = &p.patterns;
   if (p.missingDraw) {
-    p.missingDraw->DrawMissingResponses(p.daValues, p.patterns, &p.completedPatterns);
+    p.missingDraw->DrawMissingResponses(p.daValues, p.patterns, &p.completedPatterns, &p.codes);
     patterns = &p.completedPatterns;
   }
   p.imputation->Run(p.daValues, *patterns, &p.completed, &p.daCounts,
@@ -297,7 +297,8 @@ void Register(const std::string& name, const Shape& shape, double emTargetMs) {
                                    da::SetGeneratorState(20261207);
                                    for (auto _ : state) {
                                      p.missingDraw->DrawMissingResponses(p.daValues, p.patterns,
-                                                                         &p.completedPatterns);
+                                                                         &p.completedPatterns,
+                                                                         &p.codes);
                                    }
                                  })
         ->Unit(benchmark::kMillisecond);

@@ -212,10 +212,10 @@ Status DaRun::Chain(bool* aborted) {
   std::unique_ptr<MissingResponseDraw> missingDraw;
   if (m_model.missingData) missingDraw = std::make_unique<MissingResponseDraw>(m_model);
   input::PatternTable completedPatterns;
-  // Without missing responses the table never changes: its occasions' answers are numbered
-  // once, and each step computes the emissions of each distinct answer once.
-  const em::OccasionCodes codes =
-      missingDraw ? em::OccasionCodes{} : em::NumberOccasionResponses(m_patterns, d);
+  // The data table never changes: its occasions' answers are numbered once, and the step that
+  // reads it (the missing-response draw, or without missing responses the latent draw)
+  // computes the emissions of each distinct answer once.
+  const em::OccasionCodes codes = em::NumberOccasionResponses(m_patterns, d);
   CompletedData completed;
   em::ExpectedCounts counts;
   ClearGammaDrawAbandoned();
@@ -225,7 +225,7 @@ Status DaRun::Chain(bool* aborted) {
     run::PublishProgress(t, kNoCriterion);
     const input::PatternTable* patterns = &m_patterns;
     if (missingDraw) {
-      if (!missingDraw->DrawMissingResponses(m_values, m_patterns, &completedPatterns)) {
+      if (!missingDraw->DrawMissingResponses(m_values, m_patterns, &completedPatterns, &codes)) {
         return EndAborted(t, aborted);
       }
       patterns = &completedPatterns;

@@ -411,15 +411,18 @@ void LatentRecursions::Emissions(std::int32_t c, const std::int32_t* responses,
 }
 
 void LatentRecursions::CodeEmissions(const em::OccasionCodes& codes, std::size_t begin,
-                                     std::size_t end, double* table, int* exponent) {
+                                     std::size_t end, double* table, int* exponent,
+                                     double* ownTable, int* ownExponent) {
   const std::size_t s = Size(m_statuses);
   const std::size_t classes = Size(m_classes);
   for (std::size_t g = begin; g < end; ++g) {
     const std::int32_t* y = codes.responses.data() + g * Size(codes.items);
     for (std::size_t c = 0; c < classes; ++c) {
-      exponent[g * classes + c] =
-          OccasionEmissions(static_cast<std::int32_t>(c), codes.codeOccasion[g], y,
-                            table + (g * classes + c) * s, nullptr, nullptr);
+      const std::size_t at = g * classes + c;
+      exponent[at] = OccasionEmissions(
+          static_cast<std::int32_t>(c), codes.codeOccasion[g], y, table + at * s,
+          ownTable != nullptr ? ownTable + at * s : nullptr,
+          ownExponent != nullptr ? &ownExponent[at] : nullptr);
     }
   }
 }
@@ -433,7 +436,9 @@ double LatentRecursions::Prepare(const std::int32_t* responses, double* observed
 }
 
 double LatentRecursions::PrepareCoded(const std::int32_t* responses, const std::int32_t* codes,
-                                      const double* table, const int* tableExponent) {
+                                      const double* table, const int* tableExponent,
+                                      const double* ownTable, const int* ownTableExponent,
+                                      double* observedEmission, int* observedExponent) {
   const std::size_t s = Size(m_statuses);
   const std::size_t classes = Size(m_classes);
   for (std::size_t c = 0; c < classes; ++c) {
@@ -441,7 +446,12 @@ double LatentRecursions::PrepareCoded(const std::int32_t* responses, const std::
       const std::size_t at = Size(codes[t]) * classes + c;
       std::copy_n(table + at * s, s,
                   m_emission.data() + Slot(static_cast<std::int32_t>(c), t) * s);
-      m_emissionExponent[Slot(static_cast<std::int32_t>(c), t)] = tableExponent[at];
+      const std::size_t slot = Slot(static_cast<std::int32_t>(c), t);
+      m_emissionExponent[slot] = tableExponent[at];
+      if (observedEmission != nullptr) {
+        std::copy_n(ownTable + at * s, s, observedEmission + slot * s);
+        observedExponent[slot] = ownTableExponent[at];
+      }
     }
   }
   return FinishPrepare(responses);

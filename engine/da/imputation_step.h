@@ -137,12 +137,18 @@ class LatentRecursions {
                  int* observedExponent = nullptr);
   // The same with the emissions taken from a table of occasion codes (CodeEmissions): codes[t]
   // is the pattern's code at occasion t. The values are those Prepare computes.
+  // With own tables (CodeEmissions' observed-only emissions) also the observed emissions, as
+  // Prepare gives them.
   double PrepareCoded(const std::int32_t* responses, const std::int32_t* codes,
-                      const double* table, const int* tableExponent);
+                      const double* table, const int* tableExponent,
+                      const double* ownTable = nullptr, const int* ownTableExponent = nullptr,
+                      double* observedEmission = nullptr, int* observedExponent = nullptr);
   // The emissions of every code of the table's occasions, ((code, c), s), each (code, c) scaled
   // by 2^exponent[(code, c)], computed as Prepare computes a pattern's.
+  // With own tables, also the emissions of each code's observed items alone.
   void CodeEmissions(const em::OccasionCodes& codes, std::size_t begin, std::size_t end,
-                     double* table, int* exponent);
+                     double* table, int* exponent, double* ownTable = nullptr,
+                     int* ownExponent = nullptr);
   double Total() const { return m_total; }
   int TotalExponent() const { return m_totalExponent; }
   // The forward messages of the prepared pattern at occasions 0 .. occasions - 1.

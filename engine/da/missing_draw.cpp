@@ -67,9 +67,28 @@ void MissingResponseDraw::SetParameters(const input::ParameterSet& values) {
   m_latent.SetParameters(values);
 }
 
+void MissingResponseDraw::PreparePattern(const input::PatternTable& observed, std::int32_t p) {
+  if (m_tables.codes == nullptr) {
+    Prepare(observed.Pattern(p));
+    return;
+  }
+  const std::int32_t* responses = observed.Pattern(p);
+  std::copy_n(responses, Size(m_items), m_pattern.begin());
+  m_total = m_latent.PrepareCoded(
+      responses, m_tables.codes->code.data() + Size(p) * Size(m_tables.codes->occasions),
+      m_tables.emission, m_tables.exponent, m_tables.own, m_tables.ownExponent,
+      m_observedEmission.data(), m_observedExponent.data());
+  PrepareLevels();
+}
+
 double MissingResponseDraw::Prepare(const std::int32_t* responses) {
   std::copy_n(responses, Size(m_items), m_pattern.begin());
   m_total = m_latent.Prepare(responses, m_observedEmission.data(), m_observedExponent.data());
+  return PrepareLevels();
+}
+
+double MissingResponseDraw::PrepareLevels() {
+  const std::int32_t* responses = m_pattern.data();
   m_totalExponent = m_latent.TotalExponent();
   const std::int32_t classItems = m_latent.ClassItems();
   const std::int32_t statusItems = m_latent.StatusItems();
@@ -345,6 +364,33 @@ std::uint64_t MissingResponseDraw::UniformsOf(const input::PatternTable& observe
   return static_cast<std::uint64_t>(SubjectsOf(observed.frequencies[Size(p)]));
 }
 
+// Every code's emissions, full and of its observed items, in fixed slices of the codes over the
+// blocks' recursions.
+void MissingResponseDraw::ComputeCodeEmissions(const em::OccasionCodes& codes) {
+  const std::size_t codeCount = codes.CodeCount();
+  const std::size_t per = Size(m_classes) * Size(m_statuses);
+  m_codeEmission.resize(codeCount * per);
+  m_codeOwn.resize(codeCount * per);
+  m_codeExponent.resize(codeCount * Size(m_classes));
+  m_codeOwnExponent.resize(codeCount * Size(m_classes));
+  const std::size_t slices = run::FixedBlockCount(Size(codes.patterns));
+  for (std::size_t b = 0; b < slices; ++b) BlockDraw(b);
+  const auto slice = [&](std::size_t b) {
+    m_blockDraws[b]->m_latent.CodeEmissions(codes, codeCount * b / slices,
+                                            codeCount * (b + 1) / slices, m_codeEmission.data(),
+                                            m_codeExponent.data(), m_codeOwn.data(),
+                                            m_codeOwnExponent.data());
+  };
+  if (slices == 1) {
+    slice(0);
+  } else {
+    if (!m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
+    m_pool->Run(slices, slice);
+  }
+  m_tables = {&codes, m_codeEmission.data(), m_codeExponent.data(), m_codeOwn.data(),
+              m_codeOwnExponent.data()};
+}
+
 MissingResponseDraw& MissingResponseDraw::BlockDraw(std::size_t b) {
   while (m_blockDraws.size() <= b) {
     m_blockDraws.push_back(std::make_unique<MissingResponseDraw>(m_model));
@@ -354,6 +400,7 @@ MissingResponseDraw& MissingResponseDraw::BlockDraw(std::size_t b) {
     block.SetParameters(*m_values);
     block.m_parametersSet = true;
   }
+  block.m_tables = m_tables;
   return block;
 }
 
@@ -372,7 +419,7 @@ void MissingResponseDraw::DrawPatterns(const input::PatternTable& observed, std:
     }
     const std::int64_t subjects = SubjectsOf(frequency);
     if (subjects == 0) continue;
-    Prepare(y);
+    PreparePattern(observed, p);
     m_uniforms.assign(uniforms, uniforms + subjects);
     uniforms += subjects;
     std::sort(m_uniforms.begin(), m_uniforms.end());
@@ -406,9 +453,9 @@ void MissingResponseDraw::DrawGroup(const input::PatternTable& observed, std::in
   }
 }
 
-bool MissingResponseDraw::DrawLargePattern(const std::int32_t* responses, std::uint64_t subjects,
-                                           AbortCheck* abortCheck) {
-  Prepare(responses);
+bool MissingResponseDraw::DrawLargePattern(const input::PatternTable& observed, std::int32_t p,
+                                           std::uint64_t subjects, AbortCheck* abortCheck) {
+  PreparePattern(observed, p);
   const std::size_t firstRow = m_rowFrequencies.size();
   // Each subject's path depends on its own uniform only, so batches of consecutive uniforms
   // end where one batch of all of them would.
@@ -428,11 +475,17 @@ bool MissingResponseDraw::DrawLargePattern(const std::int32_t* responses, std::u
 
 bool MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values,
                                                const input::PatternTable& observed,
-                                               input::PatternTable* completed) {
+                                               input::PatternTable* completed,
+                                               const em::OccasionCodes* codes) {
   SetParameters(values);
   m_values = &values;
   for (const std::unique_ptr<MissingResponseDraw>& block : m_blockDraws) {
     block->m_parametersSet = false;
+  }
+  m_tables = {};
+  if (codes != nullptr && codes->occasions > 0 &&
+      codes->Fits(observed, m_latent.ItemOccasions(), m_latent.StatusItems())) {
+    ComputeCodeEmissions(*codes);
   }
   m_rows.clear();
   m_rowFrequencies.clear();
@@ -441,7 +494,7 @@ bool MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values
   for (std::int32_t begin = 0; begin < observed.patternCount;) {
     const std::uint64_t first = UniformsOf(observed, begin);
     if (first > groupSize) {
-      if (!DrawLargePattern(observed.Pattern(begin), first, &abortCheck)) return false;
+      if (!DrawLargePattern(observed, begin, first, &abortCheck)) return false;
       ++begin;
       continue;
     }

@@ -64,8 +64,12 @@ class MissingResponseDraw {
   // increasing order of its complete cell index (the last item most significant). Returns
   // false, with *completed left unfinished, when an abort was requested during the draw
   // (AbortCheck).
+  //
+  // codes, when given, are the occasion codes of this very table (numbered once per run): each
+  // code's emissions are then computed once per draw instead of once per pattern.
   bool DrawMissingResponses(const input::ParameterSet& values, const input::PatternTable& observed,
-                            input::PatternTable* completed);
+                            input::PatternTable* completed,
+                            const em::OccasionCodes* codes = nullptr);
 
   // The same one pattern at a time: SetParameters, then Prepare a pattern (returns the
   // probability of its observed part), then DrawCompletion with a subject's u writes the
@@ -83,6 +87,20 @@ class MissingResponseDraw {
   };
 
   std::size_t Size(std::int32_t n) const { return static_cast<std::size_t>(n > 0 ? n : 0); }
+  // The emissions of every occasion code of the draw's table, full and of the observed items
+  // alone, which the blocks read.
+  struct CodeTables {
+    const em::OccasionCodes* codes = nullptr;
+    const double* emission = nullptr;
+    const int* exponent = nullptr;
+    const double* own = nullptr;
+    const int* ownExponent = nullptr;
+  };
+  // Prepares pattern p of the table, from the code tables when the draw has them.
+  void PreparePattern(const input::PatternTable& observed, std::int32_t p);
+  void ComputeCodeEmissions(const em::OccasionCodes& codes);
+  // The levels of the pattern in m_pattern, once its recursions are prepared.
+  double PrepareLevels();
   // The uniforms pattern p of the table draws: none when it is complete.
   std::uint64_t UniformsOf(const input::PatternTable& observed, std::int32_t p) const;
   // The rows of patterns [begin, end) of the table, in order, into m_rows: complete patterns as
@@ -93,8 +111,8 @@ class MissingResponseDraw {
   void DrawGroup(const input::PatternTable& observed, std::int32_t begin, std::int32_t end);
   // One pattern of more subjects than a group holds, on this thread, in batches of 2^16
   // uniforms. False when an abort was requested.
-  bool DrawLargePattern(const std::int32_t* responses, std::uint64_t subjects,
-                        AbortCheck* abortCheck);
+  bool DrawLargePattern(const input::PatternTable& observed, std::int32_t p,
+                        std::uint64_t subjects, AbortCheck* abortCheck);
   MissingResponseDraw& BlockDraw(std::size_t b);
   // The distinct rows of m_rows with their summed frequencies, in increasing complete cell
   // index.
@@ -169,6 +187,9 @@ class MissingResponseDraw {
   const input::ParameterSet* m_values = nullptr;  // of the running draw
   bool m_parametersSet = false;                   // for m_values, as a block
   std::vector<std::unique_ptr<MissingResponseDraw>> m_blockDraws;
+  CodeTables m_tables;  // of the running draw; the blocks get a copy
+  std::vector<double> m_codeEmission, m_codeOwn;
+  std::vector<int> m_codeExponent, m_codeOwnExponent;
   std::vector<float> m_groupUniforms;
   std::vector<std::size_t> m_firstUniform;  // per pattern of the group, and its end
   std::unique_ptr<run::BlockPool> m_pool;
