@@ -32,7 +32,7 @@ constexpr std::size_t Index(std::int32_t n) { return static_cast<std::size_t>(n)
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-[[gnu::always_inline]] inline void Put(double* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void Put(double* p, const Lanes& v) { std::memcpy(p, &v, sizeof v); }
 
 template <int kStatuses>
 [[gnu::always_inline]] inline std::size_t StatusCount(std::int32_t statuses) {

@@ -34,12 +34,6 @@ using Lines = std::vector<std::string>;
 
 constexpr double kTight = 1e-12;
 
-std::int32_t Error(std::string* message) {
-  const std::int32_t code = run::ReadEngineError(message);
-  *message = input::TrimRight(*message);
-  return code;
-}
-
 // Two latent classes measured by one two-category item; no dynamic latent variable.
 ModelDimensions ClassModel() {
   ModelDimensions d;

@@ -123,7 +123,9 @@ TEST(RandomStartsTest, FindTheMaximumThatTheFileStartMissesOnAnyNumberOfThreads)
     EXPECT_NEAR(starts[0]["loglik"].get<double>(), best, 1e-6 * std::fabs(best));
     int reached = 0;
     for (std::size_t i = 0; i < starts.size(); ++i) {
-      if (i > 0) EXPECT_GE(starts[i - 1]["loglik"], starts[i]["loglik"]);
+      if (i > 0) {
+        EXPECT_GE(starts[i - 1]["loglik"], starts[i]["loglik"]);
+      }
       if (std::fabs(starts[i]["loglik"].get<double>() - best) <= 1e-6 * std::fabs(best)) ++reached;
     }
     EXPECT_GE(reached, 2);
