@@ -91,6 +91,15 @@ Job StoufferToby(const TempDir& dir) {
   return job;
 }
 
+// The same run to a tight convergence, saving its estimates.
+Job ConvergedStoufferToby(const TempDir& dir) {
+  Job job = StoufferToby(dir);
+  job.maxIterations = 2000;
+  job.criterion = "0.000000001";
+  job.writeEstimates = true;
+  return job;
+}
+
 // The G-squared of a two-class model of four binary items, straight from its definition:
 // P(y) = sum over c of gamma(c) times the product of P(y_j | c); G2 = 2 sum n ln(n / (N P(y))).
 // rho1[c][j] is the probability of category 1.
@@ -327,10 +336,7 @@ class EmDriverTest : public ::testing::Test {
 // Fit of a published model
 
 TEST_F(EmDriverTest, StoufferTobyTwoClassModelReproducesGoodmansFit) {
-  Job job = StoufferToby(dir);
-  job.maxIterations = 2000;
-  job.criterion = "0.000000001";
-  job.writeEstimates = true;
+  const Job job = ConvergedStoufferToby(dir);
   ASSERT_EQ(Run(job), kRunCompleted) << errorMessage;
   EXPECT_EQ(errorCode, 0);
 
@@ -391,10 +397,7 @@ Classified ClassifyStoufferToby(const double gamma[2], const double rho1[2][4]) 
 }
 
 TEST_F(EmDriverTest, StoufferTobyFitIndicesInTheReportAndTheResultsFile) {
-  Job job = StoufferToby(dir);
-  job.maxIterations = 2000;
-  job.criterion = "0.000000001";
-  job.writeEstimates = true;
+  const Job job = ConvergedStoufferToby(dir);
   ASSERT_EQ(Run(job), kRunCompleted) << errorMessage;
 
   // The published figures: logL -504.4677, AIC 1026.935, BIC 1057.313, X2 2.7198, with 9
