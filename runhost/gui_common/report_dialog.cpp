@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
@@ -13,6 +14,21 @@ namespace {
 constexpr int kWidth = 760;
 constexpr int kHeight = 560;
 
+// The report's columns line up only in a font of one pitch. The system's fixed font family may
+// resolve to one that is not (some "monospace" fonts carry a few glyphs of double width); then
+// the first installed family of one pitch stands in.
+QFont FixedPitchFont() {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (QFontInfo(font).fixedPitch()) return font;
+  for (const QString& family : QFontDatabase::families()) {
+    if (!QFontDatabase::isFixedPitch(family)) continue;
+    QFont candidate = font;
+    candidate.setFamily(family);
+    if (QFontInfo(candidate).fixedPitch()) return candidate;
+  }
+  return font;
+}
+
 }  // namespace
 
 ReportDialog::ReportDialog(QWidget* parent) : QDialog(parent) {
@@ -21,7 +37,7 @@ ReportDialog::ReportDialog(QWidget* parent) : QDialog(parent) {
   m_text->setObjectName(QStringLiteral("txtReport"));
   m_text->setReadOnly(true);
   m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
-  m_text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  m_text->setFont(FixedPitchFont());
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);
