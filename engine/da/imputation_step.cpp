@@ -619,7 +619,7 @@ void ImputationStep::PrepareBlockPattern(const input::PatternTable& patterns, st
   }
   block->latent.PrepareCoded(patterns.Pattern(p),
                              m_codes->code.data() + Size(p) * Size(m_codes->occasions),
-                             m_codeEmission.data(), m_codeExponent.data());
+                             m_codeTable.emission.data(), m_codeTable.exponent.data());
 }
 
 void ImputationStep::DrawPatterns(const input::PatternTable& patterns, std::int32_t begin,
@@ -643,25 +643,38 @@ void ImputationStep::DrawPatterns(const input::PatternTable& patterns, std::int3
   }
 }
 
-// Every code's emissions, in fixed slices of the codes over the blocks' recursions.
-void ImputationStep::ComputeCodeEmissions() {
-  const std::size_t codeCount = m_codes->CodeCount();
-  const std::size_t per = Size(m_latent.Classes()) * Size(m_latent.Statuses());
-  m_codeEmission.resize(codeCount * per);
-  m_codeExponent.resize(codeCount * Size(m_latent.Classes()));
-  const std::size_t slices = run::FixedBlockCount(Size(m_codes->patterns));
-  for (std::size_t b = 0; b < slices; ++b) BlockAt(b);
+void CodeEmissionTable::Compute(const em::OccasionCodes& codes, std::int32_t classes,
+                                std::int32_t statuses, bool withOwn,
+                                const std::function<LatentRecursions&(std::size_t)>& recursions,
+                                std::unique_ptr<run::BlockPool>* pool) {
+  const std::size_t codeCount = codes.CodeCount();
+  const std::size_t c = static_cast<std::size_t>(classes);
+  const std::size_t per = c * static_cast<std::size_t>(statuses);
+  emission.resize(codeCount * per);
+  exponent.resize(codeCount * c);
+  own.resize(withOwn ? codeCount * per : 0);
+  ownExponent.resize(withOwn ? codeCount * c : 0);
+  const std::size_t slices = run::FixedBlockCount(static_cast<std::size_t>(codes.patterns));
+  for (std::size_t b = 0; b < slices; ++b) recursions(b);
   const auto slice = [&](std::size_t b) {
-    m_blocks[b]->latent.CodeEmissions(*m_codes, codeCount * b / slices,
-                                      codeCount * (b + 1) / slices, m_codeEmission.data(),
-                                      m_codeExponent.data());
+    recursions(b).CodeEmissions(codes, codeCount * b / slices, codeCount * (b + 1) / slices,
+                                emission.data(), exponent.data(),
+                                withOwn ? own.data() : nullptr,
+                                withOwn ? ownExponent.data() : nullptr);
   };
   if (slices == 1) {
     slice(0);
   } else {
-    if (!m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
-    m_pool->Run(slices, slice);
+    if (!*pool) *pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
+    (*pool)->Run(slices, slice);
   }
+}
+
+// Every code's emissions, in fixed slices of the codes over the blocks' recursions.
+void ImputationStep::ComputeCodeEmissions() {
+  m_codeTable.Compute(*m_codes, m_latent.Classes(), m_latent.Statuses(), /*withOwn=*/false,
+                      [this](std::size_t b) -> LatentRecursions& { return BlockAt(b).latent; },
+                      &m_pool);
 }
 
 void ImputationStep::DrawGroup(const input::PatternTable& patterns, std::int32_t begin,
@@ -736,18 +749,13 @@ bool ImputationStep::Run(const input::ParameterSet& values, const input::Pattern
       ++begin;
       continue;
     }
-    // The longest run of patterns from `begin` whose subjects fit one group.
-    std::uint64_t subjects = 0;
-    std::int32_t end = begin;
-    m_firstUniform.clear();
-    while (end < patterns.patternCount) {
-      const std::uint64_t more = static_cast<std::uint64_t>(SubjectsOf(patterns.frequencies[Size(end)]));
-      if (subjects + more > groupSize) break;
-      m_firstUniform.push_back(static_cast<std::size_t>(subjects));
-      subjects += more;
-      ++end;
-    }
-    m_firstUniform.push_back(static_cast<std::size_t>(subjects));
+    const std::int32_t end = GroupOfPatterns(
+        begin, patterns.patternCount, groupSize,
+        [&](std::int32_t p) {
+          return static_cast<std::uint64_t>(SubjectsOf(patterns.frequencies[Size(p)]));
+        },
+        &m_firstUniform);
+    const std::uint64_t subjects = m_firstUniform.back();
     m_uniforms.resize(static_cast<std::size_t>(subjects));
     DrawUniforms(m_uniforms.data(), m_uniforms.size());
     DrawGroup(patterns, begin, end);

@@ -19,6 +19,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -57,6 +58,26 @@ inline constexpr std::int64_t kMaxPatternSubjects = kGeneratorPeriod;
 // splitting (the same residue for every state from 1 to 2^31 - 2; any other state takes the
 // calls themselves).
 void DrawUniforms(float* out, std::size_t n);
+
+// The longest run of patterns from `begin` (before `count`) whose uniforms, uniformsOf(p) for
+// pattern p, fit one group of at most `limit`: returns its end, and leaves each pattern's first
+// uniform in *first, followed by the group's total.
+template <typename UniformsOf>
+std::int32_t GroupOfPatterns(std::int32_t begin, std::int32_t count, std::uint64_t limit,
+                             UniformsOf uniformsOf, std::vector<std::size_t>* first) {
+  std::uint64_t subjects = 0;
+  std::int32_t end = begin;
+  first->clear();
+  while (end < count) {
+    const std::uint64_t more = uniformsOf(end);
+    if (subjects + more > limit) break;
+    first->push_back(static_cast<std::size_t>(subjects));
+    subjects += more;
+    ++end;
+  }
+  first->push_back(static_cast<std::size_t>(subjects));
+  return end;
+}
 
 // True when no frequency of the table stands for more than kMaxPatternSubjects subjects.
 bool SubjectsFitTheDraws(const input::PatternTable& patterns);
@@ -264,6 +285,20 @@ class LatentRecursions {
   int m_totalExponent = 0;
 };
 
+// The emissions of every occasion code of a table, ((code, c), s) with an exponent per
+// (code, c), and with own those of each code's observed items alone. Computed in fixed slices
+// of the codes, slice b on the recursions recursions(b) (each asked for once on the calling
+// thread first, so that it may be made then), on the pool's threads when there are several
+// slices.
+struct CodeEmissionTable {
+  std::vector<double> emission, own;
+  std::vector<int> exponent, ownExponent;
+
+  void Compute(const em::OccasionCodes& codes, std::int32_t classes, std::int32_t statuses,
+               bool withOwn, const std::function<LatentRecursions&(std::size_t)>& recursions,
+               std::unique_ptr<run::BlockPool>* pool);
+};
+
 // The latent draw of every subject and the completed-data counts, one iteration at a time.
 // Constructed once per run; Run allocates nothing once its arrays have grown to the data.
 //
@@ -328,8 +363,7 @@ class ImputationStep {
   input::ModelDimensions m_dims;
   const input::ParameterSet* m_values = nullptr;  // of the running step
   const em::OccasionCodes* m_codes = nullptr;     // of the running step, or none
-  std::vector<double> m_codeEmission;
-  std::vector<int> m_codeExponent;
+  CodeEmissionTable m_codeTable;
   LatentRecursions m_latent;                      // laid out, never prepared: the blocks' model
   std::vector<std::unique_ptr<Block>> m_blocks;
   std::vector<float> m_uniforms;                  // of one group

@@ -367,28 +367,11 @@ std::uint64_t MissingResponseDraw::UniformsOf(const input::PatternTable& observe
 // Every code's emissions, full and of its observed items, in fixed slices of the codes over the
 // blocks' recursions.
 void MissingResponseDraw::ComputeCodeEmissions(const em::OccasionCodes& codes) {
-  const std::size_t codeCount = codes.CodeCount();
-  const std::size_t per = Size(m_classes) * Size(m_statuses);
-  m_codeEmission.resize(codeCount * per);
-  m_codeOwn.resize(codeCount * per);
-  m_codeExponent.resize(codeCount * Size(m_classes));
-  m_codeOwnExponent.resize(codeCount * Size(m_classes));
-  const std::size_t slices = run::FixedBlockCount(Size(codes.patterns));
-  for (std::size_t b = 0; b < slices; ++b) BlockDraw(b);
-  const auto slice = [&](std::size_t b) {
-    m_blockDraws[b]->m_latent.CodeEmissions(codes, codeCount * b / slices,
-                                            codeCount * (b + 1) / slices, m_codeEmission.data(),
-                                            m_codeExponent.data(), m_codeOwn.data(),
-                                            m_codeOwnExponent.data());
-  };
-  if (slices == 1) {
-    slice(0);
-  } else {
-    if (!m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
-    m_pool->Run(slices, slice);
-  }
-  m_tables = {&codes, m_codeEmission.data(), m_codeExponent.data(), m_codeOwn.data(),
-              m_codeOwnExponent.data()};
+  m_codeTable.Compute(
+      codes, m_classes, m_statuses, /*withOwn=*/true,
+      [this](std::size_t b) -> LatentRecursions& { return BlockDraw(b).m_latent; }, &m_pool);
+  m_tables = {&codes, m_codeTable.emission.data(), m_codeTable.exponent.data(),
+              m_codeTable.own.data(), m_codeTable.ownExponent.data()};
 }
 
 MissingResponseDraw& MissingResponseDraw::BlockDraw(std::size_t b) {
@@ -498,18 +481,10 @@ bool MissingResponseDraw::DrawMissingResponses(const input::ParameterSet& values
       ++begin;
       continue;
     }
-    // The longest run of patterns from `begin` whose uniforms fit one group.
-    std::uint64_t subjects = 0;
-    std::int32_t end = begin;
-    m_firstUniform.clear();
-    while (end < observed.patternCount) {
-      const std::uint64_t more = UniformsOf(observed, end);
-      if (subjects + more > groupSize) break;
-      m_firstUniform.push_back(static_cast<std::size_t>(subjects));
-      subjects += more;
-      ++end;
-    }
-    m_firstUniform.push_back(static_cast<std::size_t>(subjects));
+    const std::int32_t end = GroupOfPatterns(
+        begin, observed.patternCount, groupSize,
+        [&](std::int32_t p) { return UniformsOf(observed, p); }, &m_firstUniform);
+    const std::uint64_t subjects = m_firstUniform.back();
     m_groupUniforms.resize(static_cast<std::size_t>(subjects));
     DrawUniforms(m_groupUniforms.data(), m_groupUniforms.size());
     DrawGroup(observed, begin, end);

@@ -188,8 +188,7 @@ class MissingResponseDraw {
   bool m_parametersSet = false;                   // for m_values, as a block
   std::vector<std::unique_ptr<MissingResponseDraw>> m_blockDraws;
   CodeTables m_tables;  // of the running draw; the blocks get a copy
-  std::vector<double> m_codeEmission, m_codeOwn;
-  std::vector<int> m_codeExponent, m_codeOwnExponent;
+  CodeEmissionTable m_codeTable;
   std::vector<float> m_groupUniforms;
   std::vector<std::size_t> m_firstUniform;  // per pattern of the group, and its end
   std::unique_ptr<run::BlockPool> m_pool;
