@@ -435,19 +435,25 @@ TEST(CheckRestrictions, TauMessagesNameClassAndRow) {
                                 " LATENT CLASS  3, ROW  2.", ""}));
 }
 
+// Delta's occasion-1 values and codes of class c.
+void SetDeltaClass(const ModelDimensions& d, int c, const std::vector<double>& values,
+                   const std::vector<std::int32_t>& codes, ParameterSet* p, RestrictionSet* r) {
+  const MultiIndex<3> valueAt = DeltaShape(d);
+  const MultiIndex<2> codeAt = DeltaCodeShape(d);
+  for (int s = 0; s < static_cast<int>(values.size()); ++s) {
+    p->delta[valueAt(c, s, 0)] = values[static_cast<std::size_t>(s)];
+    r->delta[codeAt(c, s)] = codes[static_cast<std::size_t>(s)];
+  }
+}
+
 TEST(CheckRestrictions, DeltaMessagesCompareWithEarlierRowsToo) {
   // A = class 3 starts the class; its other member sits in class 1, before A.
   const ModelDimensions d = Dims(3, 3, 0, 1, 2, 1, 0, 2);
   ParameterSet p = Uniform(d);
   RestrictionSet r = Free(d);
-  const MultiIndex<3> valueAt = DeltaShape(d);
-  const MultiIndex<2> codeAt = DeltaCodeShape(d);
   auto setClass = [&](int c, const std::vector<double>& values,
                       const std::vector<std::int32_t>& codes) {
-    for (int s = 0; s < 3; ++s) {
-      p.delta[valueAt(c, s, 0)] = values[s];
-      r.delta[codeAt(c, s)] = codes[s];
-    }
+    SetDeltaClass(d, c, values, codes, &p, &r);
   };
 
   setClass(2, {0.2, 0.3, 0.5}, {2, 0, 0});
@@ -476,14 +482,9 @@ TEST(CheckRestrictions, ConsistentTiesAndNegativeCodesPass) {
   const ModelDimensions d = Dims(2, 3, 0, 1, 2, 1, 0, 2);
   ParameterSet p = Uniform(d);
   RestrictionSet r = Free(d);
-  const MultiIndex<3> valueAt = DeltaShape(d);
-  const MultiIndex<2> codeAt = DeltaCodeShape(d);
   auto setClass = [&](int c, const std::vector<double>& values,
                       const std::vector<std::int32_t>& codes) {
-    for (int s = 0; s < 3; ++s) {
-      p.delta[valueAt(c, s, 0)] = values[s];
-      r.delta[codeAt(c, s)] = codes[s];
-    }
+    SetDeltaClass(d, c, values, codes, &p, &r);
   };
 
   // Code 2 in both classes, fixed sums 0.5 and 0.5, one member each.
