@@ -18,6 +18,10 @@ target_include_directories(marnel_help PUBLIC ${CMAKE_CURRENT_LIST_DIR}/main)
 target_link_libraries(marnel_help PUBLIC Qt6::Widgets)
 # Where the pages are written, for the tests that check them (read with $<TARGET_PROPERTY>).
 set_target_properties(marnel_help PROPERTIES MARNEL_HELP_SOURCE_DIR ${MARNEL_HELP_SOURCE_DIR})
+# Installed, the pages are not beside the programs but in the data folder of the same prefix.
+file(RELATIVE_PATH MARNEL_HELP_FROM_PROGRAM /${MARNEL_INSTALL_PROGRAM_DIR} /${MARNEL_INSTALL_HELP_DIR})
+target_compile_definitions(marnel_help PRIVATE
+  MARNEL_INSTALLED_HELP_FROM_PROGRAM="${MARNEL_HELP_FROM_PROGRAM}")
 
 # Copy the pages whenever one of them changes; a new or removed page is seen at the next
 # configure (CONFIGURE_DEPENDS), and the folder is emptied first so that no removed page lingers.
@@ -36,3 +40,4 @@ add_custom_command(
   VERBATIM)
 add_custom_target(marnel_help_pages DEPENDS ${MARNEL_HELP_STAMP})
 add_dependencies(marnel_help marnel_help_pages)
+install(FILES ${MARNEL_HELP_PAGES} DESTINATION ${MARNEL_INSTALL_HELP_DIR})

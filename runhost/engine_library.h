@@ -1,13 +1,13 @@
-// libkov.so, loaded by name from the run host's own folder when the first of its functions is
-// called, each function bound at its own first call. A library or function that cannot be had
-// is an automation error, which reaches the caller of lRunKov.
+// The run host's side of the engine client: libkov.so from the run host's own folder, loaded
+// when the first of its functions is called. A library or function that cannot be had is an
+// automation error, which reaches the caller of lRunKov.
 #pragma once
 
 #include <QString>
 
 #include <cstdint>
 
-#include "kov_exports.h"
+#include "engine_client.h"
 
 namespace kov::runhost {
 
@@ -17,9 +17,6 @@ class EngineLibrary {
   explicit EngineLibrary(QString folder);
   EngineLibrary(const EngineLibrary&) = delete;
   EngineLibrary& operator=(const EngineLibrary&) = delete;
-  // The library stays loaded for the life of the process: its worker may still run, and the
-  // engine runs one job per load, which must not be reset by loading it again.
-  ~EngineLibrary() = default;
 
   // The engine beside this program.
   static EngineLibrary& ForProcess();
@@ -38,19 +35,10 @@ class EngineLibrary {
   std::int32_t lClean();
 
  private:
-  void* Handle();
-  template <typename Function>
-  Function Bind(Function* slot, const char* name);
+  std::int32_t Value(const client::Call& call) const;
 
   QString m_path;
-  void* m_handle = nullptr;
-  decltype(&::lRunKovEM) m_runKovEM = nullptr;
-  decltype(&::lRunKovDA) m_runKovDA = nullptr;
-  decltype(&::lGetIteration) m_getIteration = nullptr;
-  decltype(&::lGetKovError) m_getKovError = nullptr;
-  decltype(&::lAbortRun) m_abortRun = nullptr;
-  decltype(&::lCurrentlyRunning) m_currentlyRunning = nullptr;
-  decltype(&::lClean) m_clean = nullptr;
+  client::EngineClient m_client;
 };
 
 }  // namespace kov::runhost

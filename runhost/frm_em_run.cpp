@@ -20,13 +20,13 @@
 #include <cstring>
 
 #include "automation_error.h"
+#include "control_head.h"
 #include "engine_library.h"
-#include "iteration_limit.h"
-#include "progress_display.h"
 #include "kov_exports.h"
 #include "kov_shell.h"
 #include "message_sink.h"
 #include "process_lifetime.h"
+#include "progress_display.h"
 #include "registry.h"
 #include "report_dialog.h"
 
@@ -253,7 +253,7 @@ bool frmEMRun::RunKov(std::int16_t eMyRunType, const QString& sFileNameLOC,
 void frmEMRun::BackUpPreviousResults(const QString& controlFile) const {
   QStringList files{m_reportPath};
   if (m_runType == 2) {
-    if (const auto series = kovrun::ReadSeriesName(QFile::encodeName(controlFile).toStdString())) {
+    if (const auto series = client::ReadSeriesName(QFile::encodeName(controlFile).toStdString())) {
       files << QDir::current().absoluteFilePath(QFile::decodeName(series->c_str()));
     }
   }
@@ -269,11 +269,11 @@ void frmEMRun::BackUpPreviousResults(const QString& controlFile) const {
 
 void frmEMRun::LearnRunFiles(const QString& controlFile) {
   const std::string path = QFile::encodeName(controlFile).toStdString();
-  const kovrun::RunKind kind =
-      m_runType == 2 ? kovrun::RunKind::kDataAugmentation : kovrun::RunKind::kEM;
-  m_maximum = kovrun::ReadIterationLimit(path, kind);
+  const client::RunKind kind =
+      m_runType == 2 ? client::RunKind::kDataAugmentation : client::RunKind::kEM;
+  m_maximum = client::ReadIterationLimit(path, kind);
   m_prgIterations->setVisible(m_maximum.has_value());
-  const std::optional<std::string> report = kovrun::ReadReportName(path, kind);
+  const std::optional<std::string> report = client::ReadReportName(path, kind);
   // The engine opens a relative name in the folder the run works in, which is current now.
   m_reportPath = report ? QDir::current().absoluteFilePath(QFile::decodeName(report->c_str()))
                         : QString();
@@ -386,6 +386,9 @@ void frmEMRun::ShowDone(std::int32_t code, const QString& message) {
   } else {
     m_lblStatus->setText(QStringLiteral("Finished"));
     m_lblInfo->setText(Began() + QStringLiteral("\nFinished: ") + ended);
+    // A run that converged stops well short of its maximum; the bar says it is over.
+    m_prgIterations->setValue(kBarSteps);
+    m_prgIterations->setFormat(QStringLiteral("Finished"));
   }
   m_cmdButton[1]->setEnabled(false);
   m_cmdViewReport->setEnabled(!m_reportPath.isEmpty() && QFileInfo(m_reportPath).isFile());

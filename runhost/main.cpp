@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <QCoreApplication>
 
+#include <cstdio>
 #include <cstring>
 
 #include "engine_library.h"
 #include "kov_mod.h"
+#include "marnel_version.h"
 
 namespace {
 
@@ -27,6 +29,10 @@ void Describe() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before Qt starts, so that it works where there is no display.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    return std::puts("kovexec " MARNEL_VERSION) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+  }
   if (OnlyRegistering(argc, argv)) {
     QCoreApplication application(argc, argv);
     Describe();

@@ -15,7 +15,7 @@ foreach(line IN LISTS lines)
 endforeach()
 list(SORT found)
 set(expected lAbortRun lClean lCurrentlyRunning lGetIteration lGetKovError lRunKovDA lRunKovEM
-    lSetStartOptions)
+    lSetEnumerateOptions lSetPosteriorFile lSetStartOptions)
 if(NOT found STREQUAL expected)
   message(FATAL_ERROR "libkov.so exports '${found}', expected '${expected}'")
 endif()

@@ -33,10 +33,21 @@ constexpr qint32 kInt32Max = std::numeric_limits<qint32>::max();
 // The settings lines after the last section, each named by its first value.
 const QString kStartsKeyword = QStringLiteral("STARTS");
 const QString kStopKeyword = QStringLiteral("STOP");
+const QString kPosteriorKeyword = QStringLiteral("POSTERIOR");
+const QString kEnumerateKeyword = QStringLiteral("ENUMERATE");
 constexpr qint32 kMaxStarts = 10000;
+// The engine's limits of a comparison of sizes.
+constexpr qint32 kMaxEnumeratedSize = 50;
+constexpr qint32 kMaxBootstrapSamples = 10000;
 constexpr std::array<int, 4> kStartsLineValues = {kStartCount, kFinalStartCount, kFirstStageIterations,
                                                   kStartSeed};
 constexpr std::array<int, 1> kStopLineValues = {kLogLikelihoodCriterion};
+constexpr std::array<int, 4> kEnumerateLineValues = {kEnumerationKind, kSmallestSize, kLargestSize,
+                                                     kBootstrapSamples};
+const QString kStartsProblem =
+    QStringLiteral("Invalid random start settings in the control file: ");
+const QString kEnumerateProblem =
+    QStringLiteral("Invalid comparison of sizes in the control file: ");
 
 bool IsBlankLine(const QString& line) { return line.trimmed().isEmpty(); }
 
@@ -299,21 +310,42 @@ class Reader {
     return true;
   }
 
-  // 'STARTS' N K STAGE SEED, then 'STOP' CRITERION, either of them alone, or neither; whatever
-  // else follows the last section is not read, as the engine does not read it. A line that
-  // cannot be run is shown, and kept as it was so that saving does not lose it.
+  // 'STARTS' N K STAGE SEED, then 'STOP' CRITERION, 'POSTERIOR' FILE BY-PATTERN and 'ENUMERATE'
+  // KIND FROM TO BOOTSTRAP, each optional, in that order; whatever else follows the last section
+  // is not read, as the engine does not read it. A line that cannot be run is shown, and kept as
+  // it was so that saving does not lose it.
   void ReadSettingsLines() {
     if (SettingsKeyword(SettingsValues(NextLineAhead())) == kStartsKeyword) {
-      ReadSettingsLine(kRandomStarts, kStartsLineValues);
+      ReadSettingsLine(kRandomStarts, kStartsLineValues, kStartsProblem);
     }
     if (SettingsKeyword(SettingsValues(NextLineAhead())) == kStopKeyword) {
-      ReadSettingsLine(kLogLikelihoodStop, kStopLineValues);
+      ReadSettingsLine(kLogLikelihoodStop, kStopLineValues, kStartsProblem);
     }
+    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kPosteriorKeyword) ReadPosteriorLine();
+    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kEnumerateKeyword) {
+      ReadSettingsLine(kCompareSizes, kEnumerateLineValues, kEnumerateProblem);
+    }
+  }
+
+  // 'POSTERIOR' FILE BY-PATTERN. Kept as read, so that a file saved unchanged keeps the line's
+  // own spelling.
+  void ReadPosteriorLine() {
+    const QString line = NextLine();
+    const QStringList values = SettingsValues(line);
+    if (values.size() < 3) {
+      m_messages.Show(QStringLiteral("The POSTERIOR line needs a file name and 0 or 1, found: ") +
+                      line);
+    }
+    m_document.SetInterfaceValue(kPosteriorFile, TextValue(values.value(1)).trimmed());
+    m_document.SetInterfaceValue(kPosteriorByPattern, values.value(2).trimmed() == u"1");
+    m_document.KeepLine(kPosteriorFile, {line,
+                                         {m_document.vGetInterfaceValue(kPosteriorFile),
+                                          m_document.vGetInterfaceValue(kPosteriorByPattern)}});
   }
 
   QString NextLineAhead() const { return m_cursor < m_lines.size() ? m_lines[m_cursor] : QString(); }
 
-  void ReadSettingsLine(int switchId, std::span<const int> ids) {
+  void ReadSettingsLine(int switchId, std::span<const int> ids, const QString& problem) {
     const QString line = NextLine();
     const QStringList values = SettingsValues(line);
     const QString why = RefusedSettingsLine(values, ids);
@@ -321,7 +353,7 @@ class Reader {
       auto value = values.begin() + 1;
       for (int id : ids) m_document.SetInterfaceValue(id, *value++);
     } else {
-      m_messages.Show(QStringLiteral("Invalid random start settings in the control file: ") + why);
+      m_messages.Show(problem + why);
     }
     m_document.SetInterfaceValue(switchId, true);
     Document::KeptLine kept{line, {}};
@@ -343,6 +375,14 @@ class Reader {
     auto value = values.begin() + 1;
     for (int id : ids) {
       if (QString why = RefusedStartSetting(id, *value++, starts, finalStarts); !why.isEmpty()) return why;
+    }
+    qint32 from = 0;
+    qint32 to = 0;
+    if (ids.front() == kEnumerationKind && ParseInt32(values.value(2), &from) &&
+        ParseInt32(values.value(3), &to) && to < from) {
+      return QStringLiteral("The largest size (") + QString::number(to) +
+             QStringLiteral(") cannot be below the smallest size (") + QString::number(from) +
+             QStringLiteral(").");
     }
     return {};
   }
@@ -370,7 +410,26 @@ class Writer {
       if (grid == nullptr || !grid->bWriteData(*lines)) return false;
     }
     return WriteSettingsLine(kRandomStarts, kStartsKeyword, kStartsLineValues, lines) &&
-           WriteSettingsLine(kLogLikelihoodStop, kStopKeyword, kStopLineValues, lines);
+           WriteSettingsLine(kLogLikelihoodStop, kStopKeyword, kStopLineValues, lines) &&
+           WritePosteriorLine(lines) &&
+           WriteSettingsLine(kCompareSizes, kEnumerateKeyword, kEnumerateLineValues, lines);
+  }
+
+  bool WritePosteriorLine(QStringList* lines) {
+    QVariant file, byPattern;
+    if (!Typed({{kPosteriorFile, &file}, {kPosteriorByPattern, &byPattern}})) {
+      return PrepareFailed(QStringLiteral("posterior membership file."));
+    }
+    if (file.toString().trimmed().isEmpty()) return true;
+    const Document::KeptLine* kept = m_document.FindKeptLine(kPosteriorFile);
+    if (kept != nullptr && kept->values == QVariantList{file, byPattern}) {
+      *lines << kept->text;
+      return true;
+    }
+    *lines << QStringList{Quote(kPosteriorKeyword), Quote(file.toString().trimmed()),
+                          Flag(byPattern)}
+                  .join(u' ');
+    return true;
   }
 
  private:
@@ -529,26 +588,40 @@ QString RefusedStartSetting(int id, const QVariant& value, qint32 starts, qint32
     if (ConvertToType(ValueType::kReal, value, &criterion) && criterion.toDouble() > 0.0) return {};
     return QStringLiteral("The log-likelihood stop criterion must be a number above 0.");
   }
-  // The engine's limits; 0 asks for its default.
+  if (id == kEnumerationKind) {
+    QVariant kind;
+    if (ConvertToType(ValueType::kInt16, value, &kind) &&
+        (kind.toInt() == kCompareClasses || kind.toInt() == kCompareStatuses)) {
+      return {};
+    }
+    return QStringLiteral("The sizes compared must be of classes (1) or of statuses (2).");
+  }
+  // The engine's limits; a count of starts of 0 asks for its default.
   struct Limit {
     int id;
+    qint32 lowest;
     qint32 highest;
     const char* zero;
   };
-  static constexpr Limit kLimits[] = {{kStartCount, kMaxStarts, " (0 takes 20)"},
-                                      {kFinalStartCount, kMaxStarts, " (0 takes a quarter of the starts)"},
-                                      {kFirstStageIterations, kInt32Max, " (0 takes 50)"},
-                                      {kStartSeed, kInt32Max, ""}};
+  static constexpr Limit kLimits[] = {
+      {kStartCount, 0, kMaxStarts, " (0 takes 20)"},
+      {kFinalStartCount, 0, kMaxStarts, " (0 takes a quarter of the starts)"},
+      {kFirstStageIterations, 0, kInt32Max, " (0 takes 50)"},
+      {kStartSeed, 0, kInt32Max, ""},
+      {kSmallestSize, 1, kMaxEnumeratedSize, ""},
+      {kLargestSize, 1, kMaxEnumeratedSize, ""},
+      {kBootstrapSamples, 0, kMaxBootstrapSamples, " (0: no test)"}};
   const Limit* limit = std::find_if(std::begin(kLimits), std::end(kLimits),
                                     [id](const Limit& l) { return l.id == id; });
   if (limit == std::end(kLimits)) return {};
   QVariant typed;
-  if (!ConvertToType(ValueType::kInt32, value, &typed) || typed.toInt() < 0 ||
+  if (!ConvertToType(ValueType::kInt32, value, &typed) || typed.toInt() < limit->lowest ||
       typed.toInt() > limit->highest) {
     QString caption = QString::fromLatin1(FindInterfaceValue(id)->caption);
     caption.chop(1);  // its colon
-    return caption + QStringLiteral(" must be a whole number from 0 to ") + QString::number(limit->highest) +
-           QString::fromLatin1(limit->zero) + u'.';
+    return caption + QStringLiteral(" must be a whole number from ") +
+           QString::number(limit->lowest) + QStringLiteral(" to ") +
+           QString::number(limit->highest) + QString::fromLatin1(limit->zero) + u'.';
   }
   if (id == kStartCount) starts = typed.toInt();
   if (id == kFinalStartCount) finalStarts = typed.toInt();

@@ -28,8 +28,9 @@ bool ReadControlFile(Document& document, QStringList lines, bool* previousVersio
 bool ComposeControlFile(Document& document, QStringList* lines);
 
 // Why a random-start setting (the count of starts, of starts run to convergence, the first-stage
-// iterations, the seed or the log-likelihood stop criterion) cannot be run, in one sentence;
-// empty when it can. The two counts are checked against each other too, with `starts` and
+// iterations, the seed or the log-likelihood stop criterion) or a setting of the comparison of
+// sizes (the kind, the smallest and largest size, the bootstrap samples) cannot be run, in one
+// sentence; empty when it can. The two counts are checked against each other too, with `starts` and
 // `finalStarts` standing for the one not being checked.
 QString RefusedStartSetting(int id, const QVariant& value, qint32 starts, qint32 finalStarts);
 

@@ -57,6 +57,19 @@ QVariant Document::vGetInterfaceValue(int id) const {
   return found == m_values.end() ? QVariant() : found->second;
 }
 
+QString Document::EmRunRefusal() const {
+  QVariant type;
+  QVariant iterations;
+  if (TypedInterfaceValue(kEstimationType, &type) && type.toInt() == kNewEstimation &&
+      TypedInterfaceValue(kMaxIterations, &iterations) && iterations.toLongLong() == 0) {
+    return QStringLiteral(
+        "A new estimation needs at least one EM iteration: raise the maximum number of "
+        "iterations, or choose \"No estimation, goodness-of-fit only\" to evaluate the "
+        "starting values.");
+  }
+  return {};
+}
+
 bool Document::SetInterfaceValue(int id, const QVariant& value) {
   if (IsGridIdentity(id)) {
     emit InterfaceValueChanged(id);

@@ -52,6 +52,11 @@ class Document : public QObject {
   // The value converted to the identifier's type; false when it does not convert.
   bool TypedInterfaceValue(int id, QVariant* value) const;
 
+  // Why the engine would refuse an EM run of these settings, or empty when it would not: a new
+  // estimation needs at least one iteration (with none, the restriction lines would be read as
+  // start values).
+  QString EmRunRefusal() const;
+
   // The commands. Each returns true when it did what it was asked; false when the user
   // abandoned it or it failed (after its message).
   bool New();

@@ -10,7 +10,7 @@ namespace kov::document {
 
 namespace {
 
-constexpr std::array<InterfaceValueInfo, 36> kValues = {{
+constexpr std::array<InterfaceValueInfo, 43> kValues = {{
     {kClassCount, ValueType::kInt16, "Number of latent classes:"},
     {kClassItemCount, ValueType::kInt16, "Number of items measuring latent classes:"},
     {kStatusCount, ValueType::kInt16, "Number of latent statuses:"},
@@ -39,7 +39,8 @@ constexpr std::array<InterfaceValueInfo, 36> kValues = {{
     {kPrintResiduals, ValueType::kBoolean, "Print residuals to outfile?"},
     {kEstimationType, ValueType::kInt16, "Type of Estimation"},
     {kReadFormat, ValueType::kInt16, "Read data as follows:"},
-    {kWriteIndividualEstimates, ValueType::kBoolean, "Write individual parameter estimates to file"},
+    {kWriteIndividualEstimates, ValueType::kBoolean,
+     "Write individual parameter estimates to file"},
     {kStartCount, ValueType::kInt32, "Number of starts:"},
     {kFinalStartCount, ValueType::kInt32, "Starts run to convergence:"},
     {kFirstStageIterations, ValueType::kInt32, "First-stage iterations:"},
@@ -47,6 +48,13 @@ constexpr std::array<InterfaceValueInfo, 36> kValues = {{
     {kLogLikelihoodCriterion, ValueType::kReal, "Stop when the log-likelihood changes less than:"},
     {kRandomStarts, ValueType::kBoolean, "Random starts"},
     {kLogLikelihoodStop, ValueType::kBoolean, "Stop when the log-likelihood changes less than:"},
+    {kPosteriorFile, ValueType::kText, "Posterior membership file (CSV):"},
+    {kPosteriorByPattern, ValueType::kBoolean, "One row per pattern"},
+    {kCompareSizes, ValueType::kBoolean, "Compare sizes"},
+    {kEnumerationKind, ValueType::kInt16, "Sizes of"},
+    {kSmallestSize, ValueType::kInt32, "Smallest size:"},
+    {kLargestSize, ValueType::kInt32, "Largest size:"},
+    {kBootstrapSamples, ValueType::kInt32, "Bootstrap samples per test:"},
 }};
 
 // A whole number held by a variant of any numeric type, or by text.
@@ -109,6 +117,9 @@ QVariant DefaultInterfaceValue(int id) {
     case kFinalStartCount: return QVariant::fromValue(qint32{5});
     case kFirstStageIterations: return QVariant::fromValue(qint32{50});
     case kLogLikelihoodCriterion: return 1e-10;
+    case kEnumerationKind: return QVariant::fromValue(qint16{kCompareClasses});
+    case kSmallestSize: return QVariant::fromValue(qint32{1});
+    case kLargestSize: return QVariant::fromValue(qint32{4});
     case kFirstOrder: return true;
     case kEstimationType: return QVariant::fromValue(qint16{kNewEstimation});
     default: break;

@@ -32,23 +32,32 @@ enum InterfaceValueId : int {
   kSeriesFile = 1020,
   kIndividualEstimatesFile = 1021,
   kDaOutFile = 1022,
-  kStartCount = 1023,              // random starts: N, K, the first stage and the seed
+  kStartCount = 1023,  // random starts: N, K, the first stage and the seed
   kFinalStartCount = 1024,
   kFirstStageIterations = 1025,
   kStartSeed = 1026,
   kLogLikelihoodCriterion = 1027,
-  kFirstOrder = -1,                // true "First Order", false "Second Order"
+  kPosteriorFile = 1028,  // the 'POSTERIOR' line is written when it names a file
+  kSmallestSize = 1029,   // comparison of sizes: from, to and the bootstrap samples
+  kLargestSize = 1030,
+  kBootstrapSamples = 1031,
+  kFirstOrder = -1,  // true "First Order", false "Second Order"
   kSaveEmEstimates = -2,
   kPrintResiduals = -3,
-  kEstimationType = -4,            // EstimationType
-  kReadFormat = -5,                // 0 free field, 1 the input format of kInputFormat
+  kEstimationType = -4,  // EstimationType
+  kReadFormat = -5,      // 0 free field, 1 the input format of kInputFormat
   kWriteIndividualEstimates = -6,
-  kRandomStarts = -7,              // the 'STARTS' line is written
-  kLogLikelihoodStop = -8,         // the 'STOP' line is written
+  kRandomStarts = -7,        // the 'STARTS' line is written
+  kLogLikelihoodStop = -8,   // the 'STOP' line is written
+  kPosteriorByPattern = -9,  // the posterior file has one row per response pattern
+  kCompareSizes = -10,       // the 'ENUMERATE' line is written
+  kEnumerationKind = -11,    // EnumerationKind
 };
 
 // Values of kEstimationType; they are also the codes the engine reads.
 enum EstimationType : qint16 { kNewEstimation = 1, kContinuePrevious = 2, kNoEstimation = 4 };
+// Values of kEnumerationKind, the codes the engine reads.
+enum EnumerationKind : qint16 { kCompareClasses = 1, kCompareStatuses = 2 };
 
 enum class ValueType { kInt16, kInt32, kReal, kText, kBoolean };
 

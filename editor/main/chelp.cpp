@@ -45,8 +45,18 @@ std::optional<int> ContextForGrid(int identity) {
 
 CHelp::~CHelp() { CloseAll(); }
 
-QString CHelp::DefaultHelpFile() {
-  return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help"));
+QString CHelp::DefaultHelpFile() { return HelpFolderFor(QCoreApplication::applicationDirPath()); }
+
+QString CHelp::HelpFolderFor(const QString& programFolder) {
+  const QDir folder(programFolder);
+  const QString beside = folder.filePath(QStringLiteral("help"));
+  if (QFileInfo(beside).isDir()) return beside;
+  // Relative to the program's real folder, so that a package unpacked under another root, or
+  // installed under another prefix, still finds its own pages.
+  const QString installed =
+      QDir::cleanPath(folder.filePath(QStringLiteral(MARNEL_INSTALLED_HELP_FROM_PROGRAM)));
+  if (QFileInfo(installed).isDir()) return installed;
+  return beside;
 }
 
 bool CHelp::Show(const QString& file, HelpCommand command, std::optional<int> contextNumber) {

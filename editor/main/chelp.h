@@ -1,7 +1,8 @@
 // CHelp opens the help pages in our own help window: at a topic, at the contents, at the index
 // or at the page of a context number; CloseAll closes every help window it opened. The pages
-// live in the folder "help" beside the program (DefaultHelpFile); any other folder can be named,
-// which is how tests show the pages of the source tree.
+// live in the folder "help" beside the program in a build, or in the installed data folder
+// (DefaultHelpFile); any other folder can be named, which is how tests show the pages of the
+// source tree.
 #pragma once
 
 #include <QPointer>
@@ -91,8 +92,12 @@ class CHelp {
   CHelp(const CHelp&) = delete;
   CHelp& operator=(const CHelp&) = delete;
 
-  // The folder "help" beside the running program.
+  // The help folder of the running program: HelpFolderFor its own folder.
   static QString DefaultHelpFile();
+  // "help" beside a program in programFolder when it is there (a build folder), else the pages
+  // installed with it under the same prefix; when neither exists, the folder beside it, so that
+  // the window says where the pages were looked for.
+  static QString HelpFolderFor(const QString& programFolder);
 
   // file is a help folder, or a page inside one (then that page is the topic). One window per
   // folder: a second Show for the same folder reuses it and brings it to the front. True when

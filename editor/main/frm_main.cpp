@@ -346,6 +346,24 @@ QWidget* frmMain::BuildEstimationTab() {
   QCheckBox* stop = AddCheckBox(kLogLikelihoodStop, kEmTag);
   Manage(AddTextInput(layout, row++, kLogLikelihoodCriterion, kEmTag, stop), {},
          [this] { return m_document.vGetInterfaceValue(kLogLikelihoodStop).toBool(); });
+  // The 'POSTERIOR' line: written when the file name is not empty.
+  AddTextInput(layout, row++, kPosteriorFile, kEmTag);
+  layout->addWidget(AddCheckBox(kPosteriorByPattern, kEmTag), row++, 0, 1, 3);
+  // The 'ENUMERATE' line: the model fitted at every size of a range of classes or statuses.
+  layout->addWidget(AddCheckBox(kCompareSizes, kEmTag), row++, 0, 1, 3);
+  const auto comparesSizes = [this] {
+    return m_document.vGetInterfaceValue(kCompareSizes).toBool();
+  };
+  QButtonGroup* kinds = AddOptionGroup(
+      kEnumerationKind,
+      {{QStringLiteral("Classes"), kCompareClasses},
+       {QStringLiteral("Statuses"), kCompareStatuses}},
+      kEmTag, &frame, QString::fromLatin1(FindInterfaceValue(kEnumerationKind)->caption));
+  for (QAbstractButton* button : kinds->buttons()) Manage(button, {}, comparesSizes);
+  layout->addWidget(frame, row++, 0, 1, 3);
+  for (int id : {kSmallestSize, kLargestSize, kBootstrapSamples}) {
+    Manage(AddTextInput(layout, row++, id, kEmTag), {}, comparesSizes);
+  }
   layout->setRowStretch(row, 1);
   layout->setColumnStretch(1, 1);
   return page;
@@ -622,8 +640,7 @@ void frmMain::LocalEventHandler(int id) {
     case kFirstOrder:
     case kRandomStarts:
     case kLogLikelihoodStop:
-      UpdateEnabledStates();
-      break;
+    case kCompareSizes: UpdateEnabledStates(); break;
     default:
       break;
   }

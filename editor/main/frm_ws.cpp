@@ -33,6 +33,7 @@
 #include "grids/grid_set.h"
 #include "grids/start_values.h"
 #include "report_dialog.h"
+#include "results/frm_results.h"
 #include "widget_ui.h"
 
 namespace kov::editor {
@@ -41,6 +42,9 @@ namespace {
 
 const QString kCaptionSeparator = QStringLiteral(" - ");
 const QString kOutputFileFilter = QStringLiteral("Output File (*.out);;All Files (*)");
+const QString kResultsFileFilter = QStringLiteral("Results File (*.json);;All Files (*)");
+const QString kCompareFileFilter =
+    QStringLiteral("Comparison of Sizes (*.compare.json);;All Files (*)");
 constexpr int kNoteMs = 10000;
 // Problems listed in the message before a run; the rest are marked in the grids.
 constexpr int kListedProblems = 8;
@@ -150,6 +154,7 @@ frmWS::~frmWS() {
   delete m_form;
   m_form = nullptr;
   delete m_seriesViewer.data();
+  delete m_resultsWindow.data();
 }
 
 void frmWS::BuildMenus() {
@@ -184,6 +189,13 @@ void frmWS::BuildMenus() {
   mnuViewChoose = view->addAction(QStringLiteral("&Choose Outfile"), this, [this] { ChooseOutfile(); });
   mnuViewTextEditor = view->addAction(QStringLiteral("Current Outfile in &Text Editor"), this,
                                       [this] { ViewCurrentOutfileInTextEditor(); });
+  view->addSeparator();
+  mnuViewResults =
+      view->addAction(QStringLiteral("Current R&esults"), this, [this] { ViewCurrentResults(); });
+  mnuChooseResults =
+      view->addAction(QStringLiteral("&Results..."), this, [this] { ChooseResults(); });
+  mnuCompareSizes =
+      view->addAction(QStringLiteral("Compare &Sizes..."), this, [this] { CompareSizes(); });
 
   QMenu* mode = menuBar()->addMenu(QStringLiteral("Run &Mode"));
   auto* modes = new QActionGroup(this);
@@ -253,10 +265,33 @@ void frmWS::SetRunType(RunType runType) {
 RunLauncher::Outcome frmWS::RunCurrentModel() {
   m_form->FlushAllData();
   // Data augmentation takes its starting values from a file, not from the grids.
-  if (m_runType == kRunTypeEm && !m_launcher->IsRunning() && !CheckStartValuesBeforeRun()) {
-    return RunLauncher::Outcome::kStopped;
+  if (m_runType == kRunTypeEm && !m_launcher->IsRunning()) {
+    if (const QString refusal = m_document->EmRunRefusal(); !refusal.isEmpty()) {
+      m_messages->Show(QStringLiteral("The run was not started. ") + refusal);
+      return RunLauncher::Outcome::kStopped;
+    }
+    if (!CheckStartValuesBeforeRun()) return RunLauncher::Outcome::kStopped;
   }
-  return m_launcher->Run(m_runType);
+  const RunLauncher::Outcome outcome = m_launcher->Run(m_runType);
+  if (outcome != RunLauncher::Outcome::kFinished) return outcome;
+  // A comparison of sizes writes X.compare.json beside the report and no X.json of its own; one
+  // left by an earlier comparison is not shown after a plain run.
+  QString comparison = CurrentResultsFile();
+  if (!comparison.isEmpty())
+    comparison.replace(comparison.size() - 5, 5, QStringLiteral(".compare.json"));
+  if (!comparison.isEmpty() && m_runType == kRunTypeEm &&
+      m_document->vGetInterfaceValue(document::kCompareSizes).toBool() &&
+      QFileInfo(comparison).isFile()) {
+    results::frmResults* window = ResultsWindowToFill();
+    if (window->OpenComparison(comparison)) {
+      window->show();
+      window->raise();
+    }
+    return outcome;
+  }
+  // A finished run's results come up by themselves; a run that wrote none leaves nothing to show.
+  if (QFileInfo(CurrentResultsFile()).isFile()) ViewCurrentResults();
+  return outcome;
 }
 
 bool frmWS::CheckStartValuesBeforeRun() {
@@ -349,6 +384,67 @@ bool frmWS::PlotSeries() {
   return m_seriesViewer->OpenSeriesFile(path);
 }
 
+results::frmResults* frmWS::ResultsWindowToFill() {
+  if (m_resultsWindow.isNull()) {
+    m_resultsWindow = new results::frmResults;
+    m_resultsWindow->SetFileDialogs(m_dialogs);
+    m_resultsWindow->SetReportOpener(
+        [this](const QString& path) { return m_reportViewer.View(path, RunFolder()); });
+  }
+  return m_resultsWindow;
+}
+
+QString frmWS::CurrentResultsFile() const {
+  const QString report = ReportOfRunType();
+  if (report.isEmpty()) return {};
+  const QFileInfo info(QDir(RunFolder()).absoluteFilePath(report));
+  const QString base = info.suffix().compare(QLatin1String("out"), Qt::CaseInsensitive) == 0
+                           ? info.dir().filePath(info.completeBaseName())
+                           : info.absoluteFilePath();
+  return base + QStringLiteral(".json");
+}
+
+bool frmWS::ViewCurrentResults() {
+  m_form->FlushAllData();
+  const QString path = CurrentResultsFile();
+  if (path.isEmpty() || !QFileInfo(path).isFile()) {
+    m_messages->Show(QStringLiteral("No results to show: the run has not written\n") +
+                     QDir::toNativeSeparators(path));
+    return false;
+  }
+  results::frmResults* window = ResultsWindowToFill();
+  if (!window->OpenResults(path)) return false;
+  window->show();
+  window->raise();
+  window->activateWindow();
+  return true;
+}
+
+bool frmWS::ChooseResults() {
+  m_form->FlushAllData();
+  const QString path = m_dialogs->AskOpenPath(kResultsFileFilter);
+  if (path.isEmpty()) return false;
+  results::frmResults* window = ResultsWindowToFill();
+  const bool opened = path.endsWith(QStringLiteral(".compare.json"), Qt::CaseInsensitive)
+                          ? window->OpenComparison(QDir(RunFolder()).absoluteFilePath(path))
+                          : window->OpenResults(QDir(RunFolder()).absoluteFilePath(path));
+  if (!opened) return false;
+  window->show();
+  window->raise();
+  return true;
+}
+
+bool frmWS::CompareSizes() {
+  m_form->FlushAllData();
+  const QString path = m_dialogs->AskOpenPath(kCompareFileFilter);
+  if (path.isEmpty()) return false;
+  results::frmResults* window = ResultsWindowToFill();
+  if (!window->OpenComparison(QDir(RunFolder()).absoluteFilePath(path))) return false;
+  window->show();
+  window->raise();
+  return true;
+}
+
 void frmWS::ShowHelp(int command) {
   m_help->Show(CHelp::DefaultHelpFile(), static_cast<HelpCommand>(command));
 }
@@ -384,6 +480,7 @@ void frmWS::closeEvent(QCloseEvent* event) {
   }
   m_help->CloseAll();
   if (m_seriesViewer != nullptr) m_seriesViewer->close();
+  if (m_resultsWindow != nullptr) m_resultsWindow->close();
   event->accept();
 }
 

@@ -11,6 +11,7 @@
 #include "document/document.h"
 #include "recent_files.h"
 #include "report_viewer.h"
+#include "results/frm_results.h"
 #include "run_launch.h"
 #include "series/frm_series_plots.h"
 
@@ -51,6 +52,14 @@ class frmWS : public QMainWindow {
   // Opens the series viewer on "File to contain parameter series:"; false when the file could
   // not be read (after the viewer's message).
   bool PlotSeries();
+  // The Results window on the results file beside the current report (X.json for X.out), on a
+  // results file the user picks, or on the comparison of an enumeration (X.compare.json).
+  // False when there was none to show or it could not be read (after its message).
+  bool ViewCurrentResults();
+  bool ChooseResults();
+  bool CompareSizes();
+  // The results file of the current report, as an absolute path.
+  QString CurrentResultsFile() const;
   void ShowHelp(int command);
   void ShowAbout();
   // Opens the current report in the desktop's own text editor.
@@ -94,6 +103,10 @@ class frmWS : public QMainWindow {
   QAction* FillEqualAction() const { return mnuFillEqual; }
   QAction* FillRandomAction() const { return mnuFillRandom; }
   series::frmSeriesPlots* SeriesViewer() const { return m_seriesViewer; }
+  QAction* CurrentResultsAction() const { return mnuViewResults; }
+  QAction* ChooseResultsAction() const { return mnuChooseResults; }
+  QAction* CompareSizesAction() const { return mnuCompareSizes; }
+  results::frmResults* ResultsWindow() const { return m_resultsWindow; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -106,6 +119,7 @@ class frmWS : public QMainWindow {
   QString ReportOfRunType() const;
   // Where the relative names of the current model's files are taken: the folder its runs work in.
   QString RunFolder() const;
+  results::frmResults* ResultsWindowToFill();
 
   std::unique_ptr<WidgetUi> m_ownUi;
   document::MessageSink* m_messages;
@@ -117,6 +131,7 @@ class frmWS : public QMainWindow {
   ReportViewer m_reportViewer;
   frmMain* m_form = nullptr;
   QPointer<series::frmSeriesPlots> m_seriesViewer;
+  QPointer<results::frmResults> m_resultsWindow;
   RunType m_runType = kRunTypeEm;
 
   QAction* mnuFileNew = nullptr;
@@ -138,6 +153,9 @@ class frmWS : public QMainWindow {
   QAction* mnuViewTextEditor = nullptr;
   QAction* mnuFillEqual = nullptr;
   QAction* mnuFillRandom = nullptr;
+  QAction* mnuViewResults = nullptr;
+  QAction* mnuChooseResults = nullptr;
+  QAction* mnuCompareSizes = nullptr;
 };
 
 }  // namespace kov::editor

@@ -48,6 +48,10 @@ class TextOutput {
   // succeeded (otherwise removes it). kStatusOk or the status of the first failure, the rename
   // included. For a plain file the same as Close.
   std::int32_t Commit();
+  // For a replacing file: closes it with its data on the disk but leaves it under its
+  // temporary name, so that a later Commit puts it in place together with others written
+  // before or after it (Close removes it instead). kStatusOk or the status of the first failure.
+  std::int32_t Finish() { return CloseFile(); }
 
   std::int32_t Status() const { return m_status; }
   const std::string& Path() const { return m_path; }

@@ -3,8 +3,12 @@
 // and the five final blocks.
 #include "da_driver.h"
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <new>
 #include <string>
+#include <string_view>
 
 #include "base/engine_status.h"
 #include "base/result_codes.h"
@@ -25,6 +29,7 @@
 #include "report/job_header.h"
 #include "report/parameter_tables.h"
 #include "report/restrictions_report.h"
+#include "report/results_file.h"
 #include "report/run_end.h"
 #include "run/run_files.h"
 #include "run/run_support.h"
@@ -38,10 +43,31 @@ namespace {
 using input::TrimRight;
 
 constexpr double kNoCriterion = -9.0;
+constexpr std::string_view kImputationPatternNotStored =
+    "The DA routine was unable to store an imputation pattern. Please make sure that your "
+    "computer has enough available memory, and that the information on the DA tab is properly "
+    "specified.";
+
+// The imputation step, whose completed patterns and cells grow with the data and the draws: a
+// memory failure there ends the run with what it could not store.
+bool RunImputationStep(ImputationStep& step, const input::ParameterSet& values,
+                       const input::PatternTable& patterns, CompletedData* completed,
+                       em::ExpectedCounts* counts, const em::OccasionCodes* codes,
+                       Status* failure) {
+  try {
+    return step.Run(values, patterns, completed, counts, codes);
+  } catch (const std::bad_alloc&) {
+    *failure = Status(kOutOfMemory, std::string(kImputationPatternNotStored));
+    return false;
+  }
+}
 const std::string kBlockRule(62, '*');
 
 class DaRun {
  public:
+  // Whatever ended the run, the rows of the chain that ran make a series the viewer reads: they
+  // take an earlier series file's place, unless a write to the series itself failed.
+  ~DaRun() { m_series.Commit(); }
   Status Run(const char* controlFilePath);
 
  private:
@@ -57,7 +83,10 @@ class DaRun {
   }
   std::int32_t WriteAbortNotice(std::int32_t iteration);
   std::int32_t WriteFinalBlocks(const CombinedResults& results);
+  Status OpenResultsFile();
+  Status WriteResultsFile(const CombinedResults& results);
   Status WriteFailure(std::int32_t status) { return run::WriteFailure(status, m_reportName); }
+  Status RefuseUncountableLatentTable() const;
 
   input::Model m_model;
   std::string m_pathField;  // the control file as the caller gave it, 300 characters
@@ -68,7 +97,10 @@ class DaRun {
   input::TextOutput m_report;
   input::TextOutput m_series;
   input::TextOutput m_individual;
+  input::TextOutput m_results;
+  ImputedDataFiles m_imputed;  // each file in place once it is whole
   std::string m_reportName;
+  std::string m_resultsName;  // empty when the report is no file on disk (a device)
   report::JobInfo m_job;
   std::uint64_t m_startTick = 0;
 
@@ -104,13 +136,26 @@ Status DaRun::RefuseUnworkableSettings() {
               "of 0 EM iterations does not hold. Set the maximum number of iterations on the "
               "Estimation tab above 0 and save the model again.";
   }
-  if (message == nullptr) return {};
+  if (message == nullptr) return RefuseUncountableLatentTable();
   return Status(kBadRunSetting, message);
+}
+
+Status DaRun::RefuseUncountableLatentTable() const {
+  const input::ModelDimensions& d = m_model.dims;
+  if (LatentCellsCountable(d)) return {};
+  return Status(kModelTooLarge,
+                "Data augmentation needs the latent table of C x S^T cells to be countable: here "
+                "C = " +
+                    std::to_string(std::max(d.classes, 1)) + ", S = " + std::to_string(d.statuses) +
+                    " and T = " + std::to_string(d.occasions) +
+                    " give more than 2^63 cells, the most it can number. Use fewer latent "
+                    "statuses or occasions, or estimate this model by EM alone.");
 }
 
 Status DaRun::OpenSideFiles() {
   const std::string seriesName = TrimRight(m_model.seriesFile);
-  std::int32_t status = m_series.Create(seriesName);
+  // Written under a temporary name, so that a process that dies leaves no row cut short.
+  std::int32_t status = m_series.CreateReplacing(seriesName);
   if (status != kStatusOk) {
     return run::OpenFailure(status, "Unable to open the following DA series file for writing: ",
                            seriesName,
@@ -230,13 +275,18 @@ Status DaRun::Chain(bool* aborted) {
       }
       patterns = &completedPatterns;
     }
-    if (!imputation.Run(m_values, *patterns, &completed, &counts, missingDraw ? nullptr : &codes)) {
-      return EndAborted(t, aborted);
+    Status stored;
+    if (!RunImputationStep(imputation, m_values, *patterns, &completed, &counts,
+                           missingDraw ? nullptr : &codes, &stored)) {
+      return stored.IsOk() ? EndAborted(t, aborted) : stored;
     }
     if (t % k == 0) {
-      if (Status written = WriteImputedDataFile(j, m_pathField, d, completed); !written.IsOk()) {
+      // Each imputation's file goes in place whole as soon as it is written: an abort keeps the
+      // imputations done before it, and never leaves a cut file.
+      if (Status written = m_imputed.Write(j, m_pathField, d, completed); !written.IsOk()) {
         return written;
       }
+      if (Status committed = m_imputed.Commit(m_pathField); !committed.IsOk()) return committed;
       if (Status analysed =
               AnalyseImputation(j, counts, m_restrictions, d, m_model.start, m_report, &m_store);
           !analysed.IsOk()) {
@@ -259,8 +309,8 @@ Status DaRun::Chain(bool* aborted) {
     }
     if (run::AbortRequested()) return EndAborted(t, aborted);
   }
-  // The rows went out line by line; the close reports what a last flush may still meet.
-  if (const std::int32_t status = m_series.Close(); status != kStatusOk) {
+  // The rows went out line by line; the commit reports what a last flush may still meet.
+  if (const std::int32_t status = m_series.Commit(); status != kStatusOk) {
     return SeriesWriteFailure(status);
   }
   return {};
@@ -290,6 +340,47 @@ std::int32_t DaRun::WriteFinalBlocks(const CombinedResults& results) {
   return kStatusOk;
 }
 
+// Written under a temporary name and renamed at the end: a run that fails or is aborted leaves no
+// results file, and an older one stays as it was.
+Status DaRun::OpenResultsFile() {
+  if (m_resultsName.empty()) return {};
+  if (const std::int32_t status = m_results.CreateReplacing(m_resultsName); status != kStatusOk) {
+    return run::OpenFailure(status, "Unable to open results file for writing: ", m_resultsName,
+                            run::kValidPathAndName);
+  }
+  return {};
+}
+
+// The file marks what is not estimated as null where the report and "Details.txt" hold 9.0.
+input::ParameterSet WithoutMarkers(input::ParameterSet values) {
+  for (std::vector<double>* array :
+       {&values.gamma, &values.delta, &values.tau, &values.littleRho, &values.bigRho}) {
+    for (double& value : *array) {
+      if (value == kNotApplicable) value = NAN;
+    }
+  }
+  return values;
+}
+
+// Last of all, so that only a run that went through to its end leaves a results file.
+Status DaRun::WriteResultsFile(const CombinedResults& results) {
+  if (m_resultsName.empty()) return {};
+  report::DaResults summary;
+  summary.controlFile = m_job.controlFile;
+  summary.reportFile = m_reportName;
+  summary.subjects = m_job.subjectCount;
+  summary.patterns = m_job.patternCount;
+  summary.estimates = results.estimates;
+  summary.standardErrors = WithoutMarkers(results.standardErrors);
+  summary.lowerBounds = WithoutMarkers(results.lowerBounds);
+  summary.upperBounds = WithoutMarkers(results.upperBounds);
+  summary.missingInformation = WithoutMarkers(results.missingInformation);
+  std::int32_t status = report::WriteDaResultsFile(m_results, m_model, summary);
+  if (status == kStatusOk) status = m_results.Commit();
+  if (status != kStatusOk) return run::WriteFailure(status, m_resultsName);
+  return {};
+}
+
 Status DaRun::ClaimFiles() {
   std::vector<run::RunFile> files = {
       {"control file", m_job.controlFile},
@@ -307,6 +398,12 @@ Status DaRun::ClaimFiles() {
   if (m_model.writeIndividualEstimates) {
     files.push_back({"individual parameter estimates file",
                      TrimRight(m_model.individualEstimatesFile), /*output=*/true});
+  }
+  const std::string reportName = TrimRight(m_model.daOutputFile);
+  if (report::ReportIsFileOnDisk(reportName)) {
+    m_resultsName = report::ResultsFileName(reportName);
+    files.push_back({"results file", m_resultsName, /*output=*/true, false,
+                     /*replacedWhole=*/true});
   }
   for (std::int32_t j = 1; j <= m_model.imputations; ++j) {
     files.push_back({"imputed data file", ImputedDataFileName(m_pathField, j), /*output=*/true,
@@ -331,6 +428,7 @@ Status DaRun::Run(const char* controlFilePath) {
 
   m_reportName = TrimRight(m_model.daOutputFile);
   if (Status created = run::CreateReport(m_reportName, &m_report); !created.IsOk()) return created;
+  if (Status opened = OpenResultsFile(); !opened.IsOk()) return opened;
   m_layout = input::DataLayoutOf(m_model);
   // As in EM: only an abort or frequencies beyond counting end the run at the counting pass;
   // any other failure of the count stays recorded unless a later one replaces it.
@@ -401,7 +499,7 @@ Status DaRun::Run(const char* controlFilePath) {
   bool aborted = false;
   if (Status chained = Chain(&aborted); !chained.IsOk()) return chained;
   // The series is a diagnostic: a short series file does not void the run's results.
-  m_series.Close();
+  m_series.Commit();
   if (aborted) {
     if ((status = m_report.Close()) != kStatusOk) return WriteFailure(status);
     return {};
@@ -421,7 +519,7 @@ Status DaRun::Run(const char* controlFilePath) {
   if ((status = m_individual.Close()) != kStatusOk) {
     return run::WriteFailure(status, TrimRight(m_model.individualEstimatesFile));
   }
-  return {};
+  return WriteResultsFile(results);
 }
 
 }  // namespace

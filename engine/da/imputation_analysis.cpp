@@ -34,10 +34,13 @@ constexpr std::array<Array, kFamilies> kArrays = {&ParameterSet::gamma, &Paramet
 // Per family and entry: does the parameter vary from imputation to imputation?
 using EstimatedMask = std::array<std::vector<char>, kFamilies>;
 
-// Estimates nearer to 0 or 1 than this enter the logit scale at this distance.
-constexpr double kLogitMargin = 1e-7;
-// 1 - 1e-7: what an estimate of 1 becomes in the logit-scale variance.
-constexpr double kAlmostOne = 0.9999999;
+// Added to the count of a parameter's category and to that of the rest of its set for the
+// interval: z^2 / 2 with z = 1.96, rounded (Agresti and Coull's "add two successes and two
+// failures"). The Wald interval of the adjusted proportion (x + 2) / (n + 4) keeps close to 95 %
+// coverage down to counts of 0, where the plain one collapses to a point; an interval on the
+// logit scale (with 1/2 added to the counts) also covers there, but is nearly twice as wide as
+// the EM interval for a probability of 0.98 in a class of 100.
+constexpr double kIntervalCountAdjustment = 2.0;
 constexpr double kNormalQuantile975 = 1.96;
 
 constexpr std::string_view kZeroDenominatorMessage =
@@ -187,16 +190,18 @@ void DeriveClassPrevalences(const input::ModelDimensions& dims, ParameterSet* va
   values->delta = std::move(conditional.delta);
 }
 
-double Logit(double p) {
-  const double clamped = std::clamp(p, kLogitMargin, 1.0 - kLogitMargin);
-  return std::log(clamped / (1.0 - clamped));
-}
+// The adjusted proportion of x = p n out of n and its complete-data variance. With x = p n this
+// also serves an estimate that pools tied sets or is implied by other parameters (delta beyond
+// occasion 1).
+struct AdjustedProportion {
+  double value;
+  double variance;
+};
 
-// e^x / (e^x + 1), written so that neither side overflows.
-double Logistic(double x) {
-  if (x >= 0.0) return 1.0 / (1.0 + std::exp(-x));
-  const double e = std::exp(x);
-  return e / (e + 1.0);
+AdjustedProportion Adjusted(double p, double n) {
+  const double total = n + 2.0 * kIntervalCountAdjustment;
+  const double value = (p * n + kIntervalCountAdjustment) / total;
+  return {value, value * (1.0 - value) / total};
 }
 
 // The complete-data variances on both scales, and the logits, of one array.
@@ -206,15 +211,15 @@ void AnalyseArray(const std::vector<char>& estimated, const std::vector<double>&
   for (std::size_t i = 0; i < p->size(); ++i) {
     double& estimate = (*p)[i];
     if (i >= estimated.size() || !estimated[i]) {
-      (*u)[i] = (*uStar)[i] = kNotApplicable;
-    } else {
-      estimate = std::clamp(estimate, 0.0, 1.0);
-      (*u)[i] = n[i] > 0.0 ? estimate * (1.0 - estimate) / n[i] : 0.0;
-      const double almost = estimate >= 1.0 ? kAlmostOne : estimate;
-      const double information = n[i] * almost * (1.0 - almost);
-      (*uStar)[i] = information > 0.0 ? 1.0 / information : 0.0;
+      (*u)[i] = (*q)[i] = (*uStar)[i] = kNotApplicable;
+      continue;
     }
-    (*q)[i] = Logit(estimate);
+    estimate = std::clamp(estimate, 0.0, 1.0);
+    const double subjects = std::max(n[i], 0.0);
+    (*u)[i] = subjects > 0.0 ? estimate * (1.0 - estimate) / subjects : 0.0;
+    const AdjustedProportion adjusted = Adjusted(estimate, subjects);
+    (*q)[i] = adjusted.value;
+    (*uStar)[i] = adjusted.variance;
   }
 }
 
@@ -293,14 +298,20 @@ void CombineArray(Family family, const std::vector<const ImputationAnalysis*>& e
       uStar[j] = (entries[j]->logitVariances.*array)[i];
     }
     const Pooled probability = Pool(p, u);
-    const Pooled logit = Pool(q, uStar);
-    const double quantile =
-        logit.degreesOfFreedom == 0.0 ? kNormalQuantile975 : StudentT975(logit.degreesOfFreedom);
-    const double halfWidth = quantile * std::sqrt(logit.total);
+    const Pooled adjusted = Pool(q, uStar);
+    const double quantile = adjusted.degreesOfFreedom == 0.0
+                                ? kNormalQuantile975
+                                : StudentT975(adjusted.degreesOfFreedom);
+    const double halfWidth = quantile * std::sqrt(adjusted.total);
     (out->estimates.*array)[i] = probability.mean;
     (out->standardErrors.*array)[i] = std::sqrt(probability.total);
-    (out->lowerBounds.*array)[i] = Logistic(logit.mean - halfWidth);
-    (out->upperBounds.*array)[i] = Logistic(logit.mean + halfWidth);
+    // The adjustment moves the centre towards 1/2: near 0 the lower bound may pass below 0 (it
+    // is cut there) and, with every imputation at 0, the estimate may lie below it (the
+    // interval then reaches down to the estimate it is printed with).
+    const double lower = std::max(adjusted.mean - halfWidth, 0.0);
+    const double upper = std::min(adjusted.mean + halfWidth, 1.0);
+    (out->lowerBounds.*array)[i] = std::min(lower, probability.mean);
+    (out->upperBounds.*array)[i] = std::max(upper, probability.mean);
     (out->missingInformation.*array)[i] = MissingInformation(probability, imputations);
     (out->totalVariances.*array)[i] = probability.total;
     (out->degreesOfFreedom.*array)[i] = probability.degreesOfFreedom;
@@ -310,8 +321,9 @@ void CombineArray(Family family, const std::vector<const ImputationAnalysis*>& e
 Status WriteDetails(const std::string& controlFilePath, const input::ModelDimensions& dims,
                     const CombinedResults& combined) {
   const std::string path = DetailsFilePath(controlFilePath);
+  // Whole or not at all: a run that fails while writing it leaves the previous file as it was.
   input::TextOutput out;
-  std::int32_t status = out.Create(path);
+  std::int32_t status = out.CreateReplacing(path);
   if (status != kStatusOk) {
     return Status(status, "Unable to open imputation details text file: " +
                               input::NameWithFullPath(path) +
@@ -337,7 +349,7 @@ Status WriteDetails(const std::string& controlFilePath, const input::ModelDimens
     status = input::WriteParameterEstimates(dims, *section.values, -1, section.format, out);
     if (status != kStatusOk) break;
   }
-  const std::int32_t closed = out.Close();
+  const std::int32_t closed = out.Commit();
   if (status == kStatusOk) status = closed;
   if (status != kStatusOk) {
     return Status(status, "Unable to write to imputation details text file: " + path +

@@ -23,8 +23,9 @@ inline constexpr double kNotApplicable = 9.0;
 struct ImputationAnalysis {
   input::ParameterSet estimates;       // p, the complete-data estimates
   input::ParameterSet variances;       // u = p (1 - p) / n
-  input::ParameterSet logits;          // q = ln(p / (1 - p))
-  input::ParameterSet logitVariances;  // u* = 1 / (n p (1 - p))
+  // For the 95 % bounds, with x = n p: q = (x + 2) / (n + 4) and u* = q (1 - q) / (n + 4).
+  input::ParameterSet logits;
+  input::ParameterSet logitVariances;
 };
 
 // The combined results in the shapes of the parameter arrays, kNotApplicable where a parameter
@@ -32,7 +33,7 @@ struct ImputationAnalysis {
 struct CombinedResults {
   input::ParameterSet estimates;           // probability scale: the mean over the imputations
   input::ParameterSet standardErrors;      // probability scale: square root of total variance
-  input::ParameterSet lowerBounds;         // logit-scale 95 % bounds, back-transformed
+  input::ParameterSet lowerBounds;         // 95 % bounds of the adjusted proportions
   input::ParameterSet upperBounds;
   input::ParameterSet missingInformation;  // fraction of missing information
   input::ParameterSet totalVariances;      // probability scale
@@ -67,10 +68,9 @@ class ImputationStore {
 // zero TAU denominator (whose explanation goes to the report); then per parameter u, q and u*,
 // n being the number of subjects of its set (everybody for gamma, the class for delta, the row's
 // origin for tau, the class or status for rho). Fixed parameters keep their start values and
-// get u = u* = 9.0. Estimates are kept inside [0, 1] against rounding. The logit of an estimate
-// of exactly 0 or 1 would be infinite, so q is taken of the estimate clamped to
-// [1e-7, 1 - 1e-7], the same 1 - 1e-7 that stands in for 1 in u*; an estimate of 0 gets u* = 0
-// as the formula's zero denominator gives.
+// get u = q = u* = 9.0. Estimates are kept inside [0, 1] against rounding. For the bounds the
+// counts x = n p and n - x each get 2 added, so that an imputation in which a category is never
+// or always chosen still has a variance that reflects its count.
 //
 // Delta beyond occasion 1 holds the status prevalences that the estimates imply; each is analysed
 // as a proportion of its class, and is not estimated when its class's delta and tau are all
@@ -83,10 +83,11 @@ class ImputationStore {
                                ImputationStore* store);
 
 // Combines the m stored analyses by Rubin's rules, on the probability scale for the estimates,
-// standard errors, degrees of freedom and fractions of missing information, and on the logit
-// scale for the 95 % bounds; writes "Details.txt" into the control file's folder (the path may
-// be blank-padded); then fills *results. Returns success, or the failure (leaving *results
-// alone). Fewer than two imputations are refused: the between variance needs two.
+// standard errors, degrees of freedom and fractions of missing information, and for the 95 %
+// bounds on the adjusted proportions (cut at 0 and 1, and always holding the estimate); writes
+// "Details.txt" into the control file's folder (the path may be blank-padded); then fills *results.
+// Returns success, or the failure (leaving *results alone). Fewer than two imputations are refused:
+// the between variance needs two.
 Status CombineImputations(std::int32_t imputations, const std::string& controlFilePath,
                           const input::ModelDimensions& dims, const input::RestrictionSet& codes,
                           const ImputationStore& store, CombinedResults* results);

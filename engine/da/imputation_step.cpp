@@ -77,6 +77,39 @@ void DrawUniforms(float* out, std::size_t n) {
   SetGeneratorState(static_cast<std::int32_t>(x));
 }
 
+bool LatentCellsCountable(const ModelDimensions& dims) {
+  const auto statuses = static_cast<std::uint64_t>(std::max<std::int32_t>(dims.statuses, 1));
+  std::uint64_t cells = static_cast<std::uint64_t>(std::max<std::int32_t>(dims.classes, 1));
+  if (cells > kMaxLatentCells) return false;
+  for (std::int32_t t = 0; t < LatentOccasionsOf(dims); ++t) {
+    // cells x S > kMaxLatentCells, asked without the product overflowing.
+    if (cells > kMaxLatentCells / statuses) return false;
+    cells *= statuses;
+  }
+  return true;
+}
+
+LatentCellNumbering::LatentCellNumbering(std::int32_t statuses, std::int32_t occasions)
+    : m_statuses(static_cast<std::uint64_t>(std::max<std::int32_t>(statuses, 1))),
+      m_occasions(std::max<std::int32_t>(occasions, 1)) {}
+
+std::uint64_t LatentCellNumbering::Index(std::int32_t latentClass,
+                                         const std::int32_t* statuses) const {
+  std::uint64_t index = static_cast<std::uint64_t>(latentClass);
+  for (std::int32_t t = 0; t < m_occasions; ++t) {
+    index = index * m_statuses + static_cast<std::uint64_t>(statuses[t]);
+  }
+  return index;
+}
+
+std::int32_t LatentCellNumbering::Decode(std::uint64_t index, std::int32_t* statuses) const {
+  for (std::int32_t t = m_occasions - 1; t >= 0; --t) {
+    statuses[t] = static_cast<std::int32_t>(index % m_statuses);
+    index /= m_statuses;
+  }
+  return static_cast<std::int32_t>(index);
+}
+
 bool SubjectsFitTheDraws(const input::PatternTable& patterns) {
   return std::all_of(patterns.frequencies.begin(), patterns.frequencies.end(),
                      [](double f) { return SubjectsOf(f) <= kMaxPatternSubjects; });
@@ -530,7 +563,7 @@ bool LatentRecursions::DrawCell(double u, LatentCell* cell) {
   if (chosenClass == classes) return false;
   const std::int32_t c = static_cast<std::int32_t>(chosenClass);
   cell->latentClass = c;
-  cell->statuses.fill(0);
+  cell->statuses.assign(Size(m_occasions), 0);
   // One status: every occasion's single cell is certain once the class is.
   if (m_statuses == 1) return true;
 
@@ -564,7 +597,26 @@ bool LatentRecursions::DrawCell(double u, LatentCell* cell) {
 // ---------------------------------------------------------------------------------------------
 // ImputationStep
 
-ImputationStep::ImputationStep(const input::Model& model) : m_dims(model.dims), m_latent(model) {}
+namespace {
+
+void ClearRecords(CompletedData* data) {
+  data->records.clear();
+  data->statuses.clear();
+}
+
+void AppendRecordsOf(const CompletedData& part, CompletedData* data) {
+  data->records.insert(data->records.end(), part.records.begin(), part.records.end());
+  data->statuses.insert(data->statuses.end(), part.statuses.begin(), part.statuses.end());
+}
+
+}  // namespace
+
+ImputationStep::Block::Block(const LatentRecursions& prototype) : latent(prototype) {
+  records.occasions = prototype.Occasions();
+}
+
+ImputationStep::ImputationStep(const input::Model& model)
+    : m_dims(model.dims), m_latent(model), m_numbering(m_latent.Statuses(), m_latent.Occasions()) {}
 
 ImputationStep::~ImputationStep() = default;
 
@@ -578,36 +630,18 @@ ImputationStep::Block& ImputationStep::BlockAt(std::size_t b) {
   return block;
 }
 
-std::uint64_t ImputationStep::CellIndex(const LatentCell& cell) const {
-  const std::uint64_t s = static_cast<std::uint64_t>(m_latent.Statuses());
-  std::uint64_t index = static_cast<std::uint64_t>(cell.latentClass);
-  for (std::int32_t t = 0; t < m_latent.Occasions(); ++t) {
-    index = index * s + static_cast<std::uint64_t>(cell.statuses[Size(t)]);
-  }
-  return index;
-}
-
-LatentCell ImputationStep::DecodeCell(std::uint64_t index) const {
-  const std::uint64_t s = static_cast<std::uint64_t>(m_latent.Statuses());
-  LatentCell cell;
-  for (std::int32_t t = m_latent.Occasions() - 1; t >= 0; --t) {
-    cell.statuses[Size(t)] = static_cast<std::int32_t>(index % s);
-    index /= s;
-  }
-  cell.latentClass = static_cast<std::int32_t>(index);
-  return cell;
-}
-
 void ImputationStep::AppendRecords(std::int32_t pattern, Block* block) const {
   // The cell index grows in latent-table order, so the sorted cells are the records in order.
+  CompletedData& records = block->records;
+  const std::size_t occasions = Size(records.occasions);
   for (const auto& [index, count] : block->drawn.TakeSorted()) {
-    const LatentCell drawn = DecodeCell(index);
+    records.statuses.resize(records.statuses.size() + occasions);
     CompletedRecord record;
     record.pattern = pattern;
-    record.latentClass = drawn.latentClass;
-    record.statuses = drawn.statuses;
+    record.latentClass =
+        m_numbering.Decode(index, records.statuses.data() + records.statuses.size() - occasions);
     record.count = static_cast<double>(count);
-    block->records.push_back(record);
+    records.records.push_back(record);
   }
 }
 
@@ -632,12 +666,14 @@ void ImputationStep::DrawPatterns(const input::PatternTable& patterns, std::int3
     if (subjects == 1) {
       // One subject makes one record at most: no tally to sort.
       if (block->latent.DrawCell(*uniforms++, &cell)) {
-        block->records.push_back(CompletedRecord{p, cell.latentClass, cell.statuses, 1.0});
+        block->records.Add(CompletedRecord{p, cell.latentClass, 1.0}, cell.statuses.data());
       }
       continue;
     }
     for (std::int64_t n = 0; n < subjects; ++n) {
-      if (block->latent.DrawCell(*uniforms++, &cell)) block->drawn.Add(CellIndex(cell));
+      if (block->latent.DrawCell(*uniforms++, &cell)) {
+        block->drawn.Add(m_numbering.Index(cell.latentClass, cell.statuses.data()));
+      }
     }
     AppendRecords(p, block);
   }
@@ -681,7 +717,7 @@ void ImputationStep::DrawGroup(const input::PatternTable& patterns, std::int32_t
                                std::int32_t end) {
   const std::size_t count = Size(end - begin);
   const std::size_t blocks = run::FixedBlockCount(count);
-  for (std::size_t b = 0; b < blocks; ++b) BlockAt(b).records.clear();
+  for (std::size_t b = 0; b < blocks; ++b) ClearRecords(&BlockAt(b).records);
   const auto drawBlock = [&](std::size_t b) {
     const std::int32_t first = begin + static_cast<std::int32_t>(count * b / blocks);
     const std::int32_t last = begin + static_cast<std::int32_t>(count * (b + 1) / blocks);
@@ -695,22 +731,23 @@ void ImputationStep::DrawGroup(const input::PatternTable& patterns, std::int32_t
     m_pool->Run(blocks, drawBlock);
   }
   for (std::size_t b = 0; b < blocks; ++b) {
-    const std::vector<CompletedRecord>& records = m_blocks[b]->records;
-    m_completed->records.insert(m_completed->records.end(), records.begin(), records.end());
+    AppendRecordsOf(m_blocks[b]->records, m_completed);
   }
 }
 
 bool ImputationStep::DrawLargePattern(const input::PatternTable& patterns, std::int32_t p,
                                       AbortCheck* abortCheck) {
   Block& block = BlockAt(0);
-  block.records.clear();
+  ClearRecords(&block.records);
   PrepareBlockPattern(patterns, p, &block);
   LatentCell cell;
   for (std::uint64_t left = static_cast<std::uint64_t>(SubjectsOf(patterns.frequencies[Size(p)]));
        left > 0;) {
     const std::uint64_t batch = std::min(left, AbortCheck::kSubjectsPerQuestion);
     for (std::uint64_t n = 0; n < batch; ++n) {
-      if (block.latent.DrawCell(NextUniform(0), &cell)) block.drawn.Add(CellIndex(cell));
+      if (block.latent.DrawCell(NextUniform(0), &cell)) {
+        block.drawn.Add(m_numbering.Index(cell.latentClass, cell.statuses.data()));
+      }
     }
     left -= batch;
     if (abortCheck->Drawn(batch)) {
@@ -719,8 +756,7 @@ bool ImputationStep::DrawLargePattern(const input::PatternTable& patterns, std::
     }
   }
   AppendRecords(p, &block);
-  m_completed->records.insert(m_completed->records.end(), block.records.begin(),
-                              block.records.end());
+  AppendRecordsOf(block.records, m_completed);
   return true;
 }
 
@@ -738,7 +774,8 @@ bool ImputationStep::Run(const input::ParameterSet& values, const input::Pattern
   completed->itemCount = patterns.itemCount;
   completed->responses = patterns.responses;
   completed->frequencies = patterns.frequencies;
-  completed->records.clear();
+  completed->occasions = m_latent.Occasions();
+  ClearRecords(completed);
 
   AbortCheck abortCheck;
   const std::uint64_t groupSize = AbortCheck::kSubjectsPerQuestion;
@@ -798,7 +835,7 @@ void TallyRecords(const ModelDimensions& dims, const CompletedData& data, std::s
     const CompletedRecord& record = data.records[r];
     const double n = record.count;
     const std::int32_t c = record.latentClass;
-    const std::int32_t* s = record.statuses.data();
+    const std::int32_t* s = data.Statuses(r);
     const std::int32_t* y = data.Pattern(record.pattern);
     counts->total += n;
     counts->classCounts[Size(c)] += n;

@@ -2,12 +2,12 @@
 // drawn from their posterior given the subject's responses and the current parameters, and the
 // completed-data counts that the posterior step turns into new parameters.
 //
-// The latent table of a pattern (class slowest, then the status at occasion 1, 2, ... 5, the
-// status of occasion 5 fastest; occasions beyond the model's last have one status) is never
-// built. Walking its cells in that order with one uniform u, and taking the first cell whose
-// running sum of P(pattern, cell) / P(pattern) exceeds u, picks the same cell as drawing the
-// class from P(class | pattern), then the status at occasion 1 from P(s1 | class, pattern), then
-// s2 from P(s2 | class, s1, pattern), and so on, each level by the same walk over its own
+// The latent table of a pattern (class slowest, then the status at occasion 1, 2, ..., T, the
+// status of the last occasion fastest) is never built. Walking its cells in that order with one
+// uniform u, and taking the first cell whose running sum of P(pattern, cell) / P(pattern)
+// exceeds u, picks the same cell as drawing the class from P(class | pattern), then the status
+// at occasion 1 from P(s1 | class, pattern), then s2 from P(s2 | class, s1, pattern), and so
+// on, each level by the same walk over its own
 // conditional probabilities with u rescaled to its place inside the interval just chosen:
 // u' = (u - running sum before the chosen cell) / (the chosen cell's probability). The
 // conditionals come from forward and backward recursions over the occasions (for a
@@ -16,7 +16,6 @@
 // lies within rounding of a boundary between cells.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,10 +35,34 @@ class BlockPool;
 
 namespace kov::da {
 
-// The latent values of one subject, 0-based; statuses beyond the last latent occasion are 0.
+// The latent values of one subject, 0-based: the class, and a status per occasion of the latent
+// process.
 struct LatentCell {
   std::int32_t latentClass = 0;
-  std::array<std::int32_t, kLatentOccasions> statuses{};
+  std::vector<std::int32_t> statuses;
+};
+
+// The most cells a latent table may have in data augmentation: a subject's cell is tallied by
+// its number in the table, which must fit in 63 bits.
+inline constexpr std::uint64_t kMaxLatentCells = std::uint64_t{1} << 63;
+
+// True when the latent table of the model, C x S^T cells (T the occasions of the latent
+// process, 1 without status items), has at most kMaxLatentCells cells.
+bool LatentCellsCountable(const input::ModelDimensions& dims);
+
+// The cells of a latent table numbered in table order: class c with statuses s_1 .. s_T is cell
+// c S^T + s_1 S^(T-1) + ... + s_T. Exact while the table has at most kMaxLatentCells cells.
+class LatentCellNumbering {
+ public:
+  LatentCellNumbering(std::int32_t statuses, std::int32_t occasions);
+
+  std::uint64_t Index(std::int32_t latentClass, const std::int32_t* statuses) const;
+  // The class of cell `index`; its statuses go to statuses[0, occasions).
+  std::int32_t Decode(std::uint64_t index, std::int32_t* statuses) const;
+
+ private:
+  std::uint64_t m_statuses = 1;
+  std::int32_t m_occasions = 1;
 };
 
 // The number of subjects a pattern of this frequency stands for: the frequency rounded to the
@@ -175,7 +198,8 @@ class LatentRecursions {
   // The forward messages of the prepared pattern at occasions 0 .. occasions - 1.
   void Forward(std::int32_t occasions);
 
-  // The cell of the latent table that u falls in, by the nested walk above, after Prepare.
+  // The cell of the latent table that u falls in, by the nested walk above, after Prepare; the
+  // cell's statuses are sized to the occasions (without allocating once they have been).
   // False when the pattern has probability 0 (nothing to choose from).
   bool DrawCell(double u, LatentCell* cell);
 
@@ -300,7 +324,8 @@ struct CodeEmissionTable {
 };
 
 // The latent draw of every subject and the completed-data counts, one iteration at a time.
-// Constructed once per run; Run allocates nothing once its arrays have grown to the data.
+// Constructed once per run, for a model whose latent table is countable (LatentCellsCountable);
+// Run allocates nothing once its arrays have grown to the data.
 //
 // The subjects' uniforms are drawn from the generator in pattern and subject order, a group of
 // at most 2^16 subjects at a time, before any is used; the patterns of a group are then split
@@ -330,15 +355,13 @@ class ImputationStep {
  private:
   // The work of one block of patterns: its own recursions, tally and records.
   struct Block {
-    explicit Block(const LatentRecursions& prototype) : latent(prototype) {}
+    explicit Block(const LatentRecursions& prototype);
     LatentRecursions latent;
     CellTally drawn;
-    std::vector<CompletedRecord> records;
+    CompletedData records;  // of the block's patterns: records and statuses only
     bool parametersSet = false;
   };
 
-  std::uint64_t CellIndex(const LatentCell& cell) const;
-  LatentCell DecodeCell(std::uint64_t index) const;
   // Draws the subjects of patterns [begin, end), whose uniforms start at `uniforms`, and
   // appends the records of each pattern to block->records.
   void DrawPatterns(const input::PatternTable& patterns, std::int32_t begin, std::int32_t end,
@@ -365,6 +388,7 @@ class ImputationStep {
   const em::OccasionCodes* m_codes = nullptr;     // of the running step, or none
   CodeEmissionTable m_codeTable;
   LatentRecursions m_latent;                      // laid out, never prepared: the blocks' model
+  LatentCellNumbering m_numbering;
   std::vector<std::unique_ptr<Block>> m_blocks;
   std::vector<float> m_uniforms;                  // of one group
   std::vector<std::size_t> m_firstUniform;        // per pattern of the group, and its end

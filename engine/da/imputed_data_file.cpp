@@ -1,7 +1,9 @@
 #include "imputed_data_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <memory>
 
 #include "base/engine_status.h"
 #include "base/result_codes.h"
@@ -11,6 +13,9 @@
 namespace kov::da {
 
 namespace {
+
+// The status columns of every file of a model with five occasions or fewer.
+constexpr std::int32_t kImputedStatusColumns = 5;
 
 std::string Record(const input::ModelDimensions& dims, const CompletedData& data,
                    const CompletedRecord& record) {
@@ -29,10 +34,13 @@ std::string Record(const input::ModelDimensions& dims, const CompletedData& data
       line += report::FormatInteger(record.latentClass + 1, 3);
       line += ' ';
     }
-    for (std::int32_t t = 0; t < kLatentOccasions; ++t) {
-      // The latent table keeps five occasion dimensions; those past the model's last have one
-      // status.
-      const std::int32_t status = t < dims.occasions ? record.statuses[t] + 1 : 1;
+    // Files of five occasions or fewer keep their five status columns, those past the model's
+    // last occasion showing 1, so that readers of the fixed layout go on reading them; longer
+    // panels have a column per occasion.
+    const std::int32_t* statuses = data.StatusesOf(record);
+    const std::int32_t columns = std::max(kImputedStatusColumns, dims.occasions);
+    for (std::int32_t t = 0; t < columns; ++t) {
+      const std::int32_t status = t < data.occasions ? statuses[t] + 1 : 1;
       line += report::FormatInteger(status, 3);
       line += ' ';
     }
@@ -62,17 +70,49 @@ std::string ImputedDataFileName(const std::string& controlFilePath, std::int32_t
   return ControlFileFolder(controlFilePath) + "imp" + std::string(digits, end) + ".dat";
 }
 
-Status WriteImputedDataFile(std::int32_t imputation, const std::string& controlFilePath,
-                            const input::ModelDimensions& dims, const CompletedData& data) {
-  input::TextOutput out;
-  std::int32_t status = out.Create(ImputedDataFileName(controlFilePath, imputation));
+// The records under the file's temporary name, closed with their data on the disk but not yet
+// in the named file's place.
+Status WriteUnderTemporaryName(std::int32_t imputation, const std::string& controlFilePath,
+                               const input::ModelDimensions& dims, const CompletedData& data,
+                               input::TextOutput& out) {
+  std::int32_t status = out.CreateReplacing(ImputedDataFileName(controlFilePath, imputation));
   if (status != kStatusOk) return Failed(status, controlFilePath);
   for (const CompletedRecord& record : data.records) {
     if (!(record.count > 0.0)) continue;
     if ((status = out.WriteLine(Record(dims, data, record))) != kStatusOk) break;
   }
-  // Closing reports a failed flush too; after a failed write it returns that write's status.
-  status = out.Close();
+  // Finishing reports a failed flush too; after a failed write it returns that write's status.
+  status = out.Finish();
+  if (status != kStatusOk) return Failed(status, controlFilePath);
+  return {};
+}
+
+Status WriteImputedDataFile(std::int32_t imputation, const std::string& controlFilePath,
+                            const input::ModelDimensions& dims, const CompletedData& data) {
+  input::TextOutput out;
+  if (Status written = WriteUnderTemporaryName(imputation, controlFilePath, dims, data, out);
+      !written.IsOk()) {
+    return written;
+  }
+  if (const std::int32_t status = out.Commit(); status != kStatusOk) {
+    return Failed(status, controlFilePath);
+  }
+  return {};
+}
+
+Status ImputedDataFiles::Write(std::int32_t imputation, const std::string& controlFilePath,
+                               const input::ModelDimensions& dims, const CompletedData& data) {
+  m_files.push_back(std::make_unique<input::TextOutput>());
+  return WriteUnderTemporaryName(imputation, controlFilePath, dims, data, *m_files.back());
+}
+
+Status ImputedDataFiles::Commit(const std::string& controlFilePath) {
+  std::int32_t status = kStatusOk;
+  for (const std::unique_ptr<input::TextOutput>& file : m_files) {
+    const std::int32_t committed = file->Commit();
+    if (status == kStatusOk) status = committed;
+  }
+  m_files.clear();
   if (status != kStatusOk) return Failed(status, controlFilePath);
   return {};
 }

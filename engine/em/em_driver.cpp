@@ -17,6 +17,8 @@
 #include "base/status_record.h"
 #include "cell_tables.h"
 #include "classification.h"
+#include "em_settings.h"
+#include "enumeration.h"
 #include "estep.h"
 #include "fit.h"
 #include "input/control_file.h"
@@ -26,6 +28,7 @@
 #include "missingness.h"
 #include "mstep.h"
 #include "parameter_count.h"
+#include "posterior_membership.h"
 #include "random_starts.h"
 #include "report/fields.h"
 #include "report/fit_report.h"
@@ -78,7 +81,9 @@ bool RanksBefore(const StartState& a, const StartState& b) {
 
 class EmRun {
  public:
-  Status Run(const char* controlFilePath);
+  // Leaves `enumeration` at kind kNone unless the file asks for a comparison of sizes, which
+  // the run then leaves to RunEnumeration without touching a file.
+  Status Run(const char* controlFilePath, EnumerationOptions* enumeration);
 
  private:
   Status ClaimFiles();
@@ -565,6 +570,11 @@ Status EmRun::WriteResults() {
 }
 
 Status EmRun::Finish() {
+  if (Status written = WritePosteriorMembership(
+          m_model, m_job.controlFile, m_summary.fit ? m_reportedValues : m_values, m_grouped);
+      !written.IsOk()) {
+    return written;
+  }
   std::int32_t status =
       report::WriteRunEnd(m_report, run::LocalNow(), kovos::TickCount() - m_startTick);
   if (status == kStatusOk) status = m_report.Close();
@@ -589,7 +599,7 @@ Status EmRun::WriteResultsFile() {
   return {};
 }
 
-Status EmRun::Run(const char* controlFilePath) {
+Status EmRun::Run(const char* controlFilePath, EnumerationOptions* enumeration) {
   m_startTick = kovos::TickCount();
   m_job.started = run::LocalNow();
   m_job.runType = report::RunType::kEm;
@@ -598,8 +608,10 @@ Status EmRun::Run(const char* controlFilePath) {
   if (!input::ReadControlFile(pathField, &m_model)) {
     return Status::Recorded(run::RecordedErrorCode());
   }
+  if ((*enumeration = EnumerationOfModel(m_model)).kind != EnumerationKind::kNone) return {};
   m_job.controlFile = TrimRight(pathField);
   const input::ModelDimensions& d = m_model.dims;
+  if (Status refused = RefuseUnworkableEmSettings(m_model); !refused.IsOk()) return refused;
 
   if (Status claimed = ClaimFiles(); !claimed.IsOk()) return claimed;
   m_layout = input::DataLayoutOf(m_model);
@@ -733,8 +745,14 @@ StartSettings RandomStartSettings(const input::Model& model, const StartOverride
 }
 
 std::int32_t RunEmDriver(const char* controlFilePath, std::int32_t) {
-  EmRun run;
-  return run::Record(run.Run(controlFilePath));
+  EnumerationOptions enumeration;
+  {
+    EmRun run;
+    const Status status = run.Run(controlFilePath, &enumeration);
+    if (enumeration.kind == EnumerationKind::kNone) return run::Record(status);
+  }
+  // The control file of each size carries no 'ENUMERATE' line, so its run is a plain one.
+  return RunEnumeration(controlFilePath, enumeration);
 }
 
 }  // namespace kov::em

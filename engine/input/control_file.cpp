@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <iterator>
 #include <limits>
 #include <string_view>
 
@@ -89,7 +90,7 @@ std::int64_t ExtraTransitionRows(std::int32_t statuses, std::int32_t occasions, 
   std::int64_t power = 1;
   // 2^41 passes the saturation, so 41 factors settle it; 0 and 1 statuses never grow.
   for (std::int32_t i = 0; i < order && i <= 41 && power <= kSaturatedRows; ++i) power *= statuses;
-  // Without status items T is not bounded by five, so the product can pass 64 bits.
+  // Without status items T has no occasion limit, so the product can pass 64 bits.
   if (power > kSaturatedRows / (occasions - 2)) return kSaturatedRows;
   return (occasions - 2) * power;
 }
@@ -390,13 +391,17 @@ void Fail(std::int32_t status, std::string_view stage, const std::string& name,
 // The settings lines after the last section are named by a keyword in their first field.
 constexpr std::string_view kStartsKeyword = "STARTS";
 constexpr std::string_view kStopKeyword = "STOP";
+constexpr std::string_view kPosteriorKeyword = "POSTERIOR";
+constexpr std::string_view kEnumerateKeyword = "ENUMERATE";
+constexpr std::size_t kKeywordWidth = 16;
 constexpr std::int32_t kMaxStarts = 10000;
 
 // The keyword of the next line in upper case, or empty at the end of the file.
 std::int32_t ReadKeyword(TextInput& in, ReadStep& step, std::string* keyword) {
   keyword->clear();
   if (in.AtEndIgnoringBlankLines()) return kStatusOk;
-  const std::int32_t status = step.Text(kLabelWidth, keyword);
+  // Wide enough for the longest keyword whole; a longer word matches none either way.
+  const std::int32_t status = step.Text(kKeywordWidth, keyword);
   if (status != kStatusOk) return status;
   *keyword = TrimRight(*keyword);
   for (char& c : *keyword) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -426,8 +431,9 @@ std::string RefusedStartCounts(const Model& m) {
 }
 
 // The optional block after the last section: a line 'STARTS' N K STAGE SEED, a line 'STOP'
-// CRITERION, or both in that order. A file that ends before it (or goes on with anything else,
-// which older versions never read) has no block.
+// CRITERION, a line 'POSTERIOR' FILE BY-PATTERN and a line 'ENUMERATE' KIND FROM TO BOOTSTRAP,
+// each optional, in that order. A file that ends before it (or goes on with anything else, which
+// older versions never read) has no block.
 std::int32_t ReadStopCriterion(ReadStep& step, Model* m, std::string* why) {
   if (const std::int32_t status = step.Real(&m->logLikelihoodCriterion); status != kStatusOk) {
     return status;
@@ -441,24 +447,89 @@ std::int32_t ReadStopCriterion(ReadStep& step, Model* m, std::string* why) {
   return kStatusOk;
 }
 
-std::int32_t ReadStartsBlock(TextInput& in, Model* m, std::string* why) {
-  std::string keyword;
-  std::int32_t status = kStatusOk;
-  {
-    ReadStep step(in);
-    if ((status = ReadKeyword(in, step, &keyword)) != kStatusOk) return status;
-    if (keyword == kStopKeyword) return ReadStopCriterion(step, m, why);
-    if (keyword != kStartsKeyword) return kStatusOk;
-    for (std::int32_t* value :
-         {&m->starts, &m->finalStarts, &m->firstStageIterations, &m->startSeed}) {
-      if ((status = step.Int(value)) != kStatusOk) return status;
-    }
-    if (*why = RefusedStartCounts(*m); !why->empty()) return kBadValue;
-    m->startsBlock = true;
+std::int32_t ReadStartCounts(ReadStep& step, Model* m, std::string* why) {
+  for (std::int32_t* value :
+       {&m->starts, &m->finalStarts, &m->firstStageIterations, &m->startSeed}) {
+    if (const std::int32_t status = step.Int(value); status != kStatusOk) return status;
   }
-  ReadStep step(in);
-  if ((status = ReadKeyword(in, step, &keyword)) != kStatusOk) return status;
-  return keyword == kStopKeyword ? ReadStopCriterion(step, m, why) : kStatusOk;
+  if (*why = RefusedStartCounts(*m); !why->empty()) return kBadValue;
+  m->startsBlock = true;
+  return kStatusOk;
+}
+
+std::int32_t ReadPosteriorTarget(ReadStep& step, Model* m, std::string* why) {
+  std::string name;
+  std::int32_t status = step.Text(kFileNameWidth, &name);
+  if (status == kStatusOk) status = step.Flag(&m->posteriorByPattern);
+  if (status != kStatusOk) return status;
+  m->posteriorFile = TrimRight(name);
+  if (m->posteriorFile.empty()) {
+    *why = "The posterior membership line names no file.";
+    return kBadValue;
+  }
+  return kStatusOk;
+}
+
+// Why the comparison of sizes cannot be run; empty when it can. The kind is a number as the
+// other codes of the file are: 1 classes, 2 statuses.
+std::string RefusedEnumeration(const Model& m) {
+  if (m.enumerationKind != 1 && m.enumerationKind != 2) {
+    return "The kind of the ENUMERATE line (" + Decimal(m.enumerationKind) +
+           ") is neither 1 (classes) nor 2 (statuses).";
+  }
+  if (m.enumerationFrom < 1) {
+    return "The smallest size of the ENUMERATE line (" + Decimal(m.enumerationFrom) +
+           ") is below 1.";
+  }
+  if (m.enumerationTo < m.enumerationFrom) {
+    return "The largest size of the ENUMERATE line (" + Decimal(m.enumerationTo) +
+           ") is below its smallest size (" + Decimal(m.enumerationFrom) + ").";
+  }
+  if (m.enumerationTo > kMaxEnumeratedSize) {
+    return CountOverLimit("largest size of the ENUMERATE line", m.enumerationTo,
+                          kMaxEnumeratedSize);
+  }
+  const std::string_view samples = "number of bootstrap samples of the ENUMERATE line";
+  if (m.enumerationBootstrap < 0) return NegativeCount(samples, m.enumerationBootstrap);
+  if (m.enumerationBootstrap > kMaxBootstrapSamples) {
+    return CountOverLimit(samples, m.enumerationBootstrap, kMaxBootstrapSamples);
+  }
+  return {};
+}
+
+std::int32_t ReadEnumeration(ReadStep& step, Model* m, std::string* why) {
+  for (std::int32_t* value :
+       {&m->enumerationKind, &m->enumerationFrom, &m->enumerationTo, &m->enumerationBootstrap}) {
+    if (const std::int32_t status = step.Int(value); status != kStatusOk) return status;
+  }
+  if (*why = RefusedEnumeration(*m); !why->empty()) return kBadValue;
+  return kStatusOk;
+}
+
+std::int32_t ReadStartsBlock(TextInput& in, Model* m, std::string* why) {
+  struct Line {
+    std::string_view keyword;
+    std::int32_t (*read)(ReadStep&, Model*, std::string*);
+  };
+  static constexpr Line kLines[] = {{kStartsKeyword, ReadStartCounts},
+                                    {kStopKeyword, ReadStopCriterion},
+                                    {kPosteriorKeyword, ReadPosteriorTarget},
+                                    {kEnumerateKeyword, ReadEnumeration}};
+  std::string keyword;
+  std::size_t next = 0;  // the first line that may still come
+  while (next < std::size(kLines)) {
+    ReadStep step(in);
+    if (const std::int32_t status = ReadKeyword(in, step, &keyword); status != kStatusOk) {
+      return status;
+    }
+    const Line* line =
+        std::find_if(std::begin(kLines) + static_cast<std::ptrdiff_t>(next), std::end(kLines),
+                     [&](const Line& l) { return l.keyword == keyword; });
+    if (line == std::end(kLines)) return kStatusOk;
+    if (const std::int32_t status = line->read(step, m, why); status != kStatusOk) return status;
+    next = static_cast<std::size_t>(line - std::begin(kLines)) + 1;
+  }
+  return kStatusOk;
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ inline constexpr std::size_t kTitleWidth = 120;
 inline constexpr std::size_t kLabelWidth = 8;
 inline constexpr std::size_t kFileNameWidth = 300;
 inline constexpr std::size_t kMaxTitleLines = 20;
-inline constexpr std::int32_t kMaxOccasions = 5;
+inline constexpr std::int32_t kMaxOccasions = 50;
 
 struct ModelDimensions {
   std::int32_t classes = 1;              // C, at least 1
@@ -132,7 +132,22 @@ struct Model {
   // the relative change of its log-likelihood, as well as MAD, is below its criterion.
   bool logLikelihoodRule = false;
   double logLikelihoodCriterion = 0.0;
+  // The posterior membership file, from the block's last line: the name as written (empty:
+  // none) and whether it has one row per distinct pattern rather than per data record.
+  std::string posteriorFile;
+  bool posteriorByPattern = false;
+  // The comparison of sizes, from the block's 'ENUMERATE' line: kind 0 none, 1 classes, 2
+  // statuses; the model is fitted at every size from..to, each size tested against the one below
+  // it with `enumerationBootstrap` samples (0: no test).
+  std::int32_t enumerationKind = 0;
+  std::int32_t enumerationFrom = 0;
+  std::int32_t enumerationTo = 0;
+  std::int32_t enumerationBootstrap = 0;
 };
+
+// The largest size a comparison fits and the most bootstrap samples of one test.
+inline constexpr std::int32_t kMaxEnumeratedSize = 50;
+inline constexpr std::int32_t kMaxBootstrapSamples = 10000;
 
 // The defaults of the random starts: enough starts that a mode reached by one start in four
 // is found with near certainty (1 - 0.75^20 > 0.99), a first stage long enough to separate

@@ -7,6 +7,7 @@
 #include "fields.h"
 #include "grid.h"
 #include "report_lines.h"
+#include "table_bodies.h"
 
 namespace kov::report {
 
@@ -76,21 +77,18 @@ std::vector<std::string> ClassAverageLines(const input::Model& model,
   return lines;
 }
 
-// One row per status and a column per occasion, as in the delta table.
+// One row per status and a column per occasion, in blocks of occasions as in the delta table.
 std::vector<std::string> StatusAverageLines(const input::Model& model,
                                             const std::vector<double>& average) {
   const auto statuses = static_cast<std::size_t>(model.dims.statuses);
   const std::size_t occasions = statuses > 0 ? average.size() / statuses : 0;
-  std::vector<std::string> lines = {" AVERAGE POSTERIOR PROBABILITY OF THE MODAL LATENT STATUS", ""};
-  std::string times(11, ' ');
-  for (std::size_t t = 0; t < occasions; ++t) {
-    times += "TIME" + FormatInteger(static_cast<std::int64_t>(t + 1), 2) + " ";
-  }
-  lines.push_back(times);
-  for (std::size_t s = 0; s < statuses; ++s) {
-    std::vector<std::string> cells;
-    for (std::size_t t = 0; t < occasions; ++t) cells.push_back(FormatCell(average[t * statuses + s]));
-    lines.push_back(GridRow(LabelAt(model.statusLabels, static_cast<std::int32_t>(s)), cells, 2));
+  std::vector<std::string> lines = {" AVERAGE POSTERIOR PROBABILITY OF THE MODAL LATENT STATUS"};
+  for (std::string& line : OccasionColumnLines(
+           model, static_cast<std::int32_t>(occasions), [&](std::int32_t s, std::int32_t t) {
+             return FormatCell(
+                 average[static_cast<std::size_t>(t) * statuses + static_cast<std::size_t>(s)]);
+           })) {
+    lines.push_back(std::move(line));
   }
   lines.insert(lines.end(), {"", ""});
   return lines;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/result_codes.h"
+#include "marnel_version.h"
 #include "report/fields.h"
 #include "report/report_lines.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 using input::Model;
 
-constexpr std::string_view kVersion = "3.1.0 REL";
+constexpr std::string_view kVersion = MARNEL_VERSION " REL";
 
 // label, then the value so that its field begins in the given column.
 std::string At(std::string label, std::size_t column, std::string_view value) {

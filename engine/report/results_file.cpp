@@ -2,10 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cmath>
 
 #include "input/multi_index.h"
+#include "marnel_version.h"
 
 namespace kov::report {
 
@@ -112,6 +115,28 @@ json Starts(const std::vector<StartSummary>& starts) {
 
 // The average posterior probability of each modal class, and of each modal status per
 // occasion ([occasion][status]); absent for a variable with fewer than two values.
+json TrimmedLabels(const std::vector<std::string>& labels) {
+  json list = json::array();
+  for (const std::string& label : labels) list.push_back(input::TrimRight(label));
+  return list;
+}
+
+json TrimmedLabelLists(const std::vector<std::vector<std::string>>& lists) {
+  json list = json::array();
+  for (const std::vector<std::string>& labels : lists) list.push_back(TrimmedLabels(labels));
+  return list;
+}
+
+// The names the control file gives, so that scripts and charts can say "Smoker" for status 2.
+json Labels(const input::Model& model) {
+  return {{"classes", TrimmedLabels(model.classLabels)},
+          {"statuses", TrimmedLabels(model.statusLabels)},
+          {"class_items", TrimmedLabels(model.classItemLabels)},
+          {"class_categories", TrimmedLabelLists(model.classCategoryLabels)},
+          {"status_items", TrimmedLabels(model.statusItemLabels)},
+          {"status_categories", TrimmedLabelLists(model.statusCategoryLabels)}};
+}
+
 json ModalPosteriors(const input::ModelDimensions& d, const ClassificationQuality& quality) {
   json modal = json::object();
   if (!quality.classAverage.empty()) {
@@ -160,6 +185,7 @@ std::int32_t WriteResultsFile(input::TextOutput& out, const input::Model& model,
         {"start_values", model.startValuesFromFile ? FileName(model.emStartValuesFile) : null},
         {"estimates", model.writeEstimates ? FileName(model.emEstimatesFile) : null}}},
       {"dimensions", Dimensions(model.dims)},
+      {"labels", Labels(model)},
       {"subjects", Number(results.subjects)},
       {"patterns", results.patterns},
       {"iterations", results.iterations},
@@ -188,6 +214,43 @@ std::int32_t WriteResultsFile(input::TextOutput& out, const input::Model& model,
       {"standard_errors",
        results.standardErrors ? Estimates(model, *results.standardErrors) : null}};
   // File names are bytes of the file system: any that are not UTF-8 are replaced, not refused.
+  return out.WriteLine(document.dump(2, ' ', false, json::error_handler_t::replace));
+}
+
+bool ReportIsFileOnDisk(const std::string& name) {
+  struct stat info {};
+  return ::stat(name.c_str(), &info) != 0 || S_ISREG(info.st_mode);
+}
+
+std::int32_t WriteDaResultsFile(input::TextOutput& out, const input::Model& model,
+                                const DaResults& results) {
+  const json null = nullptr;
+  const std::int64_t chain =
+      static_cast<std::int64_t>(model.imputations) * model.iterationsBetweenImputations;
+  json document = {
+      {"program_version", MARNEL_VERSION},
+      {"run_type", "DA"},
+      {"files",
+       {{"control", results.controlFile},
+        {"data", FileName(model.dataFile)},
+        {"report", results.reportFile},
+        {"start_values", FileName(model.daStartValuesFile)},
+        {"series", FileName(model.seriesFile)},
+        {"individual_estimates",
+         model.writeIndividualEstimates ? FileName(model.individualEstimatesFile) : null}}},
+      {"dimensions", Dimensions(model.dims)},
+      {"labels", Labels(model)},
+      {"subjects", Number(results.subjects)},
+      {"patterns", results.patterns},
+      {"imputations", model.imputations},
+      {"iterations_between_imputations", model.iterationsBetweenImputations},
+      {"iterations", chain},
+      {"seed", model.seed},
+      {"estimates", Estimates(model, results.estimates)},
+      {"standard_errors", Estimates(model, results.standardErrors)},
+      {"lower", Estimates(model, results.lowerBounds)},
+      {"upper", Estimates(model, results.upperBounds)},
+      {"fmi", Estimates(model, results.missingInformation)}};
   return out.WriteLine(document.dump(2, ' ', false, json::error_handler_t::replace));
 }
 

@@ -1,4 +1,5 @@
-// The results file of an EM run: the figures of its report as JSON, for scripts. Its keys are a
+// The results file of an EM or a data-augmentation run: the figures of its report as JSON, for
+// scripts. Its keys are a
 // public interface: they change only by adding.
 #pragma once
 
@@ -53,5 +54,29 @@ struct EmResults {
 // same doubles), a value that is not finite as null.
 std::int32_t WriteResultsFile(input::TextOutput& out, const input::Model& model,
                               const input::ParameterSet& estimates, const EmResults& results);
+
+// Whether a report name is a regular file on disk (or not there yet): a report written to a
+// device has no place beside it for a results file.
+bool ReportIsFileOnDisk(const std::string& name);
+
+// What a data-augmentation run found: the combination of its imputations by Rubin's rules. In
+// every set but the estimates an entry that is not estimated is NaN (null in the file); the
+// estimates of fixed parameters are their fixed values.
+struct DaResults {
+  std::string controlFile;
+  std::string reportFile;
+  double subjects = 0.0;
+  std::int32_t patterns = 0;
+  input::ParameterSet estimates;
+  input::ParameterSet standardErrors;
+  input::ParameterSet lowerBounds;  // 95 %
+  input::ParameterSet upperBounds;
+  input::ParameterSet missingInformation;
+};
+
+// Writes the results of a data-augmentation run as one JSON document, with the EM file's keys
+// for what both runs have and the same keys and shapes for every parameter set.
+std::int32_t WriteDaResultsFile(input::TextOutput& out, const input::Model& model,
+                                const DaResults& results);
 
 }  // namespace kov::report

@@ -114,23 +114,37 @@ std::int32_t WriteGammaBody(TextOutput& out, const Model& model, const ClassCell
   return WriteLines(out, lines);
 }
 
+std::vector<std::string> OccasionColumnLines(
+    const Model& model, std::int32_t occasions,
+    const std::function<std::string(std::int32_t s, std::int32_t t)>& cell) {
+  std::vector<std::string> lines;
+  for (std::int32_t first = 0; first < occasions; first += kOccasionsPerBlock) {
+    const std::int32_t end = std::min(occasions, first + kOccasionsPerBlock);
+    std::string timeHeader(11, ' ');
+    for (std::int32_t t = first; t < end; ++t) timeHeader += "TIME" + FormatInteger(t + 1, 2) + ' ';
+    lines.emplace_back("");
+    lines.push_back(std::move(timeHeader));
+    for (std::int32_t s = 0; s < model.dims.statuses; ++s) {
+      std::vector<std::string> cells;
+      for (std::int32_t t = first; t < end; ++t) cells.push_back(cell(s, t));
+      lines.push_back(GridRow(LabelAt(model.statusLabels, s), cells, 2));
+    }
+  }
+  return lines;
+}
+
 std::int32_t WriteDeltaBody(TextOutput& out, const Model& model, const std::string& classHeading,
                             const OccasionCell& cell) {
   const input::ModelDimensions& dims = model.dims;
-  const std::int32_t occasions = std::min(dims.OccasionExtent(), kMaxShownOccasions);
-  std::string timeHeader(11, ' ');
-  for (std::int32_t t = 0; t < occasions; ++t) timeHeader += "TIME" + FormatInteger(t + 1, 2) + ' ';
   for (std::int32_t c = 0; c < dims.classes; ++c) {
     std::vector<std::string> lines;
     if (dims.classes > 1) {
       lines = {"", "", classHeading + QuotedLabel(LabelAt(model.classLabels, c))};
     }
-    lines.emplace_back("");
-    lines.push_back(timeHeader);
-    for (std::int32_t s = 0; s < dims.statuses; ++s) {
-      std::vector<std::string> cells;
-      for (std::int32_t t = 0; t < occasions; ++t) cells.push_back(cell(s, t, c));
-      lines.push_back(GridRow(LabelAt(model.statusLabels, s), cells, 2));
+    for (std::string& line :
+         OccasionColumnLines(model, dims.OccasionExtent(),
+                             [&](std::int32_t s, std::int32_t t) { return cell(s, t, c); })) {
+      lines.push_back(std::move(line));
     }
     if (const std::int32_t status = WriteLines(out, lines); status != kStatusOk) return status;
   }

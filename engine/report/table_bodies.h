@@ -27,8 +27,18 @@ using ClassIntro = std::function<std::vector<std::string>(std::int32_t c)>;
 // The line that introduces the grids of class c at occasion t.
 using OccasionIntro = std::function<std::string(std::int32_t c, std::int32_t t)>;
 
-// Occasions shown in a delta grid: the time header holds at most five.
-inline constexpr std::int32_t kMaxShownOccasions = 5;
+// Occasions side by side in one block of a grid whose columns are occasions: five keep its lines
+// (46 columns) inside the width of the report's rule lines (51); a sixth would pass it.
+inline constexpr std::int32_t kOccasionsPerBlock = 5;
+
+// A grid with one row per status and one column per occasion, cell(s, t). Occasions 1 to
+// kOccasionsPerBlock form the first block, the next ones the second, and so on; each block is an
+// empty line, its time header (11 blanks, then "TIME" and the 1-based occasion in 2 columns and a
+// blank per column) and its rows (spacing 2). With at most kOccasionsPerBlock occasions this is
+// the one block the delta table has always printed.
+std::vector<std::string> OccasionColumnLines(
+    const input::Model& model, std::int32_t occasions,
+    const std::function<std::string(std::int32_t s, std::int32_t t)>& cell);
 
 // The little rho heading, the same in the parameter tables and the restrictions report.
 std::int32_t WriteLittleRhoHeading(input::TextOutput& out);
@@ -48,7 +58,7 @@ std::int32_t WriteGammaBody(input::TextOutput& out, const input::Model& model,
                             const ClassCell& cell);
 
 // With more than one class, per class two empty lines and classHeading followed by the quoted
-// class label; then an empty line, the time header and one row per status (spacing 2).
+// class label; then the occasion blocks of OccasionColumnLines.
 std::int32_t WriteDeltaBody(input::TextOutput& out, const input::Model& model,
                             const std::string& classHeading, const OccasionCell& cell);
 

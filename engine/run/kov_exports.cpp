@@ -15,6 +15,9 @@
 #include "base/status_record.h"
 #include "da/da_driver.h"
 #include "em/em_driver.h"
+#include "em/enumeration.h"
+#include "em/posterior_membership.h"
+#include "input/model.h"
 
 namespace kov::run {
 
@@ -35,8 +38,14 @@ constexpr std::string_view kJobAlreadyRunningMessage =
 
 std::int32_t RunDriverCatchingAll(const WorkerJob& job) {
   try {
-    return job.type == RunType::kEm ? em::RunEmDriver(job.controlFilePath, kPathBytes)
-                                    : da::RunDaDriver(job.controlFilePath, kPathBytes);
+    if (job.type == RunType::kDa) return da::RunDaDriver(job.controlFilePath, kPathBytes);
+    // An EM start runs the enumeration while one is set, so that every host gets its progress
+    // and abort through the same exports.
+    const em::EnumerationOptions enumeration = em::CurrentEnumerationOptions();
+    if (enumeration.kind != em::EnumerationKind::kNone) {
+      return em::RunEnumeration(job.controlFilePath, enumeration);
+    }
+    return em::RunEmDriver(job.controlFilePath, kPathBytes);
   } catch (const std::bad_alloc&) {
     SetEngineError(kOutOfMemory,
                    "Unable to allocate memory for this run. Please make sure that your computer "
@@ -245,6 +254,37 @@ KOV_EXPORT std::int32_t lSetStartOptions(std::int32_t starts, std::int32_t final
     if (!valid) return 0;
     kov::em::SetStartOverrides({starts < 0 ? -1 : starts, finalStarts < 0 ? -1 : finalStarts,
                                 seed < 0 ? -1 : seed});
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+KOV_EXPORT std::int32_t lSetPosteriorFile(const char* path, std::int32_t, std::int16_t byPattern) {
+  try {
+    if (IsTrue(Status().running.load(std::memory_order_acquire))) return 0;
+    std::string name = path == nullptr ? std::string() : std::string(path, kPathBytes);
+    kov::em::SetPosteriorOverride({kov::input::TrimRight(name), byPattern != 0});
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+KOV_EXPORT std::int32_t lSetEnumerateOptions(std::int32_t kind, std::int32_t from, std::int32_t to,
+                                             std::int32_t bootstrap) {
+  try {
+    if (IsTrue(Status().running.load(std::memory_order_acquire))) return 0;
+    using kov::em::EnumerationKind;
+    if (kind == 0) {
+      kov::em::SetEnumerationOptions({});
+      return 1;
+    }
+    const bool valid = (kind == 1 || kind == 2) && from >= 1 && to >= from &&
+                       to <= kov::em::kMaxEnumeratedSize && bootstrap >= 0 &&
+                       bootstrap <= kov::em::kMaxBootstrapSamples;
+    if (!valid) return 0;
+    kov::em::SetEnumerationOptions({static_cast<EnumerationKind>(kind), from, to, bootstrap});
     return 1;
   } catch (...) {
     return 0;

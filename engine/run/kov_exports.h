@@ -1,4 +1,4 @@
-// The engine's interface: eight plain functions, the only symbols libkov.so exports.
+// The engine's interface: ten plain functions, the only symbols libkov.so exports.
 //
 // Text crosses this boundary in fixed-length single-byte fields, blank-padded and not
 // terminated: the control-file path is 300 bytes, the error message 1024 bytes. The length
@@ -44,3 +44,19 @@ KOV_EXPORT std::int32_t lClean();
 // taken, 0 when a value is out of range or a run is in progress (nothing is changed).
 KOV_EXPORT std::int32_t lSetStartOptions(std::int32_t starts, std::int32_t finalStarts,
                                          std::int32_t seed);
+
+// The posterior membership file of the EM runs that follow, in place of the control file's
+// 'POSTERIOR' line: path is a 300-byte blank-padded field (all blanks: the control file's line
+// holds again), byPattern true for one row per distinct response pattern instead of one per
+// data record. A relative path is taken in the control file's folder. Returns 1 when taken, 0
+// while a run is in progress (nothing is changed).
+KOV_EXPORT std::int32_t lSetPosteriorFile(const char* path, std::int32_t pathLength,
+                                          std::int16_t byPattern);
+
+// The job the EM start export runs next, in place of the control file's own: kind 1 enumerates
+// classes, 2 statuses, each size from `from` to `to` (1 to 50) fitted with random starts; with
+// bootstrap B above 0 (at most 10000) each size k is tested against k - 1 by a parametric
+// bootstrap likelihood-ratio test of B samples. Kind 0 turns the enumeration off. Returns 1 when
+// the settings were taken, 0 when a value is out of range or a run is in progress.
+KOV_EXPORT std::int32_t lSetEnumerateOptions(std::int32_t kind, std::int32_t from, std::int32_t to,
+                                             std::int32_t bootstrap);

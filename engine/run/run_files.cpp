@@ -43,6 +43,13 @@ kov::Status RefuseSharedFile(const RunFile& a, const RunFile& b) {
                                          ";  Please give every file of the run a name of its own.");
 }
 
+// Whether `path` still leads to the file described by `info`.
+bool StillNamed(const std::string& path, const struct stat& info) {
+  struct stat named {};
+  return ::stat(path.c_str(), &named) == 0 && named.st_dev == info.st_dev &&
+         named.st_ino == info.st_ino;
+}
+
 }  // namespace
 
 FileIdentity IdentityOf(const std::string& path) {
@@ -68,9 +75,10 @@ void OutputClaim::Release() {
   for (Held& held : m_held) {
     struct stat info {};
     // Still empty and made by the claim: the run never wrote it. The lock is still held, so no
-    // other run is writing it either.
+    // other run is writing it either. A file the run renamed over it has taken its name, and
+    // stays.
     if (held.created && ::fstat(held.descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
-        info.st_size == 0) {
+        info.st_size == 0 && StillNamed(held.path, info)) {
       ::unlink(held.path.c_str());
     }
     ::close(held.descriptor);

@@ -1,4 +1,4 @@
-#include "iteration_limit.h"
+#include "control_head.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -9,14 +9,18 @@
 #include <filesystem>
 #include <fstream>
 
-namespace kovrun {
+namespace kov::client {
 namespace {
 
 namespace fs = std::filesystem;
 
 // Each case writes its own small file; the limits are read off the text by eye: the EM
 // maximum is the third value of the fourth step, the DA length the first two values of the
-// ninth step multiplied.
+// ninth step multiplied. A value counts once its section has been read to its end: the EM
+// section ends with three file names, the DA section with four.
+const std::string kEmNames = "'o'\n'..'\n'..'\n";
+const std::string kDaNames = "'d'\n'..'\n'..'\n'..'\n";
+
 class IterationLimitTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -59,7 +63,8 @@ TEST_F(IterationLimitTest, FollowsTheReadStepRulesOfHandWrittenFiles) {
       "'out/put.out'\r\n"
       "'John''s.est'\r\n"
       "''\r\n"
-      "  4 3 77 1\r\n");
+      "  4 3 77 1\r\n" +
+      kDaNames);
   EXPECT_EQ(ReadIterationLimit(path, RunKind::kEM), 250);
   EXPECT_EQ(ReadIterationLimit(path, RunKind::kDataAugmentation), 12);  // 4 x 3
 }
@@ -83,11 +88,11 @@ TEST_F(IterationLimitTest, NamesTheReportOfEachKindAndTheSeries) {
 
 TEST_F(IterationLimitTest, ALineNotBeginningWithAStarIsSectionTwo) {
   // "x" ends the titles and is read again as the first of nine integers: not a control file.
-  EXPECT_EQ(ReadIterationLimit(Write("'* t'\nx 1 2 0 1 1 0 0 0\n'a' ''\n1 0 9 0.1\n"),
+  EXPECT_EQ(ReadIterationLimit(Write("'* t'\nx 1 2 0 1 1 0 0 0\n'a' ''\n1 0 9 0.1\n" + kEmNames),
                                RunKind::kEM),
             std::nullopt);
   // A title whose text starts with a blank does not begin with "*" either.
-  EXPECT_EQ(ReadIterationLimit(Write("' * t'\n2 1 2 0 1 1 0 0 0\n'a' ''\n1 0 9 0.1\n"),
+  EXPECT_EQ(ReadIterationLimit(Write("' * t'\n2 1 2 0 1 1 0 0 0\n'a' ''\n1 0 9 0.1\n" + kEmNames),
                                RunKind::kEM),
             std::nullopt);
 }
@@ -95,15 +100,22 @@ TEST_F(IterationLimitTest, ALineNotBeginningWithAStarIsSectionTwo) {
 TEST_F(IterationLimitTest, GivesNothingWhenNoPositiveLimitCanBeRead) {
   const std::string head = "2 1 2 0 1 1 0 0 0\n'a' ''\n";
   EXPECT_EQ(ReadIterationLimit((m_folder / "absent.cnt").string(), RunKind::kEM), std::nullopt);
-  EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 0 0.1\n"), RunKind::kEM), std::nullopt);
-  EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 9.5 0.1\n"), RunKind::kEM), std::nullopt);
-  EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 9\n"), RunKind::kEM), std::nullopt);
-  EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 9 0.1\n'o'\n'..'\n'..'\n0 5 1 0\n"),
-                               RunKind::kDataAugmentation),
-            std::nullopt);
-  EXPECT_EQ(ReadIterationLimit(Write(head + "1 0 9 0.1\n'unclosed\n'..'\n'..'\n3 5 1 0\n"),
-                               RunKind::kDataAugmentation),
-            std::nullopt);
+  struct Case {
+    std::string tail;
+    RunKind kind;
+  };
+  const Case cases[] = {
+      {"1 0 0 0.1\n" + kEmNames, RunKind::kEM},
+      {"1 0 9.5 0.1\n" + kEmNames, RunKind::kEM},
+      // The section is cut: the criterion is missing, or the last name.
+      {"1 0 9\n" + kEmNames, RunKind::kEM},
+      {"1 0 9 0.1\n'o'\n'..'\n", RunKind::kEM},
+      {"1 0 9 0.1\n" + kEmNames + "0 5 1 0\n" + kDaNames, RunKind::kDataAugmentation},
+      {"1 0 9 0.1\n" + kEmNames + "3 5 1 0\n'd'\n'..'\n'..'\n", RunKind::kDataAugmentation},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadIterationLimit(Write(head + c.tail), c.kind), std::nullopt) << c.tail;
+  }
 }
 
 // In a death test's child: 0 when the glance gives nothing within 10 seconds and 1 GiB.
@@ -124,26 +136,11 @@ TEST_F(IterationLimitTest, GlancesAtAFileThatNeverEndsWithoutHanging) {
     EXPECT_EXIT(std::_Exit(GlanceWithLimits(path)), ::testing::ExitedWithCode(0), "") << path;
   }
   // A UTF-8 byte order mark does not hide the first title.
-  EXPECT_EQ(ReadIterationLimit(Write("\xEF\xBB\xBF'* title'\n2 1 2 0 1 1 0 0 0\n'a' ''\n1 0 9 0.1\n"),
-                               RunKind::kEM),
+  EXPECT_EQ(ReadIterationLimit(
+                Write("\xEF\xBB\xBF'* title'\n2 1 2 0 1 1 0 0 0\n'a' ''\n1 0 9 0.1\n" + kEmNames),
+                RunKind::kEM),
             9);
 }
 
-TEST(SplitStepLineTest, StopsAtTheCountAndRefusesWhatItCannotSplit) {
-  std::vector<std::string> values;
-  EXPECT_TRUE(SplitStepLine(" 'a b' , c ,'d''e'  f", 3, &values));
-  EXPECT_EQ(values, (std::vector<std::string>{"a b", "c", "d'e"}));
-
-  values.clear();
-  // The rest of the line after the last value needed is not looked at.
-  EXPECT_TRUE(SplitStepLine("1 2 'never closed", 2, &values));
-  EXPECT_EQ(values.size(), 2u);
-
-  for (const char* line : {"1,,2", ",1", "1 / 2", "'open"}) {
-    values.clear();
-    EXPECT_FALSE(SplitStepLine(line, 3, &values)) << line;
-  }
-}
-
 }  // namespace
-}  // namespace kovrun
+}  // namespace kov::client

@@ -25,7 +25,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kUsage =
-    "usage: kovrun [--em | --da] [--threads N] [--starts N] [--final K] [--seed S] FILE.cnt";
+    "usage: kovrun [--em | --da] [--threads N] [--starts N] [--final K] [--seed S]\n"
+    "              [--posterior FILE.csv [--by-pattern]]\n"
+    "              [--enumerate classes:A-B|statuses:A-B [--bootstrap B]] FILE.cnt\n";
 
 struct Outcome {
   int exitCode = -1;  // -1 when the child did not exit by itself
@@ -291,6 +293,16 @@ TEST_F(KovrunTest, RefusesToRunWithoutTheEngineInItsOwnFolder) {
             std::string::npos)
       << outcome.err;
   EXPECT_NE(outcome.err.find("No such file"), std::string::npos) << outcome.err;
+}
+
+TEST_F(KovrunTest, FindsTheEngineBesideItsRealFileWhenStartedThroughALink) {
+  // As /usr/bin/kovrun points into the folder that holds the engine.
+  fs::create_directory(m_folder / "bin");
+  fs::create_symlink(Install(TEST_ENGINE_PATH), m_folder / "bin" / "kovrun");
+  const Outcome outcome =
+      RunKovrun((m_folder / "bin" / "kovrun").string(), {KOVRUN_TEST_DATA "/editor_head.cnt"},
+                {SearchPath(), "KOVRUN_TEST_SCENARIO=finish"});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
 }
 
 TEST_F(KovrunTest, NamesAnExportTheEngineLacks) {

@@ -13,15 +13,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include <CLI/CLI.hpp>
 
-#include "engine_library.h"
-#include "iteration_limit.h"
+#include "control_head.h"
+#include "engine_client.h"
 #include "kovos.h"
+#include "marnel_version.h"
 #include "progress_display.h"
 
 namespace {
@@ -33,6 +36,15 @@ extern "C" void OnInterrupt(int) { g_interruptRequested = 1; }
 }  // namespace
 
 namespace kovrun {
+
+using kov::client::EngineClient;
+using kov::client::RunKind;
+
+// The engine library or one of its exports cannot be had; what() says which and why.
+class EngineLoadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 namespace {
 
@@ -56,9 +68,14 @@ constexpr std::int32_t kMaxThreads = 256;
 // The engine's limits of the random start settings.
 constexpr std::int32_t kMaxStarts = 10000;
 constexpr std::int32_t kMaxSeed = 2147483647;
+// The engine's limits of an enumeration.
+constexpr std::int32_t kMaxEnumeratedSize = 50;
+constexpr std::int32_t kMaxBootstrap = 10000;
 
 constexpr std::string_view kUsage =
-    "usage: kovrun [--em | --da] [--threads N] [--starts N] [--final K] [--seed S] FILE.cnt\n";
+    "usage: kovrun [--em | --da] [--threads N] [--starts N] [--final K] [--seed S]\n"
+    "              [--posterior FILE.csv [--by-pattern]]\n"
+    "              [--enumerate classes:A-B|statuses:A-B [--bootstrap B]] FILE.cnt\n";
 constexpr std::string_view kHelp =
     "Runs one job of the Marnel engine (libkov.so beside this program) on a control file.\n"
     "\n"
@@ -73,7 +90,18 @@ constexpr std::string_view kHelp =
     "  --seed S    draw the random starts from seed S (0 to 2147483647)\n"
     "              Any of the three turns random starts on, the others taking the file's\n"
     "              settings or their defaults; they apply to EM runs only\n"
+    "  --enumerate classes:A-B  fit the file's model with A to B classes (or\n"
+    "              statuses:A-B), each from random starts (20 unless set); writes X.k<size>.out,\n"
+    "              X.k<size>.json and X.compare.json / X.compare.csv (X: the report name\n"
+    "              without .out); ties across classes or occasions carry over\n"
+    "  --bootstrap B  with --enumerate: test each size against the one below it by a\n"
+    "              parametric bootstrap likelihood-ratio test of B samples (1 to 10000)\n"
+    "  --posterior FILE.csv  write each record's posterior class and status probabilities,\n"
+    "              modal values and most likely path to FILE.csv (EM runs only); replaces\n"
+    "              the control file's POSTERIOR line for this run\n"
+    "  --by-pattern  with --posterior: one row per distinct response pattern\n"
     "  --help      show this text\n"
+    "  --version   show kovrun's version\n"
     "\n"
     "Progress goes to standard error. Ctrl-C asks the engine to stop after the current\n"
     "iteration; the report is then completed as usual. A second Ctrl-C ends kovrun at once.\n"
@@ -117,8 +145,47 @@ struct Arguments {
   std::int32_t starts = -1;
   std::int32_t finalStarts = -1;
   std::int32_t seed = -1;
+  // The posterior membership file for the engine (empty: the control file's).
+  std::string posteriorFile;
+  bool byPattern = false;
+  // The enumeration: kind 0 none, 1 classes, 2 statuses; sizes from..to; bootstrap samples.
+  std::int32_t enumerateKind = 0;
+  std::int32_t enumerateFrom = 0;
+  std::int32_t enumerateTo = 0;
+  std::int32_t bootstrap = 0;
   bool help = false;
+  std::string versionText;  // set by --version: the line to print instead of running
 };
+
+// "classes:A-B" or "statuses:A-B" with 1 <= A <= B <= kMaxEnumeratedSize; false otherwise.
+bool ParseEnumeration(const std::string& text, std::int32_t* kind, std::int32_t* from,
+                      std::int32_t* to) {
+  const std::size_t colon = text.find(':');
+  const std::size_t dash = text.find('-', colon == std::string::npos ? 0 : colon);
+  if (colon == std::string::npos || dash == std::string::npos) return false;
+  const std::string name = text.substr(0, colon);
+  *kind = name == "classes" ? 1 : name == "statuses" ? 2 : 0;
+  const auto number = [](std::string_view digits, std::int32_t* value) {
+    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), *value);
+    return result.ec == std::errc() && result.ptr == digits.data() + digits.size();
+  };
+  const std::string_view view(text);
+  return *kind != 0 && number(view.substr(colon + 1, dash - colon - 1), from) &&
+         number(view.substr(dash + 1), to) && *from >= 1 && *from <= *to &&
+         *to <= kMaxEnumeratedSize;
+}
+
+CLI::Validator EnumerationRange() {
+  return CLI::Validator(
+      [](std::string& text) {
+        std::int32_t kind = 0, from = 0, to = 0;
+        return ParseEnumeration(text, &kind, &from, &to)
+                   ? std::string()
+                   : "expected classes:A-B or statuses:A-B with 1 <= A <= B <= " +
+                         Decimal(kMaxEnumeratedSize);
+      },
+      "classes:A-B|statuses:A-B");
+}
 
 std::optional<Arguments> ParseArguments(int argc, char** argv) {
   Arguments arguments;
@@ -128,6 +195,7 @@ std::optional<Arguments> ParseArguments(int argc, char** argv) {
   // Our own help text, not the library's.
   app.set_help_flag();
   app.add_flag("-h,--help", arguments.help);
+  app.set_version_flag("--version", "kovrun " MARNEL_VERSION);
   CLI::Option* emOption = app.add_flag("--em", em);
   CLI::Option* daOption = app.add_flag("--da", da);
   emOption->excludes(daOption);
@@ -140,9 +208,21 @@ std::optional<Arguments> ParseArguments(int argc, char** argv) {
   CLI::Option* seedOption =
       app.add_option("--seed", arguments.seed)->check(CLI::Range(0, kMaxSeed));
   for (CLI::Option* option : {startsOption, finalOption, seedOption}) option->excludes(daOption);
+  CLI::Option* posteriorOption = app.add_option("--posterior", arguments.posteriorFile);
+  posteriorOption->excludes(daOption);
+  app.add_flag("--by-pattern", arguments.byPattern)->needs(posteriorOption);
+  std::string enumerate;
+  CLI::Option* enumerateOption =
+      app.add_option("--enumerate", enumerate)->check(EnumerationRange())->excludes(daOption);
+  app.add_option("--bootstrap", arguments.bootstrap)
+      ->check(CLI::Range(1, kMaxBootstrap))
+      ->needs(enumerateOption);
   app.add_option("FILE", arguments.controlFile);
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForVersion& version) {
+    arguments.versionText = std::string(version.what()) + "\n";
+    return arguments;
   } catch (const CLI::ParseError& error) {
     Complain(error.what());
     return std::nullopt;
@@ -153,8 +233,20 @@ std::optional<Arguments> ParseArguments(int argc, char** argv) {
     return std::nullopt;
   }
   if (da) arguments.kind = RunKind::kDataAugmentation;
+  if (!enumerate.empty()) {
+    ParseEnumeration(enumerate, &arguments.enumerateKind, &arguments.enumerateFrom,
+                     &arguments.enumerateTo);
+  }
   if (threadsOption->count() > 0) arguments.threads = threads;
   return arguments;
+}
+
+// The posterior file's name made absolute against this folder: the engine would take a
+// relative name in the control file's folder.
+std::string AbsoluteName(const std::string& name) {
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(name, error);
+  return error ? name : full.lexically_normal().string();
 }
 
 void InstallSignalHandlers() {
@@ -169,14 +261,40 @@ void InstallSignalHandlers() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// The engine beside kovrun's own file. Throws EngineLoadError.
+std::string OwnEnginePath() {
+  std::string folder;
+  int error = 0;
+  if (!kov::client::ExecutableFolder(&folder, &error)) {
+    throw EngineLoadError(std::string("Cannot find kovrun's own folder (/proc/self/exe): ") +
+                          std::strerror(error));
+  }
+  return kov::client::LibraryIn(folder);
+}
+
+std::string Describe(const kov::client::BindFailure& failure) {
+  if (failure.result == kov::client::kExportMissing) {
+    return "The engine library " + failure.library + " has no function " + failure.exportName +
+           ": " + failure.reason;
+  }
+  return "Cannot load the engine library " + failure.library + ": " + failure.reason;
+}
+
+// The export's result; a library or export that cannot be had ends the job. Throws
+// EngineLoadError.
+std::int32_t Need(const kov::client::Call& call) {
+  if (call.failure != nullptr) throw EngineLoadError(Describe(*call.failure));
+  return call.value;
+}
+
 // lGetIteration's result after the worker has ended; -2 means the status lock was not had
 // in time, which is worth another try now that nobody else holds it for long.
-std::int32_t FinalPoll(EngineLibrary& engine, ProgressDisplay& display, std::int32_t* iteration) {
+std::int32_t FinalPoll(EngineClient& engine, ProgressDisplay& display, std::int32_t* iteration) {
   std::int32_t result = -2;
   for (int attempt = 0; attempt < kFinalPollTries && result == -2; ++attempt) {
     double criterion = 0.0;
     std::int16_t running = 0;
-    result = engine.GetIteration(iteration, &criterion, &running);
+    result = Need(engine.GetIteration(iteration, &criterion, &running));
     if (result != -2 && result != -3) display.Show(*iteration, criterion);
   }
   return result;
@@ -198,14 +316,14 @@ int RunJob(const Arguments& arguments) {
     Complain("could not set the thread count");
     return kExitRunFailed;
   }
-  EngineLibrary engine;
-  engine.Load(ExecutableFolder());
+  EngineClient engine(OwnEnginePath());
+  if (engine.Load() != kov::client::kBound) throw EngineLoadError(Describe(engine.Failure()));
 
-  if (engine.CurrentlyRunning() != 0) {
+  if (Need(engine.CurrentlyRunning()) != 0) {
     Complain("another Kov run is currently executing in this process; the job was not started");
     return kExitRefused;
   }
-  if (engine.Clean() != 1) {
+  if (Need(engine.Clean()) != 1) {
     Complain("the engine has already run a job in this process and takes one job per load; "
              "the job was not started");
     return kExitRefused;
@@ -214,23 +332,45 @@ int RunJob(const Arguments& arguments) {
   const bool startOptions =
       arguments.starts >= 0 || arguments.finalStarts >= 0 || arguments.seed >= 0;
   if (startOptions &&
-      engine.SetStartOptions(arguments.starts, arguments.finalStarts, arguments.seed) != 1) {
+      Need(engine.SetStartOptions(arguments.starts, arguments.finalStarts, arguments.seed)) != 1) {
     Complain("the engine refused the random start settings; the job was not started");
     return kExitRefused;
+  }
+
+  if (arguments.enumerateKind != 0 &&
+      Need(engine.SetEnumerateOptions(arguments.enumerateKind, arguments.enumerateFrom,
+                                      arguments.enumerateTo, arguments.bootstrap)) != 1) {
+    Complain("the engine refused the enumeration settings; the job was not started");
+    return kExitRefused;
+  }
+
+  if (!arguments.posteriorFile.empty()) {
+    const std::string name = AbsoluteName(arguments.posteriorFile);
+    if (name.size() > static_cast<std::size_t>(kControlPathBytes)) {
+      Complain("the posterior file path is " + Decimal(static_cast<std::int64_t>(name.size())) +
+               " bytes long; the engine takes at most " + Decimal(kControlPathBytes));
+      return kExitUsage;
+    }
+    std::array<char, kControlPathBytes> field;
+    field.fill(' ');
+    name.copy(field.data(), field.size());
+    if (Need(engine.SetPosteriorFile(field.data(), kControlPathBytes,
+                                     arguments.byPattern ? -1 : 0)) != 1) {
+      Complain("the engine refused the posterior membership file; the job was not started");
+      return kExitRefused;
+    }
   }
 
   // Read before the worker exists, so that the only file kovrun itself opens is closed again
   // before the engine opens it.
   const std::optional<std::int64_t> limit =
-      ReadIterationLimit(arguments.controlFile, arguments.kind);
+      kov::client::ReadIterationLimit(arguments.controlFile, arguments.kind);
   InstallSignalHandlers();
 
-  const kovos::Handle worker = arguments.kind == RunKind::kEM
-                                   ? engine.RunKovEM(path.data(), kControlPathBytes)
-                                   : engine.RunKovDA(path.data(), kControlPathBytes);
+  const kovos::Handle worker = Need(engine.Start(arguments.kind, path.data()));
   std::array<char, kErrorMessageBytes> message{};
   if (worker == 0) {
-    const std::int32_t code = engine.GetKovError(message.data(), kErrorMessageBytes);
+    const std::int32_t code = Need(engine.GetKovError(message.data(), kErrorMessageBytes));
     Complain("the engine could not start its worker thread (error " + Decimal(code) + ": " +
              TrimMessage(message.data(), message.size()) + ")");
     return kExitRunFailed;
@@ -248,7 +388,7 @@ int RunJob(const Arguments& arguments) {
   ProgressDisplay display(stderr, isatty(STDERR_FILENO) == 1, limit);
   bool abortRequested = false;
   for (;;) {
-    if (g_interruptRequested != 0 && !abortRequested && engine.AbortRun() != 0) {
+    if (g_interruptRequested != 0 && !abortRequested && Need(engine.AbortRun()) != 0) {
       // A refused request (the status lock was busy) is simply made again next pass.
       abortRequested = true;
       display.EndLine();
@@ -257,7 +397,7 @@ int RunJob(const Arguments& arguments) {
     std::int32_t iteration = 0;
     double criterion = 0.0;
     std::int16_t running = 0;
-    if (engine.GetIteration(&iteration, &criterion, &running) == 1) {
+    if (Need(engine.GetIteration(&iteration, &criterion, &running)) == 1) {
       display.Show(iteration, criterion);
     }
     const std::int32_t wait = kovos::WaitForHandle(worker, kWaitStepMs);
@@ -274,7 +414,7 @@ int RunJob(const Arguments& arguments) {
   std::int32_t iteration = 0;
   const std::int32_t result = FinalPoll(engine, display, &iteration);
   display.EndLine();
-  const std::int32_t code = engine.GetKovError(message.data(), kErrorMessageBytes);
+  const std::int32_t code = Need(engine.GetKovError(message.data(), kErrorMessageBytes));
   kovos::CloseHandle(worker);
 
   if (code != 0) {
@@ -307,8 +447,10 @@ int main(int argc, char** argv) {
     kovrun::WriteError(kovrun::kUsage);
     return kovrun::kExitUsage;
   }
-  if (arguments->help) {
-    const std::string text = std::string(kovrun::kUsage) + "\n" + std::string(kovrun::kHelp);
+  if (arguments->help || !arguments->versionText.empty()) {
+    const std::string text = arguments->help
+                                 ? std::string(kovrun::kUsage) + "\n" + std::string(kovrun::kHelp)
+                                 : arguments->versionText;
     const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
                          std::fflush(stdout) == 0;
     return written ? kovrun::kExitSuccess : kovrun::kExitRunFailed;

@@ -449,6 +449,51 @@ void ControlFileIoTest::startSettingsAreSavedInTheFilesStyle_data() {
   // The engine reads nothing else after the last section, nor a 'STARTS' line after 'STOP'.
   QTest::newRow("other text is not read") << QByteArray("'STOP' 0.01\n'STARTS' 40 10 100 1\nmore\n") << 0
                                           << QVariant() << none << QByteArray("'STOP' 0.01\n");
+  // The posterior membership line comes last and is written only when it names a file.
+  QTest::newRow("the posterior line is kept as written")
+      << QByteArray("'STOP' 0.01\n  posterior  'out dir/p.csv' , 1\n") << 0 << QVariant() << none
+      << QByteArray("'STOP' 0.01\n  posterior  'out dir/p.csv' , 1\n");
+  QTest::newRow("a posterior file named")
+      << QByteArray() << int(kPosteriorFile) << QVariant(QStringLiteral("p.csv")) << none
+      << QByteArray("'POSTERIOR' 'p.csv' 0\n");
+  QTest::newRow("one row per pattern checked")
+      << QByteArray("'STARTS' 40 10 100 1\n'POSTERIOR' 'p.csv' 0\n") << int(kPosteriorByPattern)
+      << QVariant(true) << none << QByteArray("'STARTS' 40 10 100 1\n'POSTERIOR' 'p.csv' 1\n");
+  QTest::newRow("an emptied name drops the line")
+      << QByteArray("'POSTERIOR' 'p.csv' 1\n") << int(kPosteriorFile) << QVariant(QString()) << none
+      << QByteArray();
+  // The comparison of sizes comes after the posterior line.
+  const QString sizes = QStringLiteral("Invalid comparison of sizes in the control file: ");
+  QTest::newRow("the enumerate line is kept as written")
+      << QByteArray("'POSTERIOR' 'p.csv' 0\n  enumerate 2, 1 3\t99\n") << 0 << QVariant() << none
+      << QByteArray("'POSTERIOR' 'p.csv' 0\n  enumerate 2, 1 3\t99\n");
+  QTest::newRow("compare sizes turned on")
+      << QByteArray("'STOP' 0.01\n") << int(kCompareSizes) << QVariant(true) << none
+      << QByteArray("'STOP' 0.01\n'ENUMERATE' 1 1 4 0\n");
+  QTest::newRow("an edited largest size keeps the file's keyword")
+      << QByteArray("enumerate 2 1 3 99\n") << int(kLargestSize) << QVariant(6) << none
+      << QByteArray("enumerate 2 1 6 99\n");
+  QTest::newRow("compare sizes turned off drops the line")
+      << QByteArray("'STARTS' 40 10 100 1\n'ENUMERATE' 1 2 5 100\n") << int(kCompareSizes)
+      << QVariant(false) << none << QByteArray("'STARTS' 40 10 100 1\n");
+  QTest::newRow("a size over the limit is shown and kept")
+      << QByteArray("'ENUMERATE' 1 1 51 0\n") << 0 << QVariant()
+      << QStringList{sizes + QStringLiteral("Largest size must be a whole number from 1 to 50.")}
+      << QByteArray("'ENUMERATE' 1 1 51 0\n");
+  QTest::newRow("an unknown kind is shown and kept")
+      << QByteArray("'ENUMERATE' 3 1 4 0\n") << 0 << QVariant()
+      << QStringList{sizes + QStringLiteral(
+                                 "The sizes compared must be of classes (1) or of statuses (2).")}
+      << QByteArray("'ENUMERATE' 3 1 4 0\n");
+  QTest::newRow("sizes the wrong way round are shown and kept")
+      << QByteArray("'ENUMERATE' 1 4 2 0\n") << 0 << QVariant()
+      << QStringList{sizes +
+                     QStringLiteral("The largest size (2) cannot be below the smallest size (4).")}
+      << QByteArray("'ENUMERATE' 1 4 2 0\n");
+  // A posterior line after it is not read, as the engine does not read it there.
+  QTest::newRow("a posterior line after the enumerate line is not read")
+      << QByteArray("'ENUMERATE' 1 1 4 0\n'POSTERIOR' 'p.csv' 0\n") << 0 << QVariant() << none
+      << QByteArray("'ENUMERATE' 1 1 4 0\n");
 }
 
 void ControlFileIoTest::startSettingsAreSavedInTheFilesStyle() {

@@ -58,6 +58,7 @@ class GridsRoundTripTest : public QObject {
   void examplesSaveByteForByte();
   void sectionsExistWhenTheEngineReadsThem();
   void engineReadsTheModelEnteredInTheGrids();
+  void longPanelShowsEveryOccasion();
 
  private:
   QTemporaryDir m_dir;
@@ -70,6 +71,7 @@ void GridsRoundTripTest::examplesSaveByteForByte_data() {
   QVERIFY(names.size() >= 4);
   for (const QString& name : names) QTest::newRow(qPrintable(name)) << examples.filePath(name);
   QTest::newRow("small.cnt") << QStringLiteral(GRIDS_TEST_DATA "/small.cnt");
+  QTest::newRow("seven_waves.cnt") << QStringLiteral(GRIDS_TEST_DATA "/seven_waves.cnt");
 }
 
 void GridsRoundTripTest::examplesSaveByteForByte() {
@@ -124,6 +126,39 @@ void GridsRoundTripTest::sectionsExistWhenTheEngineReadsThem() {
   f.document.SetInterfaceValue(kStatusItemCount, 0);
   QVERIFY(ComposeControlFile(f.document, &lines));
   QCOMPARE(lines.size(), 13);
+}
+
+// seven_waves.cnt: one class, two statuses, three items, seven occasions. The later tau starts
+// of transition x -> x + 1 (x = 2 .. 6) are 0.7(x-1) 0.2(11-x) in the first row, and the big rho
+// code of item 2, category 1, status 1 is 0 at time 7 only.
+void GridsRoundTripTest::longPanelShowsEveryOccasion() {
+  const QString path = QStringLiteral(GRIDS_TEST_DATA "/seven_waves.cnt");
+  Fixture f;
+  QVERIFY(f.document.Open(path));
+  QCOMPARE(f.ui.messages, QStringList());
+  GridTableModel tau(f.grids, kTauStartingValues);
+  QCOMPARE(tau.SelectorEntries().size(), 6);
+  GridTableModel bigRho(f.grids, kBigRhoRestrictions);
+  QCOMPARE(bigRho.SelectorEntries().size(), 7);
+  for (int x = 2; x <= 6; ++x) {
+    tau.SelectEntry(x - 1);
+    QCOMPARE(tau.data(tau.index(0, 1)).toString(), QStringLiteral("0.7%1").arg(x - 1));
+  }
+  for (int t = 1; t <= 7; ++t) {
+    bigRho.SelectEntry(t - 1);
+    QCOMPARE(bigRho.data(bigRho.index(2, 1)).toString(), QString::number(t == 7 ? 0 : 1));
+  }
+
+  input::Model model;
+  std::string message;
+  const std::int32_t read =
+      input::ReadControlFile(Padded(path.toStdString(), input::kFileNameWidth), &model);
+  run::ReadEngineError(&message);
+  QVERIFY2(read == 1, message.c_str());
+  const input::ModelDimensions& d = model.dims;
+  QCOMPARE(d.occasions, 7);
+  QCOMPARE(model.start.tau[input::TauShape(d)(2 + 4 * 2, 0, 0)], 0.75);  // row 1 of 6 -> 7
+  QCOMPARE(model.codes.bigRho[input::BigRhoShape(d)(0, 1, 0, 0, 6)], 0);
 }
 
 void GridsRoundTripTest::engineReadsTheModelEnteredInTheGrids() {

@@ -49,6 +49,8 @@ class FrmWsTest : public QObject {
   void saveAsAddsTheExtensionWhenNoneIsTyped();
   void startValuesAreCheckedBeforeRun_data();
   void startValuesAreCheckedBeforeRun();
+  void newEstimationWithoutIterationsIsRefused_data();
+  void newEstimationWithoutIterationsIsRefused();
   void refusedEntriesAreNamedInTheStatusBar_data();
   void refusedEntriesAreNamedInTheStatusBar();
 
@@ -353,11 +355,37 @@ void FrmWsTest::startValuesAreCheckedBeforeRun() {
   QVERIFY(m_frame->CheckStartValuesBeforeRun());
 }
 
+void FrmWsTest::newEstimationWithoutIterationsIsRefused_data() {
+  QTest::addColumn<int>("estimation");
+  QTest::addColumn<int>("iterations");
+  QTest::addColumn<bool>("refused");
+  QTest::newRow("new, none") << int{kNewEstimation} << 0 << true;
+  QTest::newRow("new, one") << int{kNewEstimation} << 1 << false;
+  QTest::newRow("fit only, none") << int{kNoEstimation} << 0 << false;
+}
+
+void FrmWsTest::newEstimationWithoutIterationsIsRefused() {
+  QFETCH(int, estimation);
+  QFETCH(int, iterations);
+  QFETCH(bool, refused);
+  Open(Copy(QStringLiteral("iterations")));
+  m_frame->Document().SetInterfaceValue(kEstimationType, estimation);
+  m_frame->Document().SetInterfaceValue(kMaxIterations, iterations);
+  QCOMPARE(m_frame->Document().EmRunRefusal().isEmpty(), !refused);
+  if (!refused) return;
+  QCOMPARE(m_frame->RunCurrentModel(), RunLauncher::Outcome::kStopped);
+  QVERIFY(!m_frame->Launcher().IsRunning());
+  QCOMPARE(m_ui.messages.size(), 1);
+  QVERIFY2(m_ui.messages[0].text.contains(QStringLiteral("at least one EM iteration")),
+           qPrintable(m_ui.messages[0].text));
+}
+
 void FrmWsTest::refusedEntriesAreNamedInTheStatusBar_data() {
   QTest::addColumn<int>("grid");  // -1: the number of times
   QTest::addColumn<QString>("typed");
   QTest::addColumn<QString>("note");
-  QTest::newRow("too many occasions") << -1 << "9" << "at most 5 occasions can be estimated; 9 was not taken";
+  QTest::newRow("too many occasions") << -1 << "51"
+                                      << "at most 50 occasions can be estimated; 51 was not taken";
   QTest::newRow("letters") << int(kGammaStartingValues) << "x" << "\"x\" is not a number";
   QTest::newRow("above one") << int(kGammaStartingValues) << "1.5" << "1.5 is not a probability";
 }

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QChart>
+#include <QCheckBox>
 #include <QLineSeries>
 #include <QProcess>
 #include <QRadioButton>
@@ -23,6 +24,7 @@
 #include "frm_main.h"
 #include "frm_ws.h"
 #include "message_sink.h"
+#include "results/frm_results.h"
 #include "server_registry.h"
 
 using namespace kov::document;
@@ -40,6 +42,7 @@ class RunLaunchTest : public QObject {
   void cleanup();
 
   void emThenDataAugmentationThroughTheRunHost();
+  void sizeComparisonThroughTheRunHostOpensTheComparison();
   void secondRunDuringARunIsRefused();
   void overwriteWarningAndSaveQuestionCanStopTheRun();
   void dataAugmentationWithoutItsStartFileAsksFirst();
@@ -121,6 +124,29 @@ void RunLaunchTest::emThenDataAugmentationThroughTheRunHost() {
   auto* timeSeries = qobject_cast<QLineSeries*>(plotted.first());
   QVERIFY(timeSeries != nullptr);
   QCOMPARE(timeSeries->count(), 50);
+}
+
+void RunLaunchTest::sizeComparisonThroughTheRunHostOpensTheComparison() {
+  const QString control = OpenExample(QStringLiteral("stouffer_toby"));
+  QVERIFY(!control.isEmpty());
+  kov::editor::frmMain& form = m_frame->Form();
+  form.CheckBox(kCompareSizes)->click();
+  form.SetInterfaceValue(kLargestSize, 2);
+  m_ui.answers << Answer::kYes;  // save the changed file before the run
+
+  QCOMPARE(m_frame->RunCurrentModel(), RunLauncher::Outcome::kFinished);
+  QCOMPARE(m_ui.MessageTexts(), QStringList());
+  // The engine in the run host read the line from the saved file and fitted each size.
+  QVERIFY(ReadText(control).contains(QStringLiteral("'ENUMERATE' 1 1 2 0")));
+  for (const char* size : {"1", "2"}) {
+    QVERIFY2(ReadText(m_folder + "/stouffer_toby.k" + size + ".out")
+                 .contains(QStringLiteral(" PROGRAM FINISHED: ")),
+             size);
+  }
+  kov::results::frmResults* window = m_frame->ResultsWindow();
+  QVERIFY(window != nullptr);
+  QCOMPARE(window->Sizes().Path(), m_folder + "/stouffer_toby.compare.json");
+  QCOMPARE(window->Sizes().Rows().size(), std::size_t{2});
 }
 
 void RunLaunchTest::secondRunDuringARunIsRefused() {

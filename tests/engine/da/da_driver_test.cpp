@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -229,6 +231,27 @@ const char* const kBlockTitles[] = {
     "***  Fraction of Missing Information                       ***",
 };
 
+// The keys of the results file that hold the five blocks' figures, in the blocks' order.
+const char* const kResultKeys[] = {"estimates", "standard_errors", "lower", "upper", "fmi"};
+
+// Arrays of the same lengths down to leaves that are numbers or null.
+void ExpectSameShape(const nlohmann::json& actual, const nlohmann::json& expected,
+                     const std::string& where) {
+  if (expected.is_object() || expected.is_array()) {
+    ASSERT_EQ(actual.type(), expected.type()) << where;
+    ASSERT_EQ(actual.size(), expected.size()) << where;
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+      const std::string key =
+          expected.is_object() ? it.key() : std::to_string(it - expected.begin());
+      const nlohmann::json& inner =
+          expected.is_object() ? actual.at(it.key()) : actual.at(it - expected.begin());
+      ExpectSameShape(inner, *it, where + "/" + key);
+    }
+    return;
+  }
+  EXPECT_TRUE(actual.is_number() || actual.is_null()) << where;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 std::vector<int> g_published;  // iterations the driver published, in order
@@ -267,7 +290,7 @@ class DaDriverTest : public ::testing::Test {
   // Runs the DA job from the given generator state, after removing whatever an earlier run of
   // the test left, so that every file found afterwards is this run's.
   std::int32_t RunDa(const Job& job, std::int32_t generatorState = 0) {
-    for (const char* name : {"da.out", "da.ser", "da.ind", "Details.txt"}) {
+    for (const char* name : {"da.out", "da.json", "da.ser", "da.ind", "Details.txt"}) {
       std::filesystem::remove(dir.Path(name));
     }
     for (int j = 1; j <= 20; ++j) {
@@ -446,6 +469,53 @@ TEST_F(DaDriverTest, TwoImputationsThreeApartWriteSixRowsTwoDataSetsAndTheFinalB
       << report.back();
 }
 
+TEST_F(DaDriverTest, ResultsFileHoldsTheReportsFiguresInTheShapesOfTheEmEstimates) {
+  // A cell of the report's tables (5 characters at column 12 after the row's label) and the
+  // entry of the results file it shows.
+  struct Shown {
+    std::vector<std::string> markers;
+    std::string row;
+    std::string pointer;
+  };
+  struct Case {
+    const char* example;
+    std::vector<Shown> cells;
+  };
+  const std::vector<std::string> gamma = {" GAMMA PARAMETERS"};
+  const std::vector<std::string> delta = {" DELTA PARAMETERS FOR LATENT CLASS \"Class2  \""};
+  const Case cases[] = {
+      {"stouffer_toby.cnt", {{gamma, " Univ    ", "/gamma/0"}, {gamma, " Partic  ", "/gamma/1"}}},
+      {"lta.cnt", {{delta, " High     ", "/delta/1/0"}, {delta, " Low      ", "/delta/1/2"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.example);
+    Job job(c.example, dir);
+    ASSERT_EQ(RunEm(job), kRunCompleted) << errorMessage;
+    job.SetDa(4, 3, 321, false);
+    ASSERT_EQ(RunDa(job), kRunCompleted) << errorMessage;
+    const nlohmann::json em = nlohmann::json::parse(ReadFile(dir.Path("em.json")));
+    const nlohmann::json da = nlohmann::json::parse(ReadFile(dir.Path("da.json")));
+    EXPECT_EQ(da["run_type"], "DA");
+    EXPECT_EQ(da["files"]["report"], dir.Path("da.out"));
+    EXPECT_EQ(da["files"]["start_values"], dir.Path("em.est"));
+    EXPECT_EQ(da["dimensions"], em["dimensions"]);
+    EXPECT_EQ(da["subjects"], em["subjects"]);
+    EXPECT_EQ(da["imputations"], 3);
+    EXPECT_EQ(da["iterations"], 12);
+    for (std::size_t b = 0; b < std::size(kResultKeys); ++b) {
+      const nlohmann::json& set = da[kResultKeys[b]];
+      ExpectSameShape(set, em["estimates"], kResultKeys[b]);
+      for (const Shown& cell : c.cells) {
+        const nlohmann::json& value = set.at(nlohmann::json::json_pointer(cell.pointer));
+        ASSERT_TRUE(value.is_number()) << kResultKeys[b] << cell.pointer;
+        EXPECT_EQ(BlockRow(report, kBlockTitles[b], cell.markers, cell.row).substr(11, 5),
+                  Cell(value.get<double>()))
+            << kResultKeys[b] << cell.pointer;
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Coverage on data simulated from known parameters
 
@@ -525,6 +595,15 @@ TEST_F(DaDriverTest, BoundsCoverTheTrueValuesAndFixedParametersCarryTheMarker) {
   const std::vector<double>& variance = details[1].second;
   const std::vector<double>& high = details[4].second;
   const std::vector<double>& low = details[5].second;
+  // The results file marks the fixed entries null and shows their values as estimates.
+  const nlohmann::json results = nlohmann::json::parse(ReadFile(dir.Path("da.json")));
+  EXPECT_EQ(results["estimates"]["gamma"], nlohmann::json({0.6, 0.4}));
+  for (const char* key : {"standard_errors", "lower", "upper", "fmi"}) {
+    EXPECT_EQ(results[key]["gamma"], nlohmann::json({nullptr, nullptr})) << key;
+    EXPECT_EQ(results[key]["tau"][1][2], nlohmann::json({nullptr, nullptr, nullptr})) << key;
+    EXPECT_TRUE(results[key]["tau"][1][1][0].is_number()) << key;
+  }
+
   const std::vector<TrueValue> truth = LtaTruthInFileOrder();
   ASSERT_EQ(truth.size(), 2u + 6u + 36u + 8u + 144u);
   for (const auto& [label, values] : details) ASSERT_EQ(values.size(), truth.size()) << label;
@@ -642,6 +721,7 @@ TEST_F(DaDriverTest, AbortAtIterationTLeavesTRowsTheAbortLinesAndNoCombination) 
     EXPECT_EQ(FindLine(report, " PROGRAM FINISHED: "), kNone);
 
     EXPECT_FALSE(Exists("Details.txt"));
+    EXPECT_FALSE(Exists("da.json"));
     // The imputations written before the abort stay.
     EXPECT_EQ(Exists("imp1.dat"), t >= 4);
     EXPECT_EQ(Exists("imp2.dat"), t >= 8);

@@ -1,5 +1,6 @@
 // Expected values are worked out by hand from the complete-data and combination rules:
-// p = count / set count, u = p (1 - p) / n, q = ln(p / (1 - p)), u* = 1 / (n p (1 - p));
+// p = count / set count, u = p (1 - p) / n, and for the bounds with x = n p the adjusted
+// q = (x + 2) / (n + 4), u* = q (1 - q) / (n + 4);
 // Q bar and U bar are means, B = sum (Q - Q bar)^2 / (m - 1), T = U bar + (1 + 1/m) B,
 // nu = (m - 1)(1 + U bar / ((1 + 1/m) B))^2, r = (1 + 1/m) B / U bar,
 // gamma = (r + 2 / (nu + 3)) / (r + 1), bounds 1 / (1 + e^-(q bar -+ t sqrt(T*))). The
@@ -10,7 +11,7 @@
 // The "Details.txt" lines are typed from the layout: a label line of one blank and the label,
 // then gamma and little rho groups, three values per line, 20 columns, 16 decimals (10 for the
 // degrees of freedom).
-#include "../../../engine/da/imputation_analysis.h"
+#include "da/imputation_analysis.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "../../../engine/base/result_codes.h"
-#include "../../../engine/base/status_record.h"
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "temp_files.h"
 
 namespace kov::da {
@@ -100,9 +101,9 @@ class Analysis : public ::testing::Test {
 };
 
 TEST_F(Analysis, EstimatesAndVariancesOnBothScalesWithFixedParametersMarked) {
-  // Classes 40 / 60 of 100: u = 0.24 / 100, q = -+ln 1.5, u* = 1 / 24. Class 1 answers 0 / 40,
-  // so little rho is 0 and 1 with n = 40: u = 0, q = -+ln(9999999) = -+16.1180955, u* = 0 for
-  // p = 0 and 1 / (40 x 0.9999999 x 1e-7) = 250000.025 for p = 1.
+  // Classes 40 / 60 of 100: u = 0.24 / 100, q = 42 / 104 and 62 / 104, u* = 42 x 62 / 104^3.
+  // Class 1 answers 0 / 40, so little rho is 0 and 1 with n = 40: u = 0, q = 2 / 44 and 42 / 44,
+  // u* = 2 x 42 / 44^3 for both, where the unadjusted variance would be 0.
   UseClassModel();
   counts.total = 100;
   counts.classCounts = {40, 60};
@@ -116,20 +117,56 @@ TEST_F(Analysis, EstimatesAndVariancesOnBothScalesWithFixedParametersMarked) {
   const ImputationAnalysis& entry = *store.Entry(2);
   ExpectNear(entry.estimates.gamma, {0.4, 0.6});
   ExpectNear(entry.variances.gamma, {0.0024, 0.0024});
-  ExpectNear(entry.logits.gamma, {-0.40546510810816444, 0.40546510810816444});
-  ExpectNear(entry.logitVariances.gamma, {1.0 / 24, 1.0 / 24});
-  // The fixed entries keep their start values and carry 9.0 instead of variances.
+  ExpectNear(entry.logits.gamma, {42.0 / 104, 62.0 / 104});
+  ExpectNear(entry.logitVariances.gamma,
+             {42.0 * 62 / (104.0 * 104 * 104), 42.0 * 62 / (104.0 * 104 * 104)});
+  // The fixed entries keep their start values and carry 9.0 instead of variances and logits.
   ExpectNear(entry.estimates.littleRho, {0.0, 1.0, 0.3, 0.7});
   ExpectNear(entry.variances.littleRho, {0.0, 0.0, 9.0, 9.0});
-  EXPECT_EQ(entry.logitVariances.littleRho[0], 0.0);
-  // 1 - 0.9999999 keeps only about nine digits in a double.
-  EXPECT_NEAR(entry.logitVariances.littleRho[1], 250000.025, 1e-3);
-  EXPECT_EQ(entry.logitVariances.littleRho[2], 9.0);
-  EXPECT_NEAR(entry.logits.littleRho[0], -16.118095550958316, 1e-9);
-  EXPECT_NEAR(entry.logits.littleRho[1], 16.118095550958316, 1e-9);
+  ExpectNear(entry.logits.littleRho, {2.0 / 44, 42.0 / 44, 9.0, 9.0});
+  const double boundary = 2.0 * 42 / (44.0 * 44 * 44);
+  ExpectNear(entry.logitVariances.littleRho, {boundary, boundary, 9.0, 9.0});
   // Delta and tau of a model without statuses are not estimated.
   ExpectNear(entry.variances.delta, {9.0, 9.0});
   ExpectNear(entry.variances.tau, {9.0, 9.0});
+}
+
+TEST_F(Analysis, AResponseProbabilityMostlyZeroGetsANarrowIntervalInsideTheUnitRange) {
+  // Class 1 of 40 subjects answers category 1 zeroTimes of m times never and else once. All
+  // zero: every q = 2/44, u* = 2 x 42 / 44^3, B = 0, bounds 2/44 -+ 1.96 sqrt u* = -0.016094 /
+  // 0.107003, the lower one cut at 0. 24 of 40 zero (the rest q = 3/44, u* = 3 x 41 / 44^3):
+  // Q bar = 0.0545455, U bar = 0.00116923, B = 0.000127146, T = 0.00129956, nu about 3878
+  // (t = 1.96061), bounds cut at 0 / 0.125223. Clamping the logit of 0 at 1e-7 gave a point
+  // interval at 1e-7 (all zero) or one up to 0.8 (24 of 40).
+  struct Case {
+    std::int32_t imputations, zeroTimes;
+    double lower, upper, tolerance;
+  };
+  const Case cases[] = {{2, 2, 0.0, 0.10700293582850931, 1e-12}, {40, 24, 0.0, 0.125223, 2e-6}};
+  UseClassModel();
+  counts.total = 100;
+  counts.classCounts = {40, 60};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.zeroTimes) + " of " + std::to_string(c.imputations));
+    ASSERT_TRUE(store.Prepare(c.imputations, d).IsOk());
+    for (std::int32_t j = 1; j <= c.imputations; ++j) {
+      const double chosen = j <= c.zeroTimes ? 0.0 : 1.0;
+      counts.littleRhoCounts = {chosen, 40.0 - chosen, 20, 40};
+      ASSERT_TRUE(AnalyseImputation(j, counts, input::RestrictionStructure(d, codes, start), d,
+                                    start, report, &store)
+                      .IsOk());
+    }
+    CombinedResults r;
+    ASSERT_TRUE(
+        CombineImputations(c.imputations, test::PathField(dir.Path("m.cnt")), d, codes, store, &r)
+            .IsOk());
+    EXPECT_NEAR(r.lowerBounds.littleRho[0], c.lower, c.tolerance);
+    EXPECT_NEAR(r.upperBounds.littleRho[0], c.upper, c.tolerance);
+    EXPECT_LE(r.lowerBounds.littleRho[0], r.estimates.littleRho[0]);
+    // The other category mirrors it.
+    EXPECT_NEAR(r.upperBounds.littleRho[1], 1.0 - r.lowerBounds.littleRho[0], 1e-12);
+    EXPECT_NEAR(r.lowerBounds.littleRho[1], 1.0 - r.upperBounds.littleRho[0], 1e-12);
+  }
 }
 
 TEST_F(Analysis, LaterOccasionsOfDeltaAreTheImpliedPrevalencesOfTheClass) {
@@ -278,13 +315,13 @@ class Combination : public ::testing::Test {
 
   // m = 2. Gamma 1: p 0.4 / 0.5, u 0.002 / 0.004: Q bar 0.45, U bar 0.003, B 0.005,
   // T = 0.0105, nu = (1 + 0.003 / 0.0075)^2 = 1.96, r = 2.5, gamma = (2.5 + 2 / 4.96) / 3.5
-  // = 0.82949308755760; on the logit scale q -0.5 / 0.5, u* 0.75: B* = 0.5, T* = 1.5,
-  // nu* = (1 + 0.75 / 0.75)^2 = 4, bounds 1 / (1 + e^-+(2.7764451 x 1.2247449))
-  // = 0.0322818 / 0.9677182. Gamma 2: 0.6 in both with u 0.001: B = 0.
+  // = 0.82949308755760; adjusted q 0.35 / 0.45, u* 0.0075: B* = 0.005, T* = 0.015,
+  // nu* = (1 + 0.0075 / 0.0075)^2 = 4, bounds 0.4 -+ 2.7764451 x 0.1224745 = 0.0599580 /
+  // 0.7400420. Gamma 2: 0.6 in both with u 0.001: B = 0.
   Status CombineTwo(const std::string& controlFile, CombinedResults* results) {
     EXPECT_TRUE(store.Prepare(2, d).IsOk());
-    EXPECT_EQ(store.Store(1, Make(0.4, 0.002, -0.5, 0.75, 0.6, 0.001)), kStatusOk);
-    EXPECT_EQ(store.Store(2, Make(0.5, 0.004, 0.5, 0.75, 0.6, 0.001)), kStatusOk);
+    EXPECT_EQ(store.Store(1, Make(0.4, 0.002, 0.35, 0.0075, 0.6, 0.001)), kStatusOk);
+    EXPECT_EQ(store.Store(2, Make(0.5, 0.004, 0.45, 0.0075, 0.6, 0.001)), kStatusOk);
     return CombineImputations(2, test::PathField(controlFile), d, codes, store, results);
   }
 
@@ -302,9 +339,9 @@ TEST_F(Combination, TwoImputationsFollowRubinsRules) {
   EXPECT_NEAR(r.standardErrors.gamma[0], 0.10246950765959599, kTight);
   EXPECT_NEAR(r.degreesOfFreedom.gamma[0], 1.96, kTight);
   EXPECT_NEAR(r.missingInformation.gamma[0], 0.8294930875576038, kTight);
-  // The bounds use the logit scale's own degrees of freedom (4), not the 1.96 above.
-  EXPECT_NEAR(r.lowerBounds.gamma[0], 0.032281813182260324, 1e-5);
-  EXPECT_NEAR(r.upperBounds.gamma[0], 0.9677181868177397, 1e-5);
+  // The bounds use the adjusted scale's own degrees of freedom (4), not the 1.96 above.
+  EXPECT_NEAR(r.lowerBounds.gamma[0], 0.4 - 2.7764451051977987 * std::sqrt(0.015), 1e-5);
+  EXPECT_NEAR(r.upperBounds.gamma[0], 0.4 + 2.7764451051977987 * std::sqrt(0.015), 1e-5);
 
   // Fixed little rho shows its value and 9.0 in everything else, as do delta and tau of a model
   // without statuses.
@@ -323,12 +360,12 @@ TEST_F(Combination, TwoImputationsFollowRubinsRules) {
 TEST_F(Combination, EqualEstimatesHaveNoBetweenVarianceAndTheNormalQuantile) {
   // m = 3, gamma 1 is 0.1 in every imputation with u 0.001, 0.002, 0.003: T = U bar = 0.002,
   // nu = 0, and with no between variance no information is missing: the fraction is 0 (the
-  // formula with nu = 0 would give 2/3). Logits 0.2 each with u* 0.01, 0.02, 0.03:
-  // T* = 0.02, bounds 1 / (1 + e^-(0.2 -+ 1.96 sqrt 0.02)) = 0.4807131 / 0.6170831. A mean that
+  // formula with nu = 0 would give 2/3). Adjusted q 0.1 each with u* 0.001, 0.002, 0.003:
+  // T* = 0.002, bounds 0.1 -+ 1.96 sqrt 0.002 = 0.0123461 / 0.1876539. A mean that
   // came out an ulp away from 0.1 would give B > 0, a huge nu and the quantile 1.95996 instead.
   ASSERT_TRUE(store.Prepare(3, d).IsOk());
   for (std::int32_t j = 1; j <= 3; ++j) {
-    ImputationAnalysis a = Make(0.1, 0.001 * j, 0.2, 0.01 * j, 0.6, 0.001);
+    ImputationAnalysis a = Make(0.1, 0.001 * j, 0.1, 0.001 * j, 0.6, 0.001);
     ASSERT_EQ(store.Store(j, a), kStatusOk);
   }
   CombinedResults r;
@@ -338,8 +375,8 @@ TEST_F(Combination, EqualEstimatesHaveNoBetweenVarianceAndTheNormalQuantile) {
   EXPECT_NEAR(r.totalVariances.gamma[0], 0.002, kTight);
   EXPECT_EQ(r.degreesOfFreedom.gamma[0], 0.0);
   EXPECT_EQ(r.missingInformation.gamma[0], 0.0);
-  EXPECT_NEAR(r.lowerBounds.gamma[0], 0.48071310988226557, 1e-12);
-  EXPECT_NEAR(r.upperBounds.gamma[0], 0.6170831363401716, 1e-12);
+  EXPECT_NEAR(r.lowerBounds.gamma[0], 0.1 - 1.96 * std::sqrt(0.002), 1e-12);
+  EXPECT_NEAR(r.upperBounds.gamma[0], 0.1 + 1.96 * std::sqrt(0.002), 1e-12);
 }
 
 TEST_F(Combination, DetailsFileHoldsTheSixSectionsInTheControlFilesFolder) {

@@ -107,11 +107,12 @@ Table LatentTable(const input::Model& model, const input::ParameterSet& v, const
   for (std::int32_t t = 0; t < occasions; ++t) cellCount *= S;
   for (std::int32_t index = 0; index < cellCount; ++index) {
     LatentCell cell;
+    cell.statuses.assign(occasions, 0);
     std::int32_t rest = index;
     for (std::int32_t t = occasions - 1; t >= 0; --t, rest /= S) cell.statuses[t] = rest % S;
     cell.latentClass = rest;
     const std::int32_t c = rest;
-    std::int32_t s[6] = {};
+    std::vector<std::int32_t> s(occasions + 1, 0);
     for (std::int32_t t = 1; t <= occasions; ++t) s[t] = cell.statuses[t - 1] + 1;
     double p = 1.0;
     double logP = 0.0;
@@ -171,6 +172,8 @@ TEST(LatentDraw, AgreesWithWalkingTheWholeLatentTable) {
       {2, 2, {3}, {2}, 4, 2},       // second order, T = 4
       {1, 3, {}, {3}, 3, 2},        // second order, three statuses
       {2, 2, {}, {2}, 2, 2},        // second order, T = 2
+      {2, 2, {2}, {2}, 7, 1},       // first order, T = 7
+      {1, 2, {}, {2}, 7, 2},        // second order, T = 7
   };
   std::mt19937 random(20240607);
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
@@ -243,7 +246,7 @@ TEST(ImputationStep, DrawsOneUniformPerSubject) {
 
 // The records of a pattern are its subjects' own draws counted by cell, in latent-table order,
 // against LatentRecursions drawing one subject at a time from the same uniforms, the cells
-// counted in a map keyed (class, s1, ..., s5); the counts are those of the records. The patterns
+// counted in a map keyed (class, s1, s2, s3); the counts are those of the records. The patterns
 // of many small ones are split into blocks drawn on the engine's threads, which must change no
 // draw: 70 000 subjects of one pattern and 5 of another, and 6 000 patterns of 0 to 2 subjects
 // with one of 70 000 among them, on 1 and 3 threads.
@@ -293,32 +296,28 @@ TEST(ImputationStep, RecordsCountEverySubjectsOwnDrawInLatentTableOrder) {
     latent.SetParameters(values);
     CompletedData expected = completed;
     expected.records.clear();
+    expected.statuses.clear();
     for (std::int32_t p = 0; p < patterns.patternCount; ++p) {
       latent.Prepare(patterns.Pattern(p));
-      std::map<std::array<std::int32_t, 1 + kLatentOccasions>, double> cells;
+      std::map<std::vector<std::int32_t>, double> cells;
       for (double n = 0; n < patterns.frequencies[p]; ++n) {
         LatentCell cell;
         ASSERT_TRUE(latent.DrawCell(NextUniform(0), &cell));
-        std::array<std::int32_t, 1 + kLatentOccasions> key{cell.latentClass};
-        std::copy(cell.statuses.begin(), cell.statuses.end(), key.begin() + 1);
+        std::vector<std::int32_t> key{cell.latentClass};
+        key.insert(key.end(), cell.statuses.begin(), cell.statuses.end());
         cells[key] += 1.0;
       }
       for (const auto& [key, count] : cells) {
-        CompletedRecord record;
-        record.pattern = p;
-        record.latentClass = key[0];
-        std::copy(key.begin() + 1, key.end(), record.statuses.begin());
-        record.count = count;
-        expected.records.push_back(record);
+        expected.Add(CompletedRecord{p, key[0], count}, key.data() + 1);
       }
     }
     EXPECT_EQ(stateAfter, GeneratorState());
     ASSERT_EQ(completed.records.size(), expected.records.size());
+    ASSERT_EQ(completed.statuses, expected.statuses);
     for (std::size_t r = 0; r < expected.records.size(); ++r) {
       const CompletedRecord& a = completed.records[r];
       const CompletedRecord& b = expected.records[r];
-      ASSERT_TRUE(a.pattern == b.pattern && a.latentClass == b.latentClass &&
-                  a.statuses == b.statuses && a.count == b.count)
+      ASSERT_TRUE(a.pattern == b.pattern && a.latentClass == b.latentClass && a.count == b.count)
           << "record " << r;
     }
     em::ExpectedCounts expectedCounts;
@@ -405,7 +404,8 @@ TEST(ImputationStep, DrawnCellsFollowThePosterior) {
   for (const CompletedRecord& record : completed.records) {
     LatentCell cell;
     cell.latentClass = record.latentClass;
-    cell.statuses = record.statuses;
+    cell.statuses.assign(completed.StatusesOf(record),
+                         completed.StatusesOf(record) + completed.occasions);
     const auto at = std::find_if(table.cells.begin(), table.cells.end(),
                                  [&](const LatentCell& c) { return SameCell(c, cell); });
     ASSERT_NE(at, table.cells.end());
@@ -441,7 +441,9 @@ TEST(TallyCompletedCounts, CountsEveryFamilyFromTheRecords) {
     data.itemCount = 4;
     data.responses = {2, 1, 2, 2, 1, 2, 2, 1};
     data.frequencies = {3.0, 2.0};
-    data.records = {{0, 1, {0, 1, 1, 0, 0}, 3.0}, {1, 0, {1, 1, 0, 0, 0}, 2.0}};
+    data.occasions = 3;
+    data.records = {{0, 1, 3.0}, {1, 0, 2.0}};
+    data.statuses = {0, 1, 1, 1, 1, 0};
     em::ExpectedCounts counts;
     TallyCompletedCounts(d, data, &counts);
 
@@ -574,6 +576,79 @@ TEST(LatentDraw, PatternsOfTinyProbabilityFollowTheirPosterior) {
     input::PatternTable drawn;
     ASSERT_TRUE(draw.DrawMissingResponses(values, patterns, &drawn));
     EXPECT_EQ(drawn.subjectCount, 40.0);
+  }
+}
+
+// Cells of tables of 1, 5, 7 and 50 occasions decode to themselves, the first and last cells
+// take the numbers 0 and C S^T - 1, and the next cell of the table (the last occasion's status
+// counted up, carried into earlier occasions and then the class) takes the next number, so
+// that the tally's sorted numbers are the records in table order. Decoding writes exactly T
+// statuses.
+TEST(LatentCellNumbering, CellsRoundTripInLatentTableOrder) {
+  struct Case {
+    std::int32_t classes, statuses, occasions;
+  };
+  std::mt19937 random(5150);
+  for (const Case& c :
+       {Case{3, 2, 1}, Case{3, 2, 5}, Case{3, 2, 7}, Case{1000, 2, 50}, Case{2, 3, 39}}) {
+    SCOPED_TRACE(std::to_string(c.classes) + " classes, " + std::to_string(c.statuses) +
+                 " statuses, " + std::to_string(c.occasions) + " occasions");
+    const LatentCellNumbering numbering(c.statuses, c.occasions);
+    std::uint64_t cells = static_cast<std::uint64_t>(c.classes);
+    for (std::int32_t t = 0; t < c.occasions; ++t) cells *= static_cast<std::uint64_t>(c.statuses);
+    const std::vector<std::int32_t> first(c.occasions, 0), last(c.occasions, c.statuses - 1);
+    EXPECT_EQ(numbering.Index(0, first.data()), 0u);
+    EXPECT_EQ(numbering.Index(c.classes - 1, last.data()), cells - 1);
+
+    std::uniform_int_distribution<std::int32_t> classOf(0, c.classes - 1);
+    std::uniform_int_distribution<std::int32_t> statusOf(0, c.statuses - 1);
+    for (int n = 0; n < 200; ++n) {
+      std::int32_t latentClass = classOf(random);
+      std::vector<std::int32_t> statuses(c.occasions);
+      for (std::int32_t& s : statuses) s = statusOf(random);
+      if (n == 0) latentClass = c.classes - 1, statuses = last;
+      const std::uint64_t index = numbering.Index(latentClass, statuses.data());
+      std::vector<std::int32_t> decoded(c.occasions + 1, -7);
+      EXPECT_EQ(numbering.Decode(index, decoded.data()), latentClass);
+      EXPECT_EQ(decoded.back(), -7) << "a status written past the last occasion";
+      decoded.pop_back();
+      ASSERT_EQ(decoded, statuses) << "cell " << index;
+
+      std::int32_t t = c.occasions - 1;
+      for (; t >= 0 && statuses[t] == c.statuses - 1; --t) statuses[t] = 0;
+      if (t >= 0) {
+        ++statuses[t];
+      } else if (++latentClass == c.classes) {
+        continue;  // the last cell has no next
+      }
+      EXPECT_EQ(numbering.Index(latentClass, statuses.data()), index + 1);
+    }
+  }
+}
+
+// A table of C S^T cells may be numbered up to 2^63 cells: S = 2 at 50 occasions up to 8192
+// classes, S = 3 at 39 occasions up to 2 classes (3^39 is 4.05e18) and at 40 occasions none.
+// Without status items the table is the classes alone, whatever S and T say.
+TEST(LatentCellsCountable, HoldsUpToTwoToTheSixtyThreeCells) {
+  struct Case {
+    std::int32_t classes, statuses, statusItems, occasions;
+    bool countable;
+  };
+  const Case cases[] = {
+      {1000, 2, 1, 50, true}, {8192, 2, 1, 50, true}, {8193, 2, 1, 50, false},
+      {2, 3, 1, 39, true},    {3, 3, 1, 39, false},   {1, 3, 1, 40, false},
+      {1, 1000, 1, 6, true},  {1, 1000, 2, 7, false}, {1000, 1000, 0, 50, true},
+      {1000, 1, 3, 50, true},
+  };
+  for (const Case& c : cases) {
+    input::ModelDimensions d;
+    d.classes = c.classes;
+    d.statuses = c.statuses;
+    d.statusItems = c.statusItems;
+    d.occasions = c.occasions;
+    EXPECT_EQ(LatentCellsCountable(d), c.countable)
+        << c.classes << " x " << c.statuses << "^" << c.occasions << ", status items "
+        << c.statusItems;
   }
 }
 

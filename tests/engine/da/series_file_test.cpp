@@ -2,14 +2,14 @@
 // 20-24, "Delta" at 30-34, "  Tau" at 40-44, " LRho" at 51-55 and " BRho" at 63-67; a row has
 // the iteration in columns 1-6 and the five values, 10 wide with 5 decimals, at 16-25, 27-36,
 // 38-47, 49-58 and 60-69. Weights are 1,000,000 x (second - first), worked out by hand.
-#include "../../../engine/da/series_file.h"
+#include "da/series_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "../../../engine/base/result_codes.h"
+#include "base/result_codes.h"
 #include "temp_files.h"
 
 namespace kov::da {

@@ -457,6 +457,10 @@ TEST_F(EmDriverTest, StoufferTobyFitIndicesInTheReportAndTheResultsFile) {
   EXPECT_EQ(results["files"]["estimates"], dir.Path("em.est"));
   EXPECT_TRUE(results["files"]["start_values"].is_null());
   EXPECT_EQ(results["dimensions"]["classes"], 2);
+  // The control file's names, without the blanks that pad them to eight characters.
+  EXPECT_EQ(results["labels"]["classes"], nlohmann::json({"Univ", "Partic"}));
+  EXPECT_EQ(results["labels"]["class_items"][3], "Item4");
+  EXPECT_EQ(results["labels"]["class_categories"][0], nlohmann::json({"Univ", "Partic"}));
   EXPECT_EQ(results["subjects"], 216.0);
   EXPECT_EQ(results["patterns"], 16);
   EXPECT_EQ(results["npar"], 9);
@@ -835,13 +839,13 @@ TEST_F(EmDriverTest, ZeroIterationsEvaluateTheStartValuesOnly) {
   Job job = StoufferToby(dir);
   job.maxIterations = 0;
   job.writeEstimates = true;
-  ASSERT_EQ(Run(job), kRunCompleted) << errorMessage;
-  ExpectStartValuesEvaluatedOnly(report, StoufferStartGSquared());
-  // No estimates are written, so no estimates file is made.
+  // A new estimation needs iterations; values are evaluated from a file, with a fit-only job.
+  EXPECT_NE(Run(job), kRunCompleted);
+  EXPECT_EQ(errorCode, kBadRunSetting);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("em.est")));
   EXPECT_TRUE(g_published.empty());
 
-  // The same values from a parameter estimates file, with a fit-only job (type 4).
+  // The start values from a parameter estimates file, with a fit-only job (type 4).
   dir.Write("start.est",
             "  0.6000000000000000  0.4000000000000000\n"
             "  0.9000000000000000  0.8000000000000000  0.8000000000000000\n"

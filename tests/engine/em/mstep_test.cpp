@@ -5,7 +5,7 @@
 // Codes are given already marked. Offsets are first index fastest: delta (c, s, t) at
 // c + C*s + C*S*t, tau (r, j, c) at r + R*(j + S*c), rho with the category fastest.
 // The expected report lines are typed from the message texts, numbers right-aligned in 4 columns.
-#include "../../../engine/em/mstep.h"
+#include "em/mstep.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "../../../engine/base/result_codes.h"
-#include "../../../engine/base/status_record.h"
+#include "base/result_codes.h"
+#include "base/status_record.h"
 #include "temp_files.h"
 
 namespace kov::em {

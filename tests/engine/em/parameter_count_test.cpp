@@ -3,7 +3,7 @@
 // category-1 entry goes), an equality class holds one, and a head that is the last entry of a
 // set without free entries is fixed by that set's sum. Codes are laid out by hand in storage
 // order, first index fastest: delta codes at c + C*s, tau at r + R*(j + S*c).
-#include "../../../engine/em/parameter_count.h"
+#include "em/parameter_count.h"
 
 #include <gtest/gtest.h>
 

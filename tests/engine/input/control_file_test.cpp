@@ -389,7 +389,7 @@ TEST_F(ControlFileTest, RefusesAbsurdDimensionsNamingTheCountAndItsLimit) {
       {head("2 2 1 1001 2 1 0 0 0"), common,
        "The number of items per occasion measuring the latent statuses (1001) is over the "
        "limit of 1000."},
-      {head("2 2 1 1 6 1 0 0 0"), common, "The number of occasions (6) is over the limit of 5."},
+      {head("2 2 1 1 51 1 0 0 0"), common, "The number of occasions (51) is over the limit of 50."},
       {head("-2 2 1 1 2 1 0 0 0"), common, "The number of latent classes (-2) is negative."},
       // E = 3 x 1000^2, so tau takes (1000 + 3 x 10^6) x 1000 x 2 values.
       {head("2 1000 0 5 5 2 0 0 0"), common, "The tau parameters would take 6002000000" + limit},
@@ -577,6 +577,89 @@ TEST_F(ControlFileTest, ReadsTheRandomStartsBlockAfterTheLastSection) {
     // The sections before the block read as they did.
     EXPECT_EQ(m.maxIterations, 100);
     EXPECT_DOUBLE_EQ(m.start.gamma[1], 0.5);
+  }
+}
+
+TEST_F(ControlFileTest, ReadsThePosteriorLineLastInTheBlock) {
+  struct Case {
+    const char* block;
+    std::int32_t result;
+    const char* file;  // as read: empty for none
+    bool byPattern;
+    bool startsBlock;
+    double stop;
+  };
+  const Case cases[] = {
+      {"'POSTERIOR' 'post.csv' 0\n", 1, "post.csv", false, false, 0.0},
+      {"'posterior' 'out dir/p, q.csv' 1\n", 1, "out dir/p, q.csv", true, false, 0.0},
+      {"'STOP' 1e-9\n'POSTERIOR' p.csv 1\n", 1, "p.csv", true, false, 1e-9},
+      {"'STARTS' 8 2 10 1\n'STOP' 1e-9\n'POSTERIOR' p.csv 0\n", 1, "p.csv", false, true, 1e-9},
+      {"'STARTS' 8 2 10 1\n'POSTERIOR' p.csv 0\n", 1, "p.csv", false, true, 0.0},
+      // Out of order: the block ends at the line that cannot follow.
+      {"'POSTERIOR' p.csv 0\n'STOP' 1e-9\n", 1, "p.csv", false, false, 0.0},
+      {"'POSTERIOR' '' 0\n", 0, "", false, false, 0.0},
+      {"'POSTERIOR' p.csv\n", 0, "", false, false, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.block);
+    run::ResetStatusForTesting();
+    Model m;
+    ASSERT_EQ(Read(ControlText(Shape{}) + c.block, &m), c.result) << lastError;
+    if (c.result == 0) continue;
+    EXPECT_EQ(m.posteriorFile, c.file);
+    EXPECT_EQ(m.posteriorByPattern, c.byPattern);
+    EXPECT_EQ(m.startsBlock, c.startsBlock);
+    EXPECT_DOUBLE_EQ(m.logLikelihoodCriterion, c.stop);
+  }
+}
+
+TEST_F(ControlFileTest, ReadsTheEnumerateLineAfterThePosteriorLine) {
+  struct Case {
+    const char* block;
+    std::int32_t result;
+    std::int32_t kind, from, to, bootstrap;  // as read
+    const char* posterior;
+    const char* why;  // the refusal's reason, when refused
+  };
+  const Case cases[] = {
+      {"'ENUMERATE' 1 1 4 100\n", 1, 1, 1, 4, 100, "", ""},
+      {"'STARTS' 8 2 10 1\n'STOP' 1e-9\n'POSTERIOR' p.csv 0\n'enumerate' 2, 2, 2, 0\n", 1, 2, 2, 2,
+       0, "p.csv", ""},
+      // Before the posterior line it ends the block, as any line out of order does.
+      {"'ENUMERATE' 1 1 4 0\n'POSTERIOR' p.csv 0\n", 1, 1, 1, 4, 0, "", ""},
+      {"'ENUMERATE' 1 1 50 10000\n", 1, 1, 1, 50, 10000, "", ""},
+      {"'ENUMERATE' 3 1 4 0\n", 0, 0, 0, 0, 0, "",
+       "The kind of the ENUMERATE line (3) is neither 1 (classes) nor 2 (statuses)."},
+      {"'ENUMERATE' 0 1 4 0\n", 0, 0, 0, 0, 0, "",
+       "The kind of the ENUMERATE line (0) is neither 1 (classes) nor 2 (statuses)."},
+      {"'ENUMERATE' 1 0 4 0\n", 0, 0, 0, 0, 0, "",
+       "The smallest size of the ENUMERATE line (0) is below 1."},
+      {"'ENUMERATE' 2 3 2 0\n", 0, 0, 0, 0, 0, "",
+       "The largest size of the ENUMERATE line (2) is below its smallest size (3)."},
+      {"'ENUMERATE' 1 1 51 0\n", 0, 0, 0, 0, 0, "",
+       "The largest size of the ENUMERATE line (51) is over the limit of 50."},
+      {"'ENUMERATE' 1 1 4 -1\n", 0, 0, 0, 0, 0, "",
+       "The number of bootstrap samples of the ENUMERATE line (-1) is negative."},
+      {"'ENUMERATE' 1 1 4 10001\n", 0, 0, 0, 0, 0, "",
+       "The number of bootstrap samples of the ENUMERATE line (10001) is over the limit of "
+       "10000."},
+      {"'ENUMERATE' 1 1 4\n", 0, 0, 0, 0, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.block);
+    run::ResetStatusForTesting();
+    Model m;
+    ASSERT_EQ(Read(ControlText(Shape{}) + c.block, &m), c.result) << lastError;
+    if (c.result == 0) {
+      const std::string stage = "Unable to read random start settings from control file: ";
+      EXPECT_EQ(lastError, *c.why ? stage + dir.Path("job.cnt") + "; " + c.why : Reading(stage));
+      continue;
+    }
+    EXPECT_EQ(m.enumerationKind, c.kind);
+    EXPECT_EQ(m.enumerationFrom, c.from);
+    EXPECT_EQ(m.enumerationTo, c.to);
+    EXPECT_EQ(m.enumerationBootstrap, c.bootstrap);
+    EXPECT_EQ(m.posteriorFile, c.posterior);
   }
 }
 

@@ -5,7 +5,7 @@
 // category-1 entry (rho), and a head closing a set without a free entry is not counted.
 // Offsets are first index fastest: tau (r, j, c) at r + R*(j + S*c), rho with the category
 // fastest.
-#include "../../../engine/input/restriction_structure.h"
+#include "input/restriction_structure.h"
 
 #include <gtest/gtest.h>
 

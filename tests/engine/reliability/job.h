@@ -35,6 +35,8 @@ class Job {
   // Replaces a line; text is written as it stands (quote file names with Quoted).
   void Set(Line line, const std::string& text);
   void SetDa(int iterationsBetween, int imputations, int seed, bool individual);
+  // Adds a line after the last one (the optional block).
+  void Append(const std::string& text) { m_lines.push_back(text); }
   // Writes the control file as dir/job.cnt (or the name given here) and returns its path in the
   // engine's 300-byte field.
   std::string Field() const;

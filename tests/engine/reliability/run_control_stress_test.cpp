@@ -220,8 +220,11 @@ TEST_F(RunControlStressTest, AbortsAtRandomMomentsEndEveryDataAugmentationRunCle
   for (int trial = 0; trial < 12; ++trial) {
     const std::int32_t at = std::uniform_int_distribution<std::int32_t>(0, k * m)(random);
     SCOPED_TRACE("trial " + std::to_string(trial) + ": abort at " + std::to_string(at));
-    for (const char* name : {"da.out", "da.ser", "da.ind", "Details.txt"}) fs::remove(dir.Path(name));
-    for (int j = 1; j <= m; ++j) fs::remove(dir.Path("imp" + std::to_string(j) + ".dat"));
+    for (const char* name : {"da.out", "da.ser", "da.ind"}) fs::remove(dir.Path(name));
+    // An earlier run's set: Details.txt first, then the imputed data files 1 to m.
+    std::vector<std::string> earlierSet = {"Details.txt"};
+    for (int j = 1; j <= m; ++j) earlierSet.push_back("imp" + std::to_string(j) + ".dat");
+    for (const std::string& name : earlierSet) dir.Write(name, "earlier " + name + "\n");
 
     Rendezvous meeting;
     meeting.iteration = at;
@@ -245,14 +248,20 @@ TEST_F(RunControlStressTest, AbortsAtRandomMomentsEndEveryDataAugmentationRunCle
     char notice[64];
     std::snprintf(notice, sizeof notice, " DA execution was aborted at iteration: %6d .", last);
     EXPECT_EQ(report[report.size() - 5], notice);
-    // One series row and one individual set per completed iteration, the imputations taken up
-    // to the abort, and no combination.
+    // One series row and one individual set per completed iteration, and no combination.
     EXPECT_EQ(ReadLines(dir.Path("da.ser")).size(), 2u + static_cast<std::size_t>(last));
     EXPECT_EQ(EstimateSetIterations(dir.Path("da.ind")).size(), static_cast<std::size_t>(last));
-    for (int j = 1; j <= m; ++j) {
-      EXPECT_EQ(fs::exists(dir.Path("imp" + std::to_string(j) + ".dat")), j * k <= last) << j;
+    // The imputations taken before the abort replaced their earlier files whole; the rest of
+    // the earlier set and its Details.txt stay, and no file written to under another name is left.
+    for (std::size_t f = 0; f < earlierSet.size(); ++f) {
+      const bool taken = f > 0 && static_cast<std::int32_t>(f) * k <= last;
+      const std::string text = test::ReadFile(dir.Path(earlierSet[f]));
+      EXPECT_EQ(text == "earlier " + earlierSet[f] + "\n", !taken) << earlierSet[f];
+      if (taken) EXPECT_EQ(text.back(), '\n') << earlierSet[f];
     }
-    EXPECT_FALSE(fs::exists(dir.Path("Details.txt")));
+    for (const auto& entry : fs::directory_iterator(dir.Path())) {
+      EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    }
   }
 }
 

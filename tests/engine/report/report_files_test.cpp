@@ -10,6 +10,7 @@
 // an entry printed in the wrong place shows at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <string>
@@ -353,6 +354,69 @@ TEST_F(ReportFile, FinalEstimatesWarnBeforeEachRhoTable) {
   EXPECT_EQ(order, (std::vector<std::string>{" LITTLE RHO PARAMETERS", " BIG RHO PARAMETERS",
                                              " GAMMA PARAMETERS", " DELTA PARAMETERS",
                                              " TAU PARAMETERS"}));
+}
+
+// Occasions beyond five: the delta table goes on in further blocks of at most five occasions,
+// each under its own time header. delta(s, t) = s / 10 + t / 1000 (1-based), so a cell names its
+// status and occasion.
+TEST_F(ReportFile, DeltaTableWrapsOccasionsInBlocksOfFive) {
+  const std::string nonuser = " NONUSER   ";
+  const std::string user = " USER      ";
+  struct Case {
+    std::int32_t occasions;
+    bool codes;  // the restrictions report instead of the estimates
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {7,
+       false,
+       {" DELTA PARAMETERS", " DELTAS ARE PROBABILITIES OF LATENT STATUS MEMBERSHIP", "",
+        "           TIME 1 TIME 2 TIME 3 TIME 4 TIME 5 ",
+        nonuser + "0.101  0.102  0.103  0.104  0.105", user + "0.201  0.202  0.203  0.204  0.205",
+        "", "           TIME 6 TIME 7 ", nonuser + "0.106  0.107", user + "0.206  0.207"}},
+      {11,
+       false,
+       {" DELTA PARAMETERS", " DELTAS ARE PROBABILITIES OF LATENT STATUS MEMBERSHIP", "",
+        "           TIME 1 TIME 2 TIME 3 TIME 4 TIME 5 ",
+        nonuser + "0.101  0.102  0.103  0.104  0.105", user + "0.201  0.202  0.203  0.204  0.205",
+        "", "           TIME 6 TIME 7 TIME 8 TIME 9 TIME10 ",
+        nonuser + "0.106  0.107  0.108  0.109  0.110", user + "0.206  0.207  0.208  0.209  0.210",
+        "", "           TIME11 ", nonuser + "0.111", user + "0.211"}},
+      {7,
+       true,
+       {" DELTA PARAMETER RESTRICTIONS", " DELTAS ARE PROBABILITIES OF LATENT STATUS MEMBERSHIP",
+        "", "           TIME 1 TIME 2 TIME 3 TIME 4 TIME 5 ",
+        " NONUSER       1    -      -      -      -  ",
+        " USER          0    -      -      -      -  ", "", "           TIME 6 TIME 7 ",
+        " NONUSER     -      -  ", " USER        -      -  "}},
+  };
+  for (const Case& c : cases) {
+    Model model = StatusesOnlyModel();
+    model.dims.occasions = c.occasions;
+    model.dims.extraTransitionRows = (c.occasions - 2) * model.dims.statuses;
+    input::AllocateParameters(model.dims, &model.start);
+    input::AllocateRestrictions(model.dims, &model.codes);
+    model.codes.delta = {1, 0};
+    const auto delta = input::DeltaShape(model.dims);
+    for (int s = 1; s <= 2; ++s) {
+      for (int t = 1; t <= c.occasions; ++t) {
+        model.start.delta[delta(0, s - 1, t - 1)] = s / 10.0 + t / 1000.0;
+      }
+    }
+    input::TextOutput out;
+    const std::string path = m_path + std::to_string(c.occasions) + (c.codes ? "c" : "e");
+    ASSERT_EQ(out.Create(path), 0);
+    ASSERT_EQ(c.codes ? WriteRestrictionsReport(out, model, model.codes)
+                      : WriteFinalEstimates(out, model, model.start),
+              0);
+    ASSERT_EQ(out.Close(), 0);
+    const std::vector<std::string> lines = ReadLines(path);
+    std::remove(path.c_str());
+    auto line = std::find(lines.begin(), lines.end(), c.expected.front());
+    std::vector<std::string> table;
+    for (; line != lines.end() && !line->starts_with(" ****"); ++line) table.push_back(*line);
+    EXPECT_EQ(table, c.expected) << c.occasions << (c.codes ? " occasions, codes" : " occasions");
+  }
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 // The driver's one Record at its exit: what reaches lGetKovError and what the driver returns.
-#include "../../../engine/base/engine_status.h"
+#include "base/engine_status.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 
-#include "../../../engine/base/status_record.h"
-#include "../../../engine/input/model.h"
+#include "base/status_record.h"
+#include "input/model.h"
 
 namespace kov {
 namespace {
