@@ -37,6 +37,7 @@
 #include <cmath>
 
 #include "document/user_interface.h"
+#include "document/window_file_dialogs.h"
 #include "heat_map_view.h"
 #include "message_sink.h"
 #include "results_table_model.h"
@@ -53,19 +54,7 @@ const QSize kExportSize(900, 560);
 // Of the screen the window may take at most.
 constexpr double kScreenShare = 0.9;
 
-class WindowFileDialogs final : public document::FileDialogs {
- public:
-  explicit WindowFileDialogs(QWidget* parent) : m_parent(parent) {}
-  QString AskOpenPath(const QString& filter) override {
-    return QFileDialog::getOpenFileName(m_parent, {}, {}, filter);
-  }
-  QString AskSavePath(const QString& filter, const QString& currentPath) override {
-    return QFileDialog::getSaveFileName(m_parent, {}, currentPath, filter);
-  }
-
- private:
-  QWidget* m_parent;
-};
+using document::WindowFileDialogs;
 
 QString WithSuffix(const QString& path, const QString& suffix) {
   return QFileInfo(path).suffix().isEmpty() ? path + QLatin1Char('.') + suffix : path;

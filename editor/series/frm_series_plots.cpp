@@ -31,6 +31,7 @@
 
 #include "autocorrelation.h"
 #include "document/user_interface.h"
+#include "document/window_file_dialogs.h"
 #include "message_sink.h"
 #include "print_setup.h"
 #include "series_chart_view.h"
@@ -41,20 +42,7 @@ namespace {
 
 const QString kCaption = QStringLiteral("Diagnostics");
 
-// The file question as the user sees it.
-class WindowFileDialogs final : public document::FileDialogs {
- public:
-  explicit WindowFileDialogs(QWidget* parent) : m_parent(parent) {}
-  QString AskOpenPath(const QString& filter) override {
-    return QFileDialog::getOpenFileName(m_parent, {}, {}, filter);
-  }
-  QString AskSavePath(const QString& filter, const QString& currentPath) override {
-    return QFileDialog::getSaveFileName(m_parent, {}, currentPath, filter);
-  }
-
- private:
-  QWidget* m_parent;
-};
+using document::WindowFileDialogs;
 
 // Hourglass for as long as the guard lives.
 class BusyPointer {

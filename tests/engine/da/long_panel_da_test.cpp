@@ -52,15 +52,6 @@ std::map<Pattern, int> SimulatePanel(int occasions) {
   return patterns;
 }
 
-std::string DataText(const std::map<Pattern, int>& patterns) {
-  std::string text;
-  for (const auto& [y, count] : patterns) {
-    for (int response : y) text += std::to_string(response) + " ";
-    text += std::to_string(count) + "\n";
-  }
-  return text;
-}
-
 // A row of S probabilities that sums to 1 in decimals: 0.2 everywhere but at `heavy`.
 std::string Row(int statuses, int heavy) {
   std::string row;

@@ -17,6 +17,15 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 std::string ExamplePath(const std::string& name) { return std::string(MARNEL_EXAMPLES) + "/" + name; }
 
+std::string DataText(const std::map<std::vector<int>, int>& patterns) {
+  std::string text;
+  for (const auto& [y, count] : patterns) {
+    for (int response : y) text += std::to_string(response) + " ";
+    text += std::to_string(count) + "\n";
+  }
+  return text;
+}
+
 Job::Job(const std::string& example, const test::TempDir& dir) : m_dir(dir) {
   m_lines = test::ReadLines(ExamplePath(example));
   while (m_model < m_lines.size() && m_lines[m_model].starts_with("'*")) ++m_model;

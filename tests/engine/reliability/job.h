@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ class Job {
 
 std::string Quoted(const std::string& text);
 std::string ExamplePath(const std::string& name);
+
+// A free-format data file: each pattern's responses, then its frequency, one pattern a line.
+std::string DataText(const std::map<std::vector<int>, int>& patterns);
 
 // The error that the last run recorded: its code, and its message without the padding.
 struct RecordedError {

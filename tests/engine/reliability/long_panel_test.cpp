@@ -69,15 +69,6 @@ std::string ControlText(const test::TempDir& dir) {
   return text;
 }
 
-std::string DataText(const std::map<Pattern, int>& patterns) {
-  std::string text;
-  for (const auto& [y, count] : patterns) {
-    for (int response : y) text += std::to_string(response) + " ";
-    text += std::to_string(count) + "\n";
-  }
-  return text;
-}
-
 // P(y) as the sum over all S^T status paths of P(path) P(y | path), the path counted in base S
 // with occasion 1 slowest. Tau row of the transition into occasion t + 1 (0-based t >= 1):
 // S + (t - 1) S + s_t, after the S rows of the first transition.
