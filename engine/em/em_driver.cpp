@@ -3,6 +3,7 @@
 #include "em_driver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include "base/block_pool.h"
 #include "base/engine_status.h"
 #include "base/result_codes.h"
 #include "base/status_record.h"
@@ -57,15 +59,22 @@ constexpr double kNoDegreesOfFreedom = std::numeric_limits<double>::quiet_NaN();
 std::mutex g_overridesLock;
 StartOverrides g_overrides;
 
+// What an EM chain carries from one iteration to the next.
+struct ChainState {
+  input::ParameterSet values;
+  double mad = 0.0;
+  // The stop rule on the log-likelihood: the last iteration's value, and whether its relative
+  // change from the one before was below the criterion.
+  double previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
+  bool likelihoodSettled = false;
+};
+
 // One start of a run with random starts, between its stages.
 struct StartState {
   std::int32_t start = 1;
   std::optional<std::uint64_t> seed;  // none for the control file's start values
-  input::ParameterSet values;
+  ChainState chain;
   std::vector<double> mads;  // MAD of every iteration done, for the history of the best
-  double mad = 0.0;
-  double previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
-  bool likelihoodSettled = false;
   bool ended = false;      // its loop ended by its test: converged, maximum or abort
   bool converged = false;
   bool failed = false;     // a zero denominator ended it
@@ -79,6 +88,31 @@ bool RanksBefore(const StartState& a, const StartState& b) {
   return x != y ? x > y : a.start < b.start;
 }
 
+// What the starts running side by side share. The progress shows one start's iterations at a
+// time, as when the starts ran one after another: a start takes the turn when no other holds
+// it, and gives it back when its stage ends for it.
+class StartsControl {
+ public:
+  bool Aborted() const { return m_aborted.load(); }
+  void NoteAbortRequest() {
+    if (run::AbortRequested()) m_aborted.store(true);
+  }
+  void Publish(std::int32_t start, std::int32_t iteration, double mad) {
+    std::int32_t holder = 0;
+    if (m_reporter.load() == start || m_reporter.compare_exchange_strong(holder, start)) {
+      run::PublishProgress(iteration, mad);
+    }
+  }
+  void Release(std::int32_t start) {
+    std::int32_t holder = start;
+    m_reporter.compare_exchange_strong(holder, 0);
+  }
+
+ private:
+  std::atomic<bool> m_aborted{false};
+  std::atomic<std::int32_t> m_reporter{0};  // the start whose iterations are shown; 0: none
+};
+
 class EmRun {
  public:
   // Leaves `enumeration` at kind kNone unless the file asks for a comparison of sizes, which
@@ -90,12 +124,18 @@ class EmRun {
   Status OpenFiles();
   Status Iterate(bool silent, bool* left);
   Status OneIteration();
-  bool StopRuleMet() const;
+  Status StepChain(ChainState* chain, const input::RestrictionStructure& r, EStep& estep,
+                   ExpectedCounts* counts, std::vector<double>* logProbabilities,
+                   report::ZeroTauDenominator* where) const;
+  bool StopRuleMet(const ChainState& chain) const;
   bool NotConverged() const;
   Status RunStarts(const StartSettings& settings, double* startGSquared, bool* left,
                    bool* fallBack);
   input::ParameterSet StartValues(const StartState& state) const;
-  void AdvanceStart(StartState* state, std::int32_t lastIteration);
+  void RunStage(run::BlockPool& pool, std::vector<StartState>* states, std::int32_t lastIteration,
+                StartsControl* control) const;
+  void AdvanceStart(StartState* state, std::int32_t lastIteration, std::int32_t estepThreads,
+                    StartsControl* control) const;
   Status ReplayHistory(const StartState& best, double startGSquared);
   std::int32_t WriteHistoryHeading(double startGSquared);
   std::int32_t WriteHistoryEntry();
@@ -126,7 +166,7 @@ class EmRun {
 
   std::unique_ptr<EStep> m_estep;
   GroupedPatterns m_grouped;
-  input::ParameterSet m_values;
+  ChainState m_chain;  // the run's values and what its stop rule keeps
   ExpectedCounts m_counts;
   std::vector<double> m_probabilities;
   std::vector<double> m_logProbabilities;
@@ -134,23 +174,15 @@ class EmRun {
   std::int32_t m_estimated = 0;   // estimated-parameter count
   double m_cells = 0.0;           // cells of the complete contingency table
   double m_degreesOfFreedom = 0.0;
-  double m_mad = 0.0;
   std::int32_t m_iteration = 0;      // the iteration being computed
   std::int32_t m_lastIteration = 0;  // the last iteration completed
   bool m_aborted = false;
   bool m_estimatesWritten = false;
-  // A zero denominator is explained in the report, except in the silent stages of random
-  // starts, which drop the start instead.
-  bool m_explainFailures = true;
-  // The stop rule on the log-likelihood: the last iteration's value, and whether its relative
-  // change from the one before was below the criterion.
-  double m_previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
-  bool m_likelihoodSettled = false;
   input::ParameterSet m_fileStart;  // the start values with their derived prevalences
   std::optional<SaturatedModel> m_saturated;
 
   // What the results file reports: the fit as the report shows it, the iteration it was
-  // reached at, and the estimates of that iteration (later silent iterations move m_values).
+  // reached at, and the estimates of that iteration (later silent iterations move the chain's).
   report::EmResults m_summary;
   input::ParameterSet m_reportedValues;
   // The standard errors of the final estimates; none when the model is not identified.
@@ -257,43 +289,53 @@ std::int32_t EmRun::WriteHistoryEntry() {
   report::PadToColumn(&entry, start > m_report.OpenLineLength() ? start - m_report.OpenLineLength()
                                                                   : 1);
   if (column != 1) entry += "  ";
-  entry += report::FormatInteger(m_iteration, 5) + "  " + report::FormatFixed(m_mad, 11, 10);
+  entry += report::FormatInteger(m_iteration, 5) + "  " + report::FormatFixed(m_chain.mad, 11, 10);
   if (status == kStatusOk) status = m_report.Write(entry);
   if (status == kStatusOk && column == 0) status = m_report.EndLine();
   return status;
 }
 
 // Steps of one iteration: E-step, then the M-steps in the order gamma, tau, delta (with the
-// prior and the occasion prevalences refreshed), big rho, little rho; then the new MAD.
-Status EmRun::OneIteration() {
+// prior and the occasion prevalences refreshed), big rho, little rho; then the new MAD. The
+// run's own chain and every random start take this one step, each with its own E-step, arrays
+// and restrictions (the M-steps use the restrictions' scratch), so that starts can run side by
+// side.
+Status EmRun::StepChain(ChainState* chain, const input::RestrictionStructure& r, EStep& estep,
+                        ExpectedCounts* counts, std::vector<double>* logProbabilities,
+                        report::ZeroTauDenominator* where) const {
   const input::ModelDimensions& d = m_model.dims;
-  const input::RestrictionStructure& r = m_restrictions;
-  run::PublishProgress(m_iteration, m_mad);
+  input::ParameterSet& values = chain->values;
   ChangeSums sums;
   // The iterations need the counts alone; the fit is computed from a last E-step after them.
   // The log-likelihood costs a logarithm a pattern; only its stop rule needs it.
-  const double logLikelihood =
-      m_estep->Run(m_values, m_grouped, &m_counts, nullptr,
-                   m_model.logLikelihoodRule ? &m_logProbabilities : nullptr);
+  const double logLikelihood = estep.Run(values, m_grouped, counts, nullptr,
+                                         m_model.logLikelihoodRule ? logProbabilities : nullptr);
   if (m_model.logLikelihoodRule) {
-    const double change =
-        std::fabs(logLikelihood - m_previousLogLikelihood) / std::fabs(m_previousLogLikelihood);
-    m_likelihoodSettled = change < m_model.logLikelihoodCriterion;
-    m_previousLogLikelihood = logLikelihood;
+    const double change = std::fabs(logLikelihood - chain->previousLogLikelihood) /
+                          std::fabs(chain->previousLogLikelihood);
+    chain->likelihoodSettled = change < m_model.logLikelihoodCriterion;
+    chain->previousLogLikelihood = logLikelihood;
   }
-  if (d.HasClasses()) UpdateGamma(r, m_counts, &m_values, &sums.gamma);
+  if (d.HasClasses()) UpdateGamma(r, *counts, &values, &sums.gamma);
   if (d.HasStatuses()) {
-    report::ZeroTauDenominator where;
-    if (Status tau = UpdateTau(r, m_counts, &m_values, &sums.tau, &where); !tau.IsOk()) {
-      if (!m_explainFailures) return tau;
-      return report::ExplainZeroTauDenominator(m_report, std::move(tau), where);
-    }
-    UpdateDelta(r, m_counts, &m_values, &sums.delta);
-    DeriveOccasionPrevalences(d, &m_values);
-    UpdateBigRho(r, m_counts, &m_values, &sums.bigRho);
+    if (Status tau = UpdateTau(r, *counts, &values, &sums.tau, where); !tau.IsOk()) return tau;
+    UpdateDelta(r, *counts, &values, &sums.delta);
+    DeriveOccasionPrevalences(d, &values);
+    UpdateBigRho(r, *counts, &values, &sums.bigRho);
   }
-  if (d.HasClasses()) UpdateLittleRho(r, m_counts, &m_values, &sums.littleRho);
-  if (m_estimated != 0) m_mad = sums.Total() / m_estimated;
+  if (d.HasClasses()) UpdateLittleRho(r, *counts, &values, &sums.littleRho);
+  if (m_estimated != 0) chain->mad = sums.Total() / m_estimated;
+  return {};
+}
+
+Status EmRun::OneIteration() {
+  run::PublishProgress(m_iteration, m_chain.mad);
+  report::ZeroTauDenominator where;
+  if (Status step =
+          StepChain(&m_chain, m_restrictions, *m_estep, &m_counts, &m_logProbabilities, &where);
+      !step.IsOk()) {
+    return report::ExplainZeroTauDenominator(m_report, std::move(step), where);
+  }
   m_lastIteration = m_iteration;
   return {};
 }
@@ -311,7 +353,7 @@ Status EmRun::Iterate(bool silent, bool* left) {
     }
     m_aborted = m_aborted || run::AbortRequested();
     // A MAD that is not a number fails "less than" and keeps the loop going to the maximum.
-    if (m_aborted || StopRuleMet() || m_iteration == m_model.maxIterations) {
+    if (m_aborted || StopRuleMet(m_chain) || m_iteration == m_model.maxIterations) {
       *left = true;
       return {};
     }
@@ -322,14 +364,15 @@ Status EmRun::Iterate(bool silent, bool* left) {
 
 // MAD below its criterion and, with the log-likelihood rule, the relative change of the
 // log-likelihood below its own. A MAD that is not a number fails "less than".
-bool EmRun::StopRuleMet() const {
-  return m_mad < m_model.criterion && (!m_model.logLikelihoodRule || m_likelihoodSettled);
+bool EmRun::StopRuleMet(const ChainState& chain) const {
+  return chain.mad < m_model.criterion && (!m_model.logLikelihoodRule || chain.likelihoodSettled);
 }
 
 // What the report warns about; without the log-likelihood rule a MAD that is not a number
 // does not count as a failure to converge.
 bool EmRun::NotConverged() const {
-  return m_mad > m_model.criterion || (m_model.logLikelihoodRule && !m_likelihoodSettled);
+  return m_chain.mad > m_model.criterion ||
+         (m_model.logLikelihoodRule && !m_chain.likelihoodSettled);
 }
 
 input::ParameterSet EmRun::StartValues(const StartState& state) const {
@@ -340,38 +383,54 @@ input::ParameterSet EmRun::StartValues(const StartState& state) const {
 }
 
 // Runs a start silently up to lastIteration, unless its loop has already ended, and leaves its
-// log-likelihood (minus infinity after a zero denominator) in the state.
-void EmRun::AdvanceStart(StartState* state, std::int32_t lastIteration) {
-  m_values = std::move(state->values);
-  m_mad = state->mad;
-  m_previousLogLikelihood = state->previousLogLikelihood;
-  m_likelihoodSettled = state->likelihoodSettled;
-  m_iteration = static_cast<std::int32_t>(state->mads.size()) + 1;
-  while (!m_aborted && !state->ended && !state->failed && m_iteration <= lastIteration) {
-    if (!OneIteration().IsOk()) {
+// log-likelihood (minus infinity after a zero denominator) in the state. Its E-step and its
+// copy of the restrictions are made here, so that no more of them hold their work arrays than
+// there are tasks running.
+void EmRun::AdvanceStart(StartState* state, std::int32_t lastIteration, std::int32_t estepThreads,
+                         StartsControl* control) const {
+  const input::RestrictionStructure restrictions = m_restrictions;
+  EStep estep(m_model, estepThreads);
+  ExpectedCounts counts;
+  std::vector<double> probabilities, logProbabilities;
+  std::int32_t iteration = static_cast<std::int32_t>(state->mads.size()) + 1;
+  while (!control->Aborted() && !state->ended && !state->failed && iteration <= lastIteration) {
+    control->Publish(state->start, iteration, state->chain.mad);
+    report::ZeroTauDenominator where;
+    if (!StepChain(&state->chain, restrictions, estep, &counts, &logProbabilities, &where).IsOk()) {
       state->failed = true;
       break;
     }
-    state->mads.push_back(m_mad);
-    m_aborted = m_aborted || run::AbortRequested();
-    state->converged = StopRuleMet();
-    state->ended = m_aborted || state->converged || m_iteration == m_model.maxIterations;
-    ++m_iteration;
+    state->mads.push_back(state->chain.mad);
+    control->NoteAbortRequest();
+    state->converged = StopRuleMet(state->chain);
+    state->ended = control->Aborted() || state->converged || iteration == m_model.maxIterations;
+    ++iteration;
   }
-  state->mad = m_mad;
-  state->previousLogLikelihood = m_previousLogLikelihood;
-  state->likelihoodSettled = m_likelihoodSettled;
-  state->logLikelihood =
-      state->failed ? -HUGE_VAL
-                    : m_estep->Run(m_values, m_grouped, nullptr, &m_probabilities,
-                                   &m_logProbabilities);
-  state->values = std::move(m_values);
+  control->Release(state->start);
+  state->logLikelihood = state->failed ? -HUGE_VAL
+                                       : estep.Run(state->chain.values, m_grouped, nullptr,
+                                                   &probabilities, &logProbabilities);
 }
 
-// Every start runs the first stage; the best run on to the end, one after another (the E-step
-// has the threads), so that the results do not depend on their number. Leaves the best start's
-// final values as the run's, with its table in the report and the results. *fallBack asks for
-// the control file's start values alone, when no start came through.
+// The starts of a stage side by side, one a task. A start's E-step sums its fixed blocks in
+// block order whatever its threads, so what a start computes, and so the ranking, depends on
+// neither the number of tasks nor which thread runs which start. With fewer starts than
+// threads, each start's E-step has the threads left over.
+void EmRun::RunStage(run::BlockPool& pool, std::vector<StartState>* states,
+                     std::int32_t lastIteration, StartsControl* control) const {
+  if (states->empty()) return;
+  const auto tasks =
+      std::min<std::size_t>(static_cast<std::size_t>(pool.Threads()), states->size());
+  const auto estepThreads =
+      static_cast<std::int32_t>(static_cast<std::size_t>(pool.Threads()) / tasks);
+  pool.Run(states->size(), [&](std::size_t i) {
+    AdvanceStart(&(*states)[i], lastIteration, estepThreads, control);
+  });
+}
+
+// Every start runs the first stage; the best run on to the end. Leaves the best start's final
+// values as the run's, with its table in the report and the results. *fallBack asks for the
+// control file's start values alone, when no start came through.
 Status EmRun::RunStarts(const StartSettings& settings, double* startGSquared, bool* left,
                         bool* fallBack) {
   std::vector<StartState> states(static_cast<std::size_t>(settings.starts));
@@ -379,16 +438,19 @@ Status EmRun::RunStarts(const StartSettings& settings, double* startGSquared, bo
     StartState& state = states[i];
     state.start = static_cast<std::int32_t>(i) + 1;
     if (i > 0) state.seed = StartSeed(settings.seed, state.start);
-    state.values = StartValues(state);
+    state.chain.values = StartValues(state);
   }
-  m_explainFailures = false;
   const std::int32_t firstStage = std::min(settings.firstStageIterations, m_model.maxIterations);
-  for (StartState& state : states) AdvanceStart(&state, firstStage);
-  std::stable_sort(states.begin(), states.end(), RanksBefore);
-  states.resize(static_cast<std::size_t>(settings.finalStarts));
-  for (StartState& state : states) AdvanceStart(&state, m_model.maxIterations);
-  std::stable_sort(states.begin(), states.end(), RanksBefore);
-  m_explainFailures = true;
+  {
+    run::BlockPool pool(run::EngineThreadCount());
+    StartsControl control;
+    RunStage(pool, &states, firstStage, &control);
+    std::stable_sort(states.begin(), states.end(), RanksBefore);
+    states.resize(static_cast<std::size_t>(settings.finalStarts));
+    RunStage(pool, &states, m_model.maxIterations, &control);
+    std::stable_sort(states.begin(), states.end(), RanksBefore);
+    m_aborted = m_aborted || control.Aborted();
+  }
 
   const StartState& best = states.front();
   *fallBack = best.failed || !std::isfinite(best.logLikelihood);
@@ -406,10 +468,7 @@ Status EmRun::RunStarts(const StartSettings& settings, double* startGSquared, bo
   m_estep->Run(StartValues(best), m_grouped, nullptr, &m_probabilities, &m_logProbabilities);
   *startGSquared = ModelGSquared(m_grouped, m_probabilities, &m_logProbabilities);
   if (Status replayed = ReplayHistory(best, *startGSquared); !replayed.IsOk()) return replayed;
-  m_values = best.values;
-  m_mad = best.mad;
-  m_previousLogLikelihood = best.previousLogLikelihood;
-  m_likelihoodSettled = best.likelihoodSettled;
+  m_chain = best.chain;
   m_lastIteration = m_iteration = static_cast<std::int32_t>(best.mads.size());
   // An abort ends the loop by its test, as in a run without random starts.
   *left = best.ended || m_aborted;
@@ -424,7 +483,7 @@ Status EmRun::ReplayHistory(const StartState& best, double startGSquared) {
   }
   for (std::size_t i = 0; i < best.mads.size(); ++i) {
     m_iteration = static_cast<std::int32_t>(i) + 1;
-    m_mad = best.mads[i];
+    m_chain.mad = best.mads[i];
     if (const std::int32_t status = WriteHistoryEntry(); status != kStatusOk) {
       return WriteFailed(status);
     }
@@ -481,7 +540,7 @@ std::int32_t EmRun::WriteFitBlocks() {
 // The indices of the values the iterations ended with; modelFit is the MODEL FIT value, which
 // the p-value of G-squared tests.
 std::int32_t EmRun::WriteFitIndices(double modelFit, double degreesOfFreedom) {
-  m_estep->SetParameters(m_values);
+  m_estep->SetParameters(m_chain.values);
   double pearson = 0.0;
   const report::PearsonSkip pearsonSkip = FullTablePearson(
       m_grouped, m_model.missingData, m_saturated ? &*m_saturated : nullptr,
@@ -494,7 +553,7 @@ std::int32_t EmRun::WriteFitIndices(double modelFit, double degreesOfFreedom) {
   m_summary.converged = !NotConverged();
   m_summary.fit = ComputeFitIndices(logLikelihood, m_estimated, m_counts.total, modelFit,
                                     degreesOfFreedom, pearsonSkip, pearson, kMaxTableCells);
-  m_summary.quality = ClassifySubjects(*m_estep, m_model.dims, m_values, m_grouped);
+  m_summary.quality = ClassifySubjects(*m_estep, m_model.dims, m_chain.values, m_grouped);
   // Without random starts the start values are the only start.
   if (m_summary.starts.empty()) {
     m_summary.starts = {{1, std::nullopt, logLikelihood, m_lastIteration, m_summary.converged}};
@@ -502,7 +561,7 @@ std::int32_t EmRun::WriteFitIndices(double modelFit, double degreesOfFreedom) {
   std::int32_t status =
       report::WriteFitIndicesBlock(m_report, m_model, *m_summary.fit, *m_summary.quality);
   if (status == kStatusOk) status = EstimateStandardErrors();
-  m_estep->SetParameters(m_values);
+  m_estep->SetParameters(m_chain.values);
   return status;
 }
 
@@ -510,7 +569,7 @@ std::int32_t EmRun::WriteFitIndices(double modelFit, double degreesOfFreedom) {
 // follows the fit indices, and the standard errors that follow each table of estimates.
 std::int32_t EmRun::EstimateStandardErrors() {
   StandardErrorResult result =
-      ComputeStandardErrors(*m_estep, m_grouped, m_model.dims, m_restrictions, m_values);
+      ComputeStandardErrors(*m_estep, m_grouped, m_model.dims, m_restrictions, m_chain.values);
   if (!result.computed) {
     return report::WriteStandardErrorsSkipped(m_report, static_cast<std::int32_t>(kMaxInformationUnits));
   }
@@ -527,7 +586,7 @@ std::int32_t EmRun::EstimateStandardErrors() {
 Status EmRun::WriteEstimatesSet() {
   m_estimatesWritten = true;
   const std::int32_t status = input::WriteParameterEstimates(
-      m_model.dims, m_values, m_lastIteration, input::kEstimatesFileFormat, m_estimates);
+      m_model.dims, m_chain.values, m_lastIteration, input::kEstimatesFileFormat, m_estimates);
   if (status != kStatusOk) return run::WriteFailure(status, TrimRight(m_model.emEstimatesFile));
   return {};
 }
@@ -545,17 +604,17 @@ Status EmRun::WriteResults() {
   }
   if (status != kStatusOk) return WriteFailed(status);
   // Rounding can leave tiny negative estimates.
-  for (std::vector<double>* array : {&m_values.gamma, &m_values.delta, &m_values.tau,
-                                     &m_values.littleRho, &m_values.bigRho}) {
+  input::ParameterSet& v = m_chain.values;
+  for (std::vector<double>* array : {&v.gamma, &v.delta, &v.tau, &v.littleRho, &v.bigRho}) {
     for (double& value : *array) value = value < 0.0 ? 0.0 : value;
   }
-  m_reportedValues = m_values;
-  if ((status = report::WriteFinalEstimates(m_report, m_model, m_values,
-                                             m_errors ? &*m_errors : nullptr)) != kStatusOk) {
+  m_reportedValues = m_chain.values;
+  if ((status = report::WriteFinalEstimates(m_report, m_model, m_chain.values,
+                                            m_errors ? &*m_errors : nullptr)) != kStatusOk) {
     return WriteFailed(status);
   }
   if (m_model.printResiduals > 0) {
-    m_estep->SetParameters(m_values);
+    m_estep->SetParameters(m_chain.values);
     status = WriteCellTable(
         m_report, m_model.printResiduals, m_model.missingData, m_grouped, m_probabilities,
         m_saturated ? &*m_saturated : nullptr,
@@ -571,7 +630,7 @@ Status EmRun::WriteResults() {
 
 Status EmRun::Finish() {
   if (Status written = WritePosteriorMembership(
-          m_model, m_job.controlFile, m_summary.fit ? m_reportedValues : m_values, m_grouped);
+          m_model, m_job.controlFile, m_summary.fit ? m_reportedValues : m_chain.values, m_grouped);
       !written.IsOk()) {
     return written;
   }
@@ -592,7 +651,7 @@ Status EmRun::WriteResultsFile() {
   m_summary.reportFile = m_reportName;
   m_summary.subjects = m_job.subjectCount;
   m_summary.patterns = m_job.patternCount;
-  const input::ParameterSet& estimates = m_summary.fit ? m_reportedValues : m_values;
+  const input::ParameterSet& estimates = m_summary.fit ? m_reportedValues : m_chain.values;
   std::int32_t status = report::WriteResultsFile(m_results, m_model, estimates, m_summary);
   if (status == kStatusOk) status = m_results.Commit();
   if (status != kStatusOk) return run::WriteFailure(status, m_resultsName);
@@ -654,14 +713,14 @@ Status EmRun::Run(const char* controlFilePath, EnumerationOptions* enumeration) 
     return loaded;
   }
 
-  m_values = m_model.start;
-  DeriveOccasionPrevalences(d, &m_values);
-  if ((status = report::WriteStartValues(m_report, m_model, m_values)) != kStatusOk) {
+  m_chain.values = m_model.start;
+  DeriveOccasionPrevalences(d, &m_chain.values);
+  if ((status = report::WriteStartValues(m_report, m_model, m_chain.values)) != kStatusOk) {
     return WriteFailed(status);
   }
   m_grouped = GroupByMissingness(patterns, m_model);
   m_estep = std::make_unique<EStep>(m_model);
-  m_estep->Run(m_values, m_grouped, nullptr, &m_probabilities, &m_logProbabilities);
+  m_estep->Run(m_chain.values, m_grouped, nullptr, &m_probabilities, &m_logProbabilities);
   const double startGSquared = ModelGSquared(m_grouped, m_probabilities, &m_logProbabilities);
   status = Line(kAsteriskLine);
   if (status == kStatusOk) status = Line("");
@@ -673,7 +732,7 @@ Status EmRun::Run(const char* controlFilePath, EnumerationOptions* enumeration) 
   }
   bool left = false;
   bool fallBack = true;
-  m_fileStart = m_values;
+  m_fileStart = m_chain.values;
   if (const StartSettings settings = RandomStartSettings(m_model, CurrentStartOverrides());
       settings.starts > 0) {
     double bestStartGSquared = startGSquared;
@@ -684,17 +743,17 @@ Status EmRun::Run(const char* controlFilePath, EnumerationOptions* enumeration) 
   }
   if (fallBack) {
     // No start came through: the start values alone, whose run explains why.
-    m_values = m_fileStart;
-    m_mad = 0.0;
-    m_previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
-    m_likelihoodSettled = false;
+    m_chain.values = m_fileStart;
+    m_chain.mad = 0.0;
+    m_chain.previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
+    m_chain.likelihoodSettled = false;
     if ((status = WriteHistoryHeading(startGSquared)) != kStatusOk) return WriteFailed(status);
     m_iteration = m_model.startValuesFromFile ? m_model.startIteration + 1 : 1;
     m_lastIteration = m_iteration - 1;
     if (Status iterated = Iterate(/*silent=*/false, &left); !iterated.IsOk()) return iterated;
   }
 
-  m_estep->Run(m_values, m_grouped, &m_counts, &m_probabilities, &m_logProbabilities);
+  m_estep->Run(m_chain.values, m_grouped, &m_counts, &m_probabilities, &m_logProbabilities);
   if ((status = WriteFitBlocks()) != kStatusOk) return WriteFailed(status);
   if (Status results = WriteResults(); !results.IsOk()) return results;
   if (m_model.writeEstimates) {

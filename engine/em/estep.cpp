@@ -221,7 +221,7 @@ double TauValue(const ModelDimensions& dims, const input::ParameterSet& values, 
 
 }  // namespace
 
-EStep::EStep(const input::Model& model)
+EStep::EStep(const input::Model& model, std::int32_t threads)
     : m_dims(model.dims),
       m_categories(ItemCategoryCounts(model)),
       m_classes(std::max<std::int32_t>(model.dims.classes, 1)),
@@ -234,7 +234,8 @@ EStep::EStep(const input::Model& model)
       m_rows(RowsUsed(model.dims)),
       m_tableRows(model.dims.TransitionRows()),
       m_classCategories(ModelDimensions::Positive(model.dims.maxClassCategories)),
-      m_statusCategories(ModelDimensions::Positive(model.dims.maxStatusCategories)) {
+      m_statusCategories(ModelDimensions::Positive(model.dims.maxStatusCategories)),
+      m_threads(threads) {
   const std::size_t c = Size(m_classes);
   const std::size_t s = Size(m_statuses);
   m_stateStride = m_secondOrder ? m_statuses * m_statuses : m_statuses;
@@ -793,7 +794,9 @@ double EStep::Run(const input::ParameterSet& values, const GroupedPatterns& grou
   if (logProbabilities != nullptr) logProbabilities->assign(patternCount, 0.0);
   const bool accumulate = counts != nullptr;
   const std::size_t blocks = run::FixedBlockCount(patternCount);
-  if (blocks > 1 && !m_pool) m_pool = std::make_unique<run::BlockPool>(run::EngineThreadCount());
+  if (blocks > 1 && !m_pool) {
+    m_pool = std::make_unique<run::BlockPool>(m_threads > 0 ? m_threads : run::EngineThreadCount());
+  }
   if (blocks > 1 && m_blockWork.size() != blocks) {
     m_blockWork.resize(blocks);
     for (Work& work : m_blockWork) PrepareWork(&work);

@@ -106,7 +106,9 @@ class EStep {
 
   static constexpr std::size_t kSpreadCopies = 4;
 
-  explicit EStep(const input::Model& model);
+  // threads: those its runs over several blocks may use, the caller's own among them (0: the
+  // engine's count). The counts are the same for any number.
+  explicit EStep(const input::Model& model, std::int32_t threads = 0);
 
   // Accumulates the expected counts of every pattern and stores the probability of each
   // pattern's observed part in probabilities[q] (sorted order) and its natural logarithm in
@@ -267,6 +269,7 @@ class EStep {
   // each with its own Work, and adds the blocks' sums in block order: the counts are the same
   // for any number of threads.
   std::vector<Work> m_blockWork;
+  std::int32_t m_threads = 0;
   std::unique_ptr<run::BlockPool> m_pool;
 };
 

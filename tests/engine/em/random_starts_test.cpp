@@ -5,12 +5,15 @@
 #include <nlohmann/json.hpp>
 #include <stdlib.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "base/result_codes.h"
 #include "base/status_record.h"
@@ -88,13 +91,16 @@ struct Outcome {
   nlohmann::json results;
 };
 
-Outcome RunJob(const TempDir& dir, const std::string& block, const char* threads) {
+Outcome RunJob(const TempDir& dir, const std::string& block, const char* threads,
+               run::ProgressObserver observer = nullptr) {
   run::ResetStatusForTesting();
+  run::SetProgressObserverForTesting(observer);
   setenv("MARNEL_THREADS", threads, 1);
   dir.Write("job.dat", SimulatedData());
   const std::string field = test::PathField(dir.Write("job.cnt", ControlFile(dir, block)));
   const std::int32_t result = RunEmDriver(field.c_str(), 300);
   unsetenv("MARNEL_THREADS");
+  run::SetProgressObserverForTesting(nullptr);
   EXPECT_EQ(result, kRunCompleted);
   return {WithoutClock(ReadFile(dir.Path("em.out"))),
           nlohmann::json::parse(ReadFile(dir.Path("em.json")))};
@@ -109,12 +115,12 @@ TEST(RandomStartsTest, FindTheMaximumThatTheFileStartMissesOnAnyNumberOfThreads)
   struct Case {
     const char* threads;
   };
-  const Case cases[] = {{"1"}, {"2"}};
+  const Case cases[] = {{"1"}, {"2"}, {"4"}};
   std::string reference;
   nlohmann::json referenceResults;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("threads ") + c.threads);
-    const Outcome outcome = RunJob(dir, "'STARTS' 20 5 50 2024\n", c.threads);
+    const Outcome outcome = RunJob(dir, "'STARTS' 500 5 50 2024\n", c.threads);
     const nlohmann::json& starts = outcome.results["starts"];
     ASSERT_EQ(starts.size(), 5u);
     const double best = outcome.results["loglik"].get<double>();
@@ -141,6 +147,65 @@ TEST(RandomStartsTest, FindTheMaximumThatTheFileStartMissesOnAnyNumberOfThreads)
     }
     EXPECT_EQ(outcome.report, reference);
     EXPECT_EQ(outcome.results, referenceResults);
+  }
+}
+
+// The progress seen by the caller, and an abort requested at one published iteration the way
+// lAbortRun stores it.
+struct ProgressWatch {
+  static constexpr std::int32_t kAbortAt = 3;
+  std::mutex lock;
+  std::vector<std::int32_t> beforeRequest;  // the iterations published up to the request
+  int afterRequest = 0;
+  bool requested = false;
+};
+ProgressWatch g_watch;
+
+void WatchProgress(std::int32_t iteration) {
+  std::lock_guard guard(g_watch.lock);
+  if (g_watch.requested) {
+    ++g_watch.afterRequest;
+    return;
+  }
+  g_watch.beforeRequest.push_back(iteration);
+  if (iteration == ProgressWatch::kAbortAt) {
+    g_watch.requested = true;
+    run::EngineStatus& status = run::Status();
+    std::lock_guard statusGuard(status.mutex);
+    status.abortRequested = run::kTrue16;
+  }
+}
+
+// An abort during the first stage stops every start at its next iteration: no start goes on to
+// the final stage, and the run ends with the best start so far, unconverged, as a run without
+// random starts ends after an abort. The progress shows one start's iterations at a time, so
+// it counts 1, 2, 3 up to the request whatever the threads.
+TEST(RandomStartsTest, AnAbortStopsEveryStartBeforeTheFinalStage) {
+  struct Case {
+    const char* threads;
+    int extraPublications;  // a start that checked before the request may show one iteration
+  };
+  const Case cases[] = {{"1", 0}, {"2", 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("threads ") + c.threads);
+    TempDir dir;
+    g_watch.requested = false;
+    g_watch.beforeRequest.clear();
+    g_watch.afterRequest = 0;
+    const std::int32_t firstStage = 50;
+    const std::string block = "'STARTS' 20 5 " + std::to_string(firstStage) + " 2024\n";
+    const Outcome outcome = RunJob(dir, block, c.threads, WatchProgress);
+    ASSERT_TRUE(g_watch.requested);
+    std::vector<std::int32_t> counted;
+    for (std::int32_t i = 1; i <= ProgressWatch::kAbortAt; ++i) counted.push_back(i);
+    EXPECT_EQ(g_watch.beforeRequest, counted);
+    EXPECT_LE(g_watch.afterRequest, c.extraPublications);
+    const nlohmann::json& starts = outcome.results["starts"];
+    ASSERT_EQ(starts.size(), 5u);
+    for (const nlohmann::json& start : starts) {
+      EXPECT_LE(start["iterations"].get<int>(), firstStage);
+    }
+    EXPECT_NE(outcome.report.find("****WARNING: CONVERGENCE NOT REACHED****"), std::string::npos);
   }
 }
 
