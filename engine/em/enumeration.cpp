@@ -649,9 +649,9 @@ BootstrapTest BootstrapLikelihoodRatio(const input::Model& smaller, const input:
                              std::numeric_limits<double>::quiet_NaN());
   std::atomic<std::int32_t> done{0};
   std::atomic<bool> aborted{false};
-  const std::uint64_t base =
-      Mix(static_cast<std::uint64_t>(seed),
-          static_cast<std::uint64_t>(larger.dims.classes * 1000 + larger.dims.statuses));
+  const std::uint64_t size = static_cast<std::uint64_t>(larger.dims.classes) * 1000 +
+                             static_cast<std::uint64_t>(larger.dims.statuses);
+  const std::uint64_t base = Mix(static_cast<std::uint64_t>(seed), size);
   run::BlockPool pool(run::EngineThreadCount());
   pool.Run(ratios.size(), [&](std::size_t b) {
     if (aborted.load()) return;
