@@ -70,10 +70,7 @@ void MembershipRecursion::Emissions(const std::int32_t* responses) {
         for (std::int32_t i = 0; i < d.statusItems; ++i) {
           if (y[i] > 0) e += LogOf(m_values.bigRho[big(y[i] - 1, i, s, c, t)]);
         }
-        m_logEmission[(static_cast<std::size_t>(c) * static_cast<std::size_t>(m_occasions) +
-                       static_cast<std::size_t>(t)) *
-                          static_cast<std::size_t>(d.statuses) +
-                      static_cast<std::size_t>(s)] = e;
+        LogEmission(c, t, s) = e;
       }
     }
   }
@@ -95,12 +92,7 @@ double MembershipRecursion::LogTransition(std::int32_t c, std::int32_t t, std::i
 void MembershipRecursion::Forward(std::int32_t c, bool viterbi) {
   const std::int32_t S = m_dims.statuses;
   const std::size_t stride = static_cast<std::size_t>(m_maxStates);
-  const auto emission = [&](std::int32_t t, std::int32_t s) {
-    return m_logEmission[(static_cast<std::size_t>(c) * static_cast<std::size_t>(m_occasions) +
-                          static_cast<std::size_t>(t)) *
-                             static_cast<std::size_t>(S) +
-                         static_cast<std::size_t>(s)];
-  };
+  const auto emission = [&](std::int32_t t, std::int32_t s) { return LogEmission(c, t, s); };
   const auto delta = input::DeltaShape(m_dims);
   for (std::int32_t s = 0; s < S; ++s) {
     m_alpha[static_cast<std::size_t>(s)] = LogOf(m_values.delta[delta(c, s, 0)]) + emission(0, s);
@@ -138,12 +130,7 @@ void MembershipRecursion::Forward(std::int32_t c, bool viterbi) {
 void MembershipRecursion::Backward(std::int32_t c) {
   const std::int32_t S = m_dims.statuses;
   const std::size_t stride = static_cast<std::size_t>(m_maxStates);
-  const auto emission = [&](std::int32_t t, std::int32_t s) {
-    return m_logEmission[(static_cast<std::size_t>(c) * static_cast<std::size_t>(m_occasions) +
-                          static_cast<std::size_t>(t)) *
-                             static_cast<std::size_t>(S) +
-                         static_cast<std::size_t>(s)];
-  };
+  const auto emission = [&](std::int32_t t, std::int32_t s) { return LogEmission(c, t, s); };
   const std::int32_t last = m_occasions - 1;
   for (std::int32_t state = 0; state < States(last); ++state) {
     m_beta[static_cast<std::size_t>(last) * stride + static_cast<std::size_t>(state)] = 0.0;

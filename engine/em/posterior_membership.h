@@ -55,6 +55,12 @@ class MembershipRecursion {
   std::int32_t m_maxStates = 1;
   std::vector<double> m_logClass;               // c: ln gamma + the class items
   std::vector<double> m_logEmission;            // ((c, t), s)
+  double& LogEmission(std::int32_t c, std::int32_t t, std::int32_t s) {
+    return m_logEmission[(static_cast<std::size_t>(c) * static_cast<std::size_t>(m_occasions) +
+                          static_cast<std::size_t>(t)) *
+                             static_cast<std::size_t>(m_dims.statuses) +
+                         static_cast<std::size_t>(s)];
+  }
   std::vector<double> m_alpha;                  // (t, state): forward, or Viterbi scores
   std::vector<double> m_beta;                   // (t, state)
   std::vector<std::int32_t> m_back;             // (t, state): the Viterbi predecessor
