@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -92,7 +93,19 @@ bool IsInputFile(int id) {
 
 QLabel* Caption(const QString& text) { return new QLabel(text); }
 
-constexpr int kPathFieldWidth = 320;
+// The least width of a path field; the fields grow with the window, and the full path shows on
+// hover.
+constexpr int kPathFieldWidth = 160;
+
+// A form page scrolls rather than being cut off when the window is narrower than its fields, as
+// at 1.5 scaling on a laptop screen; the grid pages scroll in their own views.
+QScrollArea* Scrollable(QWidget* page) {
+  auto* scroll = new QScrollArea;
+  scroll->setWidget(page);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  return scroll;
+}
 
 bool IsPathField(int id) {
   return std::find(frmMain::kBrowseFields.begin(), frmMain::kBrowseFields.end(), id) !=
@@ -106,8 +119,8 @@ frmMain::frmMain(Document& document, FileDialogs& dialogs, QWidget* parent)
   // The grids first: they attach to the document and follow its changes before the form does.
   m_gridSet = new grids::GridSet(m_document, this);
   m_tabs = new QTabWidget(this);
-  m_tabs->addTab(BuildModelAndDataTab(), QStringLiteral("Model and Data"));
-  m_tabs->addTab(BuildEstimationTab(), QStringLiteral("Estimation"));
+  m_tabs->addTab(Scrollable(BuildModelAndDataTab()), QStringLiteral("Model and Data"));
+  m_tabs->addTab(Scrollable(BuildEstimationTab()), QStringLiteral("Estimation"));
   m_tabs->addTab(BuildLabelsTab(), QStringLiteral("Labels"));
   m_tabs->addTab(
       BuildTwoGridTab(kGammaRestrictions, QStringLiteral("Enter the parameter restriction for each class:"),
@@ -138,7 +151,7 @@ frmMain::frmMain(Document& document, FileDialogs& dialogs, QWidget* parent)
                                            "latent status labels are consistent with the rho "
                                            "parameters.")),
       QStringLiteral("RHO"));
-  m_tabs->addTab(BuildDataAugmentationTab(), QStringLiteral("Data Augmentation"));
+  m_tabs->addTab(Scrollable(BuildDataAugmentationTab()), QStringLiteral("Data Augmentation"));
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

@@ -204,6 +204,21 @@ TEST_F(KovrunTest, AMissingControlFileGivesTheEnginesOpenError) {
       << outcome.err;
 }
 
+TEST_F(KovrunTest, NamesInTheControlFileMeanTheFilesBesideIt) {
+  // Started from another folder, as the installed examples are run: the bare data and report
+  // names of the example are found and written beside its control file.
+  const std::string examples = KOVRUN_TEST_DATA "/../../../examples/";
+  const fs::path model = m_folder / "model";
+  fs::create_directory(model);
+  for (const char* name : {"stouffer_toby.cnt", "stouffer_toby.dat"}) {
+    fs::copy_file(examples + name, model / name);
+  }
+  const Outcome outcome = RunKovrun(KOVRUN_PATH, {"--em", (model / "stouffer_toby.cnt").string()});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_NE(ReadText((model / "stouffer_toby.out").string()).find("stouffer_toby.cnt"),
+            std::string::npos);
+}
+
 TEST_F(KovrunTest, BadArgumentsGiveTheUsageAndExitTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {},

@@ -300,7 +300,25 @@ std::int32_t FinalPoll(EngineClient& engine, ProgressDisplay& display, std::int3
   return result;
 }
 
-int RunJob(const Arguments& arguments) {
+// Names written in a control file without a folder mean the files beside it, as in a run from
+// the editor or the run host: the run works in the control file's folder and hands the engine
+// the name there. A control file that is not there keeps the name as typed, which the engine's
+// message then quotes.
+void EnterControlFolder(std::string* controlFile) {
+  std::error_code error;
+  const std::filesystem::path full =
+      std::filesystem::absolute(*controlFile, error).lexically_normal();
+  if (error || !full.has_filename() || !std::filesystem::is_regular_file(full, error)) return;
+  std::filesystem::current_path(full.parent_path(), error);
+  if (!error) *controlFile = full.filename().string();
+}
+
+int RunJob(Arguments arguments) {
+  // Options that name files keep the meaning they had in the folder kovrun was started in.
+  if (!arguments.posteriorFile.empty()) {
+    arguments.posteriorFile = AbsoluteName(arguments.posteriorFile);
+  }
+  EnterControlFolder(&arguments.controlFile);
   if (arguments.controlFile.size() > static_cast<std::size_t>(kControlPathBytes)) {
     Complain("the control file path is " + Decimal(static_cast<std::int64_t>(
                                                 arguments.controlFile.size())) +
@@ -345,7 +363,7 @@ int RunJob(const Arguments& arguments) {
   }
 
   if (!arguments.posteriorFile.empty()) {
-    const std::string name = AbsoluteName(arguments.posteriorFile);
+    const std::string& name = arguments.posteriorFile;
     if (name.size() > static_cast<std::size_t>(kControlPathBytes)) {
       Complain("the posterior file path is " + Decimal(static_cast<std::int64_t>(name.size())) +
                " bytes long; the engine takes at most " + Decimal(kControlPathBytes));
