@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -20,17 +19,13 @@
 #include "em/parameter_count.h"
 #include "input/data_file.h"
 #include "input/model.h"
+#include "random_model.h"
 
 namespace kov::bench {
 namespace {
 
 struct Shape {
-  std::int32_t classes = 1;
-  std::int32_t statuses = 1;
-  std::vector<std::int32_t> classCategories;   // one per class item
-  std::vector<std::int32_t> statusCategories;  // one per status item
-  std::int32_t occasions = 0;
-  std::int32_t order = 1;
+  test::ModelShape model;
   std::int32_t subjects = 0;
   double missingShare = 0.0;  // each response missing completely at random with this chance
   bool bigRhoTiedOverOccasions = false;  // measurement invariance: one big rho for all occasions
@@ -42,161 +37,26 @@ std::int32_t Power(std::int32_t base, std::int32_t exponent) {
   return result;
 }
 
-// Every parameter free, so the M-step does the most work it can do per array.
+// Every parameter free, so that the M-step does the most work it can do per array.
 input::Model MakeModel(const Shape& shape) {
-  input::Model model;
-  input::ModelDimensions& d = model.dims;
-  d.classes = shape.classes;
-  d.statuses = shape.statuses;
-  d.classItems = static_cast<std::int32_t>(shape.classCategories.size());
-  d.statusItems = static_cast<std::int32_t>(shape.statusCategories.size());
-  d.occasions = shape.occasions;
-  d.order = shape.order;
-  for (std::int32_t k : shape.classCategories) {
-    d.maxClassCategories = std::max(d.maxClassCategories, k);
-  }
-  for (std::int32_t k : shape.statusCategories) {
-    d.maxStatusCategories = std::max(d.maxStatusCategories, k);
-  }
-  d.extraTransitionRows =
-      shape.occasions >= 3 ? (shape.occasions - 2) * Power(shape.statuses, shape.order) : 0;
-  model.classItemCategories = shape.classCategories;
-  model.statusItemCategories = shape.statusCategories;
-  model.missingData = shape.missingShare > 0.0;
+  input::Model model = test::MakeModel(shape.model, shape.missingShare > 0.0);
   model.maxIterations = 1000;
-  input::AllocateRestrictions(d, &model.codes);
-  for (std::vector<std::int32_t>* codes : {&model.codes.gamma, &model.codes.delta, &model.codes.tau,
-                                           &model.codes.littleRho, &model.codes.bigRho}) {
-    std::fill(codes->begin(), codes->end(), 1);
-  }
+  test::FreeEveryParameter(&model);
   if (shape.bigRhoTiedOverOccasions) {
-    const std::size_t slice = model.codes.bigRho.size() / static_cast<std::size_t>(d.occasions);
+    const std::size_t slice =
+        model.codes.bigRho.size() / static_cast<std::size_t>(model.dims.occasions);
     for (std::size_t i = 0; i < model.codes.bigRho.size(); ++i) {
       model.codes.bigRho[i] = 2 + static_cast<std::int32_t>(i % slice);
     }
   }
-  model.restrictionsRead = true;
   return model;
 }
 
-// A probability vector of n entries at values[offset + stride * k], bounded away from 0 so that
-// every transition row keeps expected counts.
-void RandomRow(std::mt19937& random, std::vector<double>* values, std::size_t offset,
-               std::size_t stride, std::int32_t n) {
-  std::uniform_real_distribution<double> uniform(0.1, 1.0);
-  std::vector<double> row(static_cast<std::size_t>(n));
-  double sum = 0.0;
-  for (double& v : row) {
-    v = uniform(random);
-    sum += v;
-  }
-  for (std::size_t k = 0; k < row.size(); ++k) (*values)[offset + stride * k] = row[k] / sum;
-}
-
+// Rows bounded away from 0, so that every transition row keeps expected counts.
 input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random) {
-  const input::ModelDimensions& d = model.dims;
-  input::ParameterSet values;
-  input::AllocateParameters(d, &values);
-  const auto delta = input::DeltaShape(d);
-  const auto tau = input::TauShape(d);
-  const auto little = input::LittleRhoShape(d);
-  const auto big = input::BigRhoShape(d);
-  RandomRow(random, &values.gamma, 0, 1, d.classes);
-  for (std::int32_t c = 0; c < d.classes; ++c) {
-    if (d.HasStatuses()) {
-      RandomRow(random, &values.delta, delta(c, 0, 0), delta(0, 1, 0), d.statuses);
-      for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
-        RandomRow(random, &values.tau, tau(r, 0, c), tau(0, 1, 0), d.statuses);
-      }
-    } else {
-      values.delta[delta(c, 0, 0)] = 1.0;
-      values.tau[tau(0, 0, c)] = 1.0;
-    }
-    for (std::int32_t j = 0; j < d.classItems; ++j) {
-      RandomRow(random, &values.littleRho, little(0, j, c), 1,
-                model.classItemCategories[static_cast<std::size_t>(j)]);
-    }
-    for (std::int32_t t = 0; t < (d.HasStatuses() ? d.occasions : 0); ++t) {
-      for (std::int32_t s = 0; s < d.statuses; ++s) {
-        for (std::int32_t i = 0; i < d.statusItems; ++i) {
-          RandomRow(random, &values.bigRho, big(0, i, s, c, t), 1,
-                    model.statusItemCategories[static_cast<std::size_t>(i)]);
-        }
-      }
-    }
-  }
-  em::DeriveOccasionPrevalences(d, &values);
+  input::ParameterSet values = test::RandomValues(model, random, {.low = 0.1});
+  em::DeriveOccasionPrevalences(model.dims, &values);
   return values;
-}
-
-// Draws from the probability vector at values[offset + stride * k], k = 0..n-1.
-std::int32_t Draw(std::mt19937& random, const std::vector<double>& values, std::size_t offset,
-                  std::size_t stride, std::int32_t n) {
-  double u = std::uniform_real_distribution<double>(0.0, 1.0)(random);
-  for (std::int32_t k = 0; k + 1 < n; ++k) {
-    u -= values[offset + stride * static_cast<std::size_t>(k)];
-    if (u < 0.0) return k;
-  }
-  return n - 1;
-}
-
-// Subjects drawn from the model under the given values, collapsed into distinct patterns with
-// their frequencies as a data file would hold them.
-input::PatternTable Simulate(const input::Model& model, const input::ParameterSet& truth,
-                             std::int32_t subjects, double missingShare, std::mt19937& random) {
-  const input::ModelDimensions& d = model.dims;
-  const auto delta = input::DeltaShape(d);
-  const auto tau = input::TauShape(d);
-  const auto little = input::LittleRhoShape(d);
-  const auto big = input::BigRhoShape(d);
-  std::bernoulli_distribution isMissing(missingShare);
-  std::map<std::vector<std::int32_t>, double> counts;
-  std::vector<std::int32_t> pattern;
-  std::vector<std::int32_t> path(static_cast<std::size_t>(std::max(d.occasions, 1)));
-  for (std::int32_t n = 0; n < subjects; ++n) {
-    pattern.clear();
-    const std::int32_t c = Draw(random, truth.gamma, 0, 1, d.classes);
-    for (std::int32_t j = 0; j < d.classItems; ++j) {
-      pattern.push_back(1 + Draw(random, truth.littleRho, little(0, j, c), 1,
-                                 model.classItemCategories[static_cast<std::size_t>(j)]));
-    }
-    for (std::int32_t t = 0; d.HasStatuses() && t < d.occasions; ++t) {
-      std::int32_t& s = path[static_cast<std::size_t>(t)];
-      if (t == 0) {
-        s = Draw(random, truth.delta, delta(c, 0, 0), delta(0, 1, 0), d.statuses);
-      } else {
-        // Transition rows: the first transition by the status at occasion 1; each later one in
-        // its own block, by the status before it (first order) or by the pair of the two
-        // statuses before it, the later one fastest (second order).
-        const std::int32_t previous = path[static_cast<std::size_t>(t - 1)];
-        std::int32_t row = previous;
-        if (t >= 2) {
-          const std::int32_t block = Power(d.statuses, d.order);
-          row = d.statuses + (t - 2) * block +
-                (d.order == 2 ? path[static_cast<std::size_t>(t - 2)] * d.statuses + previous
-                              : previous);
-        }
-        s = Draw(random, truth.tau, tau(row, 0, c), tau(0, 1, 0), d.statuses);
-      }
-      for (std::int32_t i = 0; i < d.statusItems; ++i) {
-        pattern.push_back(1 + Draw(random, truth.bigRho, big(0, i, s, c, t), 1,
-                                   model.statusItemCategories[static_cast<std::size_t>(i)]));
-      }
-    }
-    for (std::int32_t& response : pattern) {
-      if (isMissing(random)) response = 0;
-    }
-    counts[pattern] += 1.0;
-  }
-  input::PatternTable table;
-  table.itemCount = d.ItemCount();
-  for (const auto& [responses, frequency] : counts) {
-    table.responses.insert(table.responses.end(), responses.begin(), responses.end());
-    table.frequencies.push_back(frequency);
-  }
-  table.patternCount = static_cast<std::int32_t>(counts.size());
-  table.subjectCount = subjects;
-  return table;
 }
 
 // One model with its data, its current values and the E-step's work arrays.
@@ -216,7 +76,7 @@ std::unique_ptr<Problem> MakeProblem(const Shape& shape, std::uint32_t seed) {
   std::mt19937 random(seed);
   const input::ParameterSet truth = RandomValues(problem->model, random);
   const input::PatternTable table =
-      Simulate(problem->model, truth, shape.subjects, shape.missingShare, random);
+      test::Simulate(problem->model, truth, shape.subjects, shape.missingShare, random);
   // EM starts from other random values, as a user's start values would differ from the truth.
   problem->model.start = RandomValues(problem->model, random);
   problem->values = problem->model.start;
@@ -321,15 +181,7 @@ void RunMStep(benchmark::State& state, Problem& p) {
 Shape Binary(std::int32_t classes, std::int32_t classItems, std::int32_t statuses,
              std::int32_t statusItems, std::int32_t occasions, std::int32_t order,
              std::int32_t subjects) {
-  Shape shape;
-  shape.classes = classes;
-  shape.statuses = statuses;
-  shape.classCategories.assign(static_cast<std::size_t>(classItems), 2);
-  shape.statusCategories.assign(static_cast<std::size_t>(statusItems), 2);
-  shape.occasions = occasions;
-  shape.order = order;
-  shape.subjects = subjects;
-  return shape;
+  return {test::EvenShape(classes, classItems, statuses, statusItems, occasions, order), subjects};
 }
 
 // The problem is built on the first run of its benchmark, so that a filtered run simulates only
@@ -372,7 +224,7 @@ void RegisterAll() {
   Register("a_classes_C3_10items_5000", Binary(3, 10, 1, 0, 0, 1, 5000), 0.02, true);
   Register("b_S4_T5_6items_5000", Binary(1, 0, 4, 6, 5, 1, 5000), 0.6, true);
   Shape c = Binary(1, 0, 6, 0, 5, 1, 20000);
-  c.statusCategories.assign(8, 3);
+  c.model.statusCategories.assign(8, 3);
   Register("c_S6_T5_8items3cat_20000", c, 4.0, true);
   Register("d_order2_S3_T5_5items_5000", Binary(1, 0, 3, 5, 5, 2, 5000), 0.5, true);
   Shape e = Binary(1, 0, 4, 6, 5, 1, 5000);

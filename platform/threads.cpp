@@ -159,7 +159,8 @@ int ThreadObject::Start(const std::shared_ptr<ThreadObject>& self, std::size_t s
   }
   pthread_attr_destroy(&attributes);
   if (error != 0) return error;
-  reference.release();
+  // The thread owns its reference from here and drops it when it ends.
+  static_cast<void>(reference.release());
 
   std::unique_lock lock(self->m_mutex);
   self->m_changed.wait(lock, [&] { return self->m_tid != 0; });

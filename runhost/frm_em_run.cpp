@@ -217,16 +217,17 @@ bool frmEMRun::RunKov(std::int16_t eMyRunType, const QString& sFileNameLOC,
   m_okToUnload = false;
   m_controlFile = ControlFileField(sFileNameLOC);
   m_parentShell = std::move(ParentShell);
-  m_runType = eMyRunType;
+  m_runType = RunTypeOfCode(eMyRunType);
   m_startTime = QDateTime::currentDateTime();
   m_state = State::kAccepted;
   LearnRunFiles(sFileNameLOC);
   BackUpPreviousResults(sFileNameLOC);
 
   kovos::Handle worker = 0;
-  if (m_runType == 1) {
+  // A number that names no run type starts no worker.
+  if (m_runType == RunType::kEm) {
     worker = m_engine.lRunKovEM(m_controlFile.constData(), kControlPathBytes);
-  } else if (m_runType == 2) {
+  } else if (m_runType == RunType::kDa) {
     worker = m_engine.lRunKovDA(m_controlFile.constData(), kControlPathBytes);
   }
 
@@ -252,7 +253,7 @@ bool frmEMRun::RunKov(std::int16_t eMyRunType, const QString& sFileNameLOC,
 
 void frmEMRun::BackUpPreviousResults(const QString& controlFile) const {
   QStringList files{m_reportPath};
-  if (m_runType == 2) {
+  if (m_runType == RunType::kDa) {
     if (const auto series = client::ReadSeriesName(QFile::encodeName(controlFile).toStdString())) {
       files << QDir::current().absoluteFilePath(QFile::decodeName(series->c_str()));
     }
@@ -270,7 +271,7 @@ void frmEMRun::BackUpPreviousResults(const QString& controlFile) const {
 void frmEMRun::LearnRunFiles(const QString& controlFile) {
   const std::string path = QFile::encodeName(controlFile).toStdString();
   const client::RunKind kind =
-      m_runType == 2 ? client::RunKind::kDataAugmentation : client::RunKind::kEM;
+      m_runType == RunType::kDa ? client::RunKind::kDataAugmentation : client::RunKind::kEM;
   m_maximum = client::ReadIterationLimit(path, kind);
   m_prgIterations->setVisible(m_maximum.has_value());
   const std::optional<std::string> report = client::ReadReportName(path, kind);
@@ -420,8 +421,9 @@ void frmEMRun::UpdateInfo() {
     m_prgIterations->setFormat(QString::number(done) + QStringLiteral(" of ") +
                                QString::number(*m_maximum));
   }
-  if (m_runType != 2) progress += QStringLiteral(",MAD= ") + FormatMad(criterion);
-  if (m_maximum && m_pace) progress += TimeLeftText(iteration, *m_maximum, *m_pace, nowMs, m_runType != 2);
+  if (m_runType != RunType::kDa) progress += QStringLiteral(",MAD= ") + FormatMad(criterion);
+  if (m_maximum && m_pace)
+    progress += TimeLeftText(iteration, *m_maximum, *m_pace, nowMs, m_runType != RunType::kDa);
   m_lblInfo->setText(Began() + QLatin1Char('\n') + progress + QStringLiteral("\n at ") +
                      FormatGeneralDate(QDateTime::currentDateTime()));
 }

@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "kovos.h"
+#include "run_type.h"
 #include "worker_watch.h"
 
 class QLabel;
@@ -141,7 +142,7 @@ class frmEMRun final : public QWidget {
   bool m_okToUnload = true;
   QByteArray m_controlFile;
   kovos::Handle m_worker = 0;
-  std::int16_t m_runType = 0;
+  std::optional<RunType> m_runType;
   QDateTime m_startTime;
   QDateTime m_finishTime;
   bool m_abortRequested = false;

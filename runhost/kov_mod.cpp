@@ -10,6 +10,7 @@
 #include "file_access.h"
 #include "kov_shell.h"
 #include "process_lifetime.h"
+#include "run_type.h"
 #include "server_connection.h"
 #include "server_registry.h"
 
@@ -110,14 +111,14 @@ StartMode DecideStartMode(const QStringList& arguments) {
 void HandleCommandLine(
     const QString& text,
     const std::function<std::shared_ptr<automation::KovShellInterface>()>& createObject) {
-  std::int16_t runType = 1;
+  RunType runType = RunType::kEm;
   // Every run moves the process into its control file's folder, so names typed on the command
   // line are taken against the folder the program was started in, once for all of them.
   const QDir startFolder = QDir::current();
   for (const QString& token : ParseCommandLine(text)) {
     const QString upper = token.toUpper();
     if (upper == QLatin1String("/D")) {
-      runType = 2;
+      runType = RunType::kDa;
     } else if (upper == QLatin1String("/B")) {
       gbBatch = true;
     } else if (upper == QLatin1String("/N")) {
@@ -125,8 +126,8 @@ void HandleCommandLine(
     } else if (const QString controlFile = QDir::cleanPath(startFolder.absoluteFilePath(token));
                FileAccessible(controlFile)) {
       try {
-        createObject()->lRunKov(runType, controlFile, QFileInfo(controlFile).absolutePath(),
-                                std::nullopt);
+        createObject()->lRunKov(RunTypeCode(runType), controlFile,
+                                QFileInfo(controlFile).absolutePath(), std::nullopt);
       } catch (const automation::AutomationError& error) {
         ShowAutomationError(nullptr, error);
         return;

@@ -81,26 +81,59 @@ QString SettingsKeyword(const QStringList& values) {
 
 class Reader {
  public:
-  Reader(Document& document, const QStringList& lines)
-      : m_document(document), m_messages(document.Messages()), m_lines(lines) {}
+  Reader(const QStringList& lines, int cursor, ControlFileData* data,
+         std::vector<Diagnostic>* diagnostics)
+      : m_lines(lines), m_cursor(cursor), m_data(*data), m_diagnostics(*diagnostics) {}
 
-  bool Read(bool* previousVersion) {
+  // Everything before the grids' sections: the comments, the model information and the
+  // response-category lines. False at the first finding that stops the reading.
+  bool ReadHead() {
     ReadComments();
-    if (!ReadModelInformation(previousVersion)) return false;
+    if (!ReadModelInformation()) return false;
     if (!ReadCategoryLine(kClassItemCount, kClassItems, QStringLiteral("class"))) return false;
     if (!ReadCategoryLine(kStatusItemCount, kStatusItems, QStringLiteral("status"))) return false;
-    for (int identity : kGridFileOrder) {
-      GridSection* grid = m_document.Grid(identity);
-      if (grid == nullptr) return false;
-      int next = m_cursor;
-      if (!grid->bReadData(m_lines, m_cursor, next)) return false;
-      m_cursor = next;
-    }
-    ReadSettingsLines();
+    m_data.sectionsStart = m_cursor;
     return true;
   }
 
+  // 'STARTS' N K STAGE SEED, then 'STOP' CRITERION, 'POSTERIOR' FILE BY-PATTERN and 'ENUMERATE'
+  // KIND FROM TO BOOTSTRAP, each optional, in that order; whatever else follows the last section
+  // is not read, as the engine does not read it. A line that cannot be run is reported, and kept
+  // as it was so that saving does not lose it.
+  void ReadSettingsLines() {
+    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kStartsKeyword) {
+      ReadSettingsLine(kRandomStarts, kStartsLineValues, kStartsProblem);
+    }
+    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kStopKeyword) {
+      ReadSettingsLine(kLogLikelihoodStop, kStopLineValues, kStartsProblem);
+    }
+    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kPosteriorKeyword) ReadPosteriorLine();
+    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kEnumerateKeyword) {
+      ReadSettingsLine(kCompareSizes, kEnumerateLineValues, kEnumerateProblem);
+    }
+  }
+
  private:
+  // Stored as the document would store it: converted to the identifier's type when it converts.
+  void Set(int id, const QVariant& value) {
+    const InterfaceValueInfo* info = FindInterfaceValue(id);
+    if (info == nullptr) return;
+    QVariant stored;
+    if (!ConvertToType(info->type, value, &stored)) stored = value.toString();
+    m_data.values[id] = stored;
+  }
+
+  // The value read so far, or the one a new document has.
+  QVariant Value(int id) const {
+    const auto found = m_data.values.find(id);
+    return found == m_data.values.end() ? DefaultInterfaceValue(id) : found->second;
+  }
+
+  // A finding about the line last read (the first line when none was).
+  void Report(const QString& field, const QString& message) {
+    m_diagnostics.push_back({std::max(m_cursor, 1), field, message});
+  }
+
   // The line at the cursor, moving past it; past the end of the file an empty line.
   QString NextLine() { return m_cursor < m_lines.size() ? m_lines[m_cursor++] : QString(); }
 
@@ -116,10 +149,10 @@ class Reader {
       comments << UndoubleApostrophes(body);
       ++m_cursor;
     }
-    m_document.SetInterfaceValue(kComments, comments.join(kLineBreak));
+    Set(kComments, comments.join(kLineBreak));
   }
 
-  bool ReadModelInformation(bool* previousVersion) {
+  bool ReadModelInformation() {
     const bool current =
         m_cursor < m_lines.size() && SplitAtBlanks(m_lines[m_cursor]).size() == kCurrentFirstLineValues;
     if (current) {
@@ -130,15 +163,17 @@ class Reader {
     // The previous layout has no data-augmentation block: those settings keep their defaults.
     m_previous = true;
     if (!ReadCommonBlock() || !ReadEmBlock()) return false;
-    m_messages.Show(QStringLiteral("This control file was saved by a previous version.") + kLineBreak +
-                    QStringLiteral("It will be converted if you choose to save it."));
-    *previousVersion = true;
+    Report(QStringLiteral("layout"),
+           QStringLiteral("This control file was saved by a previous version.") + kLineBreak +
+               QStringLiteral("It will be converted if you choose to save it."));
+    m_data.previousVersion = true;
     return true;
   }
 
   bool ReadBlock(bool (Reader::*read)(), const QString& failure) {
     if ((this->*read)()) return true;
-    m_messages.Show(failure + kLineBreak + QStringLiteral("Cannot open this control file."));
+    Report(QStringLiteral("model information"),
+           failure + kLineBreak + QStringLiteral("Cannot open this control file."));
     return false;
   }
 
@@ -146,24 +181,29 @@ class Reader {
   bool SplitModelLine(const QString& whichLine, int expected, QStringList* tokens) {
     *tokens = SplitAtBlanks(NextLine());
     if (tokens->size() == expected) return true;
-    m_messages.Show(QStringLiteral("Invalid number of parameters on ") + whichLine +
-                    QStringLiteral(" line of model information.") + kCarriageReturn +
-                    QStringLiteral("Expected ") + QString::number(expected) +
-                    QStringLiteral(", found ") + QString::number(tokens->size()));
+    Report(whichLine + QStringLiteral(" model line"),
+           QStringLiteral("Invalid number of parameters on ") + whichLine +
+               QStringLiteral(" line of model information.") + kCarriageReturn +
+               QStringLiteral("Expected ") + QString::number(expected) +
+               QStringLiteral(", found ") + QString::number(tokens->size()));
     return false;
   }
 
-  void InvalidValue() { m_messages.Show(QStringLiteral("Invalid data in model information")); }
+  void InvalidValue(int id) {
+    const InterfaceValueInfo* info = FindInterfaceValue(id);
+    Report(info != nullptr ? QString::fromLatin1(info->caption) : QString(),
+           QStringLiteral("Invalid data in model information"));
+  }
 
   // Each Take checks one value and stores it, or shows "Invalid data in model information" and
   // leaves the document's value as it was; reading goes on either way.
   void TakeInteger(const QString& token, int id, qint32 lowest, qint32 highest) {
     qint32 value = 0;
     if (!ParseInt32(token, &value) || value < lowest || value > highest) {
-      InvalidValue();
+      InvalidValue(id);
       return;
     }
-    m_document.SetInterfaceValue(id, value);
+    Set(id, value);
   }
 
   void TakeFlag(const QString& token, int id) { TakeInteger(token, id, 0, 1); }
@@ -171,34 +211,35 @@ class Reader {
   void TakeReal(const QString& token, int id) {
     double value = 0.0;
     if (!ParseReal(token, &value) || value < 0.0) {
-      InvalidValue();
+      InvalidValue(id);
       return;
     }
-    m_document.SetInterfaceValue(id, value);
+    Set(id, value);
   }
 
   void TakeOrder(const QString& token) {
     qint16 order = 0;
     if (!ParseInt16(token, &order) || (order != 1 && order != 2)) {
-      InvalidValue();
+      InvalidValue(kFirstOrder);
       return;
     }
-    m_document.SetInterfaceValue(kFirstOrder, order == 1);
+    Set(kFirstOrder, order == 1);
   }
 
   void TakePrintResiduals(const QString& token) {
     qint16 option = 0;
     if (!ParseInt16(token, &option)) {
-      InvalidValue();
+      InvalidValue(kPrintResiduals);
       return;
     }
     // 1 to 3 choose the table an EM report prints; the document keeps only yes or no.
     if (option < 0 || option > 3) {
-      m_messages.Show(QStringLiteral("Invalid data in model information: Print residuals option was ") +
-                      QString::number(option));
+      Report(QString::fromLatin1(FindInterfaceValue(kPrintResiduals)->caption),
+             QStringLiteral("Invalid data in model information: Print residuals option was ") +
+                 QString::number(option));
       return;
     }
-    m_document.SetInterfaceValue(kPrintResiduals, option >= 1);
+    Set(kPrintResiduals, option >= 1);
   }
 
   // A file name on its own line (or the first text of the line); ".." stands for no name. A
@@ -206,10 +247,10 @@ class Reader {
   void TakeFileName(const QString& token, int id, const QString& refusal = {}) {
     const QString name = TextValue(token);
     if (!refusal.isEmpty() && name.size() < 2) {
-      m_messages.Show(refusal);
+      Report(QString::fromLatin1(FindInterfaceValue(id)->caption), refusal);
       return;
     }
-    m_document.SetInterfaceValue(id, name == kEmptyFileName ? QString() : name);
+    Set(id, name == kEmptyFileName ? QString() : name);
   }
 
   QString FirstValue(const QString& line) {
@@ -237,7 +278,7 @@ class Reader {
     // The data file and the data format, both texts on one line.
     const QStringList names = SplitValues(NextLine());
     TakeFileName(names.value(0), kDatasetFile, QStringLiteral("Invalid dataset filename."));
-    m_document.SetInterfaceValue(kInputFormat, TextValue(names.value(1)));
+    Set(kInputFormat, TextValue(names.value(1)));
     return true;
   }
 
@@ -249,7 +290,7 @@ class Reader {
     }
     qint16 newStart = 0;
     const bool haveNewStart = ParseInt16(t[0], &newStart);
-    if (!haveNewStart) InvalidValue();
+    if (!haveNewStart) InvalidValue(kEstimationType);
     TakeFlag(t[1], kSaveEmEstimates);
     TakeInteger(t[2], kMaxIterations, 0, kInt32Max);
     TakeReal(t[3], kConvergenceCriterion);
@@ -259,10 +300,9 @@ class Reader {
       // a goodness-of-fit run.
       qint16 type = kNewEstimation;
       if (newStart != 1) {
-        type = m_document.vGetInterfaceValue(kMaxIterations).toInt() != 0 ? kContinuePrevious
-                                                                           : kNoEstimation;
+        type = Value(kMaxIterations).toInt() != 0 ? kContinuePrevious : kNoEstimation;
       }
-      m_document.SetInterfaceValue(kEstimationType, QVariant::fromValue(type));
+      Set(kEstimationType, QVariant::fromValue(type));
     }
     TakeFileName(FirstValue(NextLine()), kOutFile, QStringLiteral("Invalid outfile filename."));
     TakeFileName(FirstValue(NextLine()), kEmStartValuesFile);
@@ -284,47 +324,30 @@ class Reader {
     return true;
   }
 
-  // The numbers of response categories of the class or the status items, into the items grid.
+  // The numbers of response categories of the class or the status items, for the items grid.
   bool ReadCategoryLine(int countId, int gridIdentity, const QString& kind) {
-    const int items = m_document.vGetInterfaceValue(countId).toInt();
+    const int items = Value(countId).toInt();
     if (items < 1) return true;
-    GridSection* grid = m_document.Grid(gridIdentity);
-    if (grid == nullptr) return false;
-    grid->Setup();
     const QStringList t = SplitAtBlanks(NextLine());
+    const QString field = kind + QStringLiteral(" response categories");
     if (t.size() != items) {
-      m_messages.Show(QStringLiteral("An invalid number of ") + kind + QStringLiteral(" RC's were found.") +
-                      kLineBreak + QStringLiteral("Expected:  ") + QString::number(items) +
-                      QStringLiteral("  Found: ") + QString::number(t.size()));
+      Report(field, QStringLiteral("An invalid number of ") + kind +
+                        QStringLiteral(" RC's were found.") + kLineBreak +
+                        QStringLiteral("Expected:  ") + QString::number(items) +
+                        QStringLiteral("  Found: ") + QString::number(t.size()));
       return false;
     }
+    std::vector<qint16>& counts = m_data.categoryCounts[gridIdentity];
     for (int item = 1; item <= items; ++item) {
       qint16 count = 0;
       if (!ParseInt16(t[item - 1], &count)) {
-        m_messages.Show(QStringLiteral("Invalid number of response categories for") + kind +
-                        QString::number(item));
+        Report(field, QStringLiteral("Invalid number of response categories for") + kind +
+                          QString::number(item));
         return false;
       }
-      grid->SetCellValue(item, kResponseCategoryColumn, QString::number(count));
+      counts.push_back(count);
     }
     return true;
-  }
-
-  // 'STARTS' N K STAGE SEED, then 'STOP' CRITERION, 'POSTERIOR' FILE BY-PATTERN and 'ENUMERATE'
-  // KIND FROM TO BOOTSTRAP, each optional, in that order; whatever else follows the last section
-  // is not read, as the engine does not read it. A line that cannot be run is shown, and kept as
-  // it was so that saving does not lose it.
-  void ReadSettingsLines() {
-    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kStartsKeyword) {
-      ReadSettingsLine(kRandomStarts, kStartsLineValues, kStartsProblem);
-    }
-    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kStopKeyword) {
-      ReadSettingsLine(kLogLikelihoodStop, kStopLineValues, kStartsProblem);
-    }
-    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kPosteriorKeyword) ReadPosteriorLine();
-    if (SettingsKeyword(SettingsValues(NextLineAhead())) == kEnumerateKeyword) {
-      ReadSettingsLine(kCompareSizes, kEnumerateLineValues, kEnumerateProblem);
-    }
   }
 
   // 'POSTERIOR' FILE BY-PATTERN. Kept as read, so that a file saved unchanged keeps the line's
@@ -333,14 +356,12 @@ class Reader {
     const QString line = NextLine();
     const QStringList values = SettingsValues(line);
     if (values.size() < 3) {
-      m_messages.Show(QStringLiteral("The POSTERIOR line needs a file name and 0 or 1, found: ") +
-                      line);
+      Report(kPosteriorKeyword,
+             QStringLiteral("The POSTERIOR line needs a file name and 0 or 1, found: ") + line);
     }
-    m_document.SetInterfaceValue(kPosteriorFile, TextValue(values.value(1)).trimmed());
-    m_document.SetInterfaceValue(kPosteriorByPattern, values.value(2).trimmed() == u"1");
-    m_document.KeepLine(kPosteriorFile, {line,
-                                         {m_document.vGetInterfaceValue(kPosteriorFile),
-                                          m_document.vGetInterfaceValue(kPosteriorByPattern)}});
+    Set(kPosteriorFile, TextValue(values.value(1)).trimmed());
+    Set(kPosteriorByPattern, values.value(2).trimmed() == u"1");
+    m_data.keptLines[kPosteriorFile] = {line, {Value(kPosteriorFile), Value(kPosteriorByPattern)}};
   }
 
   QString NextLineAhead() const { return m_cursor < m_lines.size() ? m_lines[m_cursor] : QString(); }
@@ -351,14 +372,14 @@ class Reader {
     const QString why = RefusedSettingsLine(values, ids);
     if (why.isEmpty()) {
       auto value = values.begin() + 1;
-      for (int id : ids) m_document.SetInterfaceValue(id, *value++);
+      for (int id : ids) Set(id, *value++);
     } else {
-      m_messages.Show(problem + why);
+      Report(SettingsKeyword(values), problem + why);
     }
-    m_document.SetInterfaceValue(switchId, true);
-    Document::KeptLine kept{line, {}};
-    for (int id : ids) kept.values << m_document.vGetInterfaceValue(id);
-    m_document.KeepLine(switchId, kept);
+    Set(switchId, true);
+    KeptLine kept{line, {}};
+    for (int id : ids) kept.values << Value(id);
+    m_data.keptLines[switchId] = kept;
   }
 
   // Each value is checked against the counts of the same line.
@@ -387,11 +408,11 @@ class Reader {
     return {};
   }
 
-  Document& m_document;
-  MessageSink& m_messages;
   const QStringList& m_lines;
   int m_cursor = 0;
   bool m_previous = false;
+  ControlFileData& m_data;
+  std::vector<Diagnostic>& m_diagnostics;
 };
 
 class Writer {
@@ -442,8 +463,8 @@ class Writer {
   }
 
   bool PrepareFailed(const QString& block) {
-    m_messages.Show(QStringLiteral("Error preparing to save file: ") + kLineBreak +
-                    QStringLiteral("Invalid data type in ") + block);
+    ShowFailure(m_messages, QStringLiteral("Error preparing to save file: ") + kLineBreak +
+                                QStringLiteral("Invalid data type in ") + block);
     return false;
   }
 
@@ -550,7 +571,8 @@ class Writer {
     for (int item = 1; item <= items; ++item) {
       qint16 count = 0;
       if (!ParseInt16(grid->vCellValue(item, kResponseCategoryColumn).toString().trimmed(), &count)) {
-        m_messages.Show(QStringLiteral("An invalid number of response categories was entered for ") +
+        ShowFailure(m_messages,
+                    QStringLiteral("An invalid number of response categories was entered for ") +
                         kind + u' ' + QString::number(item));
         return false;
       }
@@ -561,7 +583,7 @@ class Writer {
   }
 
   Document& m_document;
-  MessageSink& m_messages;
+  gui::MessageSink& m_messages;
 };
 
 }  // namespace
@@ -633,17 +655,21 @@ QString RefusedStartSetting(int id, const QVariant& value, qint32 starts, qint32
   return {};
 }
 
-bool ReadControlFile(Document& document, QStringList lines, bool* previousVersion) {
-  *previousVersion = false;
-  Document::LoadingScope loading(document);
-  lines.removeIf(IsBlankLine);
-  Reader reader(document, lines);
-  if (reader.Read(previousVersion)) return true;
-  document.Messages().Show(
-      QStringLiteral("At least one error was encountered in reading the control file."));
-  document.ResetToNew();
-  *previousVersion = false;
-  return false;
+ControlFileRead ReadControlFile(const QByteArray& bytes) {
+  ControlFileRead read;
+  read.data.lines = SplitIntoLines(bytes);
+  read.complete = Reader(read.data.lines, 0, &read.data, &read.diagnostics).ReadHead();
+  if (!read.complete) read.data.previousVersion = false;
+  return read;
+}
+
+ControlFileRead ReadSettingsLines(const QStringList& lines, int from) {
+  ControlFileRead read;
+  read.data.lines = lines;
+  Reader(read.data.lines, from, &read.data, &read.diagnostics).ReadSettingsLines();
+  // A line that cannot be run is kept as it was: it stops nothing.
+  read.complete = true;
+  return read;
 }
 
 bool ComposeControlFile(Document& document, QStringList* lines) {
@@ -659,9 +685,9 @@ bool WriteControlFile(Document& document, const QString& path) {
   // QSaveFile writes beside the target and renames over it only at commit.
   QSaveFile file(path);
   const auto fail = [&] {
-    document.Messages().Show(QStringLiteral("Could not write to ") + path + kLineBreak +
-                             QStringLiteral("Error: ") + QString::number(file.error()) +
-                             QStringLiteral(" - ") + file.errorString());
+    ShowFailure(document.Messages(), QStringLiteral("Could not write to ") + path + kLineBreak +
+                                         QStringLiteral("Error: ") + QString::number(file.error()) +
+                                         QStringLiteral(" - ") + file.errorString());
     file.cancelWriting();
     return false;
   };

@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <vector>
+
+#include "control_file_data.h"
 
 namespace kov::document {
 
@@ -17,11 +20,16 @@ class Document;
 // The bytes are single-byte text.
 QStringList SplitIntoLines(const QByteArray& bytes);
 
-// Reads the document from the lines of a control file, current or previous layout. On any
-// failure shows the failing step's message and "At least one error was encountered in reading
-// the control file.", resets the document to a new one and returns false. *previousVersion is
-// set when a previous-layout file was read (and converted only by saving it).
-bool ReadControlFile(Document& document, QStringList lines, bool* previousVersion);
+// Reads a control file, current or previous layout, up to the grids' sections: the comments, the
+// model information and the response-category lines. Calls nothing of the document and shows
+// nothing: every finding is a diagnostic, in the order met, with the texts the user is shown.
+// complete is false when a finding stopped the reading.
+ControlFileRead ReadControlFile(const QByteArray& bytes);
+
+// Reads the optional settings lines that follow the grids' sections, from lines[from] on: their
+// values and the lines kept as read. A line that cannot be run is a diagnostic and is kept too.
+// Where the sections end only the grids know, so this is the second half of the reading.
+ControlFileRead ReadSettingsLines(const QStringList& lines, int from);
 
 // The lines of the control file that the document describes, always in the current layout.
 // False after the failing step's message.

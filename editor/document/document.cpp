@@ -30,7 +30,7 @@ class BusyScope {
 
 }  // namespace
 
-Document::Document(MessageSink& messages, FileDialogs& dialogs, QObject* parent)
+Document::Document(gui::MessageSink& messages, FileDialogs& dialogs, QObject* parent)
     : QObject(parent), m_messages(messages), m_dialogs(dialogs) {
   ResetToNew();
 }
@@ -55,6 +55,27 @@ void Document::SetModified(bool modified) {
 QVariant Document::vGetInterfaceValue(int id) const {
   const auto found = m_values.find(id);
   return found == m_values.end() ? QVariant() : found->second;
+}
+
+qint32 Document::CountValue(int id) const {
+  QVariant typed;
+  return TypedInterfaceValue(id, &typed) ? typed.toInt() : 0;
+}
+
+void Document::ApplyConsistencyRules() {
+  if (CountValue(kClassCount) < 1 && CountValue(kClassItemCount) != 0) {
+    SetInterfaceValue(kClassItemCount, 0);
+  }
+  if (CountValue(kStatusCount) < 1) {
+    if (CountValue(kStatusItemCount) != 0) SetInterfaceValue(kStatusItemCount, 0);
+    if (CountValue(kTimeCount) != 0) SetInterfaceValue(kTimeCount, 0);
+  }
+  if (CountValue(kTimeCount) < 3 && !vGetInterfaceValue(kFirstOrder).toBool()) {
+    SetInterfaceValue(kFirstOrder, true);
+  }
+  if (CountValue(kEstimationType) == kNoEstimation && CountValue(kMaxIterations) != 0) {
+    SetInterfaceValue(kMaxIterations, 0);
+  }
 }
 
 QString Document::EmRunRefusal() const {
@@ -116,9 +137,44 @@ void Document::ResetToNew() {
 }
 
 bool Document::ConfirmDiscard() {
-  return m_messages.Ask(QStringLiteral("The current control file has not been saved.") + kLineBreak +
-                            QStringLiteral("Are you sure you want to discard changes?"),
-                        Choices::kYesNo) == Answer::kYes;
+  return AskQuestion(m_messages,
+                     QStringLiteral("The current control file has not been saved.") + kLineBreak +
+                         QStringLiteral("Are you sure you want to discard changes?"),
+                     gui::MessageButtons::kYesNo) == gui::MessageAnswer::kYes;
+}
+
+void Document::ShowDiagnostics(const std::vector<Diagnostic>& diagnostics) {
+  for (const Diagnostic& diagnostic : diagnostics) ShowFailure(m_messages, diagnostic.message);
+}
+
+bool Document::ApplyControlFile(const ControlFileRead& read) {
+  LoadingScope loading(*this);
+  const ControlFileData& data = read.data;
+  for (const auto& [id, value] : data.values) SetInterfaceValue(id, value);
+  ShowDiagnostics(read.diagnostics);
+  if (!read.complete) return false;
+  for (const auto& [identity, counts] : data.categoryCounts) {
+    GridSection* grid = Grid(identity);
+    if (grid == nullptr) return false;
+    grid->Setup();
+    for (std::size_t item = 0; item < counts.size(); ++item) {
+      grid->SetCellValue(static_cast<int>(item) + 1, kResponseCategoryColumn,
+                         QString::number(counts[item]));
+    }
+  }
+  int cursor = data.sectionsStart;
+  for (int identity : kGridFileOrder) {
+    GridSection* grid = Grid(identity);
+    if (grid == nullptr) return false;
+    int next = cursor;
+    if (!grid->bReadData(data.lines, cursor, next)) return false;
+    cursor = next;
+  }
+  const ControlFileRead settings = ReadSettingsLines(data.lines, cursor);
+  for (const auto& [id, value] : settings.data.values) SetInterfaceValue(id, value);
+  m_keptLines = settings.data.keptLines;
+  ShowDiagnostics(settings.diagnostics);
+  return true;
 }
 
 bool Document::New() {
@@ -138,8 +194,8 @@ bool Document::Open(const QString& givenPath) {
   BusyScope busy(*this);
   ResetToNew();
   const auto failOpen = [&](const QString& description) {
-    m_messages.Show(QStringLiteral("Could not successfully open ") + path + kLineBreak +
-                    QStringLiteral("Error: ") + description);
+    ShowFailure(m_messages, QStringLiteral("Could not successfully open ") + path + kLineBreak +
+                                QStringLiteral("Error: ") + description);
     ResetToNew();
     emit DocumentEvent(kEventNew);
     return false;
@@ -150,16 +206,18 @@ bool Document::Open(const QString& givenPath) {
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) return failOpen(file.errorString());
 
-    bool previousVersion = false;
-    if (!ReadControlFile(*this, SplitIntoLines(bytes), &previousVersion)) {
-      // The reader has already reset the document to a new one.
-      SetModified(false);
+    const ControlFileRead read = ReadControlFile(bytes);
+    if (!ApplyControlFile(read)) {
+      ShowFailure(
+          m_messages,
+          QStringLiteral("At least one error was encountered in reading the control file."));
+      ResetToNew();
       emit DocumentEvent(kEventNew);
       return false;
     }
     // A converted previous-version file differs from what is on disk until it is saved.
     m_path = path;
-    SetModified(previousVersion);
+    SetModified(read.data.previousVersion);
   } catch (const std::exception& error) {
     return failOpen(QString::fromLocal8Bit(error.what()));
   }
@@ -188,8 +246,8 @@ bool Document::SaveAs(const QString& givenPath) {
   try {
     if (!WriteControlFile(*this, path)) return false;
   } catch (const std::exception& error) {
-    m_messages.Show(QStringLiteral("Could not successfully save ") + path + kLineBreak +
-                    QStringLiteral("Error: ") + QString::fromLocal8Bit(error.what()));
+    ShowFailure(m_messages, QStringLiteral("Could not successfully save ") + path + kLineBreak +
+                                QStringLiteral("Error: ") + QString::fromLocal8Bit(error.what()));
     return false;
   }
   emit FileUsed(path);
@@ -201,26 +259,25 @@ bool Document::SaveAs(const QString& givenPath) {
 
 bool Document::SaveBeforeProceeding() {
   if (!m_modified) return true;
-  switch (m_messages.Ask(QStringLiteral("The current control file has been modified.") + kLineBreak +
-                             QStringLiteral("Save before proceeding?"),
-                         Choices::kYesNoCancel)) {
-    case Answer::kYes: return Save();
-    case Answer::kNo: return true;
-    case Answer::kCancel: return false;
+  switch (AskQuestion(m_messages,
+                      QStringLiteral("The current control file has been modified.") + kLineBreak +
+                          QStringLiteral("Save before proceeding?"),
+                      gui::MessageButtons::kYesNoCancel)) {
+    case gui::MessageAnswer::kYes: return Save();
+    case gui::MessageAnswer::kNo: return true;
+    default: return false;
   }
-  return false;
 }
 
 bool Document::QueryExit() {
   if (!m_modified) return true;
   const QString question =
       QStringLiteral("Do you wish to save changes to \"") + m_path + QStringLiteral("\"?");
-  switch (m_messages.Ask(question, Choices::kYesNoCancel)) {
-    case Answer::kYes: return Save();
-    case Answer::kNo: return true;
-    case Answer::kCancel: return false;
+  switch (AskQuestion(m_messages, question, gui::MessageButtons::kYesNoCancel)) {
+    case gui::MessageAnswer::kYes: return Save();
+    case gui::MessageAnswer::kNo: return true;
+    default: return false;
   }
-  return false;
 }
 
 void Document::BeginBusy() {

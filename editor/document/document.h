@@ -8,6 +8,7 @@
 #include <QVariantList>
 #include <map>
 
+#include "control_file_data.h"
 #include "grid_section.h"
 #include "interface_values.h"
 #include "user_interface.h"
@@ -24,12 +25,12 @@ class Document : public QObject {
   // Broadcast through DocumentEvent.
   enum Event : int { kEventNew = 0, kEventOpened = 1, kEventAboutToChange = 3, kEventSaved = 4 };
 
-  Document(MessageSink& messages, FileDialogs& dialogs, QObject* parent = nullptr);
+  Document(gui::MessageSink& messages, FileDialogs& dialogs, QObject* parent = nullptr);
 
   // The window registers each of its fourteen grids once; the document does not own them.
   void AttachGrid(GridSection& grid);
   GridSection* Grid(int identity) const;
-  MessageSink& Messages() const { return m_messages; }
+  gui::MessageSink& Messages() const { return m_messages; }
 
   QString Path() const { return m_path; }
   bool IsModified() const { return m_modified; }
@@ -51,6 +52,12 @@ class Document : public QObject {
   bool SetInterfaceValue(int id, const QVariant& value = {});
   // The value converted to the identifier's type; false when it does not convert.
   bool TypedInterfaceValue(int id, QVariant* value) const;
+
+  // Brings the settings that contradict others back in line, each through SetInterfaceValue: no
+  // class items without classes; no status items and no occasions without statuses; a
+  // second-order process needs three occasions, so fewer force first order; no iterations when
+  // nothing is estimated.
+  void ApplyConsistencyRules();
 
   // Why the engine would refuse an EM run of these settings, or empty when it would not: a new
   // estimation needs at least one iteration (with none, the restriction lines would be read as
@@ -74,14 +81,9 @@ class Document : public QObject {
   // path, not modified. Broadcasts nothing.
   void ResetToNew();
 
-  // A settings line after the last section as the file held it, with the values it was read as:
-  // saved unchanged while the values are, so that its spelling and spacing survive.
-  struct KeptLine {
-    QString text;
-    QVariantList values;
-  };
-  // By the identifier of the check box that turns the line on; cleared by ResetToNew.
-  void KeepLine(int id, const KeptLine& line) { m_keptLines[id] = line; }
+  using KeptLine = document::KeptLine;
+  // The settings line the opened file held, by the identifier of the check box that turns the
+  // line on; cleared by ResetToNew.
   const KeptLine* FindKeptLine(int id) const {
     const auto found = m_keptLines.find(id);
     return found == m_keptLines.end() ? nullptr : &found->second;
@@ -121,10 +123,17 @@ class Document : public QObject {
 
  private:
   bool ConfirmDiscard();
+  // The value as a whole number; one that is not a number counts as none.
+  qint32 CountValue(int id) const;
+  // Takes what the reader found, has the grids read their sections and reads the settings lines
+  // after them, showing every diagnostic once, in file order. False when the file cannot be
+  // opened.
+  bool ApplyControlFile(const ControlFileRead& read);
+  void ShowDiagnostics(const std::vector<Diagnostic>& diagnostics);
   void SetModified(bool modified);
   static qint32 FreshSeed();
 
-  MessageSink& m_messages;
+  gui::MessageSink& m_messages;
   FileDialogs& m_dialogs;
   std::map<int, GridSection*> m_grids;
   std::map<int, QVariant> m_values;

@@ -1,23 +1,28 @@
-// What the document asks of the window: modal questions and messages, and file dialogs. The
-// window implements these with message boxes and dialogs; tests answer them from a script and
-// read the exact text that would have been shown.
+// What the document asks of the window: modal questions and messages through the window
+// programs' one message sink, and file dialogs. The window implements these with message boxes
+// and dialogs; tests answer them from a script and read the exact text that would have been
+// shown.
 #pragma once
 
 #include <QString>
 
+#include "message.h"
+
 namespace kov::document {
 
-enum class Answer { kYes, kNo, kCancel };
-enum class Choices { kYesNo, kYesNoCancel };
+// Every message the editor shows says that something failed or was refused. An empty title
+// means the program's name.
+inline gui::MessageAnswer ShowFailure(gui::MessageSink& sink, const QString& text,
+                                      const QString& title = {}) {
+  return sink.Show(nullptr, {title, text, gui::MessageButtons::kOk, gui::MessageIcon::kCritical});
+}
 
-class MessageSink {
- public:
-  virtual ~MessageSink() = default;
-  // A modal message with an OK button. An empty title means the program's name.
-  virtual void Show(const QString& text, const QString& title = {}) = 0;
-  // A modal question; the answer is one of the offered choices.
-  virtual Answer Ask(const QString& text, Choices choices, const QString& title = {}) = 0;
-};
+// A modal question; the answer is one of the offered buttons, or Cancel when the user closed the
+// box without one (which callers take as the answer that changes nothing).
+inline gui::MessageAnswer AskQuestion(gui::MessageSink& sink, const QString& text,
+                                      gui::MessageButtons buttons, const QString& title = {}) {
+  return sink.Show(nullptr, {title, text, buttons, gui::MessageIcon::kQuestion});
+}
 
 class FileDialogs {
  public:

@@ -168,7 +168,7 @@ void GridBase::FetchCellStyle(unsigned conditions, int, int bookmark, int column
   const bool current = (conditions & kConditionCurrentCell) != 0;
   const GridColour red = GridColour::Plain(255, 0, 0);
   using enum SystemColour;
-  if (m_host.eRunType() == RunType::kDataAugmentation) {
+  if (m_host.eRunType() == RunType::kDa) {
     // A data-augmentation run takes the model as it is: every grid is read-only.
     style = {GridColour::System(kGrayText), fixed ? red : GridColour::System(kWindow), true};
   } else if (current && !locked) {
@@ -261,7 +261,7 @@ bool GridBase::bCommitCell(int bookmark, int column, const QString& text) {
     case CellKind::kUnused:
       return false;
   }
-  if (m_host.eRunType() == RunType::kDataAugmentation) {
+  if (m_host.eRunType() == RunType::kDa) {
     m_commitNote = QStringLiteral("The model cannot be changed in DA mode");
     return false;
   }
@@ -308,7 +308,8 @@ bool GridBase::AcceptInvalidValue(const QString& position) {
   const QString question = QStringLiteral("Invalid ") + TableName(m_identity) + position +
                            QStringLiteral(".") + kLineBreak +
                            QStringLiteral("Continue loading control file?");
-  return m_host.Document().Messages().Ask(question, Choices::kYesNo) == Answer::kYes;
+  return AskQuestion(m_host.Document().Messages(), question, gui::MessageButtons::kYesNo) ==
+         gui::MessageAnswer::kYes;
 }
 
 bool GridBase::IsValueOfType(const QString& text) const {
@@ -397,7 +398,7 @@ QString GridBase::CategoryCaption(int itemsIdentity, int item, int category) con
   return label.isEmpty() ? QStringLiteral("RC ") + QString::number(category) : label;
 }
 
-void GridBase::Show(const QString& text) const { m_host.Document().Messages().Show(text); }
+void GridBase::Show(const QString& text) const { ShowFailure(m_host.Document().Messages(), text); }
 
 void GridBase::FillEmpty(CellStore& store, int row, int column, const QString& text) {
   if (store.Text(row, column).isEmpty()) store.SetValue(row, column, text);

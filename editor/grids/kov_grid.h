@@ -8,6 +8,7 @@
 #include <QVariant>
 
 #include "document/grid_section.h"
+#include "run_type.h"
 
 namespace kov::document {
 class Document;
@@ -17,9 +18,6 @@ namespace kov::grids {
 
 class CellStore;
 struct DependentGrid;
-
-// The job the window runs on the engine: it decides whether the grids may be edited.
-enum class RunType : qint16 { kEm = 1, kDataAugmentation = 2 };
 
 // How much of a grid must be redone before it is shown next. A resize includes a repaint.
 enum RepaintLevel : int { kRepaintNone = 0, kRepaintResize = 1, kRepaintCells = 2 };

@@ -48,8 +48,8 @@ const QString kRealCharacters = QStringLiteral("0123456789.,eE");
 bool IsGridIdentity(int id) { return id >= 0 && id < kGridCount; }
 
 bool TagAllows(const QString& tag, RunType runType) {
-  if (tag.contains(QLatin1String(".DA."))) return runType == kRunTypeDa;
-  if (tag.contains(QLatin1String(".EM."))) return runType == kRunTypeEm;
+  if (tag.contains(QLatin1String(".DA."))) return runType == RunType::kDa;
+  if (tag.contains(QLatin1String(".EM."))) return runType == RunType::kEm;
   return true;
 }
 
@@ -522,7 +522,7 @@ grids::KovGrid* frmMain::Grid(int identity) const { return m_gridSet->Grid(ident
 
 void frmMain::SetRunType(RunType runType) {
   m_runType = runType;
-  m_gridSet->SetRunType(runType == kRunTypeDa ? grids::RunType::kDataAugmentation : grids::RunType::kEm);
+  m_gridSet->SetRunType(runType);
 }
 
 QVariant frmMain::vGetInterfaceValue(int id) const { return m_document.vGetInterfaceValue(id); }
@@ -683,19 +683,7 @@ void frmMain::FillFromOutfile() {
 }
 
 void frmMain::localValidateControls() {
-  if (IntValue(kClassCount) < 1 && IntValue(kClassItemCount) != 0) {
-    SetInterfaceValue(kClassItemCount, 0);
-  }
-  if (IntValue(kStatusCount) < 1) {
-    if (IntValue(kStatusItemCount) != 0) SetInterfaceValue(kStatusItemCount, 0);
-    if (IntValue(kTimeCount) != 0) SetInterfaceValue(kTimeCount, 0);
-  }
-  if (IntValue(kTimeCount) < 3 && !m_document.vGetInterfaceValue(kFirstOrder).toBool()) {
-    m_document.SetInterfaceValue(kFirstOrder, true);
-  }
-  if (IntValue(kEstimationType) == kNoEstimation && IntValue(kMaxIterations) != 0) {
-    SetInterfaceValue(kMaxIterations, 0);
-  }
+  m_document.ApplyConsistencyRules();
   UpdateEnabledStates();
   SetTabEnableState();
 }

@@ -68,9 +68,8 @@ class frmMain : public QWidget {
   frmMain(document::Document& document, document::FileDialogs& dialogs, QWidget* parent = nullptr);
   ~frmMain() override;
 
-  // Applies the rules that tie fields to the counts and the type of estimation: no classes, no
-  // class items; no statuses, no status items and no times; fewer than three times, first
-  // order only; no estimation, no iterations. Then sets the enabled state of every field and tab.
+  // Has the document apply its consistency rules (the fields follow its values), then sets the
+  // enabled state of every field and tab.
   void localValidateControls();
   // Commits the text of one text box (or the comments) to the document.
   void ProcessChangeInTextInputs(int id);
@@ -177,7 +176,7 @@ class frmMain : public QWidget {
 
   document::Document& m_document;
   document::FileDialogs& m_dialogs;
-  RunType m_runType = kRunTypeEm;
+  RunType m_runType = RunType::kEm;
   // The identifier whose control is being committed: its control already shows the value.
   int m_committing = 0;
   // The EM estimates file that the data-augmentation start file was last kept in step with.

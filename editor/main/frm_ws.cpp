@@ -108,7 +108,7 @@ bool ShowReportInWindow(QWidget* parent, const QString& path) {
 
 }  // namespace
 
-frmWS::frmWS(document::MessageSink* messages, document::FileDialogs* dialogs, QWidget* parent)
+frmWS::frmWS(gui::MessageSink* messages, document::FileDialogs* dialogs, QWidget* parent)
     : QMainWindow(parent) {
   if (messages == nullptr || dialogs == nullptr) m_ownUi = std::make_unique<WidgetUi>(this);
   m_messages = messages != nullptr ? messages : m_ownUi.get();
@@ -146,7 +146,7 @@ frmWS::frmWS(document::MessageSink* messages, document::FileDialogs* dialogs, QW
   m_reportViewer.SetOpener([this](const QString& path) { return ShowReportInWindow(this, path); });
 
   m_document->New();
-  SetRunType(kRunTypeEm);
+  SetRunType(RunType::kEm);
 }
 
 frmWS::~frmWS() {
@@ -199,8 +199,10 @@ void frmWS::BuildMenus() {
 
   QMenu* mode = menuBar()->addMenu(QStringLiteral("Run &Mode"));
   auto* modes = new QActionGroup(this);
-  mnuModeEm = mode->addAction(QStringLiteral("EM Mode"), this, [this] { SetRunType(kRunTypeEm); });
-  mnuModeDa = mode->addAction(QStringLiteral("DA Mode"), this, [this] { SetRunType(kRunTypeDa); });
+  mnuModeEm =
+      mode->addAction(QStringLiteral("EM Mode"), this, [this] { SetRunType(RunType::kEm); });
+  mnuModeDa =
+      mode->addAction(QStringLiteral("DA Mode"), this, [this] { SetRunType(RunType::kDa); });
   for (QAction* item : {mnuModeEm, mnuModeDa}) {
     item->setCheckable(true);
     modes->addAction(item);
@@ -256,7 +258,7 @@ void frmWS::OpenRecent(int n) {
 
 void frmWS::SetRunType(RunType runType) {
   m_runType = runType;
-  (runType == kRunTypeDa ? mnuModeDa : mnuModeEm)->setChecked(true);
+  (runType == RunType::kDa ? mnuModeDa : mnuModeEm)->setChecked(true);
   m_form->SetRunType(runType);
   m_form->EventHandler(frmMain::kEventRunTypeChanged);
   EventHandler(frmMain::kEventRunTypeChanged);
@@ -265,9 +267,9 @@ void frmWS::SetRunType(RunType runType) {
 RunLauncher::Outcome frmWS::RunCurrentModel() {
   m_form->FlushAllData();
   // Data augmentation takes its starting values from a file, not from the grids.
-  if (m_runType == kRunTypeEm && !m_launcher->IsRunning()) {
+  if (m_runType == RunType::kEm && !m_launcher->IsRunning()) {
     if (const QString refusal = m_document->EmRunRefusal(); !refusal.isEmpty()) {
-      m_messages->Show(QStringLiteral("The run was not started. ") + refusal);
+      document::ShowFailure(*m_messages, QStringLiteral("The run was not started. ") + refusal);
       return RunLauncher::Outcome::kStopped;
     }
     if (!CheckStartValuesBeforeRun()) return RunLauncher::Outcome::kStopped;
@@ -279,7 +281,7 @@ RunLauncher::Outcome frmWS::RunCurrentModel() {
   QString comparison = CurrentResultsFile();
   if (!comparison.isEmpty())
     comparison.replace(comparison.size() - 5, 5, QStringLiteral(".compare.json"));
-  if (!comparison.isEmpty() && m_runType == kRunTypeEm &&
+  if (!comparison.isEmpty() && m_runType == RunType::kEm &&
       m_document->vGetInterfaceValue(document::kCompareSizes).toBool() &&
       QFileInfo(comparison).isFile()) {
     results::frmResults* window = ResultsWindowToFill();
@@ -301,17 +303,22 @@ bool frmWS::CheckStartValuesBeforeRun() {
   if (problems.size() > kListedProblems) {
     listed << QStringLiteral("... and %1 more rows, marked in the grids").arg(problems.size() - kListedProblems);
   }
-  m_messages->Show(QStringLiteral("The run was not started: the engine would refuse these starting values.") +
-                   QStringLiteral("\n\n") + listed.join(u'\n') + QStringLiteral("\n\n") +
-                   QStringLiteral("Each row must hold probabilities that sum to 1 (Edit > Fill Start Values fills them)."));
+  document::ShowFailure(
+      *m_messages,
+      QStringLiteral("The run was not started: the engine would refuse these starting values.") +
+          QStringLiteral("\n\n") + listed.join(u'\n') + QStringLiteral("\n\n") +
+          QStringLiteral("Each row must hold probabilities that sum to 1 (Edit > Fill Start Values "
+                         "fills them)."));
   return false;
 }
 
 bool frmWS::FillStartValues(bool random) {
   m_form->FlushAllData();
   if (grids::HasTypedStartValues(m_form->Grids()) &&
-      m_messages->Ask(QStringLiteral("Replace the starting values already typed? Fixed values are kept."),
-                      document::Choices::kYesNo) != document::Answer::kYes) {
+      document::AskQuestion(
+          *m_messages,
+          QStringLiteral("Replace the starting values already typed? Fixed values are kept."),
+          gui::MessageButtons::kYesNo) != gui::MessageAnswer::kYes) {
     return false;
   }
   const int changed = grids::FillStartValues(m_form->Grids(), random ? grids::FillKind::kRandom : grids::FillKind::kEqual,
@@ -341,7 +348,7 @@ void frmWS::FitToScreen(QWidget* window, QSize wanted) {
 }
 
 QString frmWS::ReportOfRunType() const {
-  const int id = m_runType == kRunTypeDa ? document::kDaOutFile : document::kOutFile;
+  const int id = m_runType == RunType::kDa ? document::kDaOutFile : document::kOutFile;
   return m_document->vGetInterfaceValue(id).toString();
 }
 
@@ -408,8 +415,9 @@ bool frmWS::ViewCurrentResults() {
   m_form->FlushAllData();
   const QString path = CurrentResultsFile();
   if (path.isEmpty() || !QFileInfo(path).isFile()) {
-    m_messages->Show(QStringLiteral("No results to show: the run has not written\n") +
-                     QDir::toNativeSeparators(path));
+    document::ShowFailure(*m_messages,
+                          QStringLiteral("No results to show: the run has not written\n") +
+                              QDir::toNativeSeparators(path));
     return false;
   }
   results::frmResults* window = ResultsWindowToFill();
@@ -468,9 +476,11 @@ void frmWS::dropEvent(QDropEvent* event) {
 void frmWS::closeEvent(QCloseEvent* event) {
   m_form->FlushAllData();
   if (m_launcher->IsRunning() &&
-      m_messages->Ask(QStringLiteral("A run is in progress: ") + m_launcher->RunningControlFile() +
-                          QStringLiteral("\nLeave the editor anyway? The run goes on in its own window."),
-                      document::Choices::kYesNo) != document::Answer::kYes) {
+      document::AskQuestion(
+          *m_messages,
+          QStringLiteral("A run is in progress: ") + m_launcher->RunningControlFile() +
+              QStringLiteral("\nLeave the editor anyway? The run goes on in its own window."),
+          gui::MessageButtons::kYesNo) != gui::MessageAnswer::kYes) {
     event->ignore();
     return;
   }

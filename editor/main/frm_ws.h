@@ -32,7 +32,7 @@ class frmWS : public QMainWindow {
  public:
   // The messages and dialogs come from the caller when given (tests answer them); otherwise
   // the frame shows real message boxes and file dialogs. Neither is owned.
-  explicit frmWS(document::MessageSink* messages = nullptr, document::FileDialogs* dialogs = nullptr,
+  explicit frmWS(gui::MessageSink* messages = nullptr, document::FileDialogs* dialogs = nullptr,
                  QWidget* parent = nullptr);
   ~frmWS() override;
 
@@ -122,7 +122,7 @@ class frmWS : public QMainWindow {
   results::frmResults* ResultsWindowToFill();
 
   std::unique_ptr<WidgetUi> m_ownUi;
-  document::MessageSink* m_messages;
+  gui::MessageSink* m_messages;
   document::FileDialogs* m_dialogs;
   std::unique_ptr<document::Document> m_document;
   std::unique_ptr<RecentFiles> m_recent;
@@ -132,7 +132,7 @@ class frmWS : public QMainWindow {
   frmMain* m_form = nullptr;
   QPointer<series::frmSeriesPlots> m_seriesViewer;
   QPointer<results::frmResults> m_resultsWindow;
-  RunType m_runType = kRunTypeEm;
+  RunType m_runType = RunType::kEm;
 
   QAction* mnuFileNew = nullptr;
   QAction* mnuFileOpen = nullptr;

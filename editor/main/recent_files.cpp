@@ -36,8 +36,8 @@ void RecentFiles::Write() {
   for (int n = 1; n <= kCount; ++n) settings->setValue(ValueName(n), Entry(n));
   settings->sync();
   if (settings->status() != QSettings::NoError) {
-    m_messages.Show(QStringLiteral("Could not write to registry: ") +
-                    QString::number(static_cast<int>(settings->status())));
+    document::ShowFailure(m_messages, QStringLiteral("Could not write to registry: ") +
+                                          QString::number(static_cast<int>(settings->status())));
   }
 }
 

@@ -14,7 +14,7 @@ class RecentFiles {
  public:
   static constexpr int kCount = 4;
 
-  explicit RecentFiles(document::MessageSink& messages) : m_messages(messages) {}
+  explicit RecentFiles(gui::MessageSink& messages) : m_messages(messages) {}
 
   // Reads the four entries; a missing value reads as empty.
   void Load();
@@ -35,7 +35,7 @@ class RecentFiles {
  private:
   void Write();
 
-  document::MessageSink& m_messages;
+  gui::MessageSink& m_messages;
   std::array<QString, kCount> m_entries;
 };
 

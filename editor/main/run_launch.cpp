@@ -33,11 +33,9 @@ ErrorText DescribeException(const std::exception& error) {
 
 }  // namespace
 
-RunLauncher::RunLauncher(document::Document& document, document::MessageSink& messages,
+RunLauncher::RunLauncher(document::Document& document, gui::MessageSink& messages,
                          document::FileDialogs& dialogs)
-    : m_document(document),
-      m_messages(messages),
-      m_dialogs(dialogs) {}
+    : m_document(document), m_messages(messages), m_dialogs(dialogs) {}
 
 QString RunLauncher::WorkingFolderOf(const QString& controlFile) {
   return QFileInfo(controlFile).absolutePath();
@@ -45,10 +43,11 @@ QString RunLauncher::WorkingFolderOf(const QString& controlFile) {
 
 RunLauncher::Outcome RunLauncher::Run(RunType runType) {
   if (m_running) {
-    m_messages.Show(QStringLiteral("An Kov session is already running: ") + m_runningControlFile +
-                        QStringLiteral(".") + kLineBreak +
-                        QStringLiteral("Please wait for it to finish, and then try again."),
-                    QStringLiteral("Information: Job already running"));
+    document::ShowFailure(m_messages,
+                          QStringLiteral("An Kov session is already running: ") +
+                              m_runningControlFile + QStringLiteral(".") + kLineBreak +
+                              QStringLiteral("Please wait for it to finish, and then try again."),
+                          QStringLiteral("Information: Job already running"));
     return Outcome::kRefused;
   }
   if (!ConfirmOverwriteOfStartValues(runType)) return Outcome::kStopped;
@@ -60,7 +59,7 @@ RunLauncher::Outcome RunLauncher::Run(RunType runType) {
 }
 
 bool RunLauncher::ConfirmMissingStartValuesFile(RunType runType, const QString& controlFile) {
-  if (runType != kRunTypeDa) return true;
+  if (runType != RunType::kDa) return true;
   // The chain starts from the estimates an EM run wrote; without them the engine stops at once
   // and leaves an empty report behind.
   const QString name = m_document.vGetInterfaceValue(document::kDaStartValuesFile).toString().trimmed();
@@ -68,18 +67,19 @@ bool RunLauncher::ConfirmMissingStartValuesFile(RunType runType, const QString& 
       name.isEmpty() ? QString() : QDir(WorkingFolderOf(controlFile)).absoluteFilePath(name);
   if (!path.isEmpty() && QFileInfo(path).isFile()) return true;
   const QString shown = path.isEmpty() ? QStringLiteral("(no file named)") : path;
-  return m_messages.Ask(QStringLiteral("The starting values file for data augmentation,") + kLineBreak +
-                            shown + QStringLiteral(",") + kLineBreak +
-                            QStringLiteral("does not exist.  Run EM with this file as its") + kLineBreak +
-                            QStringLiteral("\"File name for parameters\" first.") + kLineBreak +
-                            QStringLiteral("Run data augmentation anyway?"),
-                        document::Choices::kYesNo,
-                        QStringLiteral("Warning: Starting values file not found")) ==
-         document::Answer::kYes;
+  return document::AskQuestion(
+             m_messages,
+             QStringLiteral("The starting values file for data augmentation,") + kLineBreak +
+                 shown + QStringLiteral(",") + kLineBreak +
+                 QStringLiteral("does not exist.  Run EM with this file as its") + kLineBreak +
+                 QStringLiteral("\"File name for parameters\" first.") + kLineBreak +
+                 QStringLiteral("Run data augmentation anyway?"),
+             gui::MessageButtons::kYesNo,
+             QStringLiteral("Warning: Starting values file not found")) == gui::MessageAnswer::kYes;
 }
 
 bool RunLauncher::ConfirmOverwriteOfStartValues(RunType runType) {
-  if (runType != kRunTypeEm) return true;
+  if (runType != RunType::kEm) return true;
   if (!m_document.vGetInterfaceValue(document::kSaveEmEstimates).toBool()) return true;
   const int estimation = m_document.vGetInterfaceValue(document::kEstimationType).toInt();
   if (estimation != document::kContinuePrevious && estimation != document::kNoEstimation) {
@@ -88,13 +88,15 @@ bool RunLauncher::ConfirmOverwriteOfStartValues(RunType runType) {
   const QString written = m_document.vGetInterfaceValue(document::kEmEstimatesFile).toString();
   const QString read = m_document.vGetInterfaceValue(document::kEmStartValuesFile).toString();
   if (written.compare(read, Qt::CaseInsensitive) != 0) return true;
-  return m_messages.Ask(QStringLiteral("The parameter estimates file containing starting values,") +
-                            kLineBreak + written + QStringLiteral(",") + kLineBreak +
-                            QStringLiteral("is about to be overwritten.  Do you wish") + kLineBreak +
-                            QStringLiteral("to continue and overwrite this file?"),
-                        document::Choices::kYesNo,
-                        QStringLiteral("Warning: Parameters file about to be overwritten")) ==
-         document::Answer::kYes;
+  return document::AskQuestion(
+             m_messages,
+             QStringLiteral("The parameter estimates file containing starting values,") +
+                 kLineBreak + written + QStringLiteral(",") + kLineBreak +
+                 QStringLiteral("is about to be overwritten.  Do you wish") + kLineBreak +
+                 QStringLiteral("to continue and overwrite this file?"),
+             gui::MessageButtons::kYesNo,
+             QStringLiteral("Warning: Parameters file about to be overwritten")) ==
+         gui::MessageAnswer::kYes;
 }
 
 QString RunLauncher::ControlFileToRun() {
@@ -114,7 +116,8 @@ RunLauncher::Outcome RunLauncher::LaunchAndWait(RunType runType, const QString& 
     PumpMessages();
 
     calling = true;
-    const std::int32_t processId = shell->lRunKov(runType, controlFile, WorkingFolderOf(controlFile), m_batch);
+    const std::int32_t processId =
+        shell->lRunKov(RunTypeCode(runType), controlFile, WorkingFolderOf(controlFile), m_batch);
     calling = false;
 
     // Identifier 0 (the control file was not accessible) opens nothing, and the wait below then
@@ -126,18 +129,21 @@ RunLauncher::Outcome RunLauncher::LaunchAndWait(RunType runType, const QString& 
   } catch (const automation::AutomationError& error) {
     outcome = Outcome::kFailed;
     if (calling) {
-      m_messages.Show(QStringLiteral("The Kov run terminated unexpectedly.") + kLineBreak +
-                      QStringLiteral("Error: ") + QString::number(error.Number()) +
-                      QStringLiteral("-") + error.Description());
+      document::ShowFailure(m_messages, QStringLiteral("The Kov run terminated unexpectedly.") +
+                                            kLineBreak + QStringLiteral("Error: ") +
+                                            QString::number(error.Number()) + QStringLiteral("-") +
+                                            error.Description());
     } else {
-      m_messages.Show(QStringLiteral("Unexpected error: ") + kLineBreak +
-                      QString::number(error.Number()) + QStringLiteral("-") + error.Description());
+      document::ShowFailure(m_messages, QStringLiteral("Unexpected error: ") + kLineBreak +
+                                            QString::number(error.Number()) + QStringLiteral("-") +
+                                            error.Description());
     }
   } catch (const std::exception& error) {
     outcome = Outcome::kFailed;
     const ErrorText text = DescribeException(error);
-    m_messages.Show(QStringLiteral("Unexpected error: ") + kLineBreak +
-                    QString::number(text.number) + QStringLiteral("-") + text.description);
+    document::ShowFailure(m_messages, QStringLiteral("Unexpected error: ") + kLineBreak +
+                                          QString::number(text.number) + QStringLiteral("-") +
+                                          text.description);
   }
   RestoreFrame();
   EndJob();

@@ -12,11 +12,9 @@
 
 #include "document/document.h"
 #include "kovos.h"
+#include "run_type.h"
 
 namespace kov::editor {
-
-// Also the run type that lRunKov takes.
-enum RunType : std::int16_t { kRunTypeEm = 1, kRunTypeDa = 2 };
 
 class RunLauncher {
  public:
@@ -30,7 +28,7 @@ class RunLauncher {
   // Waits in steps of this many milliseconds, handling the editor's events in between.
   static constexpr std::uint32_t kWaitStepMs = 100;
 
-  RunLauncher(document::Document& document, document::MessageSink& messages,
+  RunLauncher(document::Document& document, gui::MessageSink& messages,
               document::FileDialogs& dialogs);
 
   // The window that is minimised for the run and restored afterwards.
@@ -68,7 +66,7 @@ class RunLauncher {
   void EndJob();
 
   document::Document& m_document;
-  document::MessageSink& m_messages;
+  gui::MessageSink& m_messages;
   document::FileDialogs& m_dialogs;
   QPointer<QWidget> m_frame;
   bool m_batch = false;

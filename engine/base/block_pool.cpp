@@ -28,11 +28,15 @@ std::int32_t EngineThreadCount() {
   return available < 1 ? 1 : available > kMaxEngineThreads ? kMaxEngineThreads : available;
 }
 
-BlockPool::BlockPool(std::int32_t threads) {
+BlockPool::BlockPool(std::int32_t threads)
+    : m_cursors(static_cast<std::size_t>(threads > 1 ? threads : 1)) {
   const std::int32_t helpers = threads > 1 ? threads - 1 : 0;
   m_helpers.reserve(static_cast<std::size_t>(helpers));
   try {
-    for (std::int32_t i = 0; i < helpers; ++i) m_helpers.emplace_back([this] { Help(); });
+    for (std::int32_t i = 0; i < helpers; ++i) {
+      const auto self = static_cast<std::size_t>(i) + 1;
+      m_helpers.emplace_back([this, self] { Help(self); });
+    }
   } catch (const std::system_error&) {
     // Fewer threads than asked for only take longer.
   }
@@ -49,26 +53,76 @@ BlockPool::~BlockPool() {
   for (std::thread& helper : m_helpers) helper.join();
 }
 
-// Takes blocks in turn until none is left. Which thread runs which block is a matter of timing;
-// what a block computes is not.
-void BlockPool::RunBlocks() {
-  std::unique_lock lock(m_mutex);
-  while (m_nextBlock < m_blocks) {
-    const std::size_t block = m_nextBlock++;
-    const Work& work = *m_work;
-    lock.unlock();
-    try {
-      work(block);
-    } catch (...) {
-      lock.lock();
-      if (!m_failure) m_failure = std::current_exception();
-      // The round is lost: the blocks not yet begun never will be, and count as finished.
-      m_unfinished -= m_blocks - m_nextBlock;
-      m_nextBlock = m_blocks;
-      lock.unlock();
+namespace {
+
+constexpr std::uint64_t kBlockBits = 0xffffffffu;
+
+std::uint32_t TicketRound(std::uint64_t ticket) { return static_cast<std::uint32_t>(ticket >> 32); }
+std::size_t TicketBlock(std::uint64_t ticket) {
+  return static_cast<std::size_t>(ticket & kBlockBits);
+}
+
+// The end of thread owner's share of a round's blocks; its start is the share before's end.
+std::size_t ShareEnd(std::size_t owner, std::size_t blocks, std::size_t threads) {
+  return blocks * (owner + 1) / threads;
+}
+
+}  // namespace
+
+// Takes the next block of owner's share, if the round has one left.
+bool BlockPool::TakeBlock(std::size_t owner, const Round& round, std::size_t* block) {
+  std::atomic<std::uint64_t>& ticket = m_cursors[owner].ticket;
+  const std::size_t end = ShareEnd(owner, round.blocks, round.threads);
+  std::uint64_t seen = ticket.load(std::memory_order_relaxed);
+  do {
+    if (TicketRound(seen) != round.number || TicketBlock(seen) >= end) return false;
+  } while (!ticket.compare_exchange_weak(seen, seen + 1, std::memory_order_acq_rel,
+                                         std::memory_order_relaxed));
+  *block = TicketBlock(seen);
+  return true;
+}
+
+// After a failure the blocks not yet begun never will be: returns how many that were.
+std::size_t BlockPool::AbandonRound(const Round& round) {
+  std::size_t abandoned = 0;
+  for (std::size_t owner = 0; owner < round.threads; ++owner) {
+    std::atomic<std::uint64_t>& ticket = m_cursors[owner].ticket;
+    const std::size_t end = ShareEnd(owner, round.blocks, round.threads);
+    std::uint64_t seen = ticket.load(std::memory_order_relaxed);
+    while (TicketRound(seen) == round.number && TicketBlock(seen) < end) {
+      if (ticket.compare_exchange_weak(seen, seen - TicketBlock(seen) + end,
+                                       std::memory_order_acq_rel, std::memory_order_relaxed)) {
+        abandoned += end - TicketBlock(seen);
+        break;
+      }
     }
-    lock.lock();
-    if (--m_unfinished == 0) m_finished.notify_all();
+  }
+  return abandoned;
+}
+
+// Runs blocks of the round until none is left: its own share first, then the others'. Which
+// thread runs which block is a matter of timing; what a block computes is not.
+void BlockPool::RunBlocks(std::size_t self, const Round& round) {
+  for (std::size_t i = 0; i < round.threads; ++i) {
+    const std::size_t owner = (self + i) % round.threads;
+    std::size_t block = 0;
+    while (TakeBlock(owner, round, &block)) {
+      std::size_t finished = 1;
+      try {
+        (*round.work)(block);
+      } catch (...) {
+        {
+          std::lock_guard lock(m_mutex);
+          if (!m_failure) m_failure = std::current_exception();
+        }
+        // The round is lost: the blocks not yet begun count as finished.
+        finished += AbandonRound(round);
+      }
+      if (m_unfinished.fetch_sub(finished, std::memory_order_acq_rel) == finished) {
+        std::lock_guard lock(m_mutex);
+        m_finished.notify_all();
+      }
+    }
   }
 }
 
@@ -89,7 +143,7 @@ void Pause() {
 
 }  // namespace
 
-void BlockPool::Help() {
+void BlockPool::Help(std::size_t self) {
   std::uint64_t seen = 0;
   for (;;) {
     for (int pause = 0;
@@ -97,13 +151,15 @@ void BlockPool::Help() {
          ++pause) {
       Pause();
     }
+    Round round;
     {
       std::unique_lock lock(m_mutex);
       m_started.wait(lock, [&] { return m_stopping || m_round != seen; });
       if (m_stopping) return;
       seen = m_round;
+      round = m_current;
     }
-    RunBlocks();
+    RunBlocks(self, round);
   }
 }
 
@@ -113,24 +169,38 @@ void BlockPool::Run(std::size_t blocks, const Work& work) {
     for (std::size_t block = 0; block < blocks; ++block) work(block);
     return;
   }
+  Round round;
   {
     std::lock_guard lock(m_mutex);
-    m_work = &work;
-    m_blocks = blocks;
-    m_nextBlock = 0;
-    m_unfinished = blocks;
-    m_failure = nullptr;
     ++m_round;
+    round.number = static_cast<std::uint32_t>(m_round);
+    round.blocks = blocks;
+    round.threads = m_helpers.size() + 1;
+    round.work = &work;
+    m_current = round;
+    m_unfinished.store(blocks, std::memory_order_relaxed);
+    m_failure = nullptr;
+    for (std::size_t owner = 0; owner < round.threads; ++owner) {
+      const std::size_t start = owner == 0 ? 0 : ShareEnd(owner - 1, blocks, round.threads);
+      m_cursors[owner].ticket.store((static_cast<std::uint64_t>(round.number) << 32) | start,
+                                    std::memory_order_release);
+    }
     m_published.store(m_round, std::memory_order_release);
   }
   m_started.notify_all();
-  RunBlocks();
+  RunBlocks(0, round);
+  // The helpers' last blocks end soon after the caller's: waiting for them awake costs less than
+  // a sleep and a wake-up, which would take about as long as a small round.
+  for (int pause = 0;
+       pause < kPausesBeforeSleep && m_unfinished.load(std::memory_order_acquire) != 0; ++pause) {
+    Pause();
+  }
   std::exception_ptr failure;
   {
     std::unique_lock lock(m_mutex);
-    m_finished.wait(lock, [&] { return m_unfinished == 0; });
+    m_finished.wait(lock, [&] { return m_unfinished.load(std::memory_order_relaxed) == 0; });
     failure = m_failure;
-    m_work = nullptr;
+    m_current.work = nullptr;
   }
   if (failure) std::rethrow_exception(failure);
 }

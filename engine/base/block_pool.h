@@ -11,10 +11,40 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
 namespace kov::run {
+
+inline constexpr std::size_t kCacheLine = 64;
+
+// Allocates whole cache lines that no other allocation shares, for the arrays a block writes on
+// its own: two threads writing neighbouring blocks' arrays would otherwise pass the line
+// between their cores at every write.
+template <typename T>
+struct CacheLineAllocator {
+  using value_type = T;
+  CacheLineAllocator() = default;
+  template <typename U>
+  CacheLineAllocator(const CacheLineAllocator<U>&) noexcept {}
+  static std::size_t Bytes(std::size_t n) {
+    return (n * sizeof(T) + kCacheLine - 1) / kCacheLine * kCacheLine;
+  }
+  T* allocate(std::size_t n) {
+    return static_cast<T*>(::operator new (Bytes(n), std::align_val_t{kCacheLine}));
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    ::operator delete (p, Bytes(n), std::align_val_t{kCacheLine});
+  }
+  template <typename U>
+  bool operator==(const CacheLineAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+template <typename T>
+using BlockVector = std::vector<T, CacheLineAllocator<T>>;
 
 // The threads a run may use: MARNEL_THREADS when it holds a whole number from 1 to
 // kMaxEngineThreads, else the processors this process may run on.
@@ -49,18 +79,36 @@ class BlockPool {
   void Run(std::size_t blocks, const Work& work);
 
  private:
-  void Help();
-  void RunBlocks();
+  // What a thread needs of a round, read under the lock when it joins.
+  struct Round {
+    std::uint32_t number = 0;
+    std::size_t blocks = 0;
+    std::size_t threads = 1;
+    const Work* work = nullptr;
+  };
+  void Help(std::size_t self);
+  void RunBlocks(std::size_t self, const Round& round);
+  bool TakeBlock(std::size_t owner, const Round& round, std::size_t* block);
+  std::size_t AbandonRound(const Round& round);
 
   std::vector<std::thread> m_helpers;
   std::mutex m_mutex;
   std::condition_variable m_started, m_finished;
   // Guarded by m_mutex.
-  const Work* m_work = nullptr;
-  std::size_t m_blocks = 0;
-  std::size_t m_nextBlock = 0;
-  std::size_t m_unfinished = 0;
+  Round m_current;
   std::uint64_t m_round = 0;
+  // Thread k (the caller 0, the helpers from 1) first takes the blocks of its own share of the
+  // round, [blocks k / threads, blocks (k + 1) / threads), then those the others have not begun:
+  // a block then runs on the same thread round after round, where its arrays are in the cache.
+  // A cursor holds the round (high 32 bits) and the share's next block (low 32 bits), so that the
+  // threads take blocks without the lock and one that comes late to a round takes nothing from
+  // the next.
+  struct alignas(kCacheLine) Cursor {
+    std::atomic<std::uint64_t> ticket{0};
+  };
+  std::vector<Cursor> m_cursors;
+  // The round's blocks not yet finished; Run's caller watches it before it goes to sleep.
+  std::atomic<std::size_t> m_unfinished{0};
   bool m_stopping = false;
   std::exception_ptr m_failure;
   // m_round as the helpers may watch it without the lock, before they go to sleep.

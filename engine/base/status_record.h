@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/run_type.h"
 #include "kovos.h"
 
 namespace kov::run {
@@ -18,7 +19,7 @@ inline constexpr std::int16_t kTrue16 = static_cast<std::int16_t>(0xFFFF);
 // Kept as the name of the status lock in diagnostics.
 inline constexpr const char* kStatusMutexName = "KovDataMutex";
 
-enum class RunType : std::int16_t { kEm = 1, kDa = 2 };
+using kov::RunType;
 
 // What a worker runs: its own copy of the start's path, so that nothing a later call does can
 // change the file a live run reads.

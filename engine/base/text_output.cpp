@@ -1,13 +1,18 @@
 #include "text_output.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string_view>
 
 #include "result_codes.h"
 
@@ -17,11 +22,66 @@ namespace {
 
 std::int32_t ErrnoOr(std::int32_t fallback) { return errno != 0 ? errno : fallback; }
 
+// A writer's temporary file sits beside the file it replaces as ".NAME.marnel-tmp-PID-N": hidden,
+// and telling by its name which file it was for and which process wrote it, so that the files
+// of a writer that was killed before it could remove them can be told apart and swept.
+constexpr std::string_view kTemporaryMark = ".marnel-tmp-";
+
+struct FolderAndName {
+  std::string folder;  // with its closing separator; empty for the current folder
+  std::string name;
+};
+
+FolderAndName SplitPath(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {{}, path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+std::string TemporaryNamePrefix(const std::string& name) {
+  return "." + name + std::string(kTemporaryMark);
+}
+
 // A name beside `path` that no other writer of this or another process picks: the process id
 // and a counter, and O_EXCL at the open for anything left over by a process that died.
 std::string TemporaryNameFor(const std::string& path) {
   static std::atomic<unsigned> counter{0};
-  return path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+  const FolderAndName parts = SplitPath(path);
+  return parts.folder + TemporaryNamePrefix(parts.name) + std::to_string(::getpid()) + "-" +
+         std::to_string(counter.fetch_add(1));
+}
+
+// The process id in a temporary file's name after its prefix ("PID-N"), or 0 when the rest is
+// not of that form, so that a user's file that merely starts alike is never taken for one.
+pid_t WriterOfTemporary(std::string_view rest) {
+  const std::size_t dash = rest.find('-');
+  const std::string_view counter = dash == std::string_view::npos ? "" : rest.substr(dash + 1);
+  if (counter.empty() || counter.find_first_not_of("0123456789") != std::string_view::npos)
+    return 0;
+  pid_t pid = 0;
+  const char* end = rest.data() + dash;
+  const auto [stop, error] = std::from_chars(rest.data(), end, pid);
+  return error == std::errc() && stop == end && pid > 0 ? pid : 0;
+}
+
+// Only a process that no longer exists: one that lives, or that we may not signal (EPERM: it
+// runs as another user), may still be writing its file.
+bool ProcessIsGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+// Removes the temporary files for `path` that writers killed before their Commit or Close left
+// behind. Best effort: a folder that cannot be listed leaves them, and the write goes on.
+void RemoveTemporariesOfDeadWriters(const std::string& path) {
+  const FolderAndName parts = SplitPath(path);
+  const std::string prefix = TemporaryNamePrefix(parts.name);
+  const std::unique_ptr<DIR, int (*)(DIR*)> folder(
+      ::opendir(parts.folder.empty() ? "." : parts.folder.c_str()), ::closedir);
+  if (!folder) return;
+  while (const dirent* entry = ::readdir(folder.get())) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix)) continue;
+    const pid_t writer = WriterOfTemporary(name.substr(prefix.size()));
+    if (writer != 0 && ProcessIsGone(writer)) ::unlinkat(::dirfd(folder.get()), entry->d_name, 0);
+  }
 }
 
 }  // namespace
@@ -69,6 +129,7 @@ std::int32_t TextOutput::CreateReplacing(const std::string& path) {
       std::free(target);
     }
   }
+  RemoveTemporariesOfDeadWriters(m_path);
   // A missing folder or a path under a file fails the temporary file's creation with the status
   // the named file would give.
   std::int32_t status = kStatusOk;

@@ -16,6 +16,9 @@ namespace kov::input {
 // A file made by CreateReplacing is written under a temporary name in the same folder and takes
 // the place of the named file only at Commit, in one rename: until then, and for ever when the
 // writer closes without committing (a failed or fit-only run), the named file stays as it was.
+// The temporary file is named ".NAME.marnel-tmp-PID-N" in the named file's folder; those that a
+// killed process left for the same file are removed at the next CreateReplacing, never those of
+// a process that still runs.
 class TextOutput {
  public:
   TextOutput() = default;

@@ -229,6 +229,9 @@ LatentRecursions::LatentRecursions(const input::Model& model)
   m_classWeight.assign(c, 0.0);
   m_dynamic.assign(c, 0.0);
   m_emission.assign(table * s, 1.0);
+  m_emissionAt.assign(table, nullptr);
+  for (std::size_t slot = 0; slot < table; ++slot)
+    m_emissionAt[slot] = m_emission.data() + slot * s;
   m_alpha.assign(table * Size(m_stateStride), 0.0);
   m_beta.assign(table * Size(m_stateStride), 0.0);
   m_weights.assign(std::max(c, s), 0.0);
@@ -435,6 +438,9 @@ int LatentRecursions::OccasionEmissions(std::int32_t c, std::int32_t t, const st
 void LatentRecursions::Emissions(std::int32_t c, const std::int32_t* responses,
                                  double* observedEmission, int* observedExponent) {
   const std::size_t s = Size(m_statuses);
+  for (std::int32_t t = 0; t < m_occasions; ++t) {
+    m_emissionAt[Slot(c, t)] = m_emission.data() + Slot(c, t) * s;
+  }
   for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
     double* own = observedEmission != nullptr ? observedEmission + Slot(c, t) * s : nullptr;
     m_emissionExponent[Slot(c, t)] = OccasionEmissions(
@@ -475,11 +481,15 @@ double LatentRecursions::PrepareCoded(const std::int32_t* responses, const std::
   const std::size_t s = Size(m_statuses);
   const std::size_t classes = Size(m_classes);
   for (std::size_t c = 0; c < classes; ++c) {
+    for (std::int32_t t = m_itemOccasions; t < m_occasions; ++t) {
+      m_emissionAt[Slot(static_cast<std::int32_t>(c), t)] =
+          m_emission.data() + Slot(static_cast<std::int32_t>(c), t) * s;
+    }
     for (std::int32_t t = 0; t < m_itemOccasions; ++t) {
       const std::size_t at = Size(codes[t]) * classes + c;
-      std::copy_n(table + at * s, s,
-                  m_emission.data() + Slot(static_cast<std::int32_t>(c), t) * s);
       const std::size_t slot = Slot(static_cast<std::int32_t>(c), t);
+      // Read where it is: a copy per pattern would cost as much as the recursions that use it.
+      m_emissionAt[slot] = table + at * s;
       m_emissionExponent[slot] = tableExponent[at];
       if (observedEmission != nullptr) {
         std::copy_n(ownTable + at * s, s, observedEmission + slot * s);

@@ -233,9 +233,7 @@ class LatentRecursions {
   // of its status items' probabilities) and the backward message (P of the responses after t
   // given the state at t and c); after Forward, the forward message (P of the responses up to
   // t and the state at t, given c, without the class factor).
-  const double* Emission(std::int32_t c, std::int32_t t) const {
-    return m_emission.data() + Slot(c, t) * Size(m_statuses);
-  }
+  const double* Emission(std::int32_t c, std::int32_t t) const { return m_emissionAt[Slot(c, t)]; }
   const double* Alpha(std::int32_t c, std::int32_t t) const {
     return m_alpha.data() + Slot(c, t) * Size(m_stateStride);
   }
@@ -298,6 +296,9 @@ class LatentRecursions {
   std::vector<double> m_classWeight;  // c: P(pattern, class)
   std::vector<double> m_dynamic;      // c: P(status responses | class)
   std::vector<double> m_emission, m_alpha, m_beta;
+  // Per (c, t): the emissions in use, m_emission's own or a row of a code table, which is read
+  // where it is rather than copied for every pattern.
+  std::vector<const double*> m_emissionAt;
   std::vector<int> m_classExponent, m_dynamicExponent;                 // c
   std::vector<int> m_emissionExponent, m_alphaExponent, m_betaExponent;  // (c, t)
   std::vector<int> m_statusExponent, m_ownExponent;                    // s: one occasion's products

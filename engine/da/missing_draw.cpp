@@ -11,6 +11,44 @@
 
 namespace kov::da {
 
+namespace {
+
+// Sorts (key, row) pairs whose rows are in increasing order into increasing key, equal keys
+// keeping that order: what sorting the pairs themselves gives. Bigger tables go by digits of
+// 11 bits from the lowest (each pass keeps the order of equal digits), as many passes as the
+// largest key has digits: a few passes over the rows where comparing them would take log2 of
+// their number.
+void SortKeys(std::vector<std::pair<std::uint64_t, std::size_t>>* keys,
+              std::vector<std::pair<std::uint64_t, std::size_t>>* scratch,
+              std::vector<std::size_t>* counts) {
+  constexpr std::size_t kSmall = 256;
+  constexpr int kDigitBits = 11;
+  constexpr std::size_t kDigits = std::size_t{1} << kDigitBits;
+  if (keys->size() < kSmall) {
+    std::sort(keys->begin(), keys->end());
+    return;
+  }
+  std::uint64_t largest = 0;
+  for (const auto& key : *keys) largest = std::max(largest, key.first);
+  scratch->resize(keys->size());
+  counts->resize(kDigits);
+  for (int shift = 0; shift < 64 && (largest >> shift) != 0; shift += kDigitBits) {
+    std::fill(counts->begin(), counts->end(), 0);
+    for (const auto& key : *keys) ++(*counts)[(key.first >> shift) & (kDigits - 1)];
+    std::size_t start = 0;
+    for (std::size_t& count : *counts) {
+      const std::size_t n = count;
+      count = start;
+      start += n;
+    }
+    for (const auto& key : *keys)
+      (*scratch)[(*counts)[(key.first >> shift) & (kDigits - 1)]++] = key;
+    keys->swap(*scratch);
+  }
+}
+
+}  // namespace
+
 MissingResponseDraw::MissingResponseDraw(const input::Model& model)
     : m_latent(model),
       m_items(model.dims.ItemCount()),
@@ -29,6 +67,7 @@ MissingResponseDraw::MissingResponseDraw(const input::Model& model)
   m_statusSuffix.assign(items * c * s, 0.0);
   m_observedEmission.assign(c * Size(m_latent.Occasions()) * s, 1.0);
   m_observedExponent.assign(c * Size(m_latent.Occasions()), 0);
+  m_observedAt.assign(c * Size(m_latent.Occasions()), nullptr);
   m_baseExponent.assign(c, 0);
   m_beforeExponent.assign(levels * c, 0);
   m_afterExponent.assign(c, 0);
@@ -45,6 +84,8 @@ MissingResponseDraw::MissingResponseDraw(const input::Model& model)
   m_after.assign(m_classStates, 0.0);
   m_step.assign(m_classStates, 0.0);
   m_current.assign(items, 0);
+  m_frames.assign(levels, Frame{});
+  m_shared.assign(s, 0.0);
 
   // Radix of each item in the complete cell index, while the index stays below 2^63.
   const std::vector<std::int32_t> itemCategories = em::ItemCategoryCounts(model);
@@ -74,16 +115,29 @@ void MissingResponseDraw::PreparePattern(const input::PatternTable& observed, st
   }
   const std::int32_t* responses = observed.Pattern(p);
   std::copy_n(responses, Size(m_items), m_pattern.begin());
-  m_total = m_latent.PrepareCoded(
-      responses, m_tables.codes->code.data() + Size(p) * Size(m_tables.codes->occasions),
-      m_tables.emission, m_tables.exponent, m_tables.own, m_tables.ownExponent,
-      m_observedEmission.data(), m_observedExponent.data());
+  const std::int32_t* codes =
+      m_tables.codes->code.data() + Size(p) * Size(m_tables.codes->occasions);
+  m_total = m_latent.PrepareCoded(responses, codes, m_tables.emission, m_tables.exponent);
+  // The observed items' emissions are read from the code table where they are.
+  const std::size_t s = Size(m_statuses);
+  const std::size_t classes = Size(m_classes);
+  const std::size_t occasions = Size(m_latent.Occasions());
+  for (std::size_t c = 0; c < classes; ++c) {
+    for (std::int32_t t = 0; t < m_latent.ItemOccasions(); ++t) {
+      const std::size_t at = Size(codes[t]) * classes + c;
+      m_observedAt[c * occasions + Size(t)] = m_tables.own + at * s;
+      m_observedExponent[c * occasions + Size(t)] = m_tables.ownExponent[at];
+    }
+  }
   PrepareLevels();
 }
 
 double MissingResponseDraw::Prepare(const std::int32_t* responses) {
   std::copy_n(responses, Size(m_items), m_pattern.begin());
   m_total = m_latent.Prepare(responses, m_observedEmission.data(), m_observedExponent.data());
+  for (std::size_t slot = 0; slot < m_observedAt.size(); ++slot) {
+    m_observedAt[slot] = m_observedEmission.data() + slot * Size(m_statuses);
+  }
   return PrepareLevels();
 }
 
@@ -95,18 +149,25 @@ double MissingResponseDraw::PrepareLevels() {
   const std::size_t c = Size(m_classes);
   const std::size_t s = Size(m_statuses);
 
-  m_levels.clear();
+  // Every item is written as a level and only the missing ones are counted, so that the
+  // pattern's missing items cost no jump each.
+  m_levels.resize(Size(m_items));
+  Level* level = m_levels.data();
+  std::size_t count = 0;
   for (std::int32_t j = 0; j < classItems; ++j) {
-    if (responses[j] == 0) m_levels.push_back({j, -1, j});
+    level[count] = {j, -1, j};
+    count += responses[j] == 0 ? 1 : 0;
   }
-  const std::size_t classLevels = m_levels.size();
+  const std::size_t classLevels = count;
   for (std::int32_t t = 0; t < m_latent.ItemOccasions(); ++t) {
     for (std::int32_t i = 0; i < statusItems; ++i) {
       const std::int32_t item = classItems + t * statusItems + i;
-      if (responses[item] == 0) m_levels.push_back({item, t, i});
+      level[count] = {item, t, i};
+      count += responses[item] == 0 ? 1 : 0;
     }
   }
-  const std::size_t levels = m_levels.size();
+  m_levels.resize(count);
+  const std::size_t levels = count;
   if (levels == 0) return m_total;
 
   // Class items: the observed part of the class factor, and for each missing item the row sums
@@ -193,8 +254,7 @@ void MissingResponseDraw::EnterOccasion(std::size_t q, std::int32_t t, std::int3
                       m_observedExponent[Size(c) * occasions + Size(t)] - m_totalExponent;
     const double scaledBase = em::TimesPowerOfTwo(base[c], shift);
     for (std::size_t d = 0; d < s; ++d) reach[d] *= scaledBase;
-    std::copy_n(m_observedEmission.data() + (Size(c) * Size(m_latent.Occasions()) + Size(t)) * s, s,
-                LevelEmission(q) + Size(c) * s);
+    std::copy_n(m_observedAt[Size(c) * occasions + Size(t)], s, LevelEmission(q) + Size(c) * s);
   }
 }
 
@@ -241,10 +301,12 @@ void MissingResponseDraw::Advance(std::size_t q, std::int32_t k) {
 // and status s at t of: the class part x the forward message into s x the backward message
 // from s (reach), t's emission so far (observed and drawn items), BIG RHO(k), and the row sums
 // of t's later missing items.
-void MissingResponseDraw::Descend(std::size_t q, std::size_t begin, std::size_t end) {
+// The tree is walked with a frame per level instead of a call per node: a level's frame holds
+// where its walk over the categories stands while the subjects of one category go down.
+bool MissingResponseDraw::EnterLevel(std::size_t q, std::size_t begin, std::size_t end) {
   if (q == m_levels.size()) {
     Complete(begin, end);
-    return;
+    return false;
   }
   const Level& level = m_levels[q];
   const std::size_t own = Size(m_latent.OwnCategories(level.item));
@@ -267,45 +329,81 @@ void MissingResponseDraw::Descend(std::size_t q, std::size_t begin, std::size_t 
       const double* e = LevelEmission(q) + Size(c) * s;
       const double* suffix = m_statusSuffix.data() + (q * Size(m_classes) + Size(c)) * s;
       const double* rho = m_latent.StatusRho(c, level.occasion, level.index);
+      // What every category's term shares, in the order the full product takes it.
+      double* shared = m_shared.data();
+      for (std::size_t d = 0; d < s; ++d) shared[d] = reach[d] * e[d] * suffix[d];
       for (std::size_t k = 0; k < own; ++k) {
         const double* category = rho + (k + 1) * s;
         double weight = 0.0;
-        for (std::size_t d = 0; d < s; ++d) weight += reach[d] * e[d] * suffix[d] * category[d];
+        for (std::size_t d = 0; d < s; ++d) weight += shared[d] * category[d];
         w[k] += weight;
       }
     }
   }
   double total = 0.0;
   for (std::size_t k = 0; k < own; ++k) total += w[k];
-  if (!(total > 0.0) || !std::isfinite(total)) return;
+  if (!(total > 0.0) || !std::isfinite(total)) return false;
 
-  // The walk of ChooseAndRescale, for a sorted run of uniforms at once.
-  const double scale = 1.0 / total;
-  double running = 0.0;
-  std::size_t next = begin;
+  Frame& frame = m_frames[q];
+  frame.end = end;
+  frame.next = begin;
+  frame.category = 0;
+  frame.running = 0.0;
+  frame.scale = 1.0 / total;
+  return true;
+}
+
+// The walk of ChooseAndRescale, for a sorted run of uniforms at once: the next category of
+// level q that some of the level's subjects fall in, [*begin, *end) those subjects, their
+// uniforms rescaled into it and level q + 1 made ready for them. False once every subject of
+// the level has gone down.
+bool MissingResponseDraw::NextBranch(std::size_t q, std::size_t* begin, std::size_t* end) {
+  Frame& frame = m_frames[q];
+  const Level& level = m_levels[q];
+  const std::size_t own = Size(m_latent.OwnCategories(level.item));
+  const double* w = m_weights.data() + q * m_maxCategories;
   const auto take = [&](std::size_t k, double lower, double width, std::size_t stop) {
-    for (std::size_t r = next; r < stop; ++r) m_uniforms[r] = (m_uniforms[r] - lower) / width;
+    for (std::size_t r = frame.next; r < stop; ++r) m_uniforms[r] = (m_uniforms[r] - lower) / width;
     m_current[Size(level.item)] = static_cast<std::int32_t>(k) + 1;
     if (q + 1 < m_levels.size()) Advance(q, static_cast<std::int32_t>(k) + 1);
-    Descend(q + 1, next, stop);
-    next = stop;
+    *begin = frame.next;
+    *end = stop;
+    frame.next = stop;
   };
-  for (std::size_t k = 0; k < own && next < end; ++k) {
-    const double lower = running;
-    const double width = w[k] * scale;
-    running += width;
-    std::size_t stop = next;
-    while (stop < end && m_uniforms[stop] < running) ++stop;
-    if (stop > next) take(k, lower, width, stop);
+  while (frame.category < own && frame.next < frame.end) {
+    const std::size_t k = frame.category++;
+    const double lower = frame.running;
+    const double width = w[k] * frame.scale;
+    frame.running += width;
+    std::size_t stop = frame.next;
+    while (stop < frame.end && m_uniforms[stop] < frame.running) ++stop;
+    if (stop > frame.next) {
+      take(k, lower, width, stop);
+      return true;
+    }
   }
-  if (next == end) return;
+  if (frame.next == frame.end) return false;
   // Uniforms not below the final running sum go to the last category of positive weight.
   std::size_t last = own;
   while (last > 0 && !(w[last - 1] > 0.0)) --last;
-  if (last-- == 0) return;
+  if (last-- == 0) return false;
   double lower = 0.0;
-  for (std::size_t k = 0; k < last; ++k) lower += w[k] * scale;
-  take(last, lower, w[last] * scale, end);
+  for (std::size_t k = 0; k < last; ++k) lower += w[k] * frame.scale;
+  take(last, lower, w[last] * frame.scale, frame.end);
+  return true;
+}
+
+void MissingResponseDraw::Descend(std::size_t begin, std::size_t end) {
+  if (!EnterLevel(0, begin, end)) return;
+  std::size_t depth = 0;
+  for (;;) {
+    std::size_t first = 0, stop = 0;
+    if (NextBranch(depth, &first, &stop)) {
+      if (EnterLevel(depth + 1, first, stop)) ++depth;
+    } else if (depth-- == 0) {
+      return;
+    }
+  }
 }
 
 void MissingResponseDraw::Complete(std::size_t begin, std::size_t end) {
@@ -324,7 +422,7 @@ bool MissingResponseDraw::DrawCompletion(double u, std::int32_t* completed) {
   m_uniforms.assign(1, u);
   m_single = completed;
   m_singleDone = false;
-  Descend(0, 0, 1);
+  Descend(0, 1);
   m_single = nullptr;
   return m_singleDone;
 }
@@ -407,7 +505,7 @@ void MissingResponseDraw::DrawPatterns(const input::PatternTable& observed, std:
     uniforms += subjects;
     std::sort(m_uniforms.begin(), m_uniforms.end());
     std::copy(m_pattern.begin(), m_pattern.end(), m_current.begin());
-    Descend(0, 0, m_uniforms.size());
+    Descend(0, m_uniforms.size());
   }
 }
 
@@ -448,7 +546,7 @@ bool MissingResponseDraw::DrawLargePattern(const input::PatternTable& observed, 
     for (double& u : m_uniforms) u = NextUniform(0);
     std::sort(m_uniforms.begin(), m_uniforms.end());
     std::copy(m_pattern.begin(), m_pattern.end(), m_current.begin());
-    Descend(0, 0, m_uniforms.size());
+    Descend(0, m_uniforms.size());
     left -= batch;
     MergeBatches(firstRow);
     if (abortCheck->Drawn(batch)) return false;
@@ -523,7 +621,7 @@ void MissingResponseDraw::Rebuild(std::int32_t itemCount, input::PatternTable* c
   }
   // Equal patterns keep the order of their rows, so that their frequencies are summed in it.
   if (m_keysFit) {
-    std::sort(m_keys.begin(), m_keys.end());
+    SortKeys(&m_keys, &m_keyScratch, &m_digitCounts);
   } else {
     std::sort(m_keys.begin(), m_keys.end(), [&before](const auto& a, const auto& b) {
       if (before(a.second, b.second)) return true;

@@ -117,8 +117,13 @@ class MissingResponseDraw {
   // The distinct rows of m_rows with their summed frequencies, in increasing complete cell
   // index.
   void Rebuild(std::int32_t itemCount, input::PatternTable* completed);
-  // Draws level q for the subjects whose rescaled uniforms are m_uniforms[begin, end), sorted.
-  void Descend(std::size_t q, std::size_t begin, std::size_t end);
+  // Draws every level for the subjects whose uniforms are m_uniforms[begin, end), sorted.
+  void Descend(std::size_t begin, std::size_t end);
+  // Level q's weights for the subjects m_uniforms[begin, end) (rescaled to the level), and its
+  // frame; at the last level's end, the completion of those subjects. False when the level has
+  // nothing to walk.
+  bool EnterLevel(std::size_t q, std::size_t begin, std::size_t end);
+  bool NextBranch(std::size_t q, std::size_t* begin, std::size_t* end);
   // The state of level q + 1 once level q has taken category k.
   void Advance(std::size_t q, std::int32_t k);
   // Level q's forward message before the emission of occasion t, reached from the forward
@@ -150,6 +155,8 @@ class MissingResponseDraw {
   std::vector<double> m_classSuffix;       // (q, c): row sums of the missing class items after q
   std::vector<double> m_statusSuffix;      // (q, c, s): row sums of the occasion's later missing
   std::vector<double> m_observedEmission;  // (c, t, s): the observed status items of occasion t
+  // (c, t): where the observed emissions of (c, t) are, m_observedEmission or a code's row.
+  std::vector<const double*> m_observedAt;
   // The binary exponents of the scaled values (em/scaling.h): of m_total, of each observed
   // emission (c, t), of each level's base (c; the drawn items never take it out of range), of
   // each level's forward message (q, c) and of m_after (c). A level's reach carries them all,
@@ -163,6 +170,16 @@ class MissingResponseDraw {
   // backward message, summed over the states that end in each status.
   std::vector<double> m_base, m_before, m_emission, m_reach;
   std::vector<double> m_weights;  // (q, category)
+  // Where the walk of a level stands while the subjects of one of its categories go down.
+  struct Frame {
+    std::size_t end = 0;       // of the level's subjects
+    std::size_t next = 0;      // the first subject not yet sent down
+    std::size_t category = 0;  // the next category to look at
+    double running = 0.0;      // the running sum of the categories looked at, times scale
+    double scale = 1.0;        // 1 / the level's total weight
+  };
+  std::vector<Frame> m_frames;
+  std::vector<double> m_shared;  // (s): a status level's product before the category's rho
   std::size_t m_maxCategories = 1;
   std::vector<double> m_after, m_step;  // (c, state): forward messages between occasions
   std::vector<std::int32_t> m_current;  // the completion being built
@@ -179,6 +196,8 @@ class MissingResponseDraw {
   std::vector<std::int32_t> m_mergedRows;
   std::vector<double> m_mergedFrequencies;
   std::vector<std::pair<std::uint64_t, std::size_t>> m_keys;  // (complete cell index, row)
+  std::vector<std::pair<std::uint64_t, std::size_t>> m_keyScratch;  // the sort's
+  std::vector<std::size_t> m_digitCounts;                           // the sort's
   std::vector<std::uint64_t> m_cellRadix;                     // per item
   bool m_keysFit = true;  // the complete cell index fits 63 bits
 

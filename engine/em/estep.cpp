@@ -384,9 +384,17 @@ template <int kStatuses>
   double local[Scratch<kStatuses>::kSize];
   double* product = kStatuses > 0 ? local : e;
   const std::size_t itemStride = ks1 * s;
-  std::copy_n(table + static_cast<std::size_t>(y[0]) * s, s, product);
   const std::int32_t items = m_statusItems;
-  for (std::int32_t i = 1; i < items; ++i) {
+  // The first two rows multiplied straight into the product: the same bits as copying the
+  // first and multiplying by the second, without reading back a copy of other widths than it
+  // was written in, which the processor cannot forward from its stores.
+  const double* first = table + static_cast<std::size_t>(y[0]) * s;
+  if (items > 1) {
+    Products<kStatuses>(product, first, table + itemStride + static_cast<std::size_t>(y[1]) * s, s);
+  } else {
+    std::copy_n(first, s, product);
+  }
+  for (std::int32_t i = 2; i < items; ++i) {
     const double* row = table + static_cast<std::size_t>(i) * itemStride;
     MultiplyBy<kStatuses>(product, row + static_cast<std::size_t>(y[i]) * s, s);
   }
@@ -643,7 +651,11 @@ template <int kClasses>
   if (low) return ClassTermsScaled(responses, work);
   if (kClasses > 0) std::copy_n(term, classes, work.classProbability.data());
   std::fill_n(work.classExponent.data(), classes, 0);
-  return CombineClasses(work.classExponent.data(), work);
+  // Every term has exponent 0: CombineClasses would add them as they stand.
+  work.patternExponent = 0;
+  double probability = 0.0;
+  for (std::size_t c = 0; c < classes; ++c) probability += term[c];
+  return probability;
 }
 
 double EStep::ClassTermsScaled(const std::int32_t* responses, Work& work) const {
@@ -712,7 +724,22 @@ template <int kStatuses>
   // answer do not wait on each other's additions; the copies are added in order at the end.
   const std::size_t countSize = work.statusRhoCount.size();
   double* posterior = work.codeSum.data();
+  // A code's parts lie wherever its blocks left them, far apart: fetching the parts of a code
+  // some codes ahead overlaps their trips to memory with the spreading of this one.
+  constexpr std::size_t kAhead = 16;
+  const std::size_t bytes = stride * sizeof(double);
   for (std::size_t g = begin; g < end; ++g) {
+    if (g + kAhead < end) {
+      for (std::size_t use = m_codes->useStart[g + kAhead]; use < m_codes->useStart[g + kAhead + 1];
+           ++use) {
+        const char* part =
+            reinterpret_cast<const char*>(m_codePosterior.data() + m_codes->uses[use] * stride);
+        for (std::size_t line = 0; line < bytes; line += run::kCacheLine) {
+          __builtin_prefetch(part + line);
+        }
+        __builtin_prefetch(part + bytes - 1);
+      }
+    }
     const std::size_t firstUse = m_codes->useStart[g];
     const std::size_t lastUse = m_codes->useStart[g + 1];
     if (firstUse == lastUse) continue;
@@ -771,13 +798,13 @@ void EStep::AccumulateClassItems(const std::int32_t* responses, std::int32_t c,
 
 namespace {
 
-void AddTo(const std::vector<double>& part, std::vector<double>* total) {
+void AddTo(const run::BlockVector<double>& part, run::BlockVector<double>* total) {
   for (std::size_t i = 0; i < part.size(); ++i) (*total)[i] += part[i];
 }
 
 void ZeroAccumulators(EStep::Work* work) {
-  for (std::vector<double>* a : {&work->classCount, &work->marginCount, &work->tauCount,
-                                 &work->classRhoCount, &work->statusRhoCount}) {
+  for (run::BlockVector<double>* a : {&work->classCount, &work->marginCount, &work->tauCount,
+                                      &work->classRhoCount, &work->statusRhoCount}) {
     std::fill(a->begin(), a->end(), 0.0);
   }
 }

@@ -44,58 +44,58 @@ class EStep {
  public:
   // The per-pattern work arrays and the accumulators of one run over a block of patterns. A
   // block may be given its own Work, so that blocks can run side by side and their counts be
-  // added in block order.
+  // added in block order; its arrays share no cache line with another block's.
   struct Work {
-    std::vector<double> classFactor;       // c, scaled by 2^classExponent[c]
-    std::vector<int> classExponent;        // c
-    std::vector<double> emission;          // ((c, t), s): emissions computed for one pattern
+    run::BlockVector<double> classFactor;  // c, scaled by 2^classExponent[c]
+    run::BlockVector<int> classExponent;   // c
+    run::BlockVector<double> emission;     // ((c, t), s): emissions computed for one pattern
     // The emissions the recursions use, per (c, t): the pattern's own above, or the row of its
     // occasion's code in the run's table; scaled by 2^emissionExponent[(c, t)].
-    std::vector<const double*> emissionRow;
-    std::vector<int> emissionExponent;     // (c, t)
-    std::vector<int> statusExponent;       // s: the exponents of one occasion's products
-    std::vector<double> alpha;             // ((c, t), state), scaled by 2^alphaExponent[(c, t)]
-    std::vector<int> alphaExponent;        // (c, t)
-    std::vector<double> classProbability;  // c: P(pattern, c) scaled by 2^patternExponent
-    std::vector<double> classPosterior;    // c: the class terms times n / P
+    run::BlockVector<const double*> emissionRow;
+    run::BlockVector<int> emissionExponent;  // (c, t)
+    run::BlockVector<int> statusExponent;    // s: the exponents of one occasion's products
+    run::BlockVector<double> alpha;          // ((c, t), state), scaled by 2^alphaExponent[(c, t)]
+    run::BlockVector<int> alphaExponent;     // (c, t)
+    run::BlockVector<double> classProbability;  // c: P(pattern, c) scaled by 2^patternExponent
+    run::BlockVector<double> classPosterior;    // c: the class terms times n / P
     int patternExponent = 0;
-    std::vector<double> beta, betaNext, scaled, pairPosterior, posterior;
-    std::vector<double> origin;  // 3 S: a backward step's origin factors, sums and terms
-    std::vector<const double*> itemRows;  // per status item: its response's row of rho
+    run::BlockVector<double> beta, betaNext, scaled, pairPosterior, posterior;
+    run::BlockVector<double> origin;  // 3 S: a backward step's origin factors, sums and terms
+    run::BlockVector<const double*> itemRows;  // per status item: its response's row of rho
     // The status responses (or their codes) whose emissions and forward messages a class's
     // arrays hold, so that the next pattern recomputes them only from its first occasion that
     // differs (sorted patterns share their first occasions). Valid only where known[c].
-    std::vector<std::int32_t> knownResponses;  // (c, (t, i))
-    std::vector<std::int32_t> knownCodes;      // (c, t)
-    std::vector<char> known;                   // c
+    run::BlockVector<std::int32_t> knownResponses;  // (c, (t, i))
+    run::BlockVector<std::int32_t> knownCodes;      // (c, t)
+    run::BlockVector<char> known;                   // c
 
     // Accumulators, in the layouts of the parameters below.
-    std::vector<double> classCount;
-    std::vector<double> marginCount;      // ((c, t), s)
-    std::vector<double> tauCount;         // per class, in the layout of m_tauForward
-    std::vector<double> classRhoCount;    // ((j, y - 1), c)
-    std::vector<double> statusRhoCount;   // ((((c, t), i), y - 1), s)
+    run::BlockVector<double> classCount;
+    run::BlockVector<double> marginCount;     // ((c, t), s)
+    run::BlockVector<double> tauCount;        // per class, in the layout of m_tauForward
+    run::BlockVector<double> classRhoCount;   // ((j, y - 1), c)
+    run::BlockVector<double> statusRhoCount;  // ((((c, t), i), y - 1), s)
     // The block's part of the run's code posteriors: ((place in the block's list, c), s).
     double* codePosterior = nullptr;
-    std::vector<double> spreadCopies;  // kSpreadCopies copies of statusRhoCount
-    std::vector<double> codeSum;       // one code's posteriors, (c, s)
+    run::BlockVector<double> spreadCopies;  // kSpreadCopies copies of statusRhoCount
+    run::BlockVector<double> codeSum;       // one code's posteriors, (c, s)
 
     // The recursions of four patterns side by side (estep_lanes.cpp): each entry below is four
     // doubles or ints, one a lane.
-    std::vector<double> laneAlpha;           // ((c, t), state)
-    std::vector<int> laneAlphaExponent;      // (c, t)
-    std::vector<double> laneEmission;        // ((c, t), s)
-    std::vector<int> laneEmissionExponent;   // (c, t)
-    std::vector<double> laneFactor;          // c
-    std::vector<int> laneFactorExponent;     // c
-    std::vector<double> laneClass;           // c: the class terms
-    std::vector<int> laneTermExponent;       // c
-    std::vector<double> laneK;               // c: weight x class factor
-    std::vector<int> laneKExponent;          // c
-    std::vector<double> laneStates;          // five arrays of one occasion's states
-    std::vector<double> laneTauCount;        // ((c, row), j), without TAU
-    std::vector<const double*> laneRows;     // t: each lane's row of the emission table
-    std::vector<int> laneRowExponent;        // t
+    run::BlockVector<double> laneAlpha;          // ((c, t), state)
+    run::BlockVector<int> laneAlphaExponent;     // (c, t)
+    run::BlockVector<double> laneEmission;       // ((c, t), s)
+    run::BlockVector<int> laneEmissionExponent;  // (c, t)
+    run::BlockVector<double> laneFactor;         // c
+    run::BlockVector<int> laneFactorExponent;    // c
+    run::BlockVector<double> laneClass;          // c: the class terms
+    run::BlockVector<int> laneTermExponent;      // c
+    run::BlockVector<double> laneK;              // c: weight x class factor
+    run::BlockVector<int> laneKExponent;         // c
+    run::BlockVector<double> laneStates;         // five arrays of one occasion's states
+    run::BlockVector<double> laneTauCount;       // ((c, row), j), without TAU
+    run::BlockVector<const double*> laneRows;    // t: each lane's row of the emission table
+    run::BlockVector<int> laneRowExponent;       // t
   };
 
   // What a block adds to the run's totals.

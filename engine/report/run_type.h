@@ -1,8 +1,10 @@
-// The two kinds of run; the numbers are those the editor and the run host pass along.
+// The report names the kind of run by the engine's one run type.
 #pragma once
+
+#include "base/run_type.h"
 
 namespace kov::report {
 
-enum class RunType { kEm = 1, kDa = 2 };
+using kov::RunType;
 
 }  // namespace kov::report

@@ -123,7 +123,7 @@ std::int32_t StartRun(RunType type, const char* path) {
     return 0;
   }
   // The worker owns its job from here: it runs it, or the discard frees it.
-  job.release();
+  static_cast<void>(job.release());
   status.workerThread.store(thread);
   return thread;
 }

@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -31,7 +30,6 @@
 #include "marnel_settings.h"
 #include "message_sink.h"
 #include "process_lifetime.h"
-#include "protocol.h"
 #include "registry.h"
 #include "report_dialog.h"
 #include "scripted_engine.h"
@@ -98,7 +96,6 @@ class RunHostTest : public QObject {
   void madPattern();
   void pathFieldIsCutAt300Bytes();
   void registryValues();
-  void protocolReadsWholeRecordsOnly();
 
   void runPriorityIsSetBeforeTheWorkerRuns_data();
   void runPriorityIsSetBeforeTheWorkerRuns();
@@ -325,36 +322,6 @@ void RunHostTest::registryValues() {
   }
   settings->remove(QStringLiteral("Settings/Threads"));
   qunsetenv("MARNEL_THREADS");
-}
-
-void RunHostTest::protocolReadsWholeRecordsOnly() {
-  namespace protocol = kov::automation::protocol;
-  QBuffer written;
-  QVERIFY(written.open(QIODevice::WriteOnly));
-  const protocol::RunKovArguments sent{2, QStringLiteral("/a b/c.cnt"), QString(), std::nullopt};
-  QVERIFY(protocol::WriteRequest(&written, {protocol::kMethodRunKov, protocol::EncodeRunKovArguments(sent)}));
-  const QByteArray record = written.data();
-
-  // Half a record is left where it is for the rest to arrive.
-  QBuffer half;
-  half.setData(record.left(record.size() / 2));
-  QVERIFY(half.open(QIODevice::ReadOnly));
-  protocol::Request request;
-  QVERIFY(!protocol::ReadRequest(&half, &request));
-  QCOMPARE(half.pos(), 0);
-
-  QBuffer whole;
-  whole.setData(record + record.left(3));
-  QVERIFY(whole.open(QIODevice::ReadOnly));
-  QVERIFY(protocol::ReadRequest(&whole, &request));
-  QCOMPARE(request.method, protocol::kMethodRunKov);
-  protocol::RunKovArguments received;
-  QVERIFY(protocol::DecodeRunKovArguments(request.arguments, &received));
-  QCOMPARE(received.eRunType, std::int16_t{2});
-  QCOMPARE(received.sControlFile, sent.sControlFile);
-  // "not given" must not turn into false: it keeps the batch mode of the server.
-  QVERIFY(!received.bBatch.has_value());
-  QVERIFY(!protocol::ReadRequest(&whole, &request));
 }
 
 void RunHostTest::runPriorityIsSetBeforeTheWorkerRuns_data() {

@@ -53,6 +53,8 @@ class ControlFileIoTest : public QObject {
   void twentyTwoCommentLinesFailTheModelInformation();
   void failingStepsStopReading_data();
   void failingStepsStopReading();
+  void readerFindsWithoutADocument_data();
+  void readerFindsWithoutADocument();
   void failingStepsLeaveTheFileUntouched_data();
   void failingStepsLeaveTheFileUntouched();
   void unwritablePathIsReported();
@@ -263,6 +265,52 @@ void ControlFileIoTest::twentyTwoCommentLinesFailTheModelInformation() {
   QVERIFY(!g.document.IsModified());
   QCOMPARE(g.document.vGetInterfaceValue(kClassCount).toInt(), 0);
   QCOMPARE(g.document.vGetInterfaceValue(kComments).toString(), QString());
+}
+
+void ControlFileIoTest::readerFindsWithoutADocument_data() {
+  QTest::addColumn<QByteArray>("from");
+  QTest::addColumn<QByteArray>("to");
+  QTest::addColumn<bool>("complete");
+  QTest::addColumn<QList<int>>("lines");
+  QTest::addColumn<QStringList>("messages");
+  // The body's model information takes 11 lines (2 common, 4 EM, 5 DA), the class items'
+  // categories the 12th: the sections start at index 12.
+  QTest::newRow("as written") << QByteArray("2 0 4") << QByteArray("2 0 4") << true << QList<int>{}
+                              << QStringList{};
+  QTest::newRow("a bad class count reads on")
+      << QByteArray("2 0 4") << QByteArray("x 0 4") << true << QList<int>{1}
+      << QStringList{QStringLiteral("Invalid data in model information")};
+  QTest::newRow("three values on the EM line stop it")
+      << QByteArray("1 1 1000 0.0000001") << QByteArray("1 1 1000") << false << QList<int>{3, 3}
+      << QStringList{
+             QStringLiteral("Invalid number of parameters on second line of model information.\r"
+                            "Expected 4, found 3"),
+             QStringLiteral("Error parsing EM model info.\nCannot open this control file.")};
+}
+
+void ControlFileIoTest::readerFindsWithoutADocument() {
+  QFETCH(QByteArray, from);
+  QFETCH(QByteArray, to);
+  QFETCH(bool, complete);
+  QFETCH(QList<int>, lines);
+  QFETCH(QStringList, messages);
+  const ControlFileRead read = ReadControlFile(Replace(StoufferBody(), from, to));
+  QCOMPARE(read.complete, complete);
+  QList<int> foundLines;
+  QStringList foundMessages;
+  for (const Diagnostic& diagnostic : read.diagnostics) {
+    foundLines << diagnostic.line;
+    foundMessages << diagnostic.message;
+    QVERIFY(!diagnostic.field.isEmpty());
+  }
+  QCOMPARE(foundLines, lines);
+  QCOMPARE(foundMessages, messages);
+  if (!complete) return;
+  QCOMPARE(read.data.sectionsStart, 12);
+  QCOMPARE(read.data.values.at(kClassItemCount), QVariant::fromValue(qint16{4}));
+  QCOMPARE(read.data.categoryCounts.at(kClassItems), (std::vector<qint16>{2, 2, 2, 2}));
+  // The class count the file could not give is left to the document's default.
+  QCOMPARE(read.data.values.count(kClassCount), std::size_t(from == to ? 1 : 0));
 }
 
 void ControlFileIoTest::failingStepsStopReading_data() {

@@ -10,7 +10,7 @@
 #include "scripted_ui.h"
 #include "test_files.h"
 
-Q_DECLARE_METATYPE(QList<kov::document::Answer>)
+Q_DECLARE_METATYPE(QList<kov::gui::MessageAnswer>)
 
 namespace kov::document::test {
 
@@ -47,6 +47,7 @@ class DocumentTest : public QObject {
   void saveBeforeProceeding_data();
   void saveBeforeProceeding();
   void exitAsksToSaveUnderTheCurrentName();
+  void consistencyRulesBringContradictionsInLine();
 
  private:
   QTemporaryDir m_dir;
@@ -261,6 +262,59 @@ void DocumentTest::exitAsksToSaveUnderTheCurrentName() {
   QVERIFY(!f.document.QueryExit());
   QCOMPARE(f.ui.questions.back().text, QStringLiteral("Do you wish to save changes to \"") + path +
                                            QStringLiteral("\"?"));
+}
+
+void DocumentTest::consistencyRulesBringContradictionsInLine() {
+  struct Setting {
+    int id;
+    QVariant value;
+  };
+  struct Case {
+    const char* name;
+    QList<Setting> given;
+    QList<Setting> expected;
+  };
+  const QVariant noEstimation = QVariant::fromValue(qint16{kNoEstimation});
+  const QVariant newEstimation = QVariant::fromValue(qint16{kNewEstimation});
+  const QList<Case> cases = {
+      {"class items without classes are dropped",
+       {{kClassCount, 0}, {kClassItemCount, 3}},
+       {{kClassItemCount, 0}}},
+      {"class items with classes stay",
+       {{kClassCount, 2}, {kClassItemCount, 3}},
+       {{kClassItemCount, 3}}},
+      // Without statuses the occasions go too, and with them the second order.
+      {"status items and occasions without statuses are dropped",
+       {{kStatusCount, 0}, {kStatusItemCount, 2}, {kTimeCount, 4}, {kFirstOrder, false}},
+       {{kStatusItemCount, 0}, {kTimeCount, 0}, {kFirstOrder, true}}},
+      {"second order below three occasions turns first order",
+       {{kStatusCount, 2}, {kStatusItemCount, 2}, {kTimeCount, 2}, {kFirstOrder, false}},
+       {{kStatusItemCount, 2}, {kTimeCount, 2}, {kFirstOrder, true}}},
+      {"second order at three occasions stays",
+       {{kStatusCount, 2}, {kStatusItemCount, 2}, {kTimeCount, 3}, {kFirstOrder, false}},
+       {{kTimeCount, 3}, {kFirstOrder, false}}},
+      {"no estimation runs no iterations",
+       {{kEstimationType, noEstimation}, {kMaxIterations, 100}},
+       {{kMaxIterations, 0}}},
+      {"a new estimation keeps its iterations",
+       {{kEstimationType, newEstimation}, {kMaxIterations, 100}},
+       {{kMaxIterations, 100}}},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    for (const Setting& setting : c.given)
+      QVERIFY(f.document.SetInterfaceValue(setting.id, setting.value));
+    f.document.ApplyConsistencyRules();
+    for (const Setting& setting : c.expected) {
+      QVariant typed;
+      QVERIFY2(f.document.TypedInterfaceValue(setting.id, &typed), c.name);
+      QVERIFY2(typed.toLongLong() == setting.value.toLongLong(),
+               qPrintable(QStringLiteral("%1: value %2 is %3")
+                              .arg(QLatin1String(c.name))
+                              .arg(setting.id)
+                              .arg(typed.toString())));
+    }
+  }
 }
 
 }  // namespace kov::document::test

@@ -32,10 +32,11 @@ bool PlainGrid::bReadData(const QStringList& lines, int cursorIn, int& cursorOut
   for (int length : m_owner.LineLengths(m_identity)) {
     const QStringList values = cursor < lines.size() ? SplitValues(lines[cursor]) : QStringList();
     if (values.size() != length) {
-      m_owner.document().Messages().Show(QStringLiteral("plain grid %1: expected %2 values on line %3")
-                    .arg(m_identity)
-                    .arg(length)
-                    .arg(cursor + 1));
+      ShowFailure(m_owner.document().Messages(),
+                  QStringLiteral("plain grid %1: expected %2 values on line %3")
+                      .arg(m_identity)
+                      .arg(length)
+                      .arg(cursor + 1));
       return false;
     }
     rows.push_back(values);
@@ -47,7 +48,8 @@ bool PlainGrid::bReadData(const QStringList& lines, int cursorIn, int& cursorOut
 
 bool PlainGrid::bWriteData(QStringList& lines) {
   if (failWrite) {
-    m_owner.document().Messages().Show(QStringLiteral("Invalid Gamma Constraint for Class 1"));
+    ShowFailure(m_owner.document().Messages(),
+                QStringLiteral("Invalid Gamma Constraint for Class 1"));
     return false;
   }
   for (const QStringList& row : rows) lines << row.join(u' ');

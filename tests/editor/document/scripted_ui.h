@@ -9,7 +9,10 @@
 
 namespace kov::document::test {
 
-class ScriptedUi final : public MessageSink, public FileDialogs {
+using Answer = gui::MessageAnswer;
+using Choices = gui::MessageButtons;
+
+class ScriptedUi final : public gui::MessageSink, public FileDialogs {
  public:
   struct Question {
     QString text;
@@ -17,11 +20,16 @@ class ScriptedUi final : public MessageSink, public FileDialogs {
     QString title;
   };
 
-  void Show(const QString& text, const QString&) override { messages << text; }
-  Answer Ask(const QString& text, Choices choices, const QString& title) override {
-    questions << Question{text, choices, title};
+  // A box with an OK button only is a message; any other is a question.
+  Answer Show(QWidget*, const gui::Message& message) override {
+    if (message.buttons == Choices::kOk) {
+      messages << message.text;
+      return Answer::kOk;
+    }
+    questions << Question{message.text, message.buttons, message.title};
     // A question the script did not expect is answered Cancel (or No), which stops the command.
-    if (answers.isEmpty()) return choices == Choices::kYesNo ? Answer::kNo : Answer::kCancel;
+    if (answers.isEmpty())
+      return message.buttons == Choices::kYesNo ? Answer::kNo : Answer::kCancel;
     return answers.takeFirst();
   }
   QString AskOpenPath(const QString&) override {

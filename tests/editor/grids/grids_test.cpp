@@ -24,6 +24,7 @@ namespace kov::grids::test {
 namespace {
 
 using namespace kov::document;
+using document::test::Answer;
 using document::test::ReadBytes;
 using document::test::ScriptedUi;
 using document::test::WriteBytes;
@@ -212,7 +213,7 @@ void GridsTest::everyCellIsReadableCurrentOrNot() {
 void GridsTest::dataAugmentationLocksEveryGrid() {
   Fixture f;
   QVERIFY(f.document.Open(SmallPath()));
-  f.grids.SetRunType(RunType::kDataAugmentation);
+  f.grids.SetRunType(RunType::kDa);
   for (int identity = 0; identity < kGridCount; ++identity) {
     const GridTableModel& model = f[identity];
     QVERIFY2(model.rowCount() > 0 && model.columnCount() > 1, qPrintable(QString::number(identity)));

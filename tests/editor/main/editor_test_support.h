@@ -16,7 +16,10 @@
 
 namespace kov::editor::test {
 
-class ScriptedUi final : public document::MessageSink, public document::FileDialogs {
+using Answer = gui::MessageAnswer;
+using Choices = gui::MessageButtons;
+
+class ScriptedUi final : public gui::MessageSink, public document::FileDialogs {
  public:
   struct Shown {
     QString text;
@@ -24,20 +27,21 @@ class ScriptedUi final : public document::MessageSink, public document::FileDial
   };
   struct Question {
     QString text;
-    document::Choices choices;
+    Choices choices;
     QString title;
   };
 
-  void Show(const QString& text, const QString& title) override {
-    messages << Shown{text, title};
-    if (onShow) onShow(text);
-  }
-  document::Answer Ask(const QString& text, document::Choices choices, const QString& title) override {
-    questions << Question{text, choices, title};
-    // A question the script did not expect is answered with the choice that changes nothing.
-    if (answers.isEmpty()) {
-      return choices == document::Choices::kYesNo ? document::Answer::kNo : document::Answer::kCancel;
+  // A box with an OK button only is a message; any other is a question.
+  Answer Show(QWidget*, const gui::Message& message) override {
+    if (message.buttons == Choices::kOk) {
+      messages << Shown{message.text, message.title};
+      if (onShow) onShow(message.text);
+      return Answer::kOk;
     }
+    questions << Question{message.text, message.buttons, message.title};
+    // A question the script did not expect is answered with the choice that changes nothing.
+    if (answers.isEmpty())
+      return message.buttons == Choices::kYesNo ? Answer::kNo : Answer::kCancel;
     return answers.takeFirst();
   }
   QString AskOpenPath(const QString& filter) override {
@@ -57,7 +61,7 @@ class ScriptedUi final : public document::MessageSink, public document::FileDial
 
   QList<Shown> messages;
   QList<Question> questions;
-  QList<document::Answer> answers;  // given in turn to the questions
+  QList<Answer> answers;            // given in turn to the questions
   QStringList paths;                // given in turn to the dialogs; none left means Cancel
   QStringList openFilters;
   QStringList saveFilters;

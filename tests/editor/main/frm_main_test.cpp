@@ -26,6 +26,8 @@
 
 using namespace kov::document;
 using kov::editor::frmMain;
+using kov::editor::test::Answer;
+using kov::editor::test::Choices;
 using kov::editor::test::ScriptedUi;
 
 class FrmMainTest : public QObject {
@@ -142,7 +144,7 @@ void FrmMainTest::startValuesFileFollowsTheParameterFileUntilSetByHand() {
   };
   for (const Step& step : steps) {
     // Each field is open in its own run mode, as a user switches to it.
-    m_form->SetRunType(step.button == kBrowseStartValues ? kov::editor::kRunTypeDa : kov::editor::kRunTypeEm);
+    m_form->SetRunType(step.button == kBrowseStartValues ? kov::RunType::kDa : kov::RunType::kEm);
     m_form->EventHandler(frmMain::kEventRunTypeChanged);
     QVERIFY(m_form->BrowseButton(step.button)->isEnabled());
     m_ui.paths << step.chosen;
@@ -238,7 +240,7 @@ void FrmMainTest::runModeEnablesTheTaggedControlsAndLocksTheGrids() {
   for (QWidget* control : emOnly) QVERIFY(control->isEnabled());
   for (QWidget* control : daOnly) QVERIFY(!control->isEnabled());
 
-  m_form->SetRunType(kov::editor::kRunTypeDa);
+  m_form->SetRunType(kov::RunType::kDa);
   m_form->EventHandler(frmMain::kEventRunTypeChanged);
   for (QWidget* control : emOnly) QVERIFY(!control->isEnabled());
   for (QWidget* control : daOnly) QVERIFY(control->isEnabled());
@@ -252,7 +254,7 @@ void FrmMainTest::runModeEnablesTheTaggedControlsAndLocksTheGrids() {
   QVERIFY(m_form->TextInput(kIndividualEstimatesFile)->isEnabled());
   QCOMPARE(m_document->vGetInterfaceValue(kWriteIndividualEstimates), QVariant(true));
 
-  m_form->SetRunType(kov::editor::kRunTypeEm);
+  m_form->SetRunType(kov::RunType::kEm);
   m_form->EventHandler(frmMain::kEventRunTypeChanged);
   QVERIFY(gamma->flags(cell) & Qt::ItemIsEditable);
   QVERIFY(!m_form->TextInput(kIndividualEstimatesFile)->isEnabled());

@@ -26,6 +26,8 @@ using namespace kov::document;
 using kov::editor::frmMain;
 using kov::editor::frmWS;
 using kov::editor::RunLauncher;
+using kov::editor::test::Answer;
+using kov::editor::test::Choices;
 using kov::editor::test::ScriptedUi;
 
 class FrmWsTest : public QObject {
@@ -43,6 +45,7 @@ class FrmWsTest : public QObject {
   void aboutBoxShowsTitleAndVersion();
   void helpMenuOpensThePagesAndExitClosesThem();
   void everyTabRendersOffscreen();
+  void windowFitsALaptopScreenAtOneAndAHalf();
   void fileCommandsHaveTheirShortcuts_data();
   void fileCommandsHaveTheirShortcuts();
   void saveAsAddsTheExtensionWhenNoneIsTyped_data();
@@ -203,7 +206,7 @@ void FrmWsTest::reportOfTheRunTypeOpensWhenItExists() {
   m_frame->CurrentOutfileAction()->trigger();
   // The mode items check one of the two.
   m_frame->DaModeAction()->trigger();
-  QCOMPARE(m_frame->Form().RunTypeInForce(), kov::editor::kRunTypeDa);
+  QCOMPARE(m_frame->Form().RunTypeInForce(), kov::RunType::kDa);
   QVERIFY(!m_frame->EmModeAction()->isChecked() && m_frame->DaModeAction()->isChecked());
   m_frame->CurrentOutfileAction()->trigger();
   QCOMPARE(m_opened, (QStringList{folder + "/m1.out", folder + "/m1_da.out"}));
@@ -283,6 +286,15 @@ void FrmWsTest::everyTabRendersOffscreen() {
     QCOMPARE(picture.size(), m_frame->size() * picture.devicePixelRatio());
   }
   QVERIFY(m_ui.MessageTexts().isEmpty());
+}
+
+void FrmWsTest::windowFitsALaptopScreenAtOneAndAHalf() {
+  // A 1600 x 1000 screen at 1.5 scaling offers 1066 x 666 logical pixels, of which a window
+  // opens on 90%: every page must be usable in that, scrolling where it has to.
+  Open(kov::editor::test::CopyExample(QStringLiteral("lta"), m_temp.path()));
+  const QSize least = m_frame->minimumSizeHint();
+  QVERIFY2(least.width() <= 960 && least.height() <= 600,
+           qPrintable(QStringLiteral("%1 x %2").arg(least.width()).arg(least.height())));
 }
 
 void FrmWsTest::fileCommandsHaveTheirShortcuts_data() {

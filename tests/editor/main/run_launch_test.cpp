@@ -28,8 +28,10 @@
 #include "server_registry.h"
 
 using namespace kov::document;
-using kov::editor::RunLauncher;
 using kov::editor::frmWS;
+using kov::editor::RunLauncher;
+using kov::editor::test::Answer;
+using kov::editor::test::Choices;
 using kov::editor::test::ReadText;
 using kov::editor::test::ScriptedUi;
 

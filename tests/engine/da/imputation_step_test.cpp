@@ -17,74 +17,16 @@
 
 #include "da/missing_draw.h"
 #include "da/uniform.h"
+#include "random_model.h"
 
 namespace kov::da {
 namespace {
 
-struct Shape {
-  std::int32_t classes = 1;
-  std::int32_t statuses = 1;
-  std::vector<std::int32_t> classCategories;
-  std::vector<std::int32_t> statusCategories;
-  std::int32_t occasions = 0;
-  std::int32_t order = 1;
-};
-
-input::Model MakeModel(const Shape& shape) {
-  input::Model model;
-  input::ModelDimensions& d = model.dims;
-  d.classes = shape.classes;
-  d.statuses = shape.statuses;
-  d.classItems = static_cast<std::int32_t>(shape.classCategories.size());
-  d.statusItems = static_cast<std::int32_t>(shape.statusCategories.size());
-  d.occasions = shape.occasions;
-  d.order = shape.order;
-  for (std::int32_t k : shape.classCategories) {
-    d.maxClassCategories = std::max(d.maxClassCategories, k);
-  }
-  for (std::int32_t k : shape.statusCategories) {
-    d.maxStatusCategories = std::max(d.maxStatusCategories, k);
-  }
-  const std::int32_t power = shape.order == 2 ? shape.statuses * shape.statuses : shape.statuses;
-  d.extraTransitionRows = shape.occasions >= 3 ? (shape.occasions - 2) * power : 0;
-  model.classItemCategories = shape.classCategories;
-  model.statusItemCategories = shape.statusCategories;
-  return model;
-}
+using test::ModelShape;
 
 // Every probability vector random, now and then with an entry of exactly 0.
 input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random) {
-  const input::ModelDimensions& d = model.dims;
-  input::ParameterSet v;
-  input::AllocateParameters(d, &v);
-  auto row = [&random](std::vector<double>* values, std::size_t offset, std::size_t stride,
-                       std::int32_t n) {
-    std::uniform_real_distribution<double> uniform(0.05, 1.0);
-    std::bernoulli_distribution zero(0.1);
-    std::vector<double> x(static_cast<std::size_t>(n));
-    double sum = 0.0;
-    for (double& e : x) sum += (e = zero(random) ? 0.0 : uniform(random));
-    if (sum == 0.0) sum = x[0] = 1.0;
-    for (std::size_t k = 0; k < x.size(); ++k) (*values)[offset + stride * k] = x[k] / sum;
-  };
-  row(&v.gamma, 0, 1, d.classes);
-  for (std::int32_t c = 0; c < d.classes; ++c) {
-    row(&v.delta, input::DeltaShape(d)(c, 0, 0), input::DeltaShape(d)(0, 1, 0), d.statuses);
-    for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
-      row(&v.tau, input::TauShape(d)(r, 0, c), input::TauShape(d)(0, 1, 0), d.statuses);
-    }
-    for (std::int32_t j = 0; j < d.classItems; ++j) {
-      row(&v.littleRho, input::LittleRhoShape(d)(0, j, c), 1, model.classItemCategories[j]);
-    }
-    for (std::int32_t t = 0; t < d.occasions; ++t) {
-      for (std::int32_t s = 0; s < d.statuses; ++s) {
-        for (std::int32_t i = 0; i < d.statusItems; ++i) {
-          row(&v.bigRho, input::BigRhoShape(d)(0, i, s, c, t), 1, model.statusItemCategories[i]);
-        }
-      }
-    }
-  }
-  return v;
+  return test::RandomValues(model, random, {.low = 0.05, .zeroChance = 0.1});
 }
 
 // The latent table of a complete pattern by its definition, cells in walking order (class
@@ -147,25 +89,12 @@ Table LatentTable(const input::Model& model, const input::ParameterSet& v, const
   return table;
 }
 
-std::vector<std::int32_t> RandomPattern(const input::Model& model, std::mt19937& random) {
-  std::vector<std::int32_t> y;
-  for (std::int32_t k : model.classItemCategories) {
-    y.push_back(std::uniform_int_distribution<std::int32_t>(1, k)(random));
-  }
-  for (std::int32_t t = 0; t < model.dims.occasions; ++t) {
-    for (std::int32_t k : model.statusItemCategories) {
-      y.push_back(std::uniform_int_distribution<std::int32_t>(1, k)(random));
-    }
-  }
-  return y;
-}
-
 bool SameCell(const LatentCell& a, const LatentCell& b) {
   return a.latentClass == b.latentClass && a.statuses == b.statuses;
 }
 
 TEST(LatentDraw, AgreesWithWalkingTheWholeLatentTable) {
-  const std::vector<Shape> shapes = {
+  const std::vector<ModelShape> shapes = {
       {3, 1, {2, 3, 2}, {}, 0, 1},  // latent classes only
       {2, 3, {2}, {2, 3}, 3, 1},    // first order, T = 3
       {1, 2, {}, {2, 2}, 5, 1},     // first order, T = 5
@@ -177,12 +106,12 @@ TEST(LatentDraw, AgreesWithWalkingTheWholeLatentTable) {
   };
   std::mt19937 random(20240607);
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
-  for (const Shape& shape : shapes) {
-    const input::Model model = MakeModel(shape);
+  for (const ModelShape& shape : shapes) {
+    const input::Model model = test::MakeModel(shape);
     LatentRecursions latent(model);
     for (std::int32_t trial = 0; trial < 4; ++trial) {
       const input::ParameterSet values = RandomValues(model, random);
-      const std::vector<std::int32_t> y = RandomPattern(model, random);
+      const std::vector<std::int32_t> y = test::RandomResponses(model, random);
       const Table table = LatentTable(model, values, y.data());
       latent.SetParameters(values);
       ASSERT_NEAR(latent.Prepare(y.data()), table.total, 1e-12 * table.total);
@@ -217,7 +146,7 @@ TEST(LatentDraw, AgreesWithWalkingTheWholeLatentTable) {
 
 // Frequencies 3, 0, 2.4 and 0.5 stand for 3, 0, 2 and 1 subjects: six uniforms in all.
 TEST(ImputationStep, DrawsOneUniformPerSubject) {
-  const input::Model model = MakeModel({2, 2, {2}, {2}, 2, 1});
+  const input::Model model = test::MakeModel({2, 2, {2}, {2}, 2, 1});
   std::mt19937 random(7);
   const input::ParameterSet values = RandomValues(model, random);
   input::PatternTable patterns;
@@ -256,31 +185,31 @@ TEST(ImputationStep, RecordsCountEverySubjectsOwnDrawInLatentTableOrder) {
     std::int32_t smallPatterns;  // 0: the two patterns alone
     const char* threads;
   };
-  for (const Case& test : {Case{1, 0, "1"}, Case{2, 0, "1"}, Case{1, 6000, "1"},
-                           Case{1, 6000, "3"}, Case{2, 6000, "3"}}) {
-    SCOPED_TRACE("order " + std::to_string(test.order) + ", " +
-                 std::to_string(test.smallPatterns) + " small patterns, " + test.threads +
+  for (const Case& example : {Case{1, 0, "1"}, Case{2, 0, "1"}, Case{1, 6000, "1"},
+                              Case{1, 6000, "3"}, Case{2, 6000, "3"}}) {
+    SCOPED_TRACE("order " + std::to_string(example.order) + ", " +
+                 std::to_string(example.smallPatterns) + " small patterns, " + example.threads +
                  " threads");
-    setenv("MARNEL_THREADS", test.threads, 1);
-    const input::Model model = MakeModel({3, 2, {2}, {3}, 3, test.order});
-    std::mt19937 random(test.order + 20);
+    setenv("MARNEL_THREADS", example.threads, 1);
+    const input::Model model = test::MakeModel({3, 2, {2}, {3}, 3, example.order});
+    std::mt19937 random(example.order + 20);
     const input::ParameterSet values = RandomValues(model, random);
     input::PatternTable patterns;
     patterns.itemCount = 4;
     patterns.responses = {2, 3, 1, 2, 1, 1, 3, 3};
     patterns.frequencies = {70000.0, 5.0};
-    for (std::int32_t p = 0; p < test.smallPatterns; ++p) {
+    for (std::int32_t p = 0; p < example.smallPatterns; ++p) {
       for (const std::int32_t categories : {2, 3, 3, 3}) {
         patterns.responses.push_back(std::uniform_int_distribution<std::int32_t>(1, categories)(random));
       }
       patterns.frequencies.push_back(std::uniform_int_distribution<std::int32_t>(0, 2)(random));
     }
     // The large pattern in the middle, between two groups of small ones.
-    if (test.smallPatterns > 0) {
+    if (example.smallPatterns > 0) {
       std::rotate(patterns.responses.begin(), patterns.responses.begin() + 4,
-                  patterns.responses.begin() + 4 * (test.smallPatterns / 2 + 1));
+                  patterns.responses.begin() + 4 * (example.smallPatterns / 2 + 1));
       std::rotate(patterns.frequencies.begin(), patterns.frequencies.begin() + 1,
-                  patterns.frequencies.begin() + test.smallPatterns / 2 + 1);
+                  patterns.frequencies.begin() + example.smallPatterns / 2 + 1);
     }
     patterns.patternCount = static_cast<std::int32_t>(patterns.frequencies.size());
 
@@ -383,7 +312,7 @@ TEST(ImputationStep, SubjectsOfAFrequencyAndTheMostThatDrawsTake) {
 // 20 000 subjects of one pattern: the drawn cells against n P(cell | pattern) from the latent
 // table. With 7 degrees of freedom a chi-square above 30 has probability below 1e-4.
 TEST(ImputationStep, DrawnCellsFollowThePosterior) {
-  const input::Model model = MakeModel({2, 2, {2}, {3}, 2, 1});
+  const input::Model model = test::MakeModel({2, 2, {2}, {3}, 2, 1});
   std::mt19937 random(11);
   const input::ParameterSet values = RandomValues(model, random);
   input::PatternTable patterns;
@@ -435,7 +364,7 @@ TEST(ImputationStep, DrawnCellsFollowThePosterior) {
 // move into occasion 3 takes row S + (s1 - 1) S + s2: A row 2 + 0 + 2 = 4, B row 2 + 2 + 2 = 6.
 TEST(TallyCompletedCounts, CountsEveryFamilyFromTheRecords) {
   for (const std::int32_t order : {1, 2}) {
-    const input::Model model = MakeModel({2, 2, {2}, {2}, 3, order});
+    const input::Model model = test::MakeModel({2, 2, {2}, {2}, 3, order});
     const input::ModelDimensions& d = model.dims;
     CompletedData data;
     data.itemCount = 4;
@@ -497,7 +426,7 @@ TEST(TallyCompletedCounts, CountsEveryFamilyFromTheRecords) {
 TEST(LatentDraw, PatternsOfTinyProbabilityFollowTheirPosterior) {
   struct Tiny {
     std::string name;
-    Shape shape;
+    ModelShape shape;
   };
   const std::vector<Tiny> cases = {
       {"latent classes, 600 five-category items", {3, 1, std::vector<std::int32_t>(600, 5), {}, 0, 1}},
@@ -510,7 +439,7 @@ TEST(LatentDraw, PatternsOfTinyProbabilityFollowTheirPosterior) {
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
   for (const Tiny& c : cases) {
     SCOPED_TRACE(c.name);
-    input::Model model = MakeModel(c.shape);
+    input::Model model = test::MakeModel(c.shape);
     input::ParameterSet values = RandomValues(model, random);
     const input::ModelDimensions& d = model.dims;
     for (std::size_t k = 0; k < values.littleRho.size(); ++k) {
@@ -524,7 +453,7 @@ TEST(LatentDraw, PatternsOfTinyProbabilityFollowTheirPosterior) {
     std::vector<std::int32_t> y;
     Table table;
     do {  // a pattern the model can produce
-      y = RandomPattern(model, random);
+      y = test::RandomResponses(model, random);
       table = LatentTable(model, values, y.data());
     } while (*std::max_element(table.logJoint.begin(), table.logJoint.end()) == -HUGE_VAL);
     double largest = -HUGE_VAL;

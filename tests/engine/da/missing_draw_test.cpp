@@ -17,78 +17,16 @@
 
 #include "da/uniform.h"
 #include "em/estep.h"
+#include "random_model.h"
 
 namespace kov::da {
 namespace {
-
-input::Model MakeModel(std::int32_t classes, std::int32_t statuses,
-                       std::vector<std::int32_t> classCategories,
-                       std::vector<std::int32_t> statusCategories, std::int32_t occasions,
-                       std::int32_t order) {
-  input::Model model;
-  input::ModelDimensions& d = model.dims;
-  d.classes = classes;
-  d.statuses = statuses;
-  d.classItems = static_cast<std::int32_t>(classCategories.size());
-  d.statusItems = static_cast<std::int32_t>(statusCategories.size());
-  d.occasions = occasions;
-  d.order = order;
-  for (std::int32_t k : classCategories) d.maxClassCategories = std::max(d.maxClassCategories, k);
-  for (std::int32_t k : statusCategories) {
-    d.maxStatusCategories = std::max(d.maxStatusCategories, k);
-  }
-  const std::int32_t power = order == 2 ? statuses * statuses : statuses;
-  d.extraTransitionRows = occasions >= 3 ? (occasions - 2) * power : 0;
-  model.classItemCategories = std::move(classCategories);
-  model.statusItemCategories = std::move(statusCategories);
-  return model;
-}
 
 // Random rows; every tenth entry or so exactly 0, so that impossible completions occur, and
 // rows that sum to a little less than 1, as fixed start values may (the sums of the missing
 // items' rows then enter every weight).
 input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random) {
-  const input::ModelDimensions& d = model.dims;
-  input::ParameterSet v;
-  input::AllocateParameters(d, &v);
-  auto row = [&random](std::vector<double>* values, std::size_t offset, std::size_t stride,
-                       std::int32_t n) {
-    std::uniform_real_distribution<double> uniform(0.05, 1.0);
-    std::uniform_real_distribution<double> shortfall(0.97, 1.0);
-    std::bernoulli_distribution zero(0.1);
-    std::vector<double> x(static_cast<std::size_t>(n));
-    double sum = 0.0;
-    for (double& e : x) sum += (e = zero(random) ? 0.0 : uniform(random));
-    if (sum == 0.0) sum = x[0] = 1.0;
-    sum /= shortfall(random);
-    for (std::size_t k = 0; k < x.size(); ++k) (*values)[offset + stride * k] = x[k] / sum;
-  };
-  row(&v.gamma, 0, 1, d.classes);
-  for (std::int32_t c = 0; c < d.classes; ++c) {
-    row(&v.delta, input::DeltaShape(d)(c, 0, 0), input::DeltaShape(d)(0, 1, 0), d.statuses);
-    for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
-      row(&v.tau, input::TauShape(d)(r, 0, c), input::TauShape(d)(0, 1, 0), d.statuses);
-    }
-    for (std::int32_t j = 0; j < d.classItems; ++j) {
-      row(&v.littleRho, input::LittleRhoShape(d)(0, j, c), 1, model.classItemCategories[j]);
-    }
-    for (std::int32_t t = 0; t < d.occasions; ++t) {
-      for (std::int32_t s = 0; s < d.statuses; ++s) {
-        for (std::int32_t i = 0; i < d.statusItems; ++i) {
-          row(&v.bigRho, input::BigRhoShape(d)(0, i, s, c, t), 1, model.statusItemCategories[i]);
-        }
-      }
-    }
-  }
-  return v;
-}
-
-std::vector<std::int32_t> Categories(const input::Model& model) {
-  std::vector<std::int32_t> k = model.classItemCategories;
-  for (std::int32_t t = 0; t < model.dims.occasions; ++t) {
-    k.insert(k.end(), model.statusItemCategories.begin(), model.statusItemCategories.end());
-  }
-  return k;
+  return test::RandomValues(model, random, {.low = 0.05, .zeroChance = 0.1, .shortfall = 0.03});
 }
 
 TEST(MissingResponseDraw, AgreesWithWalkingEveryCompletion) {
@@ -97,22 +35,24 @@ TEST(MissingResponseDraw, AgreesWithWalkingEveryCompletion) {
     double missing;
   };
   const std::vector<Case> cases = {
-      {MakeModel(3, 1, {2, 3, 2, 2}, {}, 0, 1), 0.5}, {MakeModel(2, 3, {2}, {2, 3}, 3, 1), 0.4},
-      {MakeModel(2, 2, {3}, {2, 2}, 4, 2), 0.35},     {MakeModel(1, 3, {}, {3}, 4, 2), 0.5},
-      {MakeModel(2, 2, {2}, {2}, 3, 1), 1.0},  // every item missing
+      {test::MakeModel({3, 1, {2, 3, 2, 2}, {}, 0, 1}), 0.5},
+      {test::MakeModel({2, 3, {2}, {2, 3}, 3, 1}), 0.4},
+      {test::MakeModel({2, 2, {3}, {2, 2}, 4, 2}), 0.35},
+      {test::MakeModel({1, 3, {}, {3}, 4, 2}), 0.5},
+      {test::MakeModel({2, 2, {2}, {2}, 3, 1}), 1.0},  // every item missing
   };
   std::mt19937 random(31337);
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
-  for (const Case& test : cases) {
-    const input::Model& model = test.model;
-    const std::vector<std::int32_t> categories = Categories(model);
+  for (const Case& example : cases) {
+    const input::Model& model = example.model;
+    const std::vector<std::int32_t> categories = test::ItemCategories(model);
     MissingResponseDraw draw(model);
     em::EStep estep(model);
     for (std::int32_t trial = 0; trial < 5; ++trial) {
       const input::ParameterSet values = RandomValues(model, random);
       std::vector<std::int32_t> y;
       std::vector<std::size_t> missing;
-      std::bernoulli_distribution isMissing(test.missing);
+      std::bernoulli_distribution isMissing(example.missing);
       for (std::size_t n = 0; n < categories.size(); ++n) {
         const bool gap = isMissing(random) || (n + 1 == categories.size() && missing.empty());
         y.push_back(gap ? 0
@@ -176,7 +116,7 @@ TEST(MissingResponseDraw, AgreesWithWalkingEveryCompletion) {
 TEST(MissingResponseDraw, SubjectsOfAPatternDrawnTogetherEndAsDrawnAlone) {
   for (const auto& [order, subjects] : {std::pair{1, 300}, {2, 300}, {1, 150000}, {2, 150000}}) {
     SCOPED_TRACE("order " + std::to_string(order) + ", " + std::to_string(subjects) + " subjects");
-    const input::Model model = MakeModel(2, 3, {2, 3}, {2, 3}, 3, order);
+    const input::Model model = test::MakeModel({2, 3, {2, 3}, {2, 3}, 3, order});
     std::mt19937 random(order);
     const input::ParameterSet values = RandomValues(model, random);
     input::PatternTable observed;
@@ -216,18 +156,15 @@ TEST(MissingResponseDraw, SubjectsOfAPatternDrawnTogetherEndAsDrawnAlone) {
 // at a time, complete patterns passed through, and one pattern of 70 000 subjects among 4 000
 // small ones, on 1 and 3 threads.
 TEST(MissingResponseDraw, BlocksOnThreadsDrawAsOneSubjectAtATime) {
-  const input::Model model = MakeModel(2, 2, {2}, {2, 3}, 3, 1);
-  const std::vector<std::int32_t> categories = Categories(model);
+  const input::Model model = test::MakeModel({2, 2, {2}, {2, 3}, 3, 1});
+  const std::vector<std::int32_t> categories = test::ItemCategories(model);
   std::mt19937 random(4242);
   const input::ParameterSet values = RandomValues(model, random);
   input::PatternTable observed;
   observed.itemCount = static_cast<std::int32_t>(categories.size());
-  std::bernoulli_distribution isMissing(0.3);
   for (std::int32_t p = 0; p < 4000; ++p) {
-    for (const std::int32_t k : categories) {
-      observed.responses.push_back(
-          isMissing(random) ? 0 : std::uniform_int_distribution<std::int32_t>(1, k)(random));
-    }
+    const std::vector<std::int32_t> responses = test::RandomResponses(model, random, 0.3);
+    observed.responses.insert(observed.responses.end(), responses.begin(), responses.end());
     observed.frequencies.push_back(p == 2000 ? 70000.0 : std::uniform_int_distribution<int>(0, 3)(random));
   }
   observed.responses[2000 * categories.size()] = 0;
@@ -281,7 +218,7 @@ TEST(MissingResponseDraw, BlocksOnThreadsDrawAsOneSubjectAtATime) {
 // Drawn: 3 uniforms for (1 0), none for (0 0), 1 for (0 1), whose subject is left out.
 // Rebuilt, the last item most significant: (2 1) x 4, (1 2) x 2 + 3, (2 2) x 1.
 TEST(MissingResponseDraw, RebuildsTheCompletedPatterns) {
-  const input::Model model = MakeModel(2, 1, {2, 2}, {}, 0, 1);
+  const input::Model model = test::MakeModel({2, 1, {2, 2}, {}, 0, 1});
   input::ParameterSet values;
   input::AllocateParameters(model.dims, &values);
   values.gamma = {0.3, 0.7};

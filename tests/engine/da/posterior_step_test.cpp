@@ -17,29 +17,19 @@
 #include "da/missing_draw.h"
 #include "da/uniform.h"
 #include "em/parameter_count.h"
+#include "random_model.h"
 
 namespace kov::da {
 namespace {
 
+// A first-order model with every value 0 and every code 0, for each test to fill in.
 input::Model MakeModel(std::int32_t classes, std::int32_t statuses,
                        std::vector<std::int32_t> classCategories,
                        std::vector<std::int32_t> statusCategories, std::int32_t occasions) {
-  input::Model model;
-  input::ModelDimensions& d = model.dims;
-  d.classes = classes;
-  d.statuses = statuses;
-  d.classItems = static_cast<std::int32_t>(classCategories.size());
-  d.statusItems = static_cast<std::int32_t>(statusCategories.size());
-  d.occasions = occasions;
-  for (std::int32_t k : classCategories) d.maxClassCategories = std::max(d.maxClassCategories, k);
-  for (std::int32_t k : statusCategories) {
-    d.maxStatusCategories = std::max(d.maxStatusCategories, k);
-  }
-  d.extraTransitionRows = occasions >= 3 ? (occasions - 2) * statuses : 0;
-  model.classItemCategories = std::move(classCategories);
-  model.statusItemCategories = std::move(statusCategories);
-  input::AllocateParameters(d, &model.start);
-  input::AllocateRestrictions(d, &model.codes);
+  input::Model model = test::MakeModel(
+      {classes, statuses, std::move(classCategories), std::move(statusCategories), occasions, 1});
+  input::AllocateParameters(model.dims, &model.start);
+  input::AllocateRestrictions(model.dims, &model.codes);
   return model;
 }
 
@@ -249,13 +239,9 @@ TEST(Chain, KeepsTheRestrictionsAndRepeatsFromItsState) {
   input::PatternTable observed;
   observed.itemCount = d.ItemCount();
   std::mt19937 random(5);
-  const std::vector<std::int32_t> categories = {2, 2, 3, 2, 3, 2, 3};
   for (std::int32_t p = 0; p < 40; ++p) {
-    for (std::int32_t k : categories) {
-      observed.responses.push_back(std::bernoulli_distribution(0.2)(random)
-                                       ? 0
-                                       : std::uniform_int_distribution<std::int32_t>(1, k)(random));
-    }
+    const std::vector<std::int32_t> responses = test::RandomResponses(model, random, 0.2);
+    observed.responses.insert(observed.responses.end(), responses.begin(), responses.end());
     observed.frequencies.push_back(1 + p % 4);
   }
   observed.patternCount = 40;

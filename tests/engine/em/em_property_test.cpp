@@ -14,6 +14,7 @@
 #include "em_iteration.h"
 #include "input/data_file.h"
 #include "input/model.h"
+#include "random_model.h"
 
 namespace kov::em {
 namespace {
@@ -23,175 +24,70 @@ struct RandomModel {
   input::PatternTable patterns;
 };
 
-// A probability vector over n entries at values[offset + stride * k], every entry at least
-// 0.05 before normalising so that no latent path starts out impossible.
-void RandomRow(std::mt19937& random, std::vector<double>& values, std::size_t offset,
-               std::size_t stride, std::int32_t n) {
-  std::uniform_real_distribution<double> uniform(0.05, 1.0);
-  std::vector<double> row(static_cast<std::size_t>(n));
-  double sum = 0.0;
-  for (double& v : row) sum += (v = uniform(random));
-  for (std::int32_t k = 0; k < n; ++k) {
-    values[offset + stride * static_cast<std::size_t>(k)] = row[static_cast<std::size_t>(k)] / sum;
-  }
-}
-
 // Codes: 1 for the entries that exist, now and then 0 (fixed at the start value); categories
-// beyond an item's own count are fixed at 0. No equality codes.
+// beyond an item's own count stay fixed at 0. No equality codes.
 std::int32_t RandomCode(std::mt19937& random) {
   return std::bernoulli_distribution(0.15)(random) ? 0 : 1;
 }
 
-RandomModel MakeRandomModel(std::mt19937& random, bool classItems, bool statusItems, int order,
-                            double missing) {
-  RandomModel r;
-  input::Model& m = r.model;
-  input::ModelDimensions& d = m.dims;
-  auto between = [&](int low, int high) {
-    return std::uniform_int_distribution<int>(low, high)(random);
-  };
-  if (classItems) {
-    d.classes = between(2, 3);
-    d.classItems = between(1, 3);
-    for (int j = 0; j < d.classItems; ++j) m.classItemCategories.push_back(between(2, 3));
-  }
-  if (statusItems) {
-    d.statuses = between(2, 3);
-    d.statusItems = between(1, 2);
-    d.occasions = order == 2 ? between(3, 4) : between(2, 4);
-    d.order = order;
-    for (int i = 0; i < d.statusItems; ++i) m.statusItemCategories.push_back(between(2, 3));
-  }
-  for (int k : m.classItemCategories) d.maxClassCategories = std::max(d.maxClassCategories, k);
-  for (int k : m.statusItemCategories) d.maxStatusCategories = std::max(d.maxStatusCategories, k);
-  const int power = order == 2 ? d.statuses * d.statuses : d.statuses;
-  d.extraTransitionRows = d.occasions >= 3 ? (d.occasions - 2) * power : 0;
-  m.missingData = missing > 0.0;
-
-  input::AllocateParameters(d, &m.start);
-  input::AllocateRestrictions(d, &m.codes);
-  input::ParameterSet& v = m.start;
-  input::RestrictionSet& codes = m.codes;
-  RandomRow(random, v.gamma, 0, 1, d.classes);
-  for (std::int32_t& code : codes.gamma) code = classItems ? RandomCode(random) : 0;
-  const auto delta = input::DeltaShape(d);
+void RandomCodes(std::mt19937& random, input::Model* m) {
+  const input::ModelDimensions& d = m->dims;
+  input::RestrictionSet& codes = m->codes;
+  input::AllocateRestrictions(d, &codes);
+  for (std::int32_t& code : codes.gamma) code = d.HasClasses() ? RandomCode(random) : 0;
   const auto tau = input::TauShape(d);
   const auto little = input::LittleRhoShape(d);
   const auto big = input::BigRhoShape(d);
   for (std::int32_t c = 0; c < d.classes; ++c) {
-    if (statusItems) {
-      RandomRow(random, v.delta, delta(c, 0, 0), delta(0, 1, 0), d.statuses);
-      for (std::int32_t s = 0; s < d.statuses; ++s) {
-        codes.delta[input::DeltaCodeShape(d)(c, s)] = RandomCode(random);
-      }
+    for (std::int32_t s = 0; s < (d.HasStatuses() ? d.statuses : 0); ++s) {
+      codes.delta[input::DeltaCodeShape(d)(c, s)] = RandomCode(random);
       for (std::int32_t row = 0; row < d.TransitionRows(); ++row) {
-        RandomRow(random, v.tau, tau(row, 0, c), tau(0, 1, 0), d.statuses);
-        for (std::int32_t s = 0; s < d.statuses; ++s)
-          codes.tau[tau(row, s, c)] = RandomCode(random);
+        codes.tau[tau(row, s, c)] = RandomCode(random);
       }
       for (std::int32_t t = 0; t < d.occasions; ++t) {
-        for (std::int32_t s = 0; s < d.statuses; ++s) {
-          for (std::int32_t i = 0; i < d.statusItems; ++i) {
-            const std::int32_t k = m.statusItemCategories[static_cast<std::size_t>(i)];
-            RandomRow(random, v.bigRho, big(0, i, s, c, t), 1, k);
-            for (std::int32_t y = 0; y < k; ++y)
-              codes.bigRho[big(y, i, s, c, t)] = RandomCode(random);
-          }
+        for (std::int32_t i = 0; i < d.statusItems; ++i) {
+          const std::int32_t k = m->statusItemCategories[static_cast<std::size_t>(i)];
+          for (std::int32_t y = 0; y < k; ++y)
+            codes.bigRho[big(y, i, s, c, t)] = RandomCode(random);
         }
       }
-    } else {
-      v.delta[delta(c, 0, 0)] = 1.0;
-      v.tau[tau(0, 0, c)] = 1.0;
     }
     for (std::int32_t j = 0; j < d.classItems; ++j) {
-      const std::int32_t k = m.classItemCategories[static_cast<std::size_t>(j)];
-      RandomRow(random, v.littleRho, little(0, j, c), 1, k);
+      const std::int32_t k = m->classItemCategories[static_cast<std::size_t>(j)];
       for (std::int32_t y = 0; y < k; ++y) codes.littleRho[little(y, j, c)] = RandomCode(random);
     }
   }
+}
 
+RandomModel MakeRandomModel(std::mt19937& random, bool classItems, bool statusItems, int order,
+                            double missing) {
+  auto between = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
+  test::ModelShape shape;
+  if (classItems) {
+    shape.classes = between(2, 3);
+    shape.classCategories.resize(static_cast<std::size_t>(between(1, 3)));
+    for (std::int32_t& k : shape.classCategories) k = between(2, 3);
+  }
+  if (statusItems) {
+    shape.statuses = between(2, 3);
+    shape.statusCategories.resize(static_cast<std::size_t>(between(1, 2)));
+    shape.occasions = order == 2 ? between(3, 4) : between(2, 4);
+    shape.order = order;
+    for (std::int32_t& k : shape.statusCategories) k = between(2, 3);
+  }
+  RandomModel r{test::MakeModel(shape, missing > 0.0), {}};
+  // Every entry at least 0.05 before the rows are scaled, so that no latent path starts out
+  // impossible.
+  r.model.start = test::RandomValues(r.model, random, {.low = 0.05});
+  RandomCodes(random, &r.model);
   // Data: 150 subjects drawn from another random model of the same shape whose rows are
   // sharper (so that the latent structure is strong and EM moves far from its start), each
-  // response then missing with the given probability; one pattern per subject.
-  input::ParameterSet truth = v;
-  auto sharpen = [&](std::vector<double>& values, std::size_t offset, std::size_t stride,
-                     std::int32_t n) {
-    RandomRow(random, values, offset, stride, n);
-    double sum = 0.0;
-    for (std::int32_t k = 0; k < n; ++k)
-      sum += std::pow(values[offset + stride * static_cast<std::size_t>(k)], 3);
-    for (std::int32_t k = 0; k < n; ++k) {
-      double& x = values[offset + stride * static_cast<std::size_t>(k)];
-      x = std::pow(x, 3) / sum;
-    }
-  };
-  sharpen(truth.gamma, 0, 1, d.classes);
-  for (std::int32_t c = 0; c < d.classes; ++c) {
-    if (statusItems) {
-      sharpen(truth.delta, delta(c, 0, 0), delta(0, 1, 0), d.statuses);
-      for (std::int32_t row = 0; row < d.TransitionRows(); ++row) {
-        sharpen(truth.tau, tau(row, 0, c), tau(0, 1, 0), d.statuses);
-      }
-      for (std::int32_t t = 0; t < d.occasions; ++t) {
-        for (std::int32_t s = 0; s < d.statuses; ++s) {
-          for (std::int32_t i = 0; i < d.statusItems; ++i) {
-            sharpen(truth.bigRho, big(0, i, s, c, t), 1,
-                    m.statusItemCategories[static_cast<std::size_t>(i)]);
-          }
-        }
-      }
-    }
-    for (std::int32_t j = 0; j < d.classItems; ++j) {
-      sharpen(truth.littleRho, little(0, j, c), 1,
-              m.classItemCategories[static_cast<std::size_t>(j)]);
-    }
-  }
-  auto draw = [&](const std::vector<double>& values, std::size_t offset, std::size_t stride,
-                  std::int32_t n) {
-    double u = std::uniform_real_distribution<double>(0.0, 1.0)(random);
-    for (std::int32_t k = 0; k < n - 1; ++k) {
-      u -= values[offset + stride * static_cast<std::size_t>(k)];
-      if (u < 0.0) return k;
-    }
-    return n - 1;
-  };
-  input::PatternTable& table = r.patterns;
-  table.itemCount = d.ItemCount();
-  std::bernoulli_distribution isMissing(missing);
-  constexpr int kSubjects = 150;
-  for (int subject = 0; subject < kSubjects; ++subject) {
-    const std::int32_t c = draw(truth.gamma, 0, 1, d.classes);
-    for (std::int32_t j = 0; j < d.classItems; ++j) {
-      const std::int32_t y = draw(truth.littleRho, little(0, j, c), 1,
-                                  m.classItemCategories[static_cast<std::size_t>(j)]);
-      table.responses.push_back(isMissing(random) ? 0 : y + 1);
-    }
-    // Rows of TAU (0-based): the first transition from the status at occasion 1; a later one
-    // from its own block, indexed by the status at t (first order) or the pair at t-1, t.
-    std::int32_t previous = 0, status = 0;
-    for (std::int32_t t = 0; t < (statusItems ? d.occasions : 0); ++t) {
-      std::int32_t next;
-      if (t == 0) {
-        next = draw(truth.delta, delta(c, 0, 0), delta(0, 1, 0), d.statuses);
-      } else {
-        const std::int32_t row = t == 1       ? status
-                                 : order == 1 ? (t - 1) * d.statuses + status
-                                              : d.statuses + (t - 2) * d.statuses * d.statuses +
-                                                    previous * d.statuses + status;
-        next = draw(truth.tau, tau(row, 0, c), tau(0, 1, 0), d.statuses);
-      }
-      previous = status;
-      status = next;
-      for (std::int32_t i = 0; i < d.statusItems; ++i) {
-        const std::int32_t y = draw(truth.bigRho, big(0, i, status, c, t), 1,
-                                    m.statusItemCategories[static_cast<std::size_t>(i)]);
-        table.responses.push_back(isMissing(random) ? 0 : y + 1);
-      }
-    }
-    table.frequencies.push_back(1.0);
-  }
-  table.patternCount = kSubjects;
-  table.subjectCount = kSubjects;
+  // response then missing with the given probability.
+  const input::ParameterSet truth =
+      test::RandomValues(r.model, random, {.low = 0.05, .power = 3.0});
+  r.patterns = test::Simulate(r.model, truth, 150, missing, random);
   return r;
 }
 

@@ -13,97 +13,24 @@
 #include "em/fit.h"
 #include "em/missingness.h"
 #include "input/model.h"
+#include "random_model.h"
 
 namespace kov::em {
 namespace {
 
-struct Shape {
-  std::int32_t classes = 1;
-  std::int32_t statuses = 1;
-  std::vector<std::int32_t> classCategories;   // one per class item
-  std::vector<std::int32_t> statusCategories;  // one per status item
-  std::int32_t occasions = 0;
-  std::int32_t order = 1;
-};
+using test::ModelShape;
 
-input::Model MakeModel(const Shape& shape) {
-  input::Model model;
-  input::ModelDimensions& d = model.dims;
-  d.classes = shape.classes;
-  d.statuses = shape.statuses;
-  d.classItems = static_cast<std::int32_t>(shape.classCategories.size());
-  d.statusItems = static_cast<std::int32_t>(shape.statusCategories.size());
-  d.occasions = shape.occasions;
-  d.order = shape.order;
-  for (std::int32_t k : shape.classCategories) {
-    d.maxClassCategories = std::max(d.maxClassCategories, k);
-  }
-  for (std::int32_t k : shape.statusCategories) {
-    d.maxStatusCategories = std::max(d.maxStatusCategories, k);
-  }
-  std::int32_t power = 1;
-  for (std::int32_t o = 0; o < shape.order; ++o) power *= shape.statuses;
-  d.extraTransitionRows = shape.occasions >= 3 ? (shape.occasions - 2) * power : 0;
-  model.classItemCategories = shape.classCategories;
-  model.statusItemCategories = shape.statusCategories;
-  model.missingData = true;
-  return model;
-}
+// Every model may have missing responses.
+input::Model ModelOf(const ModelShape& shape) { return test::MakeModel(shape, true); }
 
-// A random probability vector of n entries in values[offset + stride * k]; now and then an
-// entry is exactly 0, so that zero paths get exercised.
-void RandomRow(std::mt19937& random, std::vector<double>* values, std::size_t offset,
-               std::size_t stride, std::int32_t n, double zeroChance = 0.08) {
-  std::uniform_real_distribution<double> uniform(0.05, 1.0);
-  std::bernoulli_distribution zero(zeroChance);
-  double sum = 0.0;
-  std::vector<double> row(static_cast<std::size_t>(n));
-  for (double& v : row) {
-    v = zero(random) ? 0.0 : uniform(random);
-    sum += v;
-  }
-  if (sum == 0.0) row[0] = sum = 1.0;
-  for (std::int32_t k = 0; k < n; ++k) {
-    (*values)[offset + stride * static_cast<std::size_t>(k)] =
-        row[static_cast<std::size_t>(k)] / sum;
-  }
-}
-
+// Now and then an entry is exactly 0, so that zero paths get exercised. Later occasions of delta
+// are derived values that the E-step must never read: they hold a value no derivation gives.
 input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random,
                                  double zeroChance = 0.08) {
-  const input::ModelDimensions& d = model.dims;
-  input::ParameterSet values;
-  input::AllocateParameters(d, &values);
-  RandomRow(random, &values.gamma, 0, 1, d.classes, zeroChance);
-  const auto delta = input::DeltaShape(d);
-  const auto tau = input::TauShape(d);
-  const auto little = input::LittleRhoShape(d);
-  const auto big = input::BigRhoShape(d);
-  // Later occasions of delta are derived values that the E-step must never read.
-  std::fill(values.delta.begin(), values.delta.end(), 0.7);
-  for (std::int32_t c = 0; c < d.classes; ++c) {
-    if (d.HasStatuses()) {
-      RandomRow(random, &values.delta, delta(c, 0, 0), delta(0, 1, 0), d.statuses, zeroChance);
-      for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
-        RandomRow(random, &values.tau, tau(r, 0, c), tau(0, 1, 0), d.statuses, zeroChance);
-      }
-    } else {
-      values.delta[delta(c, 0, 0)] = 1.0;
-      values.tau[tau(0, 0, c)] = 1.0;
-    }
-    for (std::int32_t j = 0; j < d.classItems; ++j) {
-      RandomRow(random, &values.littleRho, little(0, j, c), 1,
-                model.classItemCategories[static_cast<std::size_t>(j)], zeroChance);
-    }
-    for (std::int32_t t = 0; t < (d.HasStatuses() ? d.occasions : 0); ++t) {
-      for (std::int32_t s = 0; s < d.statuses; ++s) {
-        for (std::int32_t i = 0; i < d.statusItems; ++i) {
-          RandomRow(random, &values.bigRho, big(0, i, s, c, t), 1,
-                    model.statusItemCategories[static_cast<std::size_t>(i)], zeroChance);
-        }
-      }
-    }
-  }
+  input::ParameterSet values =
+      test::RandomValues(model, random, {.low = 0.05, .zeroChance = zeroChance});
+  const auto firstOccasion = static_cast<std::ptrdiff_t>(model.dims.classes * model.dims.statuses);
+  std::fill(values.delta.begin() + firstOccasion, values.delta.end(), 0.7);
   return values;
 }
 
@@ -111,17 +38,12 @@ input::ParameterSet RandomValues(const input::Model& model, std::mt19937& random
 // item, one has frequency 0 and one repeats another.
 input::PatternTable RandomPatterns(const input::Model& model, std::mt19937& random,
                                    std::int32_t count, double missing) {
-  const std::vector<std::int32_t> categories = ItemCategoryCounts(model);
   input::PatternTable table;
-  table.itemCount = static_cast<std::int32_t>(categories.size());
-  std::bernoulli_distribution isMissing(missing);
+  table.itemCount = model.dims.ItemCount();
   std::uniform_real_distribution<double> frequency(0.5, 6.0);
   for (std::int32_t p = 0; p < count; ++p) {
-    for (std::int32_t k : categories) {
-      table.responses.push_back(isMissing(random)
-                                    ? 0
-                                    : std::uniform_int_distribution<std::int32_t>(1, k)(random));
-    }
+    const std::vector<std::int32_t> responses = test::RandomResponses(model, random, missing);
+    table.responses.insert(table.responses.end(), responses.begin(), responses.end());
     table.frequencies.push_back(p == 1 ? 0.0 : frequency(random));
   }
   const std::vector<std::int32_t> repeat(table.responses.begin(),
@@ -129,7 +51,7 @@ input::PatternTable RandomPatterns(const input::Model& model, std::mt19937& rand
   table.responses.insert(table.responses.end(), repeat.begin(), repeat.end());
   table.frequencies.push_back(2.0);
   if (missing > 0.0) {
-    table.responses.insert(table.responses.end(), categories.size(), 0);
+    table.responses.insert(table.responses.end(), static_cast<std::size_t>(table.itemCount), 0);
     table.frequencies.push_back(3.5);
   }
   table.patternCount = static_cast<std::int32_t>(table.frequencies.size());
@@ -184,7 +106,7 @@ void ExpectAgreesWithBruteForce(EStep& estep, const input::Model& model,
 
 struct Case {
   std::string name;
-  Shape shape;
+  ModelShape shape;
   double missing;
 };
 
@@ -211,7 +133,7 @@ TEST(EStepTest, AgreesWithBruteForceOnRandomModels) {
   std::mt19937 random(20240611);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const input::Model model = MakeModel(c.shape);
+    const input::Model model = ModelOf(c.shape);
     // One E-step for every draw, so that nothing of one run leaks into the next; the last
     // draw has patterns enough for several blocks.
     EStep estep(model);
@@ -237,7 +159,7 @@ TEST(EStepTest, ProbabilitiesOfChangingPatternsEqualThoseOfAFreshEStep) {
   std::mt19937 random(77);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const input::Model model = MakeModel(c.shape);
+    const input::Model model = ModelOf(c.shape);
     const std::vector<std::int32_t> categories = ItemCategoryCounts(model);
     const std::vector<input::ParameterSet> values = {RandomValues(model, random),
                                                      RandomValues(model, random)};
@@ -266,7 +188,7 @@ TEST(EStepTest, ProbabilitiesOfChangingPatternsEqualThoseOfAFreshEStep) {
 // A missing item contributes the sum of its row over the item's own categories, which is what
 // summing over its completions gives even when a row falls short of one.
 TEST(EStepTest, RowsThatDoNotSumToOneFollowTheCompletionSums) {
-  const input::Model model = MakeModel({2, 2, {3}, {2, 3}, 3, 1});
+  const input::Model model = ModelOf({2, 2, {3}, {2, 3}, 3, 1});
   std::mt19937 random(7);
   input::ParameterSet values = RandomValues(model, random);
   for (std::size_t k = 0; k < values.bigRho.size(); k += 3) values.bigRho[k] *= 0.8;
@@ -282,7 +204,7 @@ TEST(EStepTest, RowsThatDoNotSumToOneFollowTheCompletionSums) {
 TEST(EStepTest, SecondOrderRowsFollowThePairOfPreviousStatuses) {
   for (const std::int32_t occasions : {3, 4}) {
     SCOPED_TRACE(occasions);
-    const input::Model model = MakeModel({1, 2, {}, {2}, occasions, 2});
+    const input::Model model = ModelOf({1, 2, {}, {2}, occasions, 2});
     const input::ModelDimensions& d = model.dims;
     input::ParameterSet values;
     input::AllocateParameters(d, &values);
@@ -333,7 +255,7 @@ TEST(EStepTest, SecondOrderRowsFollowThePairOfPreviousStatuses) {
 // Category 3 of the status item has probability 0 everywhere, so the patterns that answer 3
 // cannot occur; they must add nothing, and only their frequency enters N.
 TEST(EStepTest, ImpossiblePatternsAddNothing) {
-  const input::Model model = MakeModel({1, 2, {}, {3}, 2, 1});
+  const input::Model model = ModelOf({1, 2, {}, {3}, 2, 1});
   std::mt19937 random(11);
   input::ParameterSet values = RandomValues(model, random);
   const auto big = input::BigRhoShape(model.dims);
@@ -379,7 +301,7 @@ TEST(EStepTest, ImpossiblePatternsAddNothing) {
 // occasion 2 is (0.5, 0.5), occasion 3 is (0.5 * 0.2 + 0.5 * 0.6, ...) = (0.4, 0.6). A class
 // with GAMMA 0 has no prevalence (0 / 0).
 TEST(EStepTest, DerivedPrevalencesFollowTheTransitions) {
-  input::Model model = MakeModel({2, 2, {2}, {2}, 3, 1});
+  input::Model model = ModelOf({2, 2, {2}, {2}, 3, 1});
   const input::ModelDimensions& d = model.dims;
   input::ParameterSet values;
   input::AllocateParameters(d, &values);
@@ -404,9 +326,10 @@ TEST(EStepTest, DerivedPrevalencesFollowTheTransitions) {
   EXPECT_TRUE(std::isnan(values.delta[delta(1, 1, 2)]));
 
   std::mt19937 random(5);
-  for (const Shape& shape : {Shape{2, 3, {2}, {2}, 4, 1}, Shape{2, 3, {2}, {2}, 4, 2},
-                             Shape{3, 2, {}, {2}, 5, 2}}) {
-    model = MakeModel(shape);
+  for (const ModelShape& shape :
+       {ModelShape{2, 3, {2}, {2}, 4, 1}, ModelShape{2, 3, {2}, {2}, 4, 2},
+        ModelShape{3, 2, {}, {2}, 5, 2}}) {
+    model = ModelOf(shape);
     values = RandomValues(model, random);
     const std::vector<double> expected = testing::BruteForcePrevalences(model.dims, values);
     DeriveOccasionPrevalences(model.dims, &values);
@@ -628,7 +551,7 @@ void NormalizeCounts(const input::Model& model, const ExpectedCounts& counts,
 TEST(EStepTest, PatternsOfManyItemsAgreeWithLogSpaceRecursions) {
   struct ManyItems {
     std::string name;
-    Shape shape;
+    ModelShape shape;
     double missing;
     int iterations;  // one where a status is left with no posterior mass (a row 0 / 0)
   };
@@ -643,7 +566,7 @@ TEST(EStepTest, PatternsOfManyItemsAgreeWithLogSpaceRecursions) {
   std::mt19937 random(31);
   for (const ManyItems& c : cases) {
     SCOPED_TRACE(c.name);
-    const input::Model model = MakeModel(c.shape);
+    const input::Model model = ModelOf(c.shape);
     input::ParameterSet values = RandomValues(model, random, /*zeroChance=*/0.0);
     DeriveOccasionPrevalences(model.dims, &values);
     const input::PatternTable table = RandomPatterns(model, random, 12, c.missing);

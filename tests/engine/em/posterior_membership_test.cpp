@@ -11,6 +11,7 @@
 #include "brute_force.h"
 #include "em/csv_writer.h"
 #include "input/model.h"
+#include "random_model.h"
 
 namespace kov::em {
 namespace {
@@ -19,54 +20,9 @@ struct Shape {
   std::int32_t classes, statuses, classItems, statusItems, categories, occasions, order;
 };
 
-input::ModelDimensions Dimensions(const Shape& s) {
-  input::ModelDimensions d;
-  d.classes = s.classes;
-  d.statuses = s.statuses;
-  d.classItems = s.classItems;
-  d.statusItems = s.statusItems;
-  d.maxClassCategories = s.classItems > 0 ? s.categories : 0;
-  d.maxStatusCategories = s.statusItems > 0 ? s.categories : 0;
-  d.occasions = s.occasions;
-  d.order = s.order;
-  std::int32_t power = 1;
-  for (std::int32_t o = 0; o < s.order; ++o) power *= s.statuses;
-  d.extraTransitionRows = s.occasions >= 3 ? (s.occasions - 2) * power : 0;
-  return d;
-}
-
-// Every probability row drawn away from 0, so that no two paths tie.
-input::ParameterSet RandomValues(const input::ModelDimensions& d, std::mt19937& random) {
-  std::uniform_real_distribution<double> uniform(0.05, 1.0);
-  input::ParameterSet v;
-  input::AllocateParameters(d, &v);
-  const auto row = [&](std::vector<double>& array, std::int32_t n, auto index) {
-    double sum = 0.0;
-    for (std::int32_t k = 0; k < n; ++k) sum += array[index(k)] = uniform(random);
-    for (std::int32_t k = 0; k < n; ++k) array[index(k)] /= sum;
-  };
-  row(v.gamma, d.classes, [](std::int32_t c) { return static_cast<std::size_t>(c); });
-  const auto delta = input::DeltaShape(d);
-  const auto tau = input::TauShape(d);
-  const auto little = input::LittleRhoShape(d);
-  const auto big = input::BigRhoShape(d);
-  for (std::int32_t c = 0; c < d.classes; ++c) {
-    row(v.delta, d.statuses, [&](std::int32_t s) { return delta(c, s, 0); });
-    for (std::int32_t r = 0; r < d.TransitionRows(); ++r) {
-      row(v.tau, d.statuses, [&](std::int32_t j) { return tau(r, j, c); });
-    }
-    for (std::int32_t j = 0; j < d.classItems; ++j) {
-      row(v.littleRho, d.maxClassCategories, [&](std::int32_t k) { return little(k, j, c); });
-    }
-    for (std::int32_t t = 0; t < (d.HasStatuses() ? d.occasions : 0); ++t) {
-      for (std::int32_t s = 0; s < d.statuses; ++s) {
-        for (std::int32_t i = 0; i < d.statusItems; ++i) {
-          row(v.bigRho, d.maxStatusCategories, [&](std::int32_t k) { return big(k, i, s, c, t); });
-        }
-      }
-    }
-  }
-  return v;
+input::Model ModelOf(const Shape& s) {
+  return test::MakeModel(test::EvenShape(s.classes, s.classItems, s.statuses, s.statusItems,
+                                         s.occasions, s.order, s.categories));
 }
 
 // The memberships by their definition: P(y, c, s_1 .. s_T) for every latent cell, with the
@@ -130,8 +86,10 @@ TEST(PosteriorMembershipTest, AgreesWithEnumerationOfAllPaths) {
   for (const Shape& shape : shapes) {
     SCOPED_TRACE("C " + std::to_string(shape.classes) + " S " + std::to_string(shape.statuses) +
                  " T " + std::to_string(shape.occasions) + " order " + std::to_string(shape.order));
-    const input::ModelDimensions d = Dimensions(shape);
-    const input::ParameterSet values = RandomValues(d, random);
+    const input::Model model = ModelOf(shape);
+    const input::ModelDimensions& d = model.dims;
+    // Every probability row drawn away from 0, so that no two paths tie.
+    const input::ParameterSet values = test::RandomValues(model, random, {.low = 0.05});
     MembershipRecursion recursion(d, values);
     std::bernoulli_distribution missing(0.2);
     std::uniform_int_distribution<std::int32_t> response(1, shape.categories);

@@ -44,10 +44,11 @@ Listing List(const std::string& folder) {
   return listing;
 }
 
-// A name of the folder that starts with `prefix` and is new or no longer as it was.
+// A name of the folder that starts with `prefix`, or the temporary file of one, and is new or no
+// longer as it was.
 bool Touched(const Listing& before, const Listing& now, const std::string& prefix) {
   for (const auto& [name, state] : now) {
-    if (!name.starts_with(prefix)) continue;
+    if (!name.starts_with(prefix) && !name.starts_with("." + prefix)) continue;
     const auto earlier = before.find(name);
     if (earlier == before.end() || earlier->second != state) return true;
   }
@@ -115,11 +116,13 @@ TEST_F(KilledRunFilesTest, EachFileIsTheEarlierOneOrTheCompleteNewOne) {
             << name << " holds " << text.size() << " bytes, the complete file "
             << complete[name].size();
       }
-      // A dead process cannot remove its temporary files; the next round starts without them.
-      for (const auto& [name, state] : List(dir.Path())) {
-        if (name.find(".tmp") != std::string::npos) fs::remove(dir.Path(name));
-      }
     }
+  }
+  // A dead process cannot remove its temporary files; a run that writes the same files again
+  // sweeps them.
+  ASSERT_EQ(RunDa(killed), kRunCompleted) << LastError().message;
+  for (const auto& [name, state] : List(dir.Path())) {
+    EXPECT_EQ(name.find("marnel-tmp"), std::string::npos) << name;
   }
 }
 

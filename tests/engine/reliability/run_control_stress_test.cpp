@@ -260,7 +260,8 @@ TEST_F(RunControlStressTest, AbortsAtRandomMomentsEndEveryDataAugmentationRunCle
       if (taken) EXPECT_EQ(text.back(), '\n') << earlierSet[f];
     }
     for (const auto& entry : fs::directory_iterator(dir.Path())) {
-      EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+      EXPECT_EQ(entry.path().filename().string().find("marnel-tmp"), std::string::npos)
+          << entry.path();
     }
   }
 }

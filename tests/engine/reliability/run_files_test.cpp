@@ -1,9 +1,10 @@
 // The files a run claims before it writes anything: no output may replace an input or another
 // output, the estimates file changes only when a complete set takes its place, and an output
 // that another run is writing is refused.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,6 +24,15 @@ using test::ReadFile;
 enum class Kind { kEm, kDa };
 
 std::int32_t RunJob(Kind run, const Job& job) { return run == Kind::kEm ? RunEm(job) : RunDa(job); }
+
+// The id of a process that has ended and been reaped: no process runs under it now.
+pid_t DeadProcessId() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
 
 // A job of the substance example whose data file is a copy in the job's own folder, so that a
 // run that wrongly writes over its inputs destroys nothing but the copy.
@@ -126,7 +136,8 @@ TEST_F(RunFilesTest, EstimatesFileChangesOnlyWhenACompleteSetReplacesIt) {
     c.arrange(*this);
     EXPECT_EQ(RunEm(job), c.result) << LastError().message;
     EXPECT_EQ(ReadFile(dir.Path("em.est")), "estimates of an earlier run\n");
-    for (const auto& [name, content] : Snapshot()) EXPECT_EQ(name.find(".tmp"), std::string::npos);
+    for (const auto& [name, content] : Snapshot())
+      EXPECT_EQ(name.find("marnel-tmp"), std::string::npos);
   }
 }
 
@@ -154,7 +165,8 @@ TEST_F(RunFilesTest, FailedRunLeavesNoResultsFileAndAnOlderOneAsItWas) {
       } else {
         EXPECT_EQ(files.count("em.json"), 0u);
       }
-      for (const auto& [name, content] : files) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+      for (const auto& [name, content] : files)
+        EXPECT_EQ(name.find("marnel-tmp"), std::string::npos) << name;
     }
   }
   // The same job run to its end writes the results file beside its report.
@@ -216,6 +228,27 @@ TEST_F(RunFilesTest, RunThatFailsBeforeWritingLeavesNoEmptyFiles) {
   job.Field();
   for (Kind run : {Kind::kEm, Kind::kDa}) EXPECT_NE(RunJob(run, job), kRunCompleted);
   EXPECT_EQ(Snapshot().size(), 1u);  // the control file
+}
+
+// The temporary estimates file of a killed run goes at the next run that writes the estimates;
+// one of a process that still runs, another file's and a user's file of a like name stay.
+TEST_F(RunFilesTest, TemporaryFilesOfKilledWritersAreSweptAtTheNextWriteOfTheirFile) {
+  const std::string dead = std::to_string(DeadProcessId());
+  const std::string alive = std::to_string(::getpid());
+  struct Case {
+    std::string name;
+    bool kept;
+  };
+  const Case cases[] = {
+      {".em.est.marnel-tmp-" + dead + "-0", false},
+      {".em.est.marnel-tmp-" + alive + "-999", true},
+      {".da.ser.marnel-tmp-" + dead + "-0", true},
+      {".em.est.marnel-tmp-" + dead + "-draft", true},
+      {"em.est.notes", true},
+  };
+  for (const Case& c : cases) dir.Write(c.name, "left behind\n");
+  ASSERT_EQ(RunEm(job), kRunCompleted) << LastError().message;
+  for (const Case& c : cases) EXPECT_EQ(fs::exists(dir.Path(c.name)), c.kept) << c.name;
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 namespace kov::automation {
 
 std::unique_ptr<KovShellClient> KovShellClient::Create() {
-  return std::unique_ptr<KovShellClient>(new KovShellClient(AutomationObject::Create(kKovShellProgId)));
+  return std::unique_ptr<KovShellClient>(
+      new KovShellClient(AutomationObject::Create(kKovShellProgId)));
 }
 
 std::int32_t KovShellClient::lRunKov(std::int16_t eRunType, const QString& sControlFile,
@@ -16,9 +17,10 @@ std::int32_t KovShellClient::lRunKov(std::int16_t eRunType, const QString& sCont
       protocol::EncodeRunKovArguments({eRunType, sControlFile, sCurrentDirectory, bBatch}));
   std::int32_t processId = 0;
   if (!protocol::DecodeInt32(result, &processId)) {
-    throw AutomationError(kErrorServerGone,
-                          QStringLiteral("The server of %1 sent a reply that is not a result of lRunKov.")
-                              .arg(m_object->ProgId()));
+    throw AutomationError(
+        kErrorServerGone,
+        QStringLiteral("The server of %1 sent a reply that is not a result of lRunKov.")
+            .arg(m_object->ProgId()));
   }
   return processId;
 }

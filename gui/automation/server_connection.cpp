@@ -15,8 +15,8 @@ protocol::Reply Dispatch(KovShellInterface& object, const protocol::Request& req
   protocol::Reply reply;
   if (request.method != protocol::kMethodRunKov) {
     reply.errorNumber = kErrorMethodNotSupported;
-    reply.description = QStringLiteral("Object doesn't support this property or method (%1)")
-                            .arg(request.method);
+    reply.description =
+        QStringLiteral("Object doesn't support this property or method (%1)").arg(request.method);
     return reply;
   }
   protocol::RunKovArguments arguments;

@@ -36,7 +36,8 @@ QString UniqueSocketName() {
 // Closes a libkovos handle when it goes.
 class ProcessWatch {
  public:
-  explicit ProcessWatch(qint64 pid) : m_handle(kovos::OpenProcessForWait(static_cast<pid_t>(pid))) {}
+  explicit ProcessWatch(qint64 pid)
+      : m_handle(kovos::OpenProcessForWait(static_cast<pid_t>(pid))) {}
   ~ProcessWatch() {
     if (m_handle != 0) kovos::CloseHandle(m_handle);
   }
@@ -61,7 +62,8 @@ std::unique_ptr<AutomationObject> AutomationObject::Create(const QString& progId
   QLocalServer listener;
   listener.setSocketOptions(QLocalServer::UserAccessOption);
   if (!listener.listen(UniqueSocketName())) {
-    CannotCreate(progId, QStringLiteral("no private socket for the server: ") + listener.errorString());
+    CannotCreate(progId,
+                 QStringLiteral("no private socket for the server: ") + listener.errorString());
   }
 
   QProcess starter;
@@ -69,8 +71,9 @@ std::unique_ptr<AutomationObject> AutomationObject::Create(const QString& progId
   starter.setArguments({QStringLiteral("-Embedding"), listener.fullServerName()});
   qint64 pid = 0;
   if (!starter.startDetached(&pid)) {
-    CannotCreate(progId, QStringLiteral("the server %1 did not start: %2")
-                             .arg(program, starter.errorString()));
+    CannotCreate(
+        progId,
+        QStringLiteral("the server %1 did not start: %2").arg(program, starter.errorString()));
   }
 
   const ProcessWatch server(pid);
@@ -79,7 +82,8 @@ std::unique_ptr<AutomationObject> AutomationObject::Create(const QString& progId
     bool timedOut = false;
     if (listener.waitForNewConnection(kConnectStepMs, &timedOut)) break;
     if (!timedOut) {
-      CannotCreate(progId, QStringLiteral("waiting for the server failed: ") + listener.errorString());
+      CannotCreate(progId,
+                   QStringLiteral("waiting for the server failed: ") + listener.errorString());
     }
     if (server.Ended()) {
       CannotCreate(progId, QStringLiteral("the server %1 ended before it connected.").arg(program));
@@ -98,7 +102,9 @@ std::unique_ptr<AutomationObject> AutomationObject::Create(const QString& progId
 
 AutomationObject::AutomationObject(QString progId, std::unique_ptr<QLocalSocket> socket,
                                    qint64 serverProcessId)
-    : m_progId(std::move(progId)), m_socket(std::move(socket)), m_serverProcessId(serverProcessId) {}
+    : m_progId(std::move(progId)),
+      m_socket(std::move(socket)),
+      m_serverProcessId(serverProcessId) {}
 
 AutomationObject::~AutomationObject() { Release(); }
 
@@ -107,7 +113,8 @@ QByteArray AutomationObject::Call(std::int32_t method, const QByteArray& argumen
     return AutomationError(kErrorServerGone,
                            QStringLiteral("The server of %1 %2").arg(m_progId, what));
   };
-  if (m_socket == nullptr) throw gone(QStringLiteral("is no longer connected: the object was released."));
+  if (m_socket == nullptr)
+    throw gone(QStringLiteral("is no longer connected: the object was released."));
 
   if (!protocol::WriteRequest(m_socket.get(), {method, arguments})) {
     throw gone(QStringLiteral("did not take the call: ") + m_socket->errorString());

@@ -12,30 +12,22 @@ MessageSink* g_currentSink = nullptr;
 
 QMessageBox::Icon BoxIcon(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::kInformation:
-      return QMessageBox::Information;
-    case MessageIcon::kQuestion:
-      return QMessageBox::Question;
-    case MessageIcon::kWarning:
-      return QMessageBox::Warning;
-    case MessageIcon::kCritical:
-      return QMessageBox::Critical;
-    case MessageIcon::kNone:
-      break;
+    case MessageIcon::kInformation: return QMessageBox::Information;
+    case MessageIcon::kQuestion: return QMessageBox::Question;
+    case MessageIcon::kWarning: return QMessageBox::Warning;
+    case MessageIcon::kCritical: return QMessageBox::Critical;
+    case MessageIcon::kNone: break;
   }
   return QMessageBox::NoIcon;
 }
 
 QMessageBox::StandardButtons BoxButtons(MessageButtons buttons) {
   switch (buttons) {
-    case MessageButtons::kOkCancel:
-      return QMessageBox::Ok | QMessageBox::Cancel;
-    case MessageButtons::kYesNo:
-      return QMessageBox::Yes | QMessageBox::No;
+    case MessageButtons::kOkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
+    case MessageButtons::kYesNo: return QMessageBox::Yes | QMessageBox::No;
     case MessageButtons::kYesNoCancel:
       return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-    case MessageButtons::kOk:
-      break;
+    case MessageButtons::kOk: break;
   }
   return QMessageBox::Ok;
 }
@@ -52,12 +44,9 @@ MessageAnswer QMessageBoxSink::Show(QWidget* parent, const Message& message) {
   QMessageBox box(BoxIcon(message.icon), message.title, message.text, BoxButtons(message.buttons),
                   parent);
   switch (box.exec()) {
-    case QMessageBox::Yes:
-      return MessageAnswer::kYes;
-    case QMessageBox::No:
-      return MessageAnswer::kNo;
-    case QMessageBox::Ok:
-      return MessageAnswer::kOk;
+    case QMessageBox::Yes: return MessageAnswer::kYes;
+    case QMessageBox::No: return MessageAnswer::kNo;
+    case QMessageBox::Ok: return MessageAnswer::kOk;
     default:
       // Escape or the title bar's close button on a box without Cancel still has to mean
       // something; Cancel is the answer that changes nothing.

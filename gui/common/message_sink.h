@@ -7,33 +7,15 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <deque>
 #include <functional>
 #include <vector>
 
-class QWidget;
+#include "message.h"
 
 namespace kov::gui {
-
-enum class MessageButtons { kOk, kOkCancel, kYesNo, kYesNoCancel };
-enum class MessageIcon { kNone, kInformation, kQuestion, kWarning, kCritical };
-enum class MessageAnswer { kOk, kCancel, kYes, kNo };
-
-struct Message {
-  // Never empty once the message reaches a sink: an empty title becomes the program's name.
-  QString title;
-  QString text;
-  MessageButtons buttons = MessageButtons::kOk;
-  MessageIcon icon = MessageIcon::kNone;
-};
-
-class MessageSink {
- public:
-  virtual ~MessageSink() = default;
-  // Shows the message modally (or whatever stands for that) and returns the answer.
-  virtual MessageAnswer Show(QWidget* parent, const Message& message) = 0;
-};
 
 // The real thing: a modal QMessageBox.
 class QMessageBoxSink final : public MessageSink {
