@@ -1,12 +1,12 @@
 #include "control_file_io.h"
 
-#include <QSaveFile>
 #include <algorithm>
 #include <array>
 #include <limits>
 #include <span>
 
-#include "document.h"
+#include "grid_section.h"
+#include "interface_values.h"
 #include "text_helpers.h"
 
 namespace kov::document {
@@ -337,7 +337,7 @@ class Reader {
                         QStringLiteral("  Found: ") + QString::number(t.size()));
       return false;
     }
-    std::vector<qint16>& counts = m_data.categoryCounts[gridIdentity];
+    QStringList& counts = m_data.categoryCounts[gridIdentity];
     for (int item = 1; item <= items; ++item) {
       qint16 count = 0;
       if (!ParseInt16(t[item - 1], &count)) {
@@ -345,7 +345,7 @@ class Reader {
                           QString::number(item));
         return false;
       }
-      counts.push_back(count);
+      counts << QString::number(count);
     }
     return true;
   }
@@ -417,55 +417,61 @@ class Reader {
 
 class Writer {
  public:
-  explicit Writer(Document& document) : m_document(document), m_messages(document.Messages()) {}
+  explicit Writer(const ControlFileData& data) : m_data(data) {}
 
-  bool Compose(QStringList* lines) {
-    WriteComments(lines);
-    if (!WriteCommonBlock(lines) || !WriteEmBlock(lines) || !WriteDaBlock(lines)) return false;
-    if (!WriteCategoryLine(kClassItemCount, kClassItems, QStringLiteral("Class"), lines) ||
-        !WriteCategoryLine(kStatusItemCount, kStatusItems, QStringLiteral("Status"), lines)) {
+  // The lines of the file, or false at the first diagnostic, which is then the last one added.
+  bool Compose(QStringList* lines, std::vector<Diagnostic>* diagnostics) {
+    m_lines = lines;
+    m_diagnostics = diagnostics;
+    WriteComments();
+    if (!WriteCommonBlock() || !WriteEmBlock() || !WriteDaBlock()) return false;
+    if (!WriteCategoryLine(kClassItemCount, kClassItems, QStringLiteral("Class")) ||
+        !WriteCategoryLine(kStatusItemCount, kStatusItems, QStringLiteral("Status"))) {
       return false;
     }
     for (int identity : kGridFileOrder) {
-      GridSection* grid = m_document.Grid(identity);
-      if (grid == nullptr || !grid->bWriteData(*lines)) return false;
+      if (!WriteSection(identity)) return false;
     }
-    return WriteSettingsLine(kRandomStarts, kStartsKeyword, kStartsLineValues, lines) &&
-           WriteSettingsLine(kLogLikelihoodStop, kStopKeyword, kStopLineValues, lines) &&
-           WritePosteriorLine(lines) &&
-           WriteSettingsLine(kCompareSizes, kEnumerateKeyword, kEnumerateLineValues, lines);
-  }
-
-  bool WritePosteriorLine(QStringList* lines) {
-    QVariant file, byPattern;
-    if (!Typed({{kPosteriorFile, &file}, {kPosteriorByPattern, &byPattern}})) {
-      return PrepareFailed(QStringLiteral("posterior membership file."));
-    }
-    if (file.toString().trimmed().isEmpty()) return true;
-    const Document::KeptLine* kept = m_document.FindKeptLine(kPosteriorFile);
-    if (kept != nullptr && kept->values == QVariantList{file, byPattern}) {
-      *lines << kept->text;
-      return true;
-    }
-    *lines << QStringList{Quote(kPosteriorKeyword), Quote(file.toString().trimmed()),
-                          Flag(byPattern)}
-                  .join(u' ');
-    return true;
+    return WriteSettingsLine(kRandomStarts, kStartsKeyword, kStartsLineValues) &&
+           WriteSettingsLine(kLogLikelihoodStop, kStopKeyword, kStopLineValues) &&
+           WritePosteriorLine() &&
+           WriteSettingsLine(kCompareSizes, kEnumerateKeyword, kEnumerateLineValues);
   }
 
  private:
+  // The stored value, or the one a new document has.
+  QVariant Value(int id) const {
+    const auto found = m_data.values.find(id);
+    return found == m_data.values.end() ? DefaultInterfaceValue(id) : found->second;
+  }
+
+  bool TypedValue(int id, QVariant* value) const {
+    const InterfaceValueInfo* info = FindInterfaceValue(id);
+    return info != nullptr && ConvertToType(info->type, Value(id), value);
+  }
+
   // Values of one block converted to their types; false when any of them does not convert.
-  bool Typed(std::initializer_list<std::pair<int, QVariant*>> values) {
+  bool Typed(std::initializer_list<std::pair<int, QVariant*>> values) const {
     for (const auto& [id, value] : values) {
-      if (!m_document.TypedInterfaceValue(id, value)) return false;
+      if (!TypedValue(id, value)) return false;
     }
     return true;
   }
 
-  bool PrepareFailed(const QString& block) {
-    ShowFailure(m_messages, QStringLiteral("Error preparing to save file: ") + kLineBreak +
-                                QStringLiteral("Invalid data type in ") + block);
+  const KeptLine* FindKeptLine(int id) const {
+    const auto found = m_data.keptLines.find(id);
+    return found == m_data.keptLines.end() ? nullptr : &found->second;
+  }
+
+  // A finding about the line about to be written.
+  bool Fail(const QString& field, const QString& message) {
+    m_diagnostics->push_back({static_cast<int>(m_lines->size()) + 1, field, message});
     return false;
+  }
+
+  bool PrepareFailed(const QString& block) {
+    return Fail(block, QStringLiteral("Error preparing to save file: ") + kLineBreak +
+                           QStringLiteral("Invalid data type in ") + block + u'.');
   }
 
   static QString Number(const QVariant& value) { return QString::number(value.toLongLong()); }
@@ -478,16 +484,16 @@ class Writer {
     return std::find(allowed.begin(), allowed.end(), value.toInt()) != allowed.end();
   }
 
-  void WriteComments(QStringList* lines) {
-    const QString comments = m_document.vGetInterfaceValue(kComments).toString();
+  void WriteComments() {
+    const QString comments = Value(kComments).toString();
     if (comments.isEmpty()) return;
     for (QString line : comments.split(u'\n')) {
       if (line.endsWith(u'\r')) line.chop(1);
-      *lines << Quote(QStringLiteral("* ") + line);
+      *m_lines << Quote(QStringLiteral("* ") + line);
     }
   }
 
-  bool WriteCommonBlock(QStringList* lines) {
+  bool WriteCommonBlock() {
     QVariant classes, statuses, classItems, statusItems, times, firstOrder, residuals, missing,
         readFormat, dataset, format;
     if (!Typed({{kClassCount, &classes}, {kStatusCount, &statuses}, {kClassItemCount, &classItems},
@@ -495,95 +501,134 @@ class Writer {
                 {kPrintResiduals, &residuals}, {kMissingData, &missing}, {kReadFormat, &readFormat},
                 {kDatasetFile, &dataset}, {kInputFormat, &format}}) ||
         !OneOf(missing, {0, 1}) || !OneOf(readFormat, {0, 1})) {
-      return PrepareFailed(QStringLiteral("common model information."));
+      return PrepareFailed(QStringLiteral("common model information"));
     }
-    *lines << QStringList{Number(classes), Number(statuses), Number(classItems), Number(statusItems),
-                          Number(times), firstOrder.toBool() ? QStringLiteral("1") : QStringLiteral("2"),
-                          Flag(residuals), Number(missing), Number(readFormat)}
-                  .join(u' ');
+    *m_lines << QStringList{Number(classes),
+                            Number(statuses),
+                            Number(classItems),
+                            Number(statusItems),
+                            Number(times),
+                            firstOrder.toBool() ? QStringLiteral("1") : QStringLiteral("2"),
+                            Flag(residuals),
+                            Number(missing),
+                            Number(readFormat)}
+                    .join(u' ');
     // The data format is written only when the data are read with it.
-    *lines << FileName(dataset) + u' ' + Quote(readFormat.toInt() == 1 ? format.toString() : QString());
+    *m_lines << FileName(dataset) + u' ' +
+                    Quote(readFormat.toInt() == 1 ? format.toString() : QString());
     return true;
   }
 
-  bool WriteEmBlock(QStringList* lines) {
+  bool WriteEmBlock() {
     QVariant type, saveEstimates, maxIterations, criterion, outFile, startValues, estimates;
     if (!Typed({{kEstimationType, &type}, {kSaveEmEstimates, &saveEstimates},
                 {kMaxIterations, &maxIterations}, {kConvergenceCriterion, &criterion},
                 {kOutFile, &outFile}, {kEmStartValuesFile, &startValues},
                 {kEmEstimatesFile, &estimates}}) ||
         !OneOf(type, {kNewEstimation, kContinuePrevious, kNoEstimation})) {
-      return PrepareFailed(QStringLiteral("EM model information."));
+      return PrepareFailed(QStringLiteral("EM model information"));
     }
-    *lines << QStringList{Number(type), Flag(saveEstimates), Number(maxIterations),
-                          FormatReal(criterion.toDouble())}
-                  .join(u' ');
-    *lines << FileName(outFile) << FileName(startValues) << FileName(estimates);
+    *m_lines << QStringList{Number(type), Flag(saveEstimates), Number(maxIterations),
+                            FormatReal(criterion.toDouble())}
+                    .join(u' ');
+    *m_lines << FileName(outFile) << FileName(startValues) << FileName(estimates);
     return true;
   }
 
-  bool WriteDaBlock(QStringList* lines) {
+  bool WriteDaBlock() {
     QVariant between, imputations, seed, writeIndividual, outFile, startValues, series, individual;
     if (!Typed({{kIterationsBetweenImputations, &between}, {kImputationCount, &imputations},
                 {kRandomSeed, &seed}, {kWriteIndividualEstimates, &writeIndividual},
                 {kDaOutFile, &outFile}, {kDaStartValuesFile, &startValues}, {kSeriesFile, &series},
                 {kIndividualEstimatesFile, &individual}})) {
-      return PrepareFailed(QStringLiteral("DA model information."));
+      return PrepareFailed(QStringLiteral("DA model information"));
     }
-    *lines << QStringList{Number(between), Number(imputations), Number(seed), Flag(writeIndividual)}
-                  .join(u' ');
-    *lines << FileName(outFile) << FileName(startValues) << FileName(series) << FileName(individual);
+    *m_lines << QStringList{Number(between), Number(imputations), Number(seed),
+                            Flag(writeIndividual)}
+                    .join(u' ');
+    *m_lines << FileName(outFile) << FileName(startValues) << FileName(series)
+             << FileName(individual);
+    return true;
+  }
+
+  bool WriteCategoryLine(int countId, int gridIdentity, const QString& kind) {
+    const int items = Value(countId).toInt();
+    if (items < 1) return true;
+    const auto found = m_data.categoryCounts.find(gridIdentity);
+    const QStringList cells = found == m_data.categoryCounts.end() ? QStringList() : found->second;
+    QStringList counts;
+    for (int item = 1; item <= items; ++item) {
+      qint16 count = 0;
+      if (!ParseInt16(cells.value(item - 1).trimmed(), &count)) {
+        return Fail(kind + QStringLiteral(" response categories"),
+                    QStringLiteral("An invalid number of response categories was entered for ") +
+                        kind + u' ' + QString::number(item));
+      }
+      counts << QString::number(count);
+    }
+    *m_lines << counts.join(u' ');
+    return true;
+  }
+
+  bool WriteSection(int identity) {
+    const auto found = m_data.sections.find(identity);
+    if (found == m_data.sections.end()) return true;
+    const SectionLines& section = found->second;
+    if (section.problem) {
+      Diagnostic problem = *section.problem;
+      problem.line += static_cast<int>(m_lines->size());
+      m_diagnostics->push_back(problem);
+      return false;
+    }
+    *m_lines << section.lines;
     return true;
   }
 
   // An unedited line goes back exactly as it was read; an edited one keeps the file's spelling
   // of its keyword, and a new one is written as the help shows it.
-  bool WriteSettingsLine(int switchId, const QString& keyword, std::span<const int> ids,
-                         QStringList* lines) {
-    const auto failed = [this] { return PrepareFailed(QStringLiteral("random start settings.")); };
+  bool WriteSettingsLine(int switchId, const QString& keyword, std::span<const int> ids) {
+    const auto failed = [this] { return PrepareFailed(QStringLiteral("random start settings")); };
     QVariant on;
-    if (!m_document.TypedInterfaceValue(switchId, &on)) return failed();
+    if (!TypedValue(switchId, &on)) return failed();
     if (!on.toBool()) return true;
     QVariantList values;
     QStringList texts;
     for (int id : ids) {
       QVariant value;
-      if (!m_document.TypedInterfaceValue(id, &value)) return failed();
+      if (!TypedValue(id, &value)) return failed();
       values << value;
       texts << (value.typeId() == QMetaType::Double ? FormatReal(value.toDouble()) : Number(value));
     }
-    const Document::KeptLine* kept = m_document.FindKeptLine(switchId);
+    const KeptLine* kept = FindKeptLine(switchId);
     if (kept != nullptr && kept->values == values) {
-      *lines << kept->text;
+      *m_lines << kept->text;
       return true;
     }
     texts.prepend(kept != nullptr ? SettingsValues(kept->text).front() : Quote(keyword));
-    *lines << texts.join(u' ');
+    *m_lines << texts.join(u' ');
     return true;
   }
 
-  bool WriteCategoryLine(int countId, int gridIdentity, const QString& kind, QStringList* lines) {
-    const int items = m_document.vGetInterfaceValue(countId).toInt();
-    if (items < 1) return true;
-    GridSection* grid = m_document.Grid(gridIdentity);
-    if (grid == nullptr) return false;
-    QStringList counts;
-    for (int item = 1; item <= items; ++item) {
-      qint16 count = 0;
-      if (!ParseInt16(grid->vCellValue(item, kResponseCategoryColumn).toString().trimmed(), &count)) {
-        ShowFailure(m_messages,
-                    QStringLiteral("An invalid number of response categories was entered for ") +
-                        kind + u' ' + QString::number(item));
-        return false;
-      }
-      counts << QString::number(count);
+  bool WritePosteriorLine() {
+    QVariant file, byPattern;
+    if (!Typed({{kPosteriorFile, &file}, {kPosteriorByPattern, &byPattern}})) {
+      return PrepareFailed(QStringLiteral("posterior membership file"));
     }
-    *lines << counts.join(u' ');
+    if (file.toString().trimmed().isEmpty()) return true;
+    const KeptLine* kept = FindKeptLine(kPosteriorFile);
+    if (kept != nullptr && kept->values == QVariantList{file, byPattern}) {
+      *m_lines << kept->text;
+      return true;
+    }
+    *m_lines << QStringList{Quote(kPosteriorKeyword), Quote(file.toString().trimmed()),
+                            Flag(byPattern)}
+                    .join(u' ');
     return true;
   }
 
-  Document& m_document;
-  gui::MessageSink& m_messages;
+  const ControlFileData& m_data;
+  QStringList* m_lines = nullptr;
+  std::vector<Diagnostic>* m_diagnostics = nullptr;
 };
 
 }  // namespace
@@ -672,33 +717,15 @@ ControlFileRead ReadSettingsLines(const QStringList& lines, int from) {
   return read;
 }
 
-bool ComposeControlFile(Document& document, QStringList* lines) {
-  Document::LoadingScope loading(document);
-  lines->clear();
-  return Writer(document).Compose(lines);
-}
-
-bool WriteControlFile(Document& document, const QString& path) {
+ControlFileText WriteControlFile(const ControlFileData& data) {
+  ControlFileText written;
   QStringList lines;
-  if (!ComposeControlFile(document, &lines)) return false;
-
-  // QSaveFile writes beside the target and renames over it only at commit.
-  QSaveFile file(path);
-  const auto fail = [&] {
-    ShowFailure(document.Messages(), QStringLiteral("Could not write to ") + path + kLineBreak +
-                                         QStringLiteral("Error: ") + QString::number(file.error()) +
-                                         QStringLiteral(" - ") + file.errorString());
-    file.cancelWriting();
-    return false;
-  };
-  if (!file.open(QIODevice::WriteOnly)) return fail();
+  if (!Writer(data).Compose(&lines, &written.diagnostics)) return written;
   for (const QString& line : lines) {
-    QByteArray bytes = line.toLatin1();
-    bytes.append('\n');
-    if (file.write(bytes) != bytes.size()) return fail();
+    written.text += line.toLatin1();
+    written.text += '\n';
   }
-  if (!file.commit()) return fail();
-  return true;
+  return written;
 }
 
 }  // namespace kov::document

@@ -1,6 +1,6 @@
-// Turning a control file into the document and back. The model information, the comments and
-// the response-category lines are the document's own; the fourteen grids read and write their
-// sections in between.
+// Turning a control file into a ControlFileData and back. The model information, the comments
+// and the response-category lines are read and written here; the fourteen grids read and write
+// their sections in between, which the document hands over as lines.
 #pragma once
 
 #include <QByteArray>
@@ -12,8 +12,6 @@
 #include "control_file_data.h"
 
 namespace kov::document {
-
-class Document;
 
 // The lines of a control file as read from disk: carriage-return line-feed, bare line-feed and
 // bare carriage-return ends all end a line, and lines that are empty after trimming are dropped.
@@ -31,10 +29,6 @@ ControlFileRead ReadControlFile(const QByteArray& bytes);
 // Where the sections end only the grids know, so this is the second half of the reading.
 ControlFileRead ReadSettingsLines(const QStringList& lines, int from);
 
-// The lines of the control file that the document describes, always in the current layout.
-// False after the failing step's message.
-bool ComposeControlFile(Document& document, QStringList* lines);
-
 // Why a random-start setting (the count of starts, of starts run to convergence, the first-stage
 // iterations, the seed or the log-likelihood stop criterion) or a setting of the comparison of
 // sizes (the kind, the smallest and largest size, the bootstrap samples) cannot be run, in one
@@ -42,9 +36,11 @@ bool ComposeControlFile(Document& document, QStringList* lines);
 // `finalStarts` standing for the one not being checked.
 QString RefusedStartSetting(int id, const QVariant& value, qint32 starts, qint32 finalStarts);
 
-// Composes the file and, only when every step succeeded, replaces the file at path with it
-// atomically (a temporary file beside it, renamed over it), so that a failed or interrupted save
-// never leaves a truncated control file. False after the message.
-bool WriteControlFile(Document& document, const QString& path);
+// The text of the control file that data describes, always in the current layout, each line
+// ended by a line feed: the comments, the model information, the response-category lines, the
+// grids' sections as given and the settings lines. Calls nothing of the document and shows
+// nothing: the first value that cannot be written, in file order, is the one diagnostic, and
+// the text is then empty. A value missing from data is written as a new document has it.
+ControlFileText WriteControlFile(const ControlFileData& data);
 
 }  // namespace kov::document

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <chrono>
 #include <exception>
 #include <random>
@@ -157,23 +158,76 @@ bool Document::ApplyControlFile(const ControlFileRead& read) {
     GridSection* grid = Grid(identity);
     if (grid == nullptr) return false;
     grid->Setup();
-    for (std::size_t item = 0; item < counts.size(); ++item) {
-      grid->SetCellValue(static_cast<int>(item) + 1, kResponseCategoryColumn,
-                         QString::number(counts[item]));
+    for (qsizetype item = 0; item < counts.size(); ++item) {
+      grid->SetCellValue(static_cast<int>(item) + 1, kResponseCategoryColumn, counts[item]);
     }
   }
   int cursor = data.sectionsStart;
+  std::vector<Diagnostic> replaced;
   for (int identity : kGridFileOrder) {
     GridSection* grid = Grid(identity);
     if (grid == nullptr) return false;
     int next = cursor;
-    if (!grid->bReadData(data.lines, cursor, next)) return false;
+    if (!grid->bReadData(data.lines, cursor, next, replaced)) return false;
     cursor = next;
   }
+  if (!AcceptReplacedValues(replaced)) return false;
   const ControlFileRead settings = ReadSettingsLines(data.lines, cursor);
   for (const auto& [id, value] : settings.data.values) SetInterfaceValue(id, value);
   m_keptLines = settings.data.keptLines;
   ShowDiagnostics(settings.diagnostics);
+  return true;
+}
+
+bool Document::AcceptReplacedValues(const std::vector<Diagnostic>& replaced) {
+  if (replaced.empty()) return true;
+  QStringList findings;
+  for (const Diagnostic& diagnostic : replaced) findings << diagnostic.message;
+  const QString question =
+      findings.join(kLineBreak) + kLineBreak + QStringLiteral("Continue loading control file?");
+  return AskQuestion(m_messages, question, gui::MessageButtons::kYesNo) == gui::MessageAnswer::kYes;
+}
+
+ControlFileData Document::CollectControlFile() {
+  LoadingScope loading(*this);
+  ControlFileData data;
+  data.values = m_values;
+  data.keptLines = m_keptLines;
+  for (const auto& [countId, identity] :
+       {std::pair{kClassItemCount, kClassItems}, std::pair{kStatusItemCount, kStatusItems}}) {
+    const GridSection* grid = Grid(identity);
+    QStringList& cells = data.categoryCounts[identity];
+    for (int item = 1; grid != nullptr && item <= CountValue(countId); ++item) {
+      cells << grid->vCellValue(item, kResponseCategoryColumn).toString();
+    }
+  }
+  for (int identity : kGridFileOrder) {
+    if (GridSection* grid = Grid(identity)) data.sections[identity] = grid->WriteData();
+  }
+  return data;
+}
+
+bool Document::ComposeControlFile(QByteArray* text) {
+  const ControlFileText written = WriteControlFile(CollectControlFile());
+  ShowDiagnostics(written.diagnostics);
+  *text = written.text;
+  return written.diagnostics.empty();
+}
+
+bool Document::SaveText(const QString& path, const QByteArray& text) {
+  // QSaveFile writes beside the target and renames over it only at commit, so that a failed or
+  // interrupted save never leaves a truncated control file.
+  QSaveFile file(path);
+  const auto fail = [&] {
+    ShowFailure(m_messages, QStringLiteral("Could not write to ") + path + kLineBreak +
+                                QStringLiteral("Error: ") + QString::number(file.error()) +
+                                QStringLiteral(" - ") + file.errorString());
+    file.cancelWriting();
+    return false;
+  };
+  if (!file.open(QIODevice::WriteOnly)) return fail();
+  if (file.write(text) != text.size()) return fail();
+  if (!file.commit()) return fail();
   return true;
 }
 
@@ -244,7 +298,8 @@ bool Document::SaveAs(const QString& givenPath) {
   BusyScope busy(*this);
   emit FlushRequested();
   try {
-    if (!WriteControlFile(*this, path)) return false;
+    QByteArray text;
+    if (!ComposeControlFile(&text) || !SaveText(path, text)) return false;
   } catch (const std::exception& error) {
     ShowFailure(m_messages, QStringLiteral("Could not successfully save ") + path + kLineBreak +
                                 QStringLiteral("Error: ") + QString::fromLocal8Bit(error.what()));

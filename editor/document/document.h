@@ -89,6 +89,14 @@ class Document : public QObject {
     return found == m_keptLines.end() ? nullptr : &found->second;
   }
 
+  // What saving writes: the values, the settings lines kept from the opened file, the
+  // response-category cells of the items grids and each grid's section, collected in file
+  // order (a grid sizes itself to the counts as it gives its section).
+  ControlFileData CollectControlFile();
+  // The text of the control file the document describes, in the current layout; false after the
+  // message of the first value that cannot be written.
+  bool ComposeControlFile(QByteArray* text);
+
   // Long operations; the pointer is busy while the count is above zero.
   void BeginBusy();
   void EndBusy(bool force = false);
@@ -126,9 +134,14 @@ class Document : public QObject {
   // The value as a whole number; one that is not a number counts as none.
   qint32 CountValue(int id) const;
   // Takes what the reader found, has the grids read their sections and reads the settings lines
-  // after them, showing every diagnostic once, in file order. False when the file cannot be
+  // after them, showing every diagnostic once, in file order. Values the grids replaced are
+  // asked about once, after the sections: false when the user stops there or the file cannot be
   // opened.
   bool ApplyControlFile(const ControlFileRead& read);
+  // The one question about the values the grids left empty: true to go on loading.
+  bool AcceptReplacedValues(const std::vector<Diagnostic>& replaced);
+  // Replaces the file at path with text atomically; false after the message.
+  bool SaveText(const QString& path, const QByteArray& text);
   void ShowDiagnostics(const std::vector<Diagnostic>& diagnostics);
   void SetModified(bool modified);
   static qint32 FreshSeed();

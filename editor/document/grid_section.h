@@ -6,6 +6,9 @@
 #include <QStringList>
 #include <QVariant>
 #include <array>
+#include <vector>
+
+#include "control_file_data.h"
 
 namespace kov::document {
 
@@ -53,13 +56,16 @@ class GridSection {
   virtual void Setup() = 0;
 
   // Reads the grid's section from lines[cursorIn] on. On success returns true with cursorOut on
-  // the first line after the section; on failure it has shown its own message (through the
-  // document's MessageSink) and returns false. A section that the model does not have reads
-  // no line.
-  virtual bool bReadData(const QStringList& lines, int cursorIn, int& cursorOut) = 0;
-  // Appends the grid's section. On a value that cannot be written shows its message and returns
-  // false; the document then stops the save before the file is touched.
-  virtual bool bWriteData(QStringList& lines) = 0;
+  // the first line after the section; a value that does not parse and that the grid can read
+  // past is left empty and added to replaced, for the document to ask about once the sections
+  // are read. On a failure that stops the reading it has shown its own message (through the
+  // document's MessageSink) and returns false. A section that the model does not have reads no
+  // line.
+  virtual bool bReadData(const QStringList& lines, int cursorIn, int& cursorOut,
+                         std::vector<Diagnostic>& replaced) = 0;
+  // The grid's section for writing: its lines, or the diagnostic of the first value that cannot
+  // be written (its line counting the section's lines from 1). Shows nothing.
+  virtual SectionLines WriteData() = 0;
 
   // One cell of the store, rows from 1, column 0 the row caption. Empty when out of range.
   virtual QVariant vCellValue(int row, int column) const = 0;

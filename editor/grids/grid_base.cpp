@@ -10,7 +10,6 @@ namespace {
 
 using namespace kov::document;
 
-const QString kLineBreak = QStringLiteral("\n");
 constexpr int kMaxCodeCharacters = 10;
 constexpr int kMaxStartValueCharacters = 20;
 constexpr int kFirstPrintable = 32;
@@ -117,25 +116,40 @@ void GridBase::RefreshGridCtrl() {
   if (m_control != nullptr) m_control->Rebuild();
 }
 
-bool GridBase::bReadData(const QStringList& lines, int cursorIn, int& cursorOut) {
+bool GridBase::bReadData(const QStringList& lines, int cursorIn, int& cursorOut,
+                         std::vector<Diagnostic>& replaced) {
   Setup();
   const ModelShape shape = CurrentShape(m_host);
   int cursor = cursorIn;
-  if (HasSection(shape) && !ReadSection(shape, lines, cursor)) return false;
+  m_replaced = &replaced;
+  const bool read = !HasSection(shape) || ReadSection(shape, lines, cursor);
+  m_replaced = nullptr;
+  if (!read) return false;
   cursorOut = cursor;
   // Grids that show these cells (captions, fixed starting values) follow.
   m_host.Document().SetInterfaceValue(m_identity);
   return true;
 }
 
-bool GridBase::bWriteData(QStringList& lines) {
+SectionLines GridBase::WriteData() {
   ModelShape shape = CurrentShape(m_host);
   // Counts changed since the grid was last sized: the file must follow the counts written.
   if (NeedsResize(shape)) {
     Setup();
     shape = CurrentShape(m_host);
   }
-  return !HasSection(shape) || WriteSection(shape, lines);
+  SectionLines section;
+  if (!HasSection(shape)) return section;
+  m_writeProblem = &section.problem;
+  const bool written = WriteSection(shape, section.lines);
+  m_writeProblem = nullptr;
+  // A section that stopped without saying why still must not be saved half written.
+  if (!written && !section.problem) {
+    section.problem =
+        Diagnostic{0, TableName(m_identity), QStringLiteral("Invalid ") + TableName(m_identity)};
+  }
+  if (!written) section.lines.clear();
+  return section;
 }
 
 void GridBase::DataChanged() {
@@ -304,12 +318,12 @@ QString GridBase::sCellNote(int bookmark, int column) const {
   return {};
 }
 
-bool GridBase::AcceptInvalidValue(const QString& position) {
-  const QString question = QStringLiteral("Invalid ") + TableName(m_identity) + position +
-                           QStringLiteral(".") + kLineBreak +
-                           QStringLiteral("Continue loading control file?");
-  return AskQuestion(m_host.Document().Messages(), question, gui::MessageButtons::kYesNo) ==
-         gui::MessageAnswer::kYes;
+bool GridBase::AcceptInvalidValue(const QString& position, int line) {
+  const QString field = TableName(m_identity) + position;
+  if (m_replaced != nullptr) {
+    m_replaced->push_back({line, field, QStringLiteral("Invalid ") + field + QStringLiteral(".")});
+  }
+  return true;
 }
 
 bool GridBase::IsValueOfType(const QString& text) const {
@@ -342,7 +356,7 @@ bool GridBase::ReadValueLine(const QStringList& lines, int& cursor, const std::v
   for (std::size_t n = 0; n < cells.size(); ++n) {
     QString cellText;
     if (!TokenToCell(tokens.value(static_cast<qsizetype>(n)), &cellText)) {
-      if (!AcceptInvalidValue(position(static_cast<int>(n)))) return false;
+      if (!AcceptInvalidValue(position(static_cast<int>(n)), cursor)) return false;
       cellText.clear();
     }
     cells[n].store->SetValue(cells[n].row, cells[n].column, cellText);
@@ -361,7 +375,11 @@ bool GridBase::WriteValueLine(QStringList& lines, const std::vector<CellRef>& ce
       continue;
     }
     if (!IsValueOfType(text)) {
-      Show(failure(static_cast<int>(n)));
+      // On the line this one would have been, counting the section's lines from 1.
+      if (m_writeProblem != nullptr) {
+        *m_writeProblem = Diagnostic{static_cast<int>(lines.size()) + 1, TableName(m_identity),
+                                     failure(static_cast<int>(n))};
+      }
       return false;
     }
     values << text;

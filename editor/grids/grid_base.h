@@ -5,6 +5,7 @@
 
 #include <QStringList>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "kov_grid.h"
@@ -37,8 +38,9 @@ class GridBase : public KovGrid {
   int iIdentity() const override { return m_identity; }
   void Clear() override;
   void Setup() override;
-  bool bReadData(const QStringList& lines, int cursorIn, int& cursorOut) override;
-  bool bWriteData(QStringList& lines) override;
+  bool bReadData(const QStringList& lines, int cursorIn, int& cursorOut,
+                 std::vector<document::Diagnostic>& replaced) override;
+  document::SectionLines WriteData() override;
   QVariant vCellValue(int row, int column) const override { return Current().vCellValue(row, column); }
   void SetCellValue(int row, int column, const QVariant& value) override {
     Current().SetCellValue(row, column, value);
@@ -128,8 +130,9 @@ class GridBase : public KovGrid {
   virtual bool IsCellFixed(int bookmark, int column) const;
   // After an accepted edit that changed the cell.
   virtual void AfterCommit(int /*bookmark*/, int /*column*/) {}
-  // A value of the section that does not parse: true to leave the cell empty and read on.
-  virtual bool AcceptInvalidValue(const QString& position);
+  // A value of the section, on the file's line (from 1), that does not parse: true to leave the
+  // cell empty and read on, which the document asks about once the sections are read.
+  virtual bool AcceptInvalidValue(const QString& position, int line);
   // The starting-value vectors of the model, the section being written.
   virtual std::vector<ProbabilityVector> VectorsOf(const ModelShape& /*shape*/) { return {}; }
   // The restriction code of the cell of the same parameter, as typed.
@@ -138,8 +141,9 @@ class GridBase : public KovGrid {
   // Reads one line of values into the cells; position(n) names the n-th value in messages.
   bool ReadValueLine(const QStringList& lines, int& cursor, const std::vector<CellRef>& cells,
                      const std::function<QString(int)>& position);
-  // Appends one line of the cells' values (an empty cell as -1); failure(n) is the message for
-  // a value that is not of the grid's type. A line of no values is not written.
+  // Appends one line of the cells' values (an empty cell as -1); failure(n) is the message of
+  // the diagnostic for a value that is not of the grid's type. A line of no values is not
+  // written.
   bool WriteValueLine(QStringList& lines, const std::vector<CellRef>& cells,
                       const std::function<QString(int)>& failure);
   // The cell text of a value token: the token itself, or empty text for -1. False when the
@@ -167,6 +171,10 @@ class GridBase : public KovGrid {
   int m_identity = -1;
   GridControl* m_control = nullptr;
   QString m_commitNote;
+  // Where the section being read or written puts its findings; null outside bReadData and
+  // WriteData.
+  std::vector<document::Diagnostic>* m_replaced = nullptr;
+  std::optional<document::Diagnostic>* m_writeProblem = nullptr;
 };
 
 }  // namespace kov::grids

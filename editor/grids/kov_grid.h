@@ -100,7 +100,7 @@ class KovGrid : public document::GridSection {
                             const QString& cellText) const = 0;
   virtual int iRepaintStatus() const = 0;
   virtual void SetRepaintStatus(int status) = 0;
-  // iIdentity, bReadData, bWriteData and Clear come from GridSection.
+  // iIdentity, bReadData, WriteData and Clear come from GridSection.
   virtual CellStore& objCurrentArray() = 0;
   virtual const CellStore& objCurrentArray() const = 0;
   virtual void DataChanged() = 0;

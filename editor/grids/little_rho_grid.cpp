@@ -68,7 +68,7 @@ QString LittleRhoGrid::Position(int k, int c, int n) {
          QString::number(c) + QStringLiteral(", item ") + QString::number(n + 1);
 }
 
-bool LittleRhoGrid::AcceptInvalidValue(const QString& position) {
+bool LittleRhoGrid::AcceptInvalidValue(const QString& position, int /*line*/) {
   // Little rho offers no way on past a bad value.
   Show(QStringLiteral("Invalid ") + TableName(iIdentity()) + position);
   return false;

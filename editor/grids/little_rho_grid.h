@@ -24,7 +24,7 @@ class LittleRhoGrid final : public GridBase {
   bool ReadSection(const ModelShape& shape, const QStringList& lines, int& cursor) override;
   bool WriteSection(const ModelShape& shape, QStringList& lines) override;
   std::vector<ProbabilityVector> VectorsOf(const ModelShape& shape) override;
-  bool AcceptInvalidValue(const QString& position) override;
+  bool AcceptInvalidValue(const QString& position, int line) override;
   void Resize(const ModelShape& shape) override;
 
  private:

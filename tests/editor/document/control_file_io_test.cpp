@@ -35,6 +35,22 @@ QByteArray Replace(QByteArray text, const QByteArray& from, const QByteArray& to
   return text.replace(from, to);
 }
 
+// A control file of no grid sections read without a document: the head, then the settings lines
+// straight after it, with the findings of both halves.
+ControlFileRead ReadWithoutSections(const QByteArray& text) {
+  ControlFileRead read = ReadControlFile(text);
+  const ControlFileRead settings = ReadSettingsLines(read.data.lines, read.data.sectionsStart);
+  read.data.values.insert(settings.data.values.begin(), settings.data.values.end());
+  read.data.keptLines = settings.data.keptLines;
+  read.diagnostics.insert(read.diagnostics.end(), settings.diagnostics.begin(),
+                          settings.diagnostics.end());
+  return read;
+}
+
+const QByteArray kDefaultsText =
+    "0 0 0 0 0 1 0 0 0\n'..' ''\n1 0 5000 0.000001\n'..'\n'..'\n'..'\n100 10 12345 "
+    "0\n'..'\n'..'\n'..'\n'..'\n";
+
 }  // namespace
 
 class ControlFileIoTest : public QObject {
@@ -55,6 +71,10 @@ class ControlFileIoTest : public QObject {
   void failingStepsStopReading();
   void readerFindsWithoutADocument_data();
   void readerFindsWithoutADocument();
+  void readsAndWritesWithoutADocument_data();
+  void readsAndWritesWithoutADocument();
+  void writerReportsTheFirstFailureInFileOrder_data();
+  void writerReportsTheFirstFailureInFileOrder();
   void failingStepsLeaveTheFileUntouched_data();
   void failingStepsLeaveTheFileUntouched();
   void unwritablePathIsReported();
@@ -228,11 +248,11 @@ void ControlFileIoTest::fileNamesAreCheckedAndQuoted() {
   f.document.SetInterfaceValue(kDatasetFile, QStringLiteral("data.dat"));
   f.document.SetInterfaceValue(kReadFormat, 1);
   QStringList lines;
-  QVERIFY(ComposeControlFile(f.document, &lines));
+  QVERIFY(ComposedLines(f.document, &lines));
   QCOMPARE(lines.at(1), QStringLiteral("'data.dat' '(4F1.0)'"));
   QCOMPARE(lines.at(7), QStringLiteral("'O''Brien da.out'"));
   f.document.SetInterfaceValue(kReadFormat, 0);
-  QVERIFY(ComposeControlFile(f.document, &lines));
+  QVERIFY(ComposedLines(f.document, &lines));
   QCOMPARE(lines.at(1), QStringLiteral("'data.dat' ''"));
 }
 
@@ -308,7 +328,7 @@ void ControlFileIoTest::readerFindsWithoutADocument() {
   if (!complete) return;
   QCOMPARE(read.data.sectionsStart, 12);
   QCOMPARE(read.data.values.at(kClassItemCount), QVariant::fromValue(qint16{4}));
-  QCOMPARE(read.data.categoryCounts.at(kClassItems), (std::vector<qint16>{2, 2, 2, 2}));
+  QCOMPARE(read.data.categoryCounts.at(kClassItems), (QStringList{"2", "2", "2", "2"}));
   // The class count the file could not give is left to the document's default.
   QCOMPARE(read.data.values.count(kClassCount), std::size_t(from == to ? 1 : 0));
 }
@@ -353,6 +373,92 @@ void ControlFileIoTest::failingStepsStopReading() {
   QCOMPARE(f.document.vGetInterfaceValue(kClassItemCount).toInt(), 0);
   QCOMPARE(events.size(), 2);
   QCOMPARE(events.at(1).at(0).toInt(), int(Document::kEventNew));
+}
+
+void ControlFileIoTest::readsAndWritesWithoutADocument_data() {
+  QTest::addColumn<QByteArray>("text");
+  QTest::addColumn<QList<int>>("lines");
+  QTest::addColumn<QStringList>("fields");
+  // No findings: the text comes back byte for byte.
+  QTest::newRow("defaults") << kDefaultsText << QList<int>{} << QStringList{};
+  QTest::newRow("comments, categories and a settings line in the file's spelling")
+      << QByteArray(
+             "'* Two comment lines'\n'* O''Brien''s data'\n1 0 2 0 0 1 1 0 1\n"
+             "'data.dat' '(2F1.0)'\n1 1 100 0.0001\n'out.txt'\n'..'\n'..'\n100 10 7 0\n"
+             "'..'\n'..'\n'..'\n'..'\n2 3\n'starts',10 2 50 7\n")
+      << QList<int>{} << QStringList{};
+  QTest::newRow("a class item count that is no number")
+      << QByteArray(kDefaultsText).replace("0 0 0 0 0 1", "0 0 x 0 0 1") << QList<int>{1}
+      << QStringList{QStringLiteral("Number of items measuring latent classes:")};
+  QTest::newRow("three values on the EM line")
+      << QByteArray(kDefaultsText).replace("1 0 5000 0.000001", "1 0 5000") << QList<int>{3, 3}
+      << QStringList{QStringLiteral("second model line"), QStringLiteral("model information")};
+  QTest::newRow("more starts to convergence than starts")
+      << kDefaultsText + "'STARTS' 10 20 50 7\n"
+      << QList<int>{12} << QStringList{QStringLiteral("STARTS")};
+}
+
+void ControlFileIoTest::readsAndWritesWithoutADocument() {
+  QFETCH(QByteArray, text);
+  QFETCH(QList<int>, lines);
+  QFETCH(QStringList, fields);
+  const ControlFileRead read = ReadWithoutSections(text);
+  QList<int> foundLines;
+  QStringList foundFields;
+  for (const Diagnostic& diagnostic : read.diagnostics) {
+    foundLines << diagnostic.line;
+    foundFields << diagnostic.field;
+  }
+  QCOMPARE(foundLines, lines);
+  QCOMPARE(foundFields, fields);
+  if (!lines.isEmpty()) return;
+  const ControlFileText written = WriteControlFile(read.data);
+  QVERIFY(written.diagnostics.empty());
+  QCOMPARE(written.text, text);
+}
+
+void ControlFileIoTest::writerReportsTheFirstFailureInFileOrder_data() {
+  QTest::addColumn<QString>("classCount");
+  QTest::addColumn<QString>("category");
+  QTest::addColumn<int>("line");
+  QTest::addColumn<QString>("field");
+  QTest::addColumn<QString>("message");
+  const QString gridProblem = QStringLiteral("Invalid Gamma Constraint for class 2");
+  // Eleven lines of model information, the category line and the class labels' line come
+  // before the gamma codes; the grid's problem is on the second line of its own section.
+  QTest::newRow("a grid's value") << "1"
+                                  << "2" << 15 << "Gamma Constraint" << gridProblem;
+  QTest::newRow("a category count before it")
+      << "1"
+      << "2x" << 12 << "Class response categories"
+      << QStringLiteral("An invalid number of response categories was entered for Class 1");
+  QTest::newRow("the model information before both")
+      << "one"
+      << "2x" << 1 << "common model information"
+      << QStringLiteral(
+             "Error preparing to save file: \nInvalid data type in common model information.");
+}
+
+void ControlFileIoTest::writerReportsTheFirstFailureInFileOrder() {
+  QFETCH(QString, classCount);
+  QFETCH(QString, category);
+  QFETCH(int, line);
+  QFETCH(QString, field);
+  QFETCH(QString, message);
+  ControlFileData data = ReadWithoutSections(kDefaultsText).data;
+  data.values[kClassCount] = classCount;
+  data.values[kClassItemCount] = QVariant::fromValue(qint16{1});
+  data.categoryCounts[kClassItems] = {category};
+  data.sections[kClassLabels].lines = {QStringLiteral("'LC 1'")};
+  data.sections[kGammaRestrictions].problem =
+      Diagnostic{2, QStringLiteral("Gamma Constraint"),
+                 QStringLiteral("Invalid Gamma Constraint for class 2")};
+  const ControlFileText written = WriteControlFile(data);
+  QVERIFY(written.text.isEmpty());
+  QCOMPARE(written.diagnostics.size(), std::size_t{1});
+  QCOMPARE(written.diagnostics.front().line, line);
+  QCOMPARE(written.diagnostics.front().field, field);
+  QCOMPARE(written.diagnostics.front().message, message);
 }
 
 void ControlFileIoTest::failingStepsLeaveTheFileUntouched_data() {

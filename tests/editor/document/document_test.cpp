@@ -56,7 +56,7 @@ class DocumentTest : public QObject {
 void DocumentTest::newDocumentWritesTheDefaults() {
   Fixture f;
   QStringList lines;
-  QVERIFY(ComposeControlFile(f.document, &lines));
+  QVERIFY(ComposedLines(f.document, &lines));
   // From the table of defaults: no counts, first order, EM with a new start, 5000 iterations
   // and criterion 0.000001; 100 iterations between 10 imputations; every file name empty.
   const int seed = f.document.vGetInterfaceValue(kRandomSeed).toInt();

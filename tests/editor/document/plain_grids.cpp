@@ -26,7 +26,8 @@ void PlainGrid::Setup() {
   m_categories.resize(std::max(items, 0));
 }
 
-bool PlainGrid::bReadData(const QStringList& lines, int cursorIn, int& cursorOut) {
+bool PlainGrid::bReadData(const QStringList& lines, int cursorIn, int& cursorOut,
+                          std::vector<Diagnostic>&) {
   int cursor = cursorIn;
   rows.clear();
   for (int length : m_owner.LineLengths(m_identity)) {
@@ -46,14 +47,15 @@ bool PlainGrid::bReadData(const QStringList& lines, int cursorIn, int& cursorOut
   return true;
 }
 
-bool PlainGrid::bWriteData(QStringList& lines) {
+SectionLines PlainGrid::WriteData() {
+  SectionLines section;
   if (failWrite) {
-    ShowFailure(m_owner.document().Messages(),
-                QStringLiteral("Invalid Gamma Constraint for Class 1"));
-    return false;
+    section.problem = Diagnostic{1, QStringLiteral("Gamma Constraint"),
+                                 QStringLiteral("Invalid Gamma Constraint for Class 1")};
+    return section;
   }
-  for (const QStringList& row : rows) lines << row.join(u' ');
-  return true;
+  for (const QStringList& row : rows) section.lines << row.join(u' ');
+  return section;
 }
 
 QVariant PlainGrid::vCellValue(int row, int column) const {

@@ -21,8 +21,9 @@ class PlainGrid final : public GridSection {
   int iIdentity() const override { return m_identity; }
   void Clear() override;
   void Setup() override;
-  bool bReadData(const QStringList& lines, int cursorIn, int& cursorOut) override;
-  bool bWriteData(QStringList& lines) override;
+  bool bReadData(const QStringList& lines, int cursorIn, int& cursorOut,
+                 std::vector<Diagnostic>& replaced) override;
+  SectionLines WriteData() override;
   QVariant vCellValue(int row, int column) const override;
   void SetCellValue(int row, int column, const QVariant& value) override;
 
@@ -31,7 +32,7 @@ class PlainGrid final : public GridSection {
   void Fill(const std::function<QString(int)>& value);
 
   std::vector<QStringList> rows;  // one entry per line of the section
-  bool failWrite = false;         // bWriteData fails, as a grid does on a value it cannot write
+  bool failWrite = false;         // WriteData fails, as a grid does on a value it cannot write
 
  private:
   int m_identity;

@@ -4,6 +4,9 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
+
+#include "document/document.h"
 
 namespace kov::document::test {
 
@@ -20,6 +23,16 @@ inline QByteArray ReadBytes(const QString& path) {
 inline bool WriteBytes(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+// The lines the document would save; false after its message.
+inline bool ComposedLines(Document& document, QStringList* lines) {
+  QByteArray text;
+  lines->clear();
+  if (!document.ComposeControlFile(&text)) return false;
+  *lines = QString::fromLatin1(text).split(u'\n');
+  lines->removeLast();  // after the last line's end
+  return true;
 }
 
 }  // namespace kov::document::test

@@ -24,6 +24,7 @@ namespace kov::grids::test {
 namespace {
 
 using namespace kov::document;
+using document::test::ComposedLines;
 using document::test::ReadBytes;
 using document::test::ScriptedUi;
 
@@ -108,7 +109,7 @@ void GridsRoundTripTest::sectionsExistWhenTheEngineReadsThem() {
     f.document.SetInterfaceValue(kMaxIterations, c.maxIterations);
     f.document.SetInterfaceValue(kEstimationType, QVariant::fromValue(c.type));
     QStringList lines;
-    QVERIFY2(ComposeControlFile(f.document, &lines), c.name);
+    QVERIFY2(ComposedLines(f.document, &lines), c.name);
     QVERIFY2(lines.size() == c.expectedLines, qPrintable(QStringLiteral("%1: %2 lines").arg(c.name).arg(lines.size())));
   }
 
@@ -119,12 +120,12 @@ void GridsRoundTripTest::sectionsExistWhenTheEngineReadsThem() {
   QVERIFY(f.document.Open(QStringLiteral(GRIDS_TEST_DATA "/small.cnt")));
   f.document.SetInterfaceValue(kClassItemCount, 0);
   QStringList lines;
-  QVERIFY(ComposeControlFile(f.document, &lines));
+  QVERIFY(ComposedLines(f.document, &lines));
   // 13 + 1 category line + 1 status label line + 2 status items = 17; codes:
   // delta 1, tau 4, big rho 24; start values: delta 1, tau 4, big rho 8.
   QCOMPARE(lines.size(), 17 + 29 + 13);
   f.document.SetInterfaceValue(kStatusItemCount, 0);
-  QVERIFY(ComposeControlFile(f.document, &lines));
+  QVERIFY(ComposedLines(f.document, &lines));
   QCOMPARE(lines.size(), 13);
 }
 

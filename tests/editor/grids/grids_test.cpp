@@ -115,6 +115,7 @@ class GridsTest : public QObject {
   void selectorsNameClassesAndTransitions();
   void readingMessages_data();
   void readingMessages();
+  void valueReadPastNamesItsLineAndField();
   void writingMessages_data();
   void writingMessages();
   void refusedOrCutEntriesSayWhy_data();
@@ -482,6 +483,10 @@ void GridsTest::readingMessages_data() {
   QTest::newRow("gamma start, go on") << 57 << QByteArray("0.6 x") << true
                                       << QStringList{"Invalid Gamma Starting Value for class 2" + kContinue}
                                       << none;
+  QTest::newRow("two values, one question afterwards")
+      << 57 << QByteArray("x y") << true
+      << QStringList{"Invalid Gamma Starting Value for class 1.\nInvalid Gamma Starting Value for class 2" + kContinue}
+      << none;
   QTest::newRow("delta") << 22 << QByteArray("1 1 z 1") << true
                          << QStringList{"Invalid Delta constraints for class 2" + kContinue} << none;
   QTest::newRow("delta start missing value") << 58 << QByteArray("0.5 0.5 0.5") << true
@@ -532,6 +537,23 @@ void GridsTest::readingMessages() {
     QCOMPARE(f.document.vGetInterfaceValue(kClassCount).toInt(), 0);
     QVERIFY(f.document.Path().isEmpty());
   }
+}
+
+void GridsTest::valueReadPastNamesItsLineAndField() {
+  Fixture f;
+  QVERIFY(f.document.Open(SmallPath()));
+  // The section read from the file's second line: the line counts from the file's start.
+  const QStringList lines{QStringLiteral("1 1"), QStringLiteral("0.6 x")};
+  std::vector<Diagnostic> replaced;
+  int next = 0;
+  QVERIFY(f.grid(kGammaStartingValues).bReadData(lines, 1, next, replaced));
+  QCOMPARE(next, 2);
+  QCOMPARE(replaced.size(), std::size_t{1});
+  QCOMPARE(replaced.front().line, 2);
+  QCOMPARE(replaced.front().field, QStringLiteral("Gamma Starting Value for class 2"));
+  QCOMPARE(replaced.front().message, QStringLiteral("Invalid Gamma Starting Value for class 2."));
+  QCOMPARE(Cell(f[kGammaStartingValues], 1, 1), QString());
+  QVERIFY(f.ui.questions.isEmpty());
 }
 
 void GridsTest::writingMessages_data() {

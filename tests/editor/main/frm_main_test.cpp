@@ -44,6 +44,7 @@ class FrmMainTest : public QObject {
   void noClassesOrStatusesClearAndDisableTheirFields();
   void noEstimationSetsIterationsToZero();
   void runModeEnablesTheTaggedControlsAndLocksTheGrids();
+  void numericFieldsRefuseOtherCharacters_data();
   void numericFieldsRefuseOtherCharacters();
   void openedFileFillsTheControlsAndACommittedEditMarksModified();
   void flushCommitsTextAndGridEdits();
@@ -260,15 +261,24 @@ void FrmMainTest::runModeEnablesTheTaggedControlsAndLocksTheGrids() {
   QVERIFY(!m_form->TextInput(kIndividualEstimatesFile)->isEnabled());
 }
 
+void FrmMainTest::numericFieldsRefuseOtherCharacters_data() {
+  QTest::addColumn<int>("id");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("shown");
+  QTest::newRow("a count takes digits only") << int(kClassCount) << "2x."
+                                             << "2";
+  QTest::newRow("a criterion takes no sign") << int(kConvergenceCriterion) << "1e-5"
+                                             << "1e5";
+  QTest::newRow("free text takes anything") << int(kDatasetFile) << "a-b 1.dat"
+                                            << "a-b 1.dat";
+}
+
 void FrmMainTest::numericFieldsRefuseOtherCharacters() {
-  Type(kClassCount, QStringLiteral("2x."));
-  QCOMPARE(Text(kClassCount), QStringLiteral("2"));
-  m_form->OptionButton(kEstimationType, kNewEstimation)->click();
-  Type(kConvergenceCriterion, QStringLiteral("1e-5"));
-  QCOMPARE(Text(kConvergenceCriterion), QStringLiteral("1e5"));
-  // Free text takes anything.
-  Type(kDatasetFile, QStringLiteral("a-b 1.dat"));
-  QCOMPARE(Text(kDatasetFile), QStringLiteral("a-b 1.dat"));
+  QFETCH(int, id);
+  QFETCH(QString, typed);
+  QFETCH(QString, shown);
+  Type(id, typed);
+  QCOMPARE(Text(id), shown);
 }
 
 void FrmMainTest::openedFileFillsTheControlsAndACommittedEditMarksModified() {

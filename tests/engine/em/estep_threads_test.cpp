@@ -18,7 +18,9 @@ namespace {
 
 // Equal to the last bit (a sum taken in another order differs there).
 bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+  // An empty array may have no storage, and memcmp must not be given a null pointer.
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 struct Outcome {
