@@ -163,15 +163,18 @@ bool Document::ApplyControlFile(const ControlFileRead& read) {
     }
   }
   int cursor = data.sectionsStart;
-  std::vector<Diagnostic> replaced;
+  std::vector<Diagnostic> findings;
   for (int identity : kGridFileOrder) {
     GridSection* grid = Grid(identity);
     if (grid == nullptr) return false;
     int next = cursor;
-    if (!grid->bReadData(data.lines, cursor, next, replaced)) return false;
+    if (!grid->bReadData(data.lines, cursor, next, findings)) {
+      ShowStoppedReading(findings);
+      return false;
+    }
     cursor = next;
   }
-  if (!AcceptReplacedValues(replaced)) return false;
+  if (!AcceptReplacedValues(findings)) return false;
   const ControlFileRead settings = ReadSettingsLines(data.lines, cursor);
   for (const auto& [id, value] : settings.data.values) SetInterfaceValue(id, value);
   m_keptLines = settings.data.keptLines;
@@ -186,6 +189,18 @@ bool Document::AcceptReplacedValues(const std::vector<Diagnostic>& replaced) {
   const QString question =
       findings.join(kLineBreak) + kLineBreak + QStringLiteral("Continue loading control file?");
   return AskQuestion(m_messages, question, gui::MessageButtons::kYesNo) == gui::MessageAnswer::kYes;
+}
+
+void Document::ShowStoppedReading(const std::vector<Diagnostic>& findings) {
+  if (findings.empty()) return;
+  // Asking whether to go on would be pointless once the file cannot be opened, but the values
+  // read past still need fixing, so they are listed before the failure.
+  if (findings.size() > 1) {
+    QStringList readPast;
+    for (std::size_t n = 0; n + 1 < findings.size(); ++n) readPast << findings[n].message;
+    ShowFailure(m_messages, readPast.join(kLineBreak));
+  }
+  ShowFailure(m_messages, findings.back().message);
 }
 
 ControlFileData Document::CollectControlFile() {

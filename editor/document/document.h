@@ -140,6 +140,9 @@ class Document : public QObject {
   bool ApplyControlFile(const ControlFileRead& read);
   // The one question about the values the grids left empty: true to go on loading.
   bool AcceptReplacedValues(const std::vector<Diagnostic>& replaced);
+  // A grid stopped the reading: the values read past before it, together as the question would
+  // list them, then the failure that stopped it (the last finding).
+  void ShowStoppedReading(const std::vector<Diagnostic>& findings);
   // Replaces the file at path with text atomically; false after the message.
   bool SaveText(const QString& path, const QByteArray& text);
   void ShowDiagnostics(const std::vector<Diagnostic>& diagnostics);

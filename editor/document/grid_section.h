@@ -57,12 +57,11 @@ class GridSection {
 
   // Reads the grid's section from lines[cursorIn] on. On success returns true with cursorOut on
   // the first line after the section; a value that does not parse and that the grid can read
-  // past is left empty and added to replaced, for the document to ask about once the sections
-  // are read. On a failure that stops the reading it has shown its own message (through the
-  // document's MessageSink) and returns false. A section that the model does not have reads no
-  // line.
+  // past is left empty and added to findings, for the document to ask about once the sections
+  // are read. A failure that stops the reading is added to findings last, and then it returns
+  // false. Shows nothing. A section that the model does not have reads no line.
   virtual bool bReadData(const QStringList& lines, int cursorIn, int& cursorOut,
-                         std::vector<Diagnostic>& replaced) = 0;
+                         std::vector<Diagnostic>& findings) = 0;
   // The grid's section for writing: its lines, or the diagnostic of the first value that cannot
   // be written (its line counting the section's lines from 1). Shows nothing.
   virtual SectionLines WriteData() = 0;

@@ -42,8 +42,8 @@ void GammaGrid::FillCells(const ModelShape& shape, bool defaults) {
 bool GammaGrid::ReadSection(const ModelShape& shape, const QStringList& lines, int& cursor) {
   const QString name = TableName(iIdentity());
   if (cursor >= lines.size() || SplitAtBlanks(lines[cursor]).size() != shape.classes) {
-    Show(QStringLiteral("Invalid number of ") + name + QStringLiteral("s"));
-    return false;
+    return StopReading(cursor + 1,
+                       QStringLiteral("Invalid number of ") + name + QStringLiteral("s"));
   }
   std::vector<CellRef> cells;
   for (int c = 1; c <= shape.classes; ++c) cells.push_back({&m_impl.objCurrentArray(), c, 1});

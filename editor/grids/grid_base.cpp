@@ -117,13 +117,13 @@ void GridBase::RefreshGridCtrl() {
 }
 
 bool GridBase::bReadData(const QStringList& lines, int cursorIn, int& cursorOut,
-                         std::vector<Diagnostic>& replaced) {
+                         std::vector<Diagnostic>& findings) {
   Setup();
   const ModelShape shape = CurrentShape(m_host);
   int cursor = cursorIn;
-  m_replaced = &replaced;
+  m_findings = &findings;
   const bool read = !HasSection(shape) || ReadSection(shape, lines, cursor);
-  m_replaced = nullptr;
+  m_findings = nullptr;
   if (!read) return false;
   cursorOut = cursor;
   // Grids that show these cells (captions, fixed starting values) follow.
@@ -320,10 +320,16 @@ QString GridBase::sCellNote(int bookmark, int column) const {
 
 bool GridBase::AcceptInvalidValue(const QString& position, int line) {
   const QString field = TableName(m_identity) + position;
-  if (m_replaced != nullptr) {
-    m_replaced->push_back({line, field, QStringLiteral("Invalid ") + field + QStringLiteral(".")});
+  if (m_findings != nullptr) {
+    m_findings->push_back({line, field, QStringLiteral("Invalid ") + field + QStringLiteral(".")});
   }
   return true;
+}
+
+bool GridBase::StopReading(int line, const QString& message, const QString& position) {
+  if (m_findings != nullptr)
+    m_findings->push_back({line, TableName(m_identity) + position, message});
+  return false;
 }
 
 bool GridBase::IsValueOfType(const QString& text) const {
@@ -415,8 +421,6 @@ QString GridBase::CategoryCaption(int itemsIdentity, int item, int category) con
   }
   return label.isEmpty() ? QStringLiteral("RC ") + QString::number(category) : label;
 }
-
-void GridBase::Show(const QString& text) const { ShowFailure(m_host.Document().Messages(), text); }
 
 void GridBase::FillEmpty(CellStore& store, int row, int column, const QString& text) {
   if (store.Text(row, column).isEmpty()) store.SetValue(row, column, text);

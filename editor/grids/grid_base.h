@@ -39,7 +39,7 @@ class GridBase : public KovGrid {
   void Clear() override;
   void Setup() override;
   bool bReadData(const QStringList& lines, int cursorIn, int& cursorOut,
-                 std::vector<document::Diagnostic>& replaced) override;
+                 std::vector<document::Diagnostic>& findings) override;
   document::SectionLines WriteData() override;
   QVariant vCellValue(int row, int column) const override { return Current().vCellValue(row, column); }
   void SetCellValue(int row, int column, const QVariant& value) override {
@@ -157,7 +157,9 @@ class GridBase : public KovGrid {
   QString ItemCaption(int itemsIdentity, int item) const;
   QString CategoryCaption(int itemsIdentity, int item, int category) const;
 
-  void Show(const QString& text) const;
+  // Records a failure that stops the section's reading, on the file's line (from 1), about
+  // the table or the value position names in it; false, for the reader to return.
+  bool StopReading(int line, const QString& message, const QString& position = {});
   bool IsRestrictions() const { return IsRestrictionGrid(m_identity); }
   GridHost& Host() const { return m_host; }
   // The default text of a new value cell: a free parameter, or no starting value yet.
@@ -173,7 +175,7 @@ class GridBase : public KovGrid {
   QString m_commitNote;
   // Where the section being read or written puts its findings; null outside bReadData and
   // WriteData.
-  std::vector<document::Diagnostic>* m_replaced = nullptr;
+  std::vector<document::Diagnostic>* m_findings = nullptr;
   std::optional<document::Diagnostic>* m_writeProblem = nullptr;
 };
 

@@ -86,11 +86,12 @@ bool ItemsGrid::ReadSection(const ModelShape& shape, const QStringList& lines, i
     ++cursor;
     const int expected = categories[item - 1];
     if (tokens.size() != expected + 1) {
-      Show(QStringLiteral("An invalid number of Status RC labels were found for item ") +
-           QString::number(item) + QStringLiteral(".") + QStringLiteral("\n") +
-           QStringLiteral("Expected:  ") + QString::number(expected) + QStringLiteral("  Found: ") +
-           QString::number(std::max<qsizetype>(tokens.size() - 1, 0)));
-      return false;
+      return StopReading(
+          cursor, QStringLiteral("An invalid number of Status RC labels were found for item ") +
+                      QString::number(item) + QStringLiteral(".") + QStringLiteral("\n") +
+                      QStringLiteral("Expected:  ") + QString::number(expected) +
+                      QStringLiteral("  Found: ") +
+                      QString::number(std::max<qsizetype>(tokens.size() - 1, 0)));
     }
     for (int position = 0; position <= expected; ++position) {
       const QString& token = tokens[position];
@@ -98,8 +99,7 @@ bool ItemsGrid::ReadSection(const ModelShape& shape, const QStringList& lines, i
         QString message = QStringLiteral("Invalid label for ") + kind + QStringLiteral("item ") +
                           QString::number(item);
         if (position > 0) message += QStringLiteral(", response category") + QString::number(position);
-        Show(message);
-        return false;
+        return StopReading(cursor, message);
       }
       const int column = position == 0 ? 1 : kResponseCategoryColumn + position;
       store.SetValue(item, column, TextValue(token).left(kLabelLength));

@@ -59,9 +59,10 @@ bool LabelsGrid::ReadSection(const ModelShape& shape, const QStringList& lines, 
   for (int row = 1; row <= Rows(shape); ++row) {
     const QString token = tokens.value(row - 1);
     if (!IsQuotedLabel(token)) {
-      Show(QStringLiteral("Invalid label for ") +
-           (IsClasses() ? QStringLiteral("class") : QStringLiteral("status")) + QString::number(row));
-      return false;
+      return StopReading(cursor,
+                         QStringLiteral("Invalid label for ") +
+                             (IsClasses() ? QStringLiteral("class") : QStringLiteral("status")) +
+                             QString::number(row));
     }
     store.SetValue(row, 1, TextValue(token).left(kLabelLength));
   }

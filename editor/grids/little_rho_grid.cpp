@@ -68,10 +68,10 @@ QString LittleRhoGrid::Position(int k, int c, int n) {
          QString::number(c) + QStringLiteral(", item ") + QString::number(n + 1);
 }
 
-bool LittleRhoGrid::AcceptInvalidValue(const QString& position, int /*line*/) {
+bool LittleRhoGrid::AcceptInvalidValue(const QString& position, int line) {
   // Little rho offers no way on past a bad value.
-  Show(QStringLiteral("Invalid ") + TableName(iIdentity()) + position);
-  return false;
+  return StopReading(line, QStringLiteral("Invalid ") + TableName(iIdentity()) + position,
+                     position);
 }
 
 bool LittleRhoGrid::ReadSection(const ModelShape& shape, const QStringList& lines, int& cursor) {

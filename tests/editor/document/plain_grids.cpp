@@ -27,17 +27,17 @@ void PlainGrid::Setup() {
 }
 
 bool PlainGrid::bReadData(const QStringList& lines, int cursorIn, int& cursorOut,
-                          std::vector<Diagnostic>&) {
+                          std::vector<Diagnostic>& findings) {
   int cursor = cursorIn;
   rows.clear();
   for (int length : m_owner.LineLengths(m_identity)) {
     const QStringList values = cursor < lines.size() ? SplitValues(lines[cursor]) : QStringList();
     if (values.size() != length) {
-      ShowFailure(m_owner.document().Messages(),
-                  QStringLiteral("plain grid %1: expected %2 values on line %3")
-                      .arg(m_identity)
-                      .arg(length)
-                      .arg(cursor + 1));
+      findings.push_back({cursor + 1, QStringLiteral("plain grid %1").arg(m_identity),
+                          QStringLiteral("plain grid %1: expected %2 values on line %3")
+                              .arg(m_identity)
+                              .arg(length)
+                              .arg(cursor + 1)});
       return false;
     }
     rows.push_back(values);

@@ -36,10 +36,10 @@ const QColor kBlack(0, 0, 0);
 
 QString SmallPath() { return QStringLiteral(GRIDS_TEST_DATA "/small.cnt"); }
 
-// small.cnt with line n (from 0) replaced.
+// small.cnt with line n (from 0) and those after it replaced by the lines of text.
 QByteArray SmallWithLine(int n, const QByteArray& text) {
   QList<QByteArray> lines = ReadBytes(SmallPath()).split('\n');
-  lines[n] = text;
+  for (const QByteArray& line : text.split('\n')) lines[n++] = line;
   return lines.join('\n');
 }
 
@@ -516,6 +516,12 @@ void GridsTest::readingMessages_data() {
                                          << QStringList{"An invalid number of Status RC labels were found for item 2.\n"
                                                         "Expected:  3  Found: 2",
                                                         kReadFailure};
+  // Reading stops after a value it read past: nothing is asked, and both are shown afterwards.
+  QTest::newRow("value read past, then a stop")
+      << 26 << QByteArray("1 1 1 q\n1 v") << false << none
+      << QStringList{"Invalid Tau constraint class 2, time 2.",
+                     "Invalid Little Rho constraint for response category 1,class 1, item 2",
+                     kReadFailure};
 }
 
 void GridsTest::readingMessages() {
@@ -543,7 +549,7 @@ void GridsTest::valueReadPastNamesItsLineAndField() {
   Fixture f;
   QVERIFY(f.document.Open(SmallPath()));
   // The section read from the file's second line: the line counts from the file's start.
-  const QStringList lines{QStringLiteral("1 1"), QStringLiteral("0.6 x")};
+  const QStringList lines{QStringLiteral("1 1 1"), QStringLiteral("0.6 x")};
   std::vector<Diagnostic> replaced;
   int next = 0;
   QVERIFY(f.grid(kGammaStartingValues).bReadData(lines, 1, next, replaced));
@@ -553,7 +559,13 @@ void GridsTest::valueReadPastNamesItsLineAndField() {
   QCOMPARE(replaced.front().field, QStringLiteral("Gamma Starting Value for class 2"));
   QCOMPARE(replaced.front().message, QStringLiteral("Invalid Gamma Starting Value for class 2."));
   QCOMPARE(Cell(f[kGammaStartingValues], 1, 1), QString());
+  // A failure that stops the reading follows, on its own line, and is shown by no grid.
+  QVERIFY(!f.grid(kGammaRestrictions).bReadData(lines, 0, next, replaced));
+  QCOMPARE(replaced.size(), std::size_t{2});
+  QCOMPARE(replaced.back().line, 1);
+  QCOMPARE(replaced.back().message, QStringLiteral("Invalid number of Gamma Constraints"));
   QVERIFY(f.ui.questions.isEmpty());
+  QVERIFY(f.ui.messages.isEmpty());
 }
 
 void GridsTest::writingMessages_data() {
