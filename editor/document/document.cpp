@@ -6,6 +6,7 @@
 #include <chrono>
 #include <exception>
 #include <random>
+#include <span>
 
 #include "control_file_io.h"
 
@@ -16,6 +17,13 @@ namespace {
 const QString kLineBreak = QStringLiteral("\n");
 
 bool IsGridIdentity(int id) { return id >= 0 && id < kGridCount; }
+
+// The findings' texts, one a line, as one message box shows them.
+QString JoinedMessages(std::span<const Diagnostic> findings) {
+  QStringList texts;
+  for (const Diagnostic& finding : findings) texts << finding.message;
+  return texts.join(kLineBreak);
+}
 
 // Ends the busy pointer unconditionally, however the command leaves.
 class BusyScope {
@@ -184,10 +192,8 @@ bool Document::ApplyControlFile(const ControlFileRead& read) {
 
 bool Document::AcceptReplacedValues(const std::vector<Diagnostic>& replaced) {
   if (replaced.empty()) return true;
-  QStringList findings;
-  for (const Diagnostic& diagnostic : replaced) findings << diagnostic.message;
   const QString question =
-      findings.join(kLineBreak) + kLineBreak + QStringLiteral("Continue loading control file?");
+      JoinedMessages(replaced) + kLineBreak + QStringLiteral("Continue loading control file?");
   return AskQuestion(m_messages, question, gui::MessageButtons::kYesNo) == gui::MessageAnswer::kYes;
 }
 
@@ -196,9 +202,7 @@ void Document::ShowStoppedReading(const std::vector<Diagnostic>& findings) {
   // Asking whether to go on would be pointless once the file cannot be opened, but the values
   // read past still need fixing, so they are listed before the failure.
   if (findings.size() > 1) {
-    QStringList readPast;
-    for (std::size_t n = 0; n + 1 < findings.size(); ++n) readPast << findings[n].message;
-    ShowFailure(m_messages, readPast.join(kLineBreak));
+    ShowFailure(m_messages, JoinedMessages(std::span(findings).first(findings.size() - 1)));
   }
   ShowFailure(m_messages, findings.back().message);
 }
