@@ -502,14 +502,22 @@ double LatentRecursions::PrepareCoded(const std::int32_t* responses, const std::
 
 double LatentRecursions::FinishPrepare(const std::int32_t* responses) {
   const std::size_t s = Size(m_statuses);
+  // Item by item across the classes: each class's product keeps its order of factors, and the
+  // classes' chains of multiplications run side by side.
+  double* factors = m_classWeight.data();
   for (std::int32_t c = 0; c < m_classes; ++c) {
-    double factor = m_gamma[Size(c)];
-    int factorExponent = 0;
-    for (std::int32_t j = 0; j < m_classItems; ++j) {
+    factors[Size(c)] = m_gamma[Size(c)];
+    m_classExponent[Size(c)] = 0;
+  }
+  for (std::int32_t j = 0; j < m_classItems; ++j) {
+    for (std::int32_t c = 0; c < m_classes; ++c) {
+      double& factor = factors[Size(c)];
       factor *= ClassRho(c, j)[responses[j]];
-      if (factor < em::kRescaleBelow) em::KeepAbove(&factor, &factorExponent);
+      if (factor < em::kRescaleBelow) em::KeepAbove(&factor, &m_classExponent[Size(c)]);
     }
-    m_classExponent[Size(c)] = factorExponent;
+  }
+  for (std::int32_t c = 0; c < m_classes; ++c) {
+    const double factor = factors[Size(c)];
     Backward(c);
 
     const double* delta = Delta(c);
@@ -621,7 +629,11 @@ void AppendRecordsOf(const CompletedData& part, CompletedData* data) {
 
 }  // namespace
 
-ImputationStep::Block::Block(const LatentRecursions& prototype) : latent(prototype) {
+ImputationStep::Block::Block(const LatentRecursions& prototype)
+    : latent(prototype),
+      running(Size(prototype.Classes())),
+      classSubjects(Size(prototype.Classes())),
+      noStatuses(Size(prototype.Occasions()), 0) {
   records.occasions = prototype.Occasions();
 }
 
@@ -655,6 +667,41 @@ void ImputationStep::AppendRecords(std::int32_t pattern, Block* block) const {
   }
 }
 
+// The class walk of ChooseAndRescale with its running sums formed once for all the pattern's
+// subjects: each subject takes the first class whose running sum its uniform is below, or the
+// last class of positive weight, and no later level needs the rescaled uniform.
+void ImputationStep::DrawClasses(std::int32_t pattern, std::int64_t subjects, const float* uniforms,
+                                 Block* block) const {
+  const LatentRecursions& latent = block->latent;
+  const double total = latent.Total();
+  if (!(total > 0.0) || !std::isfinite(total)) return;
+  const std::size_t classes = Size(latent.Classes());
+  const double* weights = latent.ClassWeights();
+  const double scale = 1.0 / total;
+  double* running = block->running.data();
+  double sum = 0.0;
+  std::size_t lastPositive = 0;
+  for (std::size_t c = 0; c < classes; ++c) {
+    sum += weights[c] * scale;
+    running[c] = sum;
+    if (weights[c] > 0.0) lastPositive = c;
+  }
+  std::uint64_t* counts = block->classSubjects.data();
+  std::fill_n(counts, classes, 0);
+  for (std::int64_t n = 0; n < subjects; ++n) {
+    const double u = uniforms[n];
+    std::size_t c = 0;
+    while (c < classes && !(u < running[c])) ++c;
+    ++counts[c < classes ? c : lastPositive];
+  }
+  for (std::size_t c = 0; c < classes; ++c) {
+    if (counts[c] == 0) continue;
+    block->records.Add(
+        CompletedRecord{pattern, static_cast<std::int32_t>(c), static_cast<double>(counts[c])},
+        block->noStatuses.data());
+  }
+}
+
 void ImputationStep::PrepareBlockPattern(const input::PatternTable& patterns, std::int32_t p,
                                          Block* block) const {
   if (m_codes == nullptr) {
@@ -673,6 +720,11 @@ void ImputationStep::DrawPatterns(const input::PatternTable& patterns, std::int3
     const std::int64_t subjects = SubjectsOf(patterns.frequencies[Size(p)]);
     if (subjects == 0) continue;
     PrepareBlockPattern(patterns, p, block);
+    if (subjects > 1 && m_latent.Statuses() == 1) {
+      DrawClasses(p, subjects, uniforms, block);
+      uniforms += subjects;
+      continue;
+    }
     if (subjects == 1) {
       // One subject makes one record at most: no tally to sort.
       if (block->latent.DrawCell(*uniforms++, &cell)) {

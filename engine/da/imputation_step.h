@@ -195,6 +195,8 @@ class LatentRecursions {
                      int* ownExponent = nullptr);
   double Total() const { return m_total; }
   int TotalExponent() const { return m_totalExponent; }
+  // P(pattern, class) of the prepared pattern, on the scale of Total.
+  const double* ClassWeights() const { return m_classWeight.data(); }
   // The forward messages of the prepared pattern at occasions 0 .. occasions - 1.
   void Forward(std::int32_t occasions);
 
@@ -361,6 +363,10 @@ class ImputationStep {
     CellTally drawn;
     CompletedData records;  // of the block's patterns: records and statuses only
     bool parametersSet = false;
+    // The class walk of a model without statuses: its running sums and the subjects per class.
+    std::vector<double> running;
+    std::vector<std::uint64_t> classSubjects;
+    std::vector<std::int32_t> noStatuses;
   };
 
   // Draws the subjects of patterns [begin, end), whose uniforms start at `uniforms`, and
@@ -374,6 +380,10 @@ class ImputationStep {
   bool DrawLargePattern(const input::PatternTable& patterns, std::int32_t p,
                         AbortCheck* abortCheck);
   void AppendRecords(std::int32_t pattern, Block* block) const;
+  // The classes of a prepared pattern's subjects in a model without statuses, where a subject's
+  // cell is its class, and their records.
+  void DrawClasses(std::int32_t pattern, std::int64_t subjects, const float* uniforms,
+                   Block* block) const;
   // TallyCompletedCounts over the engine's threads.
   void TallyInBlocks(const CompletedData& data, em::ExpectedCounts* counts);
   Block& BlockAt(std::size_t b);
