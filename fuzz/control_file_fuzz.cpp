@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string field = path;
   field.resize(kov::input::kFileNameWidth, ' ');
   kov::input::Model model;
-  if (kov::input::ReadControlFile(field, &model) != 1) return 0;
+  if (!kov::input::ReadControlFile(field, &model).IsOk()) return 0;
   if (ValueCount(model.start) > kMaxCheckedValues) return 0;
   kov::input::FindStartValueSumFailures(model.dims, model.start);
   kov::input::FindRestrictionInconsistency(model.dims, model.start, model.codes);

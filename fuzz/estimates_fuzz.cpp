@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ParameterSet first;
   kov::input::AllocateParameters(dims, &first);
   std::int32_t iteration = 0;
-  const bool firstRead = kov::input::ReadStartValuesFile(path, dims, &first, &iteration) == 1;
+  const bool firstRead = kov::input::ReadStartValuesFile(path, dims, &first, &iteration).IsOk();
 
   kov::input::TextInput in;
   if (in.Open(path) != 0) __builtin_trap();
@@ -93,7 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ParameterSet again;
   kov::input::AllocateParameters(dims, &again);
   std::int32_t iterationAgain = 0;
-  if (kov::input::ReadStartValuesFile(once, dims, &again, &iterationAgain) != 1) __builtin_trap();
+  if (!kov::input::ReadStartValuesFile(once, dims, &again, &iterationAgain).IsOk()) {
+    __builtin_trap();
+  }
   const std::string twice = WriteSet(dims, again, iterationAgain, "twice.est");
   if (ReadAll(once) != ReadAll(twice)) __builtin_trap();
   return 0;

@@ -417,10 +417,13 @@ Status DaRun::Run(const char* controlFilePath) {
   m_job.started = run::LocalNow();
   m_job.runType = report::RunType::kDa;
   m_pathField.assign(controlFilePath, run::kPathBytes);
-  // The control file's reading records its own failure.
-  if (!input::ReadControlFile(m_pathField, &m_model)) {
-    return Status::Recorded(run::RecordedErrorCode());
+  Status titleFailure;
+  if (Status read = input::ReadControlFile(m_pathField, &m_model, &titleFailure); !read.IsOk()) {
+    return read;
   }
+  // The run goes on past titles it could not read, with their failure recorded now; a later
+  // failure of the run replaces it.
+  if (!titleFailure.IsOk()) run::SetEngineError(titleFailure.Code(), titleFailure.Message());
   m_job.controlFile = TrimRight(m_pathField);
   const input::ModelDimensions& d = m_model.dims;
   if (Status settings = RefuseUnworkableSettings(); !settings.IsOk()) return settings;

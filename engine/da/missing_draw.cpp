@@ -193,7 +193,8 @@ double MissingResponseDraw::PrepareLevels() {
   // Status items, occasion by occasion, in the same way per class and status.
   for (std::size_t first = classLevels; first < levels;) {
     const std::int32_t t = m_levels[first].occasion;
-    std::size_t end = first;
+    // The occasion's levels are [first, end), never empty.
+    std::size_t end = first + 1;
     while (end < levels && m_levels[end].occasion == t) ++end;
     for (std::int32_t k = 0; k < m_classes; ++k) {
       double* suffix = m_statusSuffix.data() + ((end - 1) * c + Size(k)) * s;

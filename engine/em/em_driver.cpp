@@ -34,8 +34,10 @@
 #include "random_starts.h"
 #include "report/fields.h"
 #include "report/fit_report.h"
+#include "report/iteration_history.h"
 #include "report/job_header.h"
 #include "report/parameter_tables.h"
+#include "report/report_lines.h"
 #include "report/restrictions_report.h"
 #include "report/results_file.h"
 #include "report/run_end.h"
@@ -52,7 +54,7 @@ namespace {
 
 using input::TrimRight;
 
-const std::string kAsteriskLine = " " + std::string(50, '*');
+const std::string kAsteriskLine(report::kRule);
 // The degrees of freedom of a G-squared that tests nothing: its p-value is not a number.
 constexpr double kNoDegreesOfFreedom = std::numeric_limits<double>::quiet_NaN();
 
@@ -137,8 +139,6 @@ class EmRun {
   void AdvanceStart(StartState* state, std::int32_t lastIteration, std::int32_t estepThreads,
                     StartsControl* control) const;
   Status ReplayHistory(const StartState& best, double startGSquared);
-  std::int32_t WriteHistoryHeading(double startGSquared);
-  std::int32_t WriteHistoryEntry();
   std::int32_t WriteCrossValidation(double startGSquared);
   std::int32_t WriteFitBlocks();
   std::int32_t WriteFitIndices(double modelFit, double degreesOfFreedom);
@@ -255,46 +255,6 @@ void CopyFirstOccasionBigRho(const input::ModelDimensions& d, input::ParameterSe
   }
 }
 
-std::int32_t EmRun::WriteHistoryHeading(double startGSquared) {
-  std::string iterHead(60, ' '), ationHead(60, ' ');
-  for (std::size_t column : {0u, 20u, 40u}) {
-    iterHead.replace(column, 5, "ITER-");
-    iterHead.replace(column + 8, 3, "MAD");
-    ationHead.replace(column, 5, "ATION");
-  }
-  const std::string lines[] = {"  ITERATION HISTORY",
-                               "  ",
-                               kAsteriskLine,
-                               "",
-                               " STARTING G-SQUARED=" + report::FormatFixed(startGSquared, 10, 3),
-                               "",
-                               TrimRight(iterHead),
-                               TrimRight(ationHead),
-                               ""};
-  for (const std::string& line : lines) {
-    if (const std::int32_t status = Line(line); status != kStatusOk) return status;
-  }
-  return kStatusOk;
-}
-
-// Three entries a line; the column is chosen by the iteration number, so a continued run starts
-// in the column of its first number.
-std::int32_t EmRun::WriteHistoryEntry() {
-  const std::int32_t column = m_iteration % 3;  // 1, 2, then 0 ends the line
-  // The column where the entry's two leading blanks start (the first column has none).
-  const std::size_t start = column == 1 ? 1 : column == 2 ? 19 : 39;
-  std::int32_t status = kStatusOk;
-  if (column == 1 && m_report.OpenLineLength() > 0) status = m_report.EndLine();
-  std::string entry;
-  report::PadToColumn(&entry, start > m_report.OpenLineLength() ? start - m_report.OpenLineLength()
-                                                                  : 1);
-  if (column != 1) entry += "  ";
-  entry += report::FormatInteger(m_iteration, 5) + "  " + report::FormatFixed(m_chain.mad, 11, 10);
-  if (status == kStatusOk) status = m_report.Write(entry);
-  if (status == kStatusOk && column == 0) status = m_report.EndLine();
-  return status;
-}
-
 // Steps of one iteration: E-step, then the M-steps in the order gamma, tau, delta (with the
 // prior and the occasion prevalences refreshed), big rho, little rho; then the new MAD. The
 // run's own chain and every random start take this one step, each with its own E-step, arrays
@@ -347,7 +307,8 @@ Status EmRun::Iterate(bool silent, bool* left) {
   while (m_iteration <= m_model.maxIterations) {
     if (Status step = OneIteration(); !step.IsOk()) return step;
     if (!silent) {
-      if (const std::int32_t status = WriteHistoryEntry(); status != kStatusOk) {
+      if (const std::int32_t status = report::WriteHistoryEntry(m_report, m_iteration, m_chain.mad);
+          status != kStatusOk) {
         return WriteFailed(status);
       }
     }
@@ -478,13 +439,15 @@ Status EmRun::RunStarts(const StartSettings& settings, double* startGSquared, bo
 // The iteration history of the best start, from its first iteration, as a run from its start
 // values alone would have written it.
 Status EmRun::ReplayHistory(const StartState& best, double startGSquared) {
-  if (const std::int32_t status = WriteHistoryHeading(startGSquared); status != kStatusOk) {
+  if (const std::int32_t status = report::WriteHistoryHeading(m_report, startGSquared);
+      status != kStatusOk) {
     return WriteFailed(status);
   }
   for (std::size_t i = 0; i < best.mads.size(); ++i) {
     m_iteration = static_cast<std::int32_t>(i) + 1;
     m_chain.mad = best.mads[i];
-    if (const std::int32_t status = WriteHistoryEntry(); status != kStatusOk) {
+    if (const std::int32_t status = report::WriteHistoryEntry(m_report, m_iteration, m_chain.mad);
+        status != kStatusOk) {
       return WriteFailed(status);
     }
   }
@@ -502,7 +465,8 @@ std::int32_t EmRun::WriteCrossValidation(double startGSquared) {
         SaturatedStatus::kEstimated) {
       mcar = saturated.GSquared();
       value = startGSquared - *mcar;
-    } else if ((status = Line(saturated.TooLargeLine())) != kStatusOk) {
+    } else if ((status = Line(report::SaturatedTooLargeLine(saturated.MaxCompletions()))) !=
+               kStatusOk) {
       return status;
     }
   }
@@ -523,7 +487,8 @@ std::int32_t EmRun::WriteFitBlocks() {
       SaturatedStatus::kEstimated) {
     // Without the saturated model there is no test of fit: the report gives the observed
     // patterns' G-squared under its own label, and no degrees of freedom or p-value.
-    if ((status = Line(saturated.TooLargeLine())) != kStatusOk) return status;
+    if ((status = Line(report::SaturatedTooLargeLine(saturated.MaxCompletions()))) != kStatusOk)
+      return status;
     status = report::WriteObservedPatternsFitBlock(m_report, modelGSquared);
     return status == kStatusOk ? WriteFitIndices(modelGSquared, kNoDegreesOfFreedom) : status;
   }
@@ -594,14 +559,7 @@ Status EmRun::WriteEstimatesSet() {
 Status EmRun::WriteResults() {
   std::int32_t status = Line(kAsteriskLine);
   if (status == kStatusOk) status = Line("");
-  if (status == kStatusOk && NotConverged()) {
-    for (const char* line : {"  ****WARNING: CONVERGENCE NOT REACHED****",
-                             "  IF YOU HAVE CHOSEN TO WRITE PARAMETER ESTIMATES",
-                             "  TO A FILE, THEY CAN BE USED AS START VALUES", "  TO CONTINUE THIS RUN.",
-                             "  "}) {
-      if ((status = Line(line)) != kStatusOk) break;
-    }
-  }
+  if (status == kStatusOk && NotConverged()) status = report::WriteConvergenceWarning(m_report);
   if (status != kStatusOk) return WriteFailed(status);
   // Rounding can leave tiny negative estimates.
   input::ParameterSet& v = m_chain.values;
@@ -663,10 +621,13 @@ Status EmRun::Run(const char* controlFilePath, EnumerationOptions* enumeration) 
   m_job.started = run::LocalNow();
   m_job.runType = report::RunType::kEm;
   const std::string pathField(controlFilePath, run::kPathBytes);
-  // The control file's reading records its own failure.
-  if (!input::ReadControlFile(pathField, &m_model)) {
-    return Status::Recorded(run::RecordedErrorCode());
+  Status titleFailure;
+  if (Status read = input::ReadControlFile(pathField, &m_model, &titleFailure); !read.IsOk()) {
+    return read;
   }
+  // The run goes on past titles it could not read, with their failure recorded now; a later
+  // failure of the run replaces it.
+  if (!titleFailure.IsOk()) run::SetEngineError(titleFailure.Code(), titleFailure.Message());
   if ((*enumeration = EnumerationOfModel(m_model)).kind != EnumerationKind::kNone) return {};
   m_job.controlFile = TrimRight(pathField);
   const input::ModelDimensions& d = m_model.dims;
@@ -747,7 +708,9 @@ Status EmRun::Run(const char* controlFilePath, EnumerationOptions* enumeration) 
     m_chain.mad = 0.0;
     m_chain.previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
     m_chain.likelihoodSettled = false;
-    if ((status = WriteHistoryHeading(startGSquared)) != kStatusOk) return WriteFailed(status);
+    if ((status = report::WriteHistoryHeading(m_report, startGSquared)) != kStatusOk) {
+      return WriteFailed(status);
+    }
     m_iteration = m_model.startValuesFromFile ? m_model.startIteration + 1 : 1;
     m_lastIteration = m_iteration - 1;
     if (Status iterated = Iterate(/*silent=*/false, &left); !iterated.IsOk()) return iterated;

@@ -683,9 +683,13 @@ BootstrapTest BootstrapLikelihoodRatio(const input::Model& smaller, const input:
 std::int32_t RunEnumeration(const char* controlFilePath, const EnumerationOptions& options) {
   const std::string pathField(controlFilePath, run::kPathBytes);
   input::Model file;
-  if (!input::ReadControlFile(pathField, &file)) {
-    return run::Record(Status::Recorded(run::RecordedErrorCode()));
+  Status titleFailure;
+  if (Status read = input::ReadControlFile(pathField, &file, &titleFailure); !read.IsOk()) {
+    return run::Record(read);
   }
+  // The run goes on past titles it could not read, with their failure recorded now; a later
+  // failure of the run replaces it.
+  if (!titleFailure.IsOk()) run::SetEngineError(titleFailure.Code(), titleFailure.Message());
   const bool classes = options.kind == EnumerationKind::kClasses;
   if ((classes && !file.dims.HasClasses()) || (!classes && !file.dims.HasStatuses())) {
     return run::Record(Status(

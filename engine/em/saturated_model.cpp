@@ -6,7 +6,6 @@
 #include <numeric>
 
 #include "fit.h"
-#include "report/fields.h"
 
 namespace kov::em {
 
@@ -242,12 +241,6 @@ double SaturatedModel::CellExpectedFrequency(const std::int32_t* responses) cons
   }
   // An unreachable cell keeps the uniform start until the first iteration takes it to 0.
   return m_iterations == 0 ? m_total / m_cells : 0.0;
-}
-
-std::string SaturatedModel::TooLargeLine() const {
-  return " SATURATED MODEL NOT ESTIMATED: THE RESPONSE PATTERNS HAVE MORE THAN " +
-         report::FormatIntegerAtLeast(static_cast<std::int64_t>(m_maxCompletions), 1) +
-         " COMPLETIONS";
 }
 
 }  // namespace kov::em

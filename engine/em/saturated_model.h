@@ -62,8 +62,8 @@ class SaturatedModel {
   // is out of range.
   double CellExpectedFrequency(const std::int32_t* responses) const;
 
-  // The report line that stands in for the MCAR block when the status is kTooLarge.
-  std::string TooLargeLine() const;
+  // The most completions the model takes before it refuses with kTooLarge.
+  double MaxCompletions() const { return m_maxCompletions; }
 
  private:
   // Words of a cell key, most significant first, filled from a complete response vector.

@@ -6,8 +6,8 @@
 #include <iterator>
 #include <limits>
 #include <string_view>
+#include <utility>
 
-#include "../base/engine_status.h"
 #include "../base/result_codes.h"
 #include "messages.h"
 #include "read_step.h"
@@ -15,8 +15,6 @@
 namespace kov::input {
 
 namespace {
-
-using run::SetEngineError;
 
 constexpr std::string_view kCommonStage = "Unable to read common model information from control file: ";
 constexpr std::string_view kEmStage = "Unable to read EM model information from control file: ";
@@ -382,10 +380,10 @@ bool IterationLeavesRoom(std::int32_t iteration, std::int32_t maxIterations) {
 }
 
 // The stage message; a refusal that knows its reason gives it in place of the general advice.
-void Fail(std::int32_t status, std::string_view stage, const std::string& name,
-          const std::string& why = {}) {
-  SetEngineError(status, why.empty() ? Message(stage, name, kVerifyPathAndFormat)
-                                     : Message(stage, name, "; " + why));
+Status Fail(std::int32_t status, std::string_view stage, const std::string& name,
+            const std::string& why = {}) {
+  return Status(status, why.empty() ? Message(stage, name, kVerifyPathAndFormat)
+                                    : Message(stage, name, "; " + why));
 }
 
 // The settings lines after the last section are named by a keyword in their first field.
@@ -562,41 +560,36 @@ std::int32_t ReadParameterSet(LineSource& lines, const ModelDimensions& dims, Pa
   return step.Int(iteration);
 }
 
-std::int32_t ReadStartValuesFile(const std::string& name, const ModelDimensions& dims,
-                                 ParameterSet* values, std::int32_t* lastIteration) {
+Status ReadStartValuesFile(const std::string& name, const ModelDimensions& dims,
+                           ParameterSet* values, std::int32_t* lastIteration) {
   TextInput in;
   std::int32_t status = in.Open(name);
   if (status != kStatusOk) {
-    SetEngineError(status, OpenFailureMessage("parameter estimates file", name, status,
-                                              "Unable to open parameter estimates file: ",
-                                              kVerifyPath));
-    return 0;
+    return Status(status,
+                  OpenFailureMessage("parameter estimates file", name, status,
+                                     "Unable to open parameter estimates file: ", kVerifyPath));
   }
   if ((status = ReadParameterGroups(in, dims, /*allOccasions=*/true, values)) != kStatusOk) {
-    Fail(status, kStartValueStage, name);
-    return 0;
+    return Fail(status, kStartValueStage, name);
   }
   ReadStep step(in);
-  if ((status = step.Int(lastIteration)) != kStatusOk) {
-    Fail(status, kIterationStage, name);
-    return 0;
-  }
-  return 1;
+  if ((status = step.Int(lastIteration)) != kStatusOk) return Fail(status, kIterationStage, name);
+  return {};
 }
 
-std::int32_t ReadControlFile(const std::string& path, Model* model) {
+Status ReadControlFile(const std::string& path, Model* model, Status* titleFailure) {
+  if (titleFailure != nullptr) *titleFailure = Status{};
   const std::string name = PathFromField(path);
   TextInput in;
   std::int32_t status = in.Open(name);
   if (status != kStatusOk) {
-    SetEngineError(status, OpenFailureMessage("control file", name, status,
-                                              "Unable to open control file: ", kVerifyPath));
-    return 0;
+    return Status(status, OpenFailureMessage("control file", name, status,
+                                             "Unable to open control file: ", kVerifyPath));
   }
   *model = Model{};
-  if ((status = ReadTitles(in, model)) != kStatusOk) {
-    SetEngineError(status, "Error Reading Title");
-  }
+  // The titles only label the reports: the rest of the file is still worth reading.
+  Status titles;
+  if ((status = ReadTitles(in, model)) != kStatusOk) titles = Status(status, "Error Reading Title");
 
   struct Stage {
     std::string_view message;
@@ -610,8 +603,7 @@ std::int32_t ReadControlFile(const std::string& path, Model* model) {
   std::string why;
   for (const Stage& stage : stages) {
     if ((status = stage.read(in, model, &why)) != kStatusOk) {
-      Fail(status, stage.message, name, why);
-      return 0;
+      return Fail(status, stage.message, name, why);
     }
   }
 
@@ -620,8 +612,7 @@ std::int32_t ReadControlFile(const std::string& path, Model* model) {
   AllocateParameters(d, &model->start);
   if (model->maxIterations > 0) {
     if ((status = ReadRestrictionCodes(in, d, &model->codes, &why)) != kStatusOk) {
-      Fail(status, kRestrictionStage, name, why);
-      return 0;
+      return Fail(status, kRestrictionStage, name, why);
     }
     model->restrictionsRead = true;
   }
@@ -629,23 +620,22 @@ std::int32_t ReadControlFile(const std::string& path, Model* model) {
   model->startValuesFromFile = model->estimationType != 1;
   if (!model->startValuesFromFile) {
     if ((status = ReadParameterGroups(in, d, /*allOccasions=*/false, &model->start)) != kStatusOk) {
-      Fail(status, kStartValueStage, name);
-      return 0;
+      return Fail(status, kStartValueStage, name);
     }
   } else {
     const std::string startName = TrimRight(model->emStartValuesFile);
-    if (!ReadStartValuesFile(startName, d, &model->start, &model->startIteration)) return 0;
+    Status read = ReadStartValuesFile(startName, d, &model->start, &model->startIteration);
+    if (!read.IsOk()) return read;
     if (!IterationLeavesRoom(model->startIteration, model->maxIterations)) {
-      Fail(kBadValue, kIterationStage, startName);
-      return 0;
+      return Fail(kBadValue, kIterationStage, startName);
     }
   }
   FillAbsentLatentVariables(d, &model->start);
   if ((status = ReadStartsBlock(in, model, &why)) != kStatusOk) {
-    Fail(status, kStartsStage, name, why);
-    return 0;
+    return Fail(status, kStartsStage, name, why);
   }
-  return 1;
+  if (titleFailure != nullptr) *titleFailure = std::move(titles);
+  return {};
 }
 
 }  // namespace kov::input

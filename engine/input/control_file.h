@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "../base/status.h"
 #include "model.h"
 #include "text_input.h"
 
@@ -18,9 +19,10 @@ inline constexpr std::size_t kMaxArrayValues = 1u << 24;   // values in one para
 
 // Reads the whole control file into *model (sizing its arrays) and, when the job says so, the
 // start values from the start-values file. path is the 300-character blank-padded field.
-// Returns 1 on success. On failure records the code and message with SetEngineError and
-// returns 0.
-std::int32_t ReadControlFile(const std::string& path, Model* model);
+// Returns the first failure, or success. Title lines that cannot be read do not stop the
+// reading: when nothing later fails, their failure ("Error Reading Title") comes back in
+// *titleFailure (when given), success otherwise, for the driver to record while its run goes on.
+Status ReadControlFile(const std::string& path, Model* model, Status* titleFailure = nullptr);
 
 // The value groups of a parameter set in file order: gamma, delta (occasion 1), tau, little rho,
 // big rho. With allOccasions the big rho groups run over every occasion (estimates file),
@@ -39,9 +41,9 @@ std::int32_t ReadParameterSet(LineSource& lines, const ModelDimensions& dims, Pa
 // parameter set read from a file holds no groups for them.
 void FillAbsentLatentVariables(const ModelDimensions& dims, ParameterSet* values);
 
-// Reads the first set of a parameter estimates file and its iteration number. Returns 1, or 0
-// after recording the error (messages name `name`, the trimmed file name).
-std::int32_t ReadStartValuesFile(const std::string& name, const ModelDimensions& dims,
-                                 ParameterSet* values, std::int32_t* lastIteration);
+// Reads the first set of a parameter estimates file and its iteration number. Returns success
+// or the failure (its message names `name`, the trimmed file name).
+Status ReadStartValuesFile(const std::string& name, const ModelDimensions& dims,
+                           ParameterSet* values, std::int32_t* lastIteration);
 
 }  // namespace kov::input

@@ -127,6 +127,11 @@ std::int32_t WriteCrossValidationBlock(input::TextOutput& out, double value,
                     {" G-Squared Test for MCAR =     " + GSquaredField(*saturatedGSquared), ""});
 }
 
+std::string SaturatedTooLargeLine(double maxCompletions) {
+  return " SATURATED MODEL NOT ESTIMATED: THE RESPONSE PATTERNS HAVE MORE THAN " +
+         FormatIntegerAtLeast(static_cast<std::int64_t>(maxCompletions), 1) + " COMPLETIONS";
+}
+
 std::string PearsonSkippedLine(PearsonSkip why, double cellLimit) {
   if (why == PearsonSkip::kNoSaturatedModel) {
     return " X-SQUARED NOT COMPUTED: THE SATURATED MODEL WAS NOT ESTIMATED";

@@ -80,6 +80,10 @@ struct ClassificationQuality {
 std::int32_t WriteFitIndicesBlock(input::TextOutput& out, const input::Model& model,
                                   const FitIndices& fit, const ClassificationQuality& quality);
 
+// The line that stands for the MCAR block and the model's test of fit when the saturated model
+// was refused for having more than maxCompletions completions.
+std::string SaturatedTooLargeLine(double maxCompletions);
+
 // The line that stands for the Pearson statistic when it was not computed.
 std::string PearsonSkippedLine(PearsonSkip why, double cellLimit);
 

@@ -4,7 +4,6 @@
 #include <QtTest>
 #include <string>
 
-#include "base/status_record.h"
 #include "document/document.h"
 #include "document/text_helpers.h"
 #include "input/control_file.h"
@@ -89,10 +88,9 @@ void EngineRoundTripTest::engineReadsTheSavedModel() {
   QCOMPARE(ui.messages, QStringList());
 
   input::Model model;
-  std::string message;
-  const std::int32_t read = input::ReadControlFile(Padded(path.toStdString(), input::kFileNameWidth), &model);
-  run::ReadEngineError(&message);
-  QVERIFY2(read == 1, message.c_str());
+  const Status read =
+      input::ReadControlFile(Padded(path.toStdString(), input::kFileNameWidth), &model);
+  QVERIFY2(read.IsOk(), read.Message().c_str());
 
   const input::ModelDimensions& d = model.dims;
   QCOMPARE(model.titles.size(), std::size_t{2});

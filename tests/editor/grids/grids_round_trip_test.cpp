@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "base/status_record.h"
 #include "document/control_file_io.h"
 #include "document/document.h"
 #include "document/text_helpers.h"
@@ -151,11 +150,9 @@ void GridsRoundTripTest::longPanelShowsEveryOccasion() {
   }
 
   input::Model model;
-  std::string message;
-  const std::int32_t read =
+  const Status read =
       input::ReadControlFile(Padded(path.toStdString(), input::kFileNameWidth), &model);
-  run::ReadEngineError(&message);
-  QVERIFY2(read == 1, message.c_str());
+  QVERIFY2(read.IsOk(), read.Message().c_str());
   const input::ModelDimensions& d = model.dims;
   QCOMPARE(d.occasions, 7);
   QCOMPARE(model.start.tau[input::TauShape(d)(2 + 4 * 2, 0, 0)], 0.75);  // row 1 of 6 -> 7
@@ -268,11 +265,9 @@ void GridsRoundTripTest::engineReadsTheModelEnteredInTheGrids() {
   QCOMPARE(f.ui.messages, QStringList());
 
   input::Model model;
-  std::string message;
-  const std::int32_t read =
+  const Status read =
       input::ReadControlFile(Padded(path.toStdString(), input::kFileNameWidth), &model);
-  run::ReadEngineError(&message);
-  QVERIFY2(read == 1, message.c_str());
+  QVERIFY2(read.IsOk(), read.Message().c_str());
 
   const input::ModelDimensions& d = model.dims;
   QCOMPARE(d.occasions, 4);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -43,6 +44,7 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 // The parts of a control file that vary between the jobs below; the structural sections are
 // written as text, exactly as the editor would put them in the file.
 struct Job {
+  std::string title = "'* EM driver test job'";
   std::string model;  // section 2: C S Ic Is T order print-residuals missing fixed-format
   std::string data = "job.dat";
   int type = 1;
@@ -60,7 +62,7 @@ std::string Quoted(const TempDir& dir, const std::string& name) {
 }
 
 std::string ControlText(const Job& job, const TempDir& dir) {
-  std::string text = "'* EM driver test job'\n" + job.model + "\n";
+  std::string text = job.title + "\n" + job.model + "\n";
   text += "'" + dir.Path(job.data) + "' ''\n";
   text += std::to_string(job.type) + (job.writeEstimates ? " 1 " : " 0 ") +
           std::to_string(job.maxIterations) + " " + job.criterion + "\n";
@@ -306,7 +308,7 @@ class EmDriverTest : public ::testing::Test {
   testing::EmIterations Follow(const Job& job) {
     const std::string field = PathField(dir.Write("follow.cnt", ControlText(job, dir)));
     input::Model model;
-    EXPECT_EQ(input::ReadControlFile(field, &model), 1);
+    EXPECT_TRUE(input::ReadControlFile(field, &model).IsOk());
     const input::DataLayout layout = input::DataLayoutOf(model);
     std::int32_t count = 0;
     double subjects = 0.0;
@@ -676,11 +678,11 @@ TEST_F(EmDriverTest, ConvergedRunSavesItsEstimatesAndThoseOfTheNextIteration) {
 
   // The first set reads back as start values, with its iteration number.
   input::Model model;
-  ASSERT_EQ(input::ReadControlFile(PathField(dir.Path("job.cnt")), &model), 1);
+  ASSERT_TRUE(input::ReadControlFile(PathField(dir.Path("job.cnt")), &model).IsOk());
   input::ParameterSet read;
   input::AllocateParameters(model.dims, &read);
   std::int32_t iteration = -1;
-  ASSERT_EQ(input::ReadStartValuesFile(dir.Path("em.est"), model.dims, &read, &iteration), 1);
+  ASSERT_TRUE(input::ReadStartValuesFile(dir.Path("em.est"), model.dims, &read, &iteration).IsOk());
   EXPECT_EQ(iteration, converged);
   EXPECT_EQ(StoufferFileOrder(read), sets[0].values);
 
@@ -945,6 +947,35 @@ void ExpectFreeRowExplanation(const std::vector<std::string>& report,
             std::vector(expected.begin() + 1, expected.end()));
 }
 
+TEST_F(EmDriverTest, AnUnreadableTitleStaysRecordedUnlessALaterFailureReplacesIt) {
+  const std::string unreadable = "'*" + std::string(2 << 20, 'x') + "'";
+  struct Case {
+    const char* what;
+    std::string model, data;
+    std::int32_t result, code;
+    std::string message;  // its start
+  };
+  const Case cases[] = {
+      {"rest of the run fine", "2 0 4 0 0 1 0 0 0", "job.dat", kRunCompleted, kLineTooLong,
+       "Error Reading Title"},
+      {"model line unreadable", "words", "job.dat", kBadValue, kBadValue,
+       "Unable to read common model information from control file: "},
+      {"data file missing", "2 0 4 0 0 1 0 0 0", "none.dat", ENOENT, ENOENT,
+       "Unable to open data file for reading: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    run::ResetStatusForTesting();
+    Job job = StoufferToby(dir);
+    job.title = unreadable;
+    job.model = c.model;
+    job.data = c.data;
+    EXPECT_EQ(Run(job), c.result);
+    EXPECT_EQ(errorCode, c.code);
+    EXPECT_TRUE(errorMessage.starts_with(c.message)) << errorMessage;
+  }
+}
+
 TEST_F(EmDriverTest, FreeTauRowWithoutOriginEndsTheRunWithCodeTwo) {
   ASSERT_EQ(Run(EmptyOriginOneClass(dir)), 0);
   EXPECT_EQ(errorCode, 2);
@@ -1092,12 +1123,12 @@ class EmRecoveryTest : public EmDriverTest {
     dir.Write(job.data, ReadFile(kExamples + job.data));
     EXPECT_EQ(Run(job), kRunCompleted) << errorMessage;
     input::Model model;
-    EXPECT_EQ(input::ReadControlFile(PathField(dir.Path("job.cnt")), &model), 1);
+    EXPECT_TRUE(input::ReadControlFile(PathField(dir.Path("job.cnt")), &model).IsOk());
     dims = model.dims;
     input::ParameterSet values;
     input::AllocateParameters(dims, &values);
     std::int32_t iteration = 0;
-    EXPECT_EQ(input::ReadStartValuesFile(dir.Path("em.est"), dims, &values, &iteration), 1);
+    EXPECT_TRUE(input::ReadStartValuesFile(dir.Path("em.est"), dims, &values, &iteration).IsOk());
     return values;
   }
 

@@ -25,7 +25,8 @@ using test::TempDir;
 input::Model ExampleModel(const std::string& name) {
   input::Model model;
   const std::string path = std::string(MARNEL_TEST_DATA) + "/../../examples/" + name;
-  EXPECT_EQ(input::ReadControlFile(test::PathField(path), &model), 1) << path;
+  const Status read = input::ReadControlFile(test::PathField(path), &model);
+  EXPECT_TRUE(read.IsOk()) << read.Message();
   return model;
 }
 
@@ -118,7 +119,9 @@ TEST(DeriveModelOfSize, KeepsTiesAcrossClassesAndOccasions) {
     EXPECT_EQ(BigRhoTiedAcross(derived, true), c.rhoAcrossClasses);
     EXPECT_EQ(BigRhoTiedAcross(derived, false), c.rhoAcrossOccasions);
     EXPECT_EQ(TauTiedAcrossOccasions(derived), c.tauAcrossOccasions);
-    if (!c.rhoAcrossClasses) EXPECT_TRUE(AllFree(derived.codes.bigRho));
+    if (!c.rhoAcrossClasses) {
+      EXPECT_TRUE(AllFree(derived.codes.bigRho));
+    }
     EXPECT_TRUE(AllFree(derived.codes.gamma));
     // The derived start values keep every tie, so that the checks of a run accept them.
     const auto shape = input::BigRhoShape(derived.dims);
@@ -254,7 +257,7 @@ TEST(RunEnumeration, AnEmRunOfAFileWithTheLineComparesItsSizes) {
     const std::string sizeFile = stem + ".k" + std::to_string(size) + ".cnt";
     EXPECT_EQ(ReadFile(sizeFile).find("ENUMERATE"), std::string::npos);
     input::Model model;
-    ASSERT_EQ(input::ReadControlFile(test::PathField(sizeFile), &model), 1);
+    ASSERT_TRUE(input::ReadControlFile(test::PathField(sizeFile), &model).IsOk());
     EXPECT_EQ(model.enumerationKind, 0);
     EXPECT_EQ(model.dims.classes, size);
   }

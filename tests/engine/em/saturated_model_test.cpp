@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "em/fit.h"
+#include "report/fit_report.h"
 
 namespace kov::em {
 namespace test_support {
@@ -110,7 +111,7 @@ TEST(SaturatedModel, TooManyCompletionsStopsBeforeAllocating) {
   EXPECT_EQ(model.Estimate(huge, 10, 1e-6), SaturatedStatus::kTooLarge);
   EXPECT_FALSE(model.Estimated());
   EXPECT_EQ(model.ExpectedFrequency(0), -1.0);
-  EXPECT_EQ(model.TooLargeLine(),
+  EXPECT_EQ(report::SaturatedTooLargeLine(model.MaxCompletions()),
             " SATURATED MODEL NOT ESTIMATED: THE RESPONSE PATTERNS HAVE MORE THAN 10000000 "
             "COMPLETIONS");
 

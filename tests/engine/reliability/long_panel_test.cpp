@@ -113,13 +113,15 @@ TEST(LongPanelTest, SevenOccasionsConvergeToTheLikelihoodOfEveryPath) {
   // The estimates as a data-augmentation run would take them up from the file.
   run::ResetStatusForTesting();
   input::Model model;
-  ASSERT_EQ(input::ReadControlFile(control, &model), 1) << LastError().message;
+  const Status read = input::ReadControlFile(control, &model);
+  ASSERT_TRUE(read.IsOk()) << read.Message();
   ASSERT_EQ(model.dims.occasions, kOccasions);
   input::ParameterSet estimates;
   input::AllocateParameters(model.dims, &estimates);
   std::int32_t iteration = 0;
-  ASSERT_EQ(input::ReadStartValuesFile(dir.Path("em.est"), model.dims, &estimates, &iteration), 1)
-      << LastError().message;
+  const Status loaded =
+      input::ReadStartValuesFile(dir.Path("em.est"), model.dims, &estimates, &iteration);
+  ASSERT_TRUE(loaded.IsOk()) << loaded.Message();
   input::FillAbsentLatentVariables(model.dims, &estimates);
   EXPECT_EQ(iteration, results.at("iterations").get<int>());
 

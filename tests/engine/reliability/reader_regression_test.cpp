@@ -20,7 +20,7 @@ class ReaderRegressionTest : public ::testing::Test {
  protected:
   void SetUp() override { run::ResetStatusForTesting(); }
 
-  std::int32_t ReadControl(const std::string& text) {
+  Status ReadControl(const std::string& text) {
     path = dir.Write("job.cnt", text);
     return input::ReadControlFile(test::PathField(path), &model);
   }
@@ -34,12 +34,11 @@ TEST_F(ReaderRegressionTest, HugeOccasionCountWithoutStatusItemsIsRefusedWithout
   // Without status items the occasions are not bounded by five, yet the extra transition rows
   // (T - 2) x S^order are still counted from them: 9998 x 1000^5 is beyond 64 bits, and the
   // product overflowed before it could be compared with the limit.
-  ASSERT_EQ(ReadControl("1000 1000 1 0 10000 5 0 0 0\n'x.dat' ''\n"), 0);
-  const RecordedError error = LastError();
-  EXPECT_EQ(error.code, kModelTooLarge);
-  EXPECT_EQ(error.message, "Unable to read common model information from control file: " + path +
-                               "; The tau parameters would take more than 16777216 values, over "
-                               "the limit of 16777216 in one parameter array.");
+  const Status read = ReadControl("1000 1000 1 0 10000 5 0 0 0\n'x.dat' ''\n");
+  EXPECT_EQ(read.Code(), kModelTooLarge);
+  EXPECT_EQ(read.Message(), "Unable to read common model information from control file: " + path +
+                                "; The tau parameters would take more than 16777216 values, over "
+                                "the limit of 16777216 in one parameter array.");
 }
 
 TEST_F(ReaderRegressionTest, HugeProcessOrderWithOneStatusIsCountedAtOnce) {
@@ -47,12 +46,12 @@ TEST_F(ReaderRegressionTest, HugeProcessOrderWithOneStatusIsCountedAtOnce) {
   // order of 2^31 - 1 kept the reader busy for seconds. The reader takes microseconds here; one
   // second leaves room for any sanitizer and any load.
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(ReadControl("1 1 1 0 5 2147483647 0 0 0\n'x.dat' ''\n"), 0);
+  const Status read = ReadControl("1 1 1 0 5 2147483647 0 0 0\n'x.dat' ''\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   // The dimensions passed: the file ends where the EM information should be.
-  EXPECT_EQ(LastError().code, kEndOfFile);
-  EXPECT_TRUE(LastError().message.starts_with(
-      "Unable to read EM model information from control file: "));
+  EXPECT_EQ(read.Code(), kEndOfFile);
+  EXPECT_TRUE(
+      read.Message().starts_with("Unable to read EM model information from control file: "));
 }
 
 TEST_F(ReaderRegressionTest, EstimatesFileReadsBackEveryValueItsWriterWrites) {
@@ -77,7 +76,8 @@ TEST_F(ReaderRegressionTest, EstimatesFileReadsBackEveryValueItsWriterWrites) {
   input::ParameterSet read;
   input::AllocateParameters(dims, &read);
   std::int32_t iteration = 0;
-  ASSERT_EQ(input::ReadStartValuesFile(file, dims, &read, &iteration), 1) << LastError().message;
+  const Status loaded = input::ReadStartValuesFile(file, dims, &read, &iteration);
+  ASSERT_TRUE(loaded.IsOk()) << loaded.Message();
   EXPECT_EQ(read.gamma, written.gamma);
   EXPECT_EQ(read.littleRho, written.littleRho);
   EXPECT_EQ(iteration, 7);

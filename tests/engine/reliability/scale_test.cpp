@@ -234,8 +234,9 @@ void ExpectObservedShares(const test::TempDir& dir, const Shape& shape,
   input::ParameterSet estimates;
   input::AllocateParameters(dims, &estimates);
   std::int32_t iteration = 0;
-  ASSERT_EQ(input::ReadStartValuesFile(dir.Path("em.est"), dims, &estimates, &iteration), 1)
-      << LastError().message;
+  const Status loaded =
+      input::ReadStartValuesFile(dir.Path("em.est"), dims, &estimates, &iteration);
+  ASSERT_TRUE(loaded.IsOk()) << loaded.Message();
   EXPECT_EQ(iteration, shape.maxIterations);
   const auto rho = input::LittleRhoShape(dims);
   for (int i = 0; i < shape.classItems; ++i) {

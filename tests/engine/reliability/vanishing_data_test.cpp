@@ -52,7 +52,7 @@ TEST(VanishingDataTest, DataChangedAfterCountingFailTheLoadingPassWithItsMessage
     job.Set(Line::kData, Quoted(data) + " ''");
     run::ResetStatusForTesting();
     input::Model model;
-    ASSERT_NE(input::ReadControlFile(job.Field(), &model), 0);
+    ASSERT_TRUE(input::ReadControlFile(job.Field(), &model).IsOk());
     const input::DataLayout layout = input::DataLayoutOf(model);
     std::int32_t patterns = 0;
     double subjects = 0.0;
