@@ -20,6 +20,7 @@
 #include "cell_tables.h"
 #include "classification.h"
 #include "em_settings.h"
+#include "em_step.h"
 #include "enumeration.h"
 #include "estep.h"
 #include "fit.h"
@@ -28,7 +29,6 @@
 #include "input/estimates_writer.h"
 #include "kovos.h"
 #include "missingness.h"
-#include "mstep.h"
 #include "parameter_count.h"
 #include "posterior_membership.h"
 #include "random_starts.h"
@@ -60,16 +60,6 @@ constexpr double kNoDegreesOfFreedom = std::numeric_limits<double>::quiet_NaN();
 
 std::mutex g_overridesLock;
 StartOverrides g_overrides;
-
-// What an EM chain carries from one iteration to the next.
-struct ChainState {
-  input::ParameterSet values;
-  double mad = 0.0;
-  // The stop rule on the log-likelihood: the last iteration's value, and whether its relative
-  // change from the one before was below the criterion.
-  double previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
-  bool likelihoodSettled = false;
-};
 
 // One start of a run with random starts, between its stages.
 struct StartState {
@@ -126,10 +116,7 @@ class EmRun {
   Status OpenFiles();
   Status Iterate(bool silent, bool* left);
   Status OneIteration();
-  Status StepChain(ChainState* chain, const input::RestrictionStructure& r, EStep& estep,
-                   ExpectedCounts* counts, std::vector<double>* logProbabilities,
-                   report::ZeroTauDenominator* where) const;
-  bool StopRuleMet(const ChainState& chain) const;
+  EmStep Stepper() const { return EmStep(m_model, m_grouped, m_estimated); }
   bool NotConverged() const;
   Status RunStarts(const StartSettings& settings, double* startGSquared, bool* left,
                    bool* fallBack);
@@ -255,44 +242,11 @@ void CopyFirstOccasionBigRho(const input::ModelDimensions& d, input::ParameterSe
   }
 }
 
-// Steps of one iteration: E-step, then the M-steps in the order gamma, tau, delta (with the
-// prior and the occasion prevalences refreshed), big rho, little rho; then the new MAD. The
-// run's own chain and every random start take this one step, each with its own E-step, arrays
-// and restrictions (the M-steps use the restrictions' scratch), so that starts can run side by
-// side.
-Status EmRun::StepChain(ChainState* chain, const input::RestrictionStructure& r, EStep& estep,
-                        ExpectedCounts* counts, std::vector<double>* logProbabilities,
-                        report::ZeroTauDenominator* where) const {
-  const input::ModelDimensions& d = m_model.dims;
-  input::ParameterSet& values = chain->values;
-  ChangeSums sums;
-  // The iterations need the counts alone; the fit is computed from a last E-step after them.
-  // The log-likelihood costs a logarithm a pattern; only its stop rule needs it.
-  const double logLikelihood = estep.Run(values, m_grouped, counts, nullptr,
-                                         m_model.logLikelihoodRule ? logProbabilities : nullptr);
-  if (m_model.logLikelihoodRule) {
-    const double change = std::fabs(logLikelihood - chain->previousLogLikelihood) /
-                          std::fabs(chain->previousLogLikelihood);
-    chain->likelihoodSettled = change < m_model.logLikelihoodCriterion;
-    chain->previousLogLikelihood = logLikelihood;
-  }
-  if (d.HasClasses()) UpdateGamma(r, *counts, &values, &sums.gamma);
-  if (d.HasStatuses()) {
-    if (Status tau = UpdateTau(r, *counts, &values, &sums.tau, where); !tau.IsOk()) return tau;
-    UpdateDelta(r, *counts, &values, &sums.delta);
-    DeriveOccasionPrevalences(d, &values);
-    UpdateBigRho(r, *counts, &values, &sums.bigRho);
-  }
-  if (d.HasClasses()) UpdateLittleRho(r, *counts, &values, &sums.littleRho);
-  if (m_estimated != 0) chain->mad = sums.Total() / m_estimated;
-  return {};
-}
-
 Status EmRun::OneIteration() {
   run::PublishProgress(m_iteration, m_chain.mad);
   report::ZeroTauDenominator where;
-  if (Status step =
-          StepChain(&m_chain, m_restrictions, *m_estep, &m_counts, &m_logProbabilities, &where);
+  if (Status step = Stepper().Step(&m_chain, m_restrictions, *m_estep, &m_counts,
+                                   &m_logProbabilities, &where);
       !step.IsOk()) {
     return report::ExplainZeroTauDenominator(m_report, std::move(step), where);
   }
@@ -314,7 +268,7 @@ Status EmRun::Iterate(bool silent, bool* left) {
     }
     m_aborted = m_aborted || run::AbortRequested();
     // A MAD that is not a number fails "less than" and keeps the loop going to the maximum.
-    if (m_aborted || StopRuleMet(m_chain) || m_iteration == m_model.maxIterations) {
+    if (m_aborted || Stepper().StopRuleMet(m_chain) || m_iteration == m_model.maxIterations) {
       *left = true;
       return {};
     }
@@ -325,10 +279,6 @@ Status EmRun::Iterate(bool silent, bool* left) {
 
 // MAD below its criterion and, with the log-likelihood rule, the relative change of the
 // log-likelihood below its own. A MAD that is not a number fails "less than".
-bool EmRun::StopRuleMet(const ChainState& chain) const {
-  return chain.mad < m_model.criterion && (!m_model.logLikelihoodRule || chain.likelihoodSettled);
-}
-
 // What the report warns about; without the log-likelihood rule a MAD that is not a number
 // does not count as a failure to converge.
 bool EmRun::NotConverged() const {
@@ -357,13 +307,15 @@ void EmRun::AdvanceStart(StartState* state, std::int32_t lastIteration, std::int
   while (!control->Aborted() && !state->ended && !state->failed && iteration <= lastIteration) {
     control->Publish(state->start, iteration, state->chain.mad);
     report::ZeroTauDenominator where;
-    if (!StepChain(&state->chain, restrictions, estep, &counts, &logProbabilities, &where).IsOk()) {
+    if (!Stepper()
+             .Step(&state->chain, restrictions, estep, &counts, &logProbabilities, &where)
+             .IsOk()) {
       state->failed = true;
       break;
     }
     state->mads.push_back(state->chain.mad);
     control->NoteAbortRequest();
-    state->converged = StopRuleMet(state->chain);
+    state->converged = Stepper().StopRuleMet(state->chain);
     state->ended = control->Aborted() || state->converged || iteration == m_model.maxIterations;
     ++iteration;
   }

@@ -14,10 +14,10 @@
 #include "base/engine_status.h"
 #include "base/result_codes.h"
 #include "base/status_record.h"
+#include "em_step.h"
 #include "estep.h"
 #include "input/control_file.h"
 #include "input/restriction_structure.h"
-#include "mstep.h"
 #include "parameter_count.h"
 #include "random_starts.h"
 #include "report/compare_file.h"
@@ -374,9 +374,8 @@ class QuietFit {
   }
 
   struct Start {
-    ParameterSet values;
+    ChainState chain;
     std::int32_t iterations = 0;
-    double previousLogLikelihood = std::numeric_limits<double>::quiet_NaN();
     bool ended = false;
     bool failed = false;
     double logLikelihood = -HUGE_VAL;
@@ -384,45 +383,25 @@ class QuietFit {
 
   Start Begin(std::uint64_t seed) const {
     Start start;
-    DrawStartValues(m_restrictions, seed, m_model.start, &start.values);
+    DrawStartValues(m_restrictions, seed, m_model.start, &start.chain.values);
     return start;
   }
 
   // Iterates a start up to lastIteration unless it has ended; false on an abort.
   bool Advance(Start* start, std::int32_t lastIteration) {
-    const ModelDimensions& d = m_model.dims;
+    const EmStep step(m_model, m_grouped, m_estimated);
     while (!start->ended && !start->failed && start->iterations < lastIteration) {
       if (run::AbortRequested()) return false;
-      ChangeSums sums;
-      const double logLikelihood =
-          m_estep->Run(start->values, m_grouped, &m_counts, nullptr,
-                       m_model.logLikelihoodRule ? &m_logProbabilities : nullptr);
-      bool settled = true;
-      if (m_model.logLikelihoodRule) {
-        settled = std::fabs(logLikelihood - start->previousLogLikelihood) /
-                      std::fabs(start->previousLogLikelihood) <
-                  m_model.logLikelihoodCriterion;
-        start->previousLogLikelihood = logLikelihood;
+      if (!step.Step(&start->chain, m_restrictions, *m_estep, &m_counts, &m_logProbabilities)
+               .IsOk()) {
+        start->failed = true;
+        break;
       }
-      ParameterSet& v = start->values;
-      if (d.HasClasses()) UpdateGamma(m_restrictions, m_counts, &v, &sums.gamma);
-      if (d.HasStatuses()) {
-        if (!UpdateTau(m_restrictions, m_counts, &v, &sums.tau).IsOk()) {
-          start->failed = true;
-          break;
-        }
-        UpdateDelta(m_restrictions, m_counts, &v, &sums.delta);
-        DeriveOccasionPrevalences(d, &v);
-        UpdateBigRho(m_restrictions, m_counts, &v, &sums.bigRho);
-      }
-      if (d.HasClasses()) UpdateLittleRho(m_restrictions, m_counts, &v, &sums.littleRho);
-      const double mad = m_estimated != 0 ? sums.Total() / m_estimated : 0.0;
       ++start->iterations;
-      start->ended =
-          (mad < m_model.criterion && settled) || start->iterations >= m_model.maxIterations;
+      start->ended = step.StopRuleMet(start->chain) || start->iterations >= m_model.maxIterations;
     }
     start->logLikelihood = start->failed ? -HUGE_VAL
-                                         : m_estep->Run(start->values, m_grouped, nullptr,
+                                         : m_estep->Run(start->chain.values, m_grouped, nullptr,
                                                         &m_probabilities, &m_logProbabilities);
     if (std::isnan(start->logLikelihood)) start->logLikelihood = -HUGE_VAL;
     return true;
@@ -552,7 +531,7 @@ SizeFit FitWithRandomStarts(const input::Model& model, const GroupedPatterns& gr
   SizeFit result;
   result.fitted = std::isfinite(starts.front().logLikelihood);
   result.logLikelihood = starts.front().logLikelihood;
-  result.values = std::move(starts.front().values);
+  result.values = std::move(starts.front().chain.values);
   return result;
 }
 
