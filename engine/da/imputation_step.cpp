@@ -227,7 +227,8 @@ LatentRecursions::LatentRecursions(const input::Model& model)
 
   const std::size_t table = c * Size(m_occasions);
   m_classWeight.assign(c, 0.0);
-  m_dynamic.assign(c, 0.0);
+  m_classesOnly = m_statuses == 1 && m_itemOccasions == 0;
+  m_dynamic.assign(c, m_classesOnly ? 1.0 : 0.0);
   m_emission.assign(table * s, 1.0);
   m_emissionAt.assign(table, nullptr);
   for (std::size_t slot = 0; slot < table; ++slot)
@@ -516,7 +517,9 @@ double LatentRecursions::FinishPrepare(const std::int32_t* responses) {
       if (factor < em::kRescaleBelow) em::KeepAbove(&factor, &m_classExponent[Size(c)]);
     }
   }
-  for (std::int32_t c = 0; c < m_classes; ++c) {
+  // Without statuses the status part of every class is 1 (delta, emission and beta all 1.0), so
+  // the class weight is the class factor itself.
+  for (std::int32_t c = 0; c < m_classes && !m_classesOnly; ++c) {
     const double factor = factors[Size(c)];
     Backward(c);
 
@@ -681,18 +684,31 @@ void ImputationStep::DrawClasses(std::int32_t pattern, std::int64_t subjects, co
   double* running = block->running.data();
   double sum = 0.0;
   std::size_t lastPositive = 0;
+  bool negative = false;
   for (std::size_t c = 0; c < classes; ++c) {
     sum += weights[c] * scale;
     running[c] = sum;
     if (weights[c] > 0.0) lastPositive = c;
+    negative = negative || weights[c] < 0.0;
   }
   std::uint64_t* counts = block->classSubjects.data();
   std::fill_n(counts, classes, 0);
-  for (std::int64_t n = 0; n < subjects; ++n) {
-    const double u = uniforms[n];
-    std::size_t c = 0;
-    while (c < classes && !(u < running[c])) ++c;
-    ++counts[c < classes ? c : lastPositive];
+  if (!negative) {
+    // Sums of weights that are not negative never fall: the running sums u is not below are
+    // the first ones, and their number is the class, found without a branch on u.
+    for (std::int64_t n = 0; n < subjects; ++n) {
+      const double u = uniforms[n];
+      std::size_t c = 0;
+      for (std::size_t k = 0; k < classes; ++k) c += u < running[k] ? 0 : 1;
+      ++counts[c < classes ? c : lastPositive];
+    }
+  } else {
+    for (std::int64_t n = 0; n < subjects; ++n) {
+      const double u = uniforms[n];
+      std::size_t c = 0;
+      while (c < classes && !(u < running[c])) ++c;
+      ++counts[c < classes ? c : lastPositive];
+    }
   }
   for (std::size_t c = 0; c < classes; ++c) {
     if (counts[c] == 0) continue;

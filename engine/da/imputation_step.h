@@ -288,6 +288,7 @@ class LatentRecursions {
   std::int32_t m_itemOccasions = 0;
   std::int32_t m_occasions = 1;
   bool m_secondOrder = false;
+  bool m_classesOnly = false;  // one status and no status items: a latent class model
   std::int32_t m_stateStride = 1;
   std::int32_t m_rows = 0;         // transition rows the occasions use
   std::int32_t m_classSlots = 1;   // Kc + 1
