@@ -1,21 +1,13 @@
-// The cell-frequency and residual tables of an EM report.
+// The rows of the cell-frequency and residual tables of an EM report: the observed and
+// expected frequencies under the model and the saturated model, the residuals and fit
+// indicators, and which cells a table lists. report/cell_tables.h lays them out.
 //
-// Choices of this report where the layout leaves room:
-// - A response category above 9 shows as a letter in the one-character pattern columns, A for 10
-//   to Z for 35; a larger one as "*".
-// - PEARSON of an observed pattern that the model gives expected frequency 0 is "Inf" with the
-//   flag "*" when the pattern was observed (an unbounded misfit must not look small), and 0.0000
-//   when its frequency is 0 too.
-// - A Scaled Fit of 99999.995 or more in absolute value (the 100000.0 of a cell with expected
-//   frequency 0 among them) is written with one decimal, " 100000.0", which keeps its sign in
-//   the 9 columns; wider values fill the field with asterisks.
-// - When several data records hold the same complete pattern, the observed count of its cell is
-//   the sum of their frequencies.
+// When several data records hold the same complete pattern, the observed count of its cell is
+// the sum of their frequencies.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -55,8 +47,5 @@ std::int32_t WriteCellTable(input::TextOutput& out, int setting, bool missingDat
 // The observed frequency of every complete cell that some complete pattern gives, by cell
 // index (first item fastest), sorted; records of the same pattern are added up.
 std::vector<std::pair<std::int64_t, double>> ObservedCells(const GroupedPatterns& grouped);
-
-// The line written in place of the rows of a table over every cell of a table too large.
-std::string CellTableTooLargeLine(double maxCells = kMaxTableCells);
 
 }  // namespace kov::em

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "report/cell_tables.h"
 #include "temp_files.h"
 
 namespace kov::em {
@@ -178,6 +179,47 @@ TEST_F(CellTables, SelectedCellsWithMissingDataUseTheSaturatedModel) {
                        "    -1.04" " ");
 }
 
+TEST_F(CellTables, ATableOfManyCellsListsEachCellOnceInOrder) {
+  // 13 binary items: 8192 cells, more than one batch of rows. N = 4 x 8192 under a uniform model
+  // expects 4 in every cell: the observed one fits, each other has scaled fit -4 / 2 and shows.
+  const std::vector<std::int32_t> binary(13, 2);
+  const GroupedPatterns grouped = MakeGrouped(binary, {{std::vector<std::int32_t>(13, 1), 4}});
+  const std::vector<std::string> lines = Write(
+      3, false, grouped, {1.0}, nullptr, [](const std::int32_t*) { return 1.0 / 8192; },
+      4.0 * 8192);
+  ASSERT_EQ(lines.size(), 7u + 8192u);
+  const std::string unobserved =
+      "    "
+      "        0"
+      "   "
+      "   4.0000"
+      "   "
+      "  -4.0000"
+      "    "
+      "    -2.00"
+      " ";
+  const struct {
+    std::size_t cell;
+    std::string row;
+  } cases[] = {
+      {0,
+       " 1111111111111"
+       "    "
+       "        4"
+       "   "
+       "   4.0000"
+       "   "
+       "   0.0000"
+       "    "
+       "     0.00"
+       " "},
+      {4095, " 2222222222221" + unobserved},
+      {4096, " 1111111111112" + unobserved},
+      {8191, " 2222222222222" + unobserved},
+  };
+  for (const auto& c : cases) EXPECT_EQ(lines[7 + c.cell], c.row) << "cell " << c.cell;
+}
+
 TEST_F(CellTables, TablesOverEveryCellStopAtTheLimit) {
   const auto uniform = Cells(0.25, 0.25, 0.25, 0.25);
   EXPECT_EQ(Write(3, false, kComplete, kCompleteP, nullptr, uniform, 8, 4.0).size(), 11u);
@@ -185,7 +227,7 @@ TEST_F(CellTables, TablesOverEveryCellStopAtTheLimit) {
       kRule, "", kTwenty + "EXPECTED CELL FREQUENCIES AND FIT INDICATORS", "",
       " CELL TABLE NOT WRITTEN: THE COMPLETE TABLE HAS MORE THAN 3 CELLS"};
   EXPECT_EQ(Write(3, false, kComplete, kCompleteP, nullptr, uniform, 8, 3.0), expected);
-  EXPECT_EQ(CellTableTooLargeLine(),
+  EXPECT_EQ(report::CellTableTooLargeLine(kMaxTableCells),
             " CELL TABLE NOT WRITTEN: THE COMPLETE TABLE HAS MORE THAN 10000000 CELLS");
   // Without a saturated model the adjusted table has nothing to list.
   EXPECT_EQ(Write(1, true, kSecondMissing, {}, nullptr, uniform, 20).back(),
