@@ -4,10 +4,11 @@
 #include <cmath>
 #include <limits>
 
-#include "em/missingness.h"
-#include "em/scaling.h"
 #include "base/block_pool.h"
 #include "base/engine_status.h"
+#include "em/missingness.h"
+#include "em/scaling.h"
+#include "em/transition_step.h"
 #include "uniform.h"
 
 namespace kov::da {
@@ -299,37 +300,9 @@ void LatentRecursions::SetParameters(const input::ParameterSet& values) {
 
 void LatentRecursions::ForwardStep(std::int32_t c, std::int32_t t, const double* previous,
                                    double* current) const {
-  const std::int32_t s = m_statuses;
-  if (m_secondOrder && t == 1) {
-    // Pairs (s0, s1): the first transition uses row s0.
-    for (std::int32_t a = 0; a < s; ++a) {
-      const double* row = TauRow(c, a);
-      const double pa = previous[a];
-      for (std::int32_t b = 0; b < s; ++b) current[a * s + b] = pa * row[b];
-    }
-    return;
-  }
-  if (m_secondOrder) {
-    // From the pair (a, b) at t-2, t-1 to (b, d) at t-1, t by row S + (t-2) S^2 + a S + b.
-    std::fill_n(current, Size(s * s), 0.0);
-    const std::int32_t first = s + (t - 2) * s * s;
-    for (std::int32_t a = 0; a < s; ++a) {
-      for (std::int32_t b = 0; b < s; ++b) {
-        const double pab = previous[a * s + b];
-        const double* row = TauRow(c, first + a * s + b);
-        double* target = current + b * s;
-        for (std::int32_t d = 0; d < s; ++d) target[d] += pab * row[d];
-      }
-    }
-    return;
-  }
-  std::fill_n(current, Size(s), 0.0);
-  const std::int32_t first = (t - 1) * s;
-  for (std::int32_t a = 0; a < s; ++a) {
-    const double pa = previous[a];
-    const double* row = TauRow(c, first + a);
-    for (std::int32_t d = 0; d < s; ++d) current[d] += pa * row[d];
-  }
+  em::TransitionStep(
+      m_secondOrder, m_statuses, t,
+      [this, c](std::int32_t row, std::int32_t d) { return TauRow(c, row)[d]; }, previous, current);
 }
 
 // beta(t, state) = P(responses after t | state at t, c), from the last occasion back.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "scaling.h"
+#include "transition_step.h"
 
 namespace kov::em {
 
@@ -1050,32 +1051,10 @@ void DeriveOccasionPrevalences(const ModelDimensions& dims, input::ParameterSet*
           gamma * (statuses == 1 ? 1.0 : values->delta[deltaShape(c, a, 0)]);
     }
     for (std::int32_t t = 1; t < dims.occasions; ++t) {
-      std::fill(next.begin(), next.end(), 0.0);
-      if (secondOrder && t == 1) {
-        for (std::int32_t a = 0; a < statuses; ++a) {
-          for (std::int32_t b = 0; b < statuses; ++b) {
-            next[Size(a) * s + Size(b)] = current[Size(a)] * TauValue(dims, *values, a, b, c);
-          }
-        }
-      } else if (secondOrder) {
-        const std::int32_t first = statuses + (t - 2) * statuses * statuses;
-        for (std::int32_t a = 0; a < statuses; ++a) {
-          for (std::int32_t b = 0; b < statuses; ++b) {
-            const std::int32_t pair = a * statuses + b;
-            for (std::int32_t d = 0; d < statuses; ++d) {
-              next[Size(b) * s + Size(d)] +=
-                  current[Size(pair)] * TauValue(dims, *values, first + pair, d, c);
-            }
-          }
-        }
-      } else {
-        const std::int32_t first = (t - 1) * statuses;
-        for (std::int32_t a = 0; a < statuses; ++a) {
-          for (std::int32_t d = 0; d < statuses; ++d) {
-            next[Size(d)] += current[Size(a)] * TauValue(dims, *values, first + a, d, c);
-          }
-        }
-      }
+      TransitionStep(
+          secondOrder, statuses, t,
+          [&](std::int32_t row, std::int32_t d) { return TauValue(dims, *values, row, d, c); },
+          current.data(), next.data());
       std::swap(current, next);
       for (std::int32_t d = 0; d < statuses; ++d) {
         double sum = 0.0;
