@@ -56,6 +56,10 @@ std::int32_t Record(const kov::Status& status) {
   return RunResultOf(status);
 }
 
+void RecordAndGoOn(const kov::Status& status) {
+  if (!status.IsOk()) SetEngineError(status.Code(), status.Message());
+}
+
 bool AbortRequested() {
   EngineStatus& status = Status();
   if (!status.mutex.try_lock_for(kStatusLockWait)) return false;

@@ -20,6 +20,10 @@ void SetEngineError(std::int32_t code, std::string_view message);
 // returns the driver's result for it (RunResultOf). Drivers call it once, at their exit.
 std::int32_t Record(const kov::Status& status);
 
+// Records a failure that the run goes on past, such as titles that could not be read: it stays
+// the recorded error unless a later failure of the run replaces it. A success records nothing.
+void RecordAndGoOn(const kov::Status& status);
+
 // The code recorded by the last SetEngineError (0 when none).
 std::int32_t RecordedErrorCode();
 

@@ -421,9 +421,7 @@ Status DaRun::Run(const char* controlFilePath) {
   if (Status read = input::ReadControlFile(m_pathField, &m_model, &titleFailure); !read.IsOk()) {
     return read;
   }
-  // The run goes on past titles it could not read, with their failure recorded now; a later
-  // failure of the run replaces it.
-  if (!titleFailure.IsOk()) run::SetEngineError(titleFailure.Code(), titleFailure.Message());
+  run::RecordAndGoOn(titleFailure);
   m_job.controlFile = TrimRight(m_pathField);
   const input::ModelDimensions& d = m_model.dims;
   if (Status settings = RefuseUnworkableSettings(); !settings.IsOk()) return settings;

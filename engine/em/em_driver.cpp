@@ -54,7 +54,6 @@ namespace {
 
 using input::TrimRight;
 
-const std::string kAsteriskLine(report::kRule);
 // The degrees of freedom of a G-squared that tests nothing: its p-value is not a number.
 constexpr double kNoDegreesOfFreedom = std::numeric_limits<double>::quiet_NaN();
 
@@ -509,7 +508,7 @@ Status EmRun::WriteEstimatesSet() {
 }
 
 Status EmRun::WriteResults() {
-  std::int32_t status = Line(kAsteriskLine);
+  std::int32_t status = Line(report::kRule);
   if (status == kStatusOk) status = Line("");
   if (status == kStatusOk && NotConverged()) status = report::WriteConvergenceWarning(m_report);
   if (status != kStatusOk) return WriteFailed(status);
@@ -577,9 +576,7 @@ Status EmRun::Run(const char* controlFilePath, EnumerationOptions* enumeration) 
   if (Status read = input::ReadControlFile(pathField, &m_model, &titleFailure); !read.IsOk()) {
     return read;
   }
-  // The run goes on past titles it could not read, with their failure recorded now; a later
-  // failure of the run replaces it.
-  if (!titleFailure.IsOk()) run::SetEngineError(titleFailure.Code(), titleFailure.Message());
+  run::RecordAndGoOn(titleFailure);
   if ((*enumeration = EnumerationOfModel(m_model)).kind != EnumerationKind::kNone) return {};
   m_job.controlFile = TrimRight(pathField);
   const input::ModelDimensions& d = m_model.dims;
@@ -635,7 +632,7 @@ Status EmRun::Run(const char* controlFilePath, EnumerationOptions* enumeration) 
   m_estep = std::make_unique<EStep>(m_model);
   m_estep->Run(m_chain.values, m_grouped, nullptr, &m_probabilities, &m_logProbabilities);
   const double startGSquared = ModelGSquared(m_grouped, m_probabilities, &m_logProbabilities);
-  status = Line(kAsteriskLine);
+  status = Line(report::kRule);
   if (status == kStatusOk) status = Line("");
   if (status != kStatusOk) return WriteFailed(status);
 

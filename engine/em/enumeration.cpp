@@ -666,9 +666,7 @@ std::int32_t RunEnumeration(const char* controlFilePath, const EnumerationOption
   if (Status read = input::ReadControlFile(pathField, &file, &titleFailure); !read.IsOk()) {
     return run::Record(read);
   }
-  // The run goes on past titles it could not read, with their failure recorded now; a later
-  // failure of the run replaces it.
-  if (!titleFailure.IsOk()) run::SetEngineError(titleFailure.Code(), titleFailure.Message());
+  run::RecordAndGoOn(titleFailure);
   const bool classes = options.kind == EnumerationKind::kClasses;
   if ((classes && !file.dims.HasClasses()) || (!classes && !file.dims.HasStatuses())) {
     return run::Record(Status(
